@@ -1,0 +1,376 @@
+#include "app/pwConversionDriver.h"
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace pw {
+
+namespace {
+const char* const kReadError = "Impossible to read selected PDF file.";
+const char* const kReadErrorTitle = "Error...";
+}  // namespace
+
+bool PaperCodeFromText(const std::string& text, int& code) {
+  static const struct {
+    const char* text;
+    int code;
+  } kTable[] = {{"A3", pcA3}, {"A4", pcA4}, {"A5", pcA5},       {"B4", pcB4},
+                {"B5", pcB5}, {"ISO-B4", pcISOB4}, {"Letter", pcLetter}};
+  for (const auto& row : kTable) {
+    if (text == row.text) {
+      code = row.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ImageFormatCodeFromText(const std::string& text, int& code) {
+  static const struct {
+    const char* text;
+    int code;
+  } kTable[] = {{"JPEG", icJPEG}, {"BMP", icBMP}, {"GIF", icGIF}, {"PNG", icPNG}, {"Metafile", icMetafile}};
+  for (const auto& row : kTable) {
+    if (text == row.text) {
+      code = row.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsLandscapeRotation(int rotation) { return rotation == 90 || rotation == 270 || rotation == -90; }
+
+std::string TargetWithRtfExtension(const std::string& name) {
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos && name.compare(dot, std::string::npos, ".rtf") == 0) return name;
+  return name + ".rtf";
+}
+
+void InputResolutionFor(int ppiX, int ppiY, int& inputX, int& inputY) {
+  inputX = ppiX;
+  inputY = ppiY == 120 ? 101 : ppiY;
+}
+
+void TrimWorkingSet() { malloc_trim(0); }
+
+// ---- temporary area ----
+
+TpwTempArea::TpwTempArea() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = (tmp && *tmp) ? tmp : "/tmp";
+  std::vector<char> templ(base.begin(), base.end());
+  const char suffix[] = "/paperwright-XXXXXX";
+  templ.insert(templ.end(), suffix, suffix + sizeof(suffix));
+  if (mkdtemp(templ.data()) == nullptr)
+    throw std::runtime_error("Cannot create a temporary folder in " + base + ": " + std::strerror(errno));
+  folder_ = templ.data();
+}
+
+TpwTempArea::~TpwTempArea() {
+  DeleteTempFile();
+  rmdir(folder_.c_str());
+}
+
+void TpwTempArea::DeleteTempFile() const { unlink(TempFile().c_str()); }
+
+bool CopyFileAtomically(const std::string& source, const std::string& target, std::string* error) {
+  auto fail = [&](const std::string& what) {
+    if (error) *error = what + ": " + std::strerror(errno);
+    return false;
+  };
+  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return fail("Cannot read " + source);
+  std::vector<char> tmpName(target.begin(), target.end());
+  const char suffix[] = ".pwtmp-XXXXXX";
+  tmpName.insert(tmpName.end(), suffix, suffix + sizeof(suffix));
+  int out = mkstemp(tmpName.data());
+  if (out < 0) {
+    int e = errno;
+    close(in);
+    errno = e;
+    return fail("Cannot write " + target);
+  }
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(out, 0666 & ~mask);
+  bool ok = true;
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    ssize_t n = read(in, buf.data(), buf.size());
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (ssize_t off = 0; off < n;) {
+      ssize_t w = write(out, buf.data() + off, static_cast<size_t>(n - off));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        ok = false;
+        break;
+      }
+      off += w;
+    }
+    if (!ok) break;
+  }
+  int e = errno;
+  close(in);
+  if (ok && fsync(out) != 0) ok = false;
+  if (close(out) != 0) ok = false;
+  if (ok && rename(tmpName.data(), target.c_str()) != 0) ok = false;
+  if (!ok) {
+    e = errno;
+    unlink(tmpName.data());
+    errno = e;
+    return fail("Cannot write " + target);
+  }
+  return true;
+}
+
+// ---- driver ----
+
+TpwConversionDriver::TpwConversionDriver(IpwDocument& document, IpwEngine& engine, TpwDriverView& view)
+    : document_(document), engine_(engine), view_(view) {
+  document_.SetPasswordHandler(
+      [this](std::string& password, bool& cont, int) { OnPassword(password, cont); });
+  document_.SetStatusHandler([this](const std::string&) { OnStatus(); });
+}
+
+TpwConversionDriver::~TpwConversionDriver() {
+  document_.SetPasswordHandler(nullptr);
+  document_.SetStatusHandler(nullptr);
+}
+
+void TpwConversionDriver::SetScreen(TpwDriverScreen s) {
+  screen_ = s;
+  view_.ScreenChanged(s);
+}
+
+std::string TpwConversionDriver::PagesLabel(int k) const {
+  return std::to_string(k) + " out of " + pageTotalText_ + " pages converted.";
+}
+
+void TpwConversionDriver::ApplyOrientation() {
+  engine_.SetLandscape(IsLandscapeRotation(document_.GetPageRotation(1)));
+}
+
+void TpwConversionDriver::Next() {
+  if (inSteps_) return;
+  switch (screen_) {
+    case TpwDriverScreen::Options:
+    case TpwDriverScreen::Files:
+      Start();
+      break;
+    case TpwDriverScreen::Converting:
+    case TpwDriverScreen::Paused:
+      RunPageSteps();
+      break;
+    default:
+      break;
+  }
+}
+
+void TpwConversionDriver::FailLoad() {
+  converting_ = false;
+  view_.ShowMessage(TpwMessageKind::Error, kReadError, kReadErrorTitle);
+  view_.SetProgress(0, 0);
+  SetScreen(TpwDriverScreen::Files);
+  view_.ResetWizard();
+}
+
+void TpwConversionDriver::Start() {
+  SetScreen(TpwDriverScreen::Loading);
+  view_.SetCaption("Please wait while parsing PDF file...");
+  view_.SetPagesLabel("");
+  view_.SetProgress(0, 0);
+  view_.ProcessPendingEvents();
+
+  passwordTries_ = 0;
+  paused_ = false;
+  converting_ = true;
+  saved_ = false;
+
+  int inX = 0, inY = 0;
+  InputResolutionFor(ppiX_, ppiY_, inX, inY);
+  engine_.SetInputRes(inX, inY);
+  engine_.SetItemsToRender(job_.ExtendedConversion ? (irText | irImage | irShape) : irText);
+  int code = 0;
+  if (PaperCodeFromText(job_.PaperSize, code)) engine_.SetPaperSize(code);
+  if (ImageFormatCodeFromText(job_.ImageFormat, code)) engine_.SetOutputImageFormat(code);
+  engine_.SetJPEGQuality(job_.ImagesQuality);
+
+  try {
+    documentLoaded_ = document_.LoadFromFile(job_.SourceFile);
+    TrimWorkingSet();
+  } catch (...) {
+    documentLoaded_ = false;
+    FailLoad();
+    return;
+  }
+  if (!documentLoaded_) {
+    FailLoad();
+    return;
+  }
+  TrimWorkingSet();
+
+  SetScreen(TpwDriverScreen::Converting);
+  view_.SetCaption("Please wait while converting is in progress:");
+  pagesConverted_ = 0;
+  int total = document_.PageCount();
+  pageTotalText_ = std::to_string(total);
+  view_.SetPagesLabel(PagesLabel(0));
+  view_.SetProgress(0, total);
+
+  temp_.DeleteTempFile();
+  engine_.SetFileName(temp_.TempFile());
+  ApplyOrientation();
+  engine_.BeginDoc();
+  RunPageSteps();
+}
+
+void TpwConversionDriver::RunPageSteps() {
+  inSteps_ = true;
+  try {
+    while (PageStep()) {
+    }
+  } catch (...) {
+    inSteps_ = false;
+    throw;
+  }
+  inSteps_ = false;
+}
+
+bool TpwConversionDriver::PageStep() {
+  if (pagesConverted_ == 0) pageTotalText_ = std::to_string(document_.PageCount());
+  // A document without pages still yields a (one-section) document.
+  if (document_.PageCount() > 0) {
+    ApplyOrientation();
+    if (pagesConverted_ > 0) engine_.NewPage();
+    engine_.SetActivePage(engine_.PageCount());
+    try {
+      engine_.RenderPage(document_, 1);
+    } catch (...) {
+      // A page that fails to draw keeps what was drawn before the failure.
+    }
+    document_.DeletePages("1");
+    TrimWorkingSet();
+    ++pagesConverted_;
+    view_.SetPagesLabel(PagesLabel(pagesConverted_));
+    view_.SetProgress(pagesConverted_, std::stoi(pageTotalText_));
+  }
+  view_.ProcessPendingEvents();
+
+  if (converting_ && document_.PageCount() > 0) return true;
+  if (converting_) {
+    Finish();
+    return false;
+  }
+  if (!paused_) engine_.EndDoc();
+  return false;
+}
+
+void TpwConversionDriver::Finish() {
+  engine_.EndDoc();
+  converting_ = false;
+
+  std::string name = TargetWithRtfExtension(job_.TargetFile);
+  if (name != job_.TargetFile) {
+    job_.TargetFile = name;
+    view_.TargetNameChanged(name);
+  }
+  saveAttempts_ = 0;
+  saveRetryAllowed_ = true;
+  saved_ = false;
+  for (;;) {
+    if (CopyFileAtomically(temp_.TempFile(), name)) {
+      saved_ = true;
+      break;
+    }
+    if (!saveRetryAllowed_ || saveAttempts_ > 3) break;
+    saveRetryAllowed_ = false;
+    ++saveAttempts_;
+    std::string field = name;
+    bool ok = view_.AskSaveName("Attempt " + std::to_string(saveAttempts_) + " out of 3.", field);
+    if (ok && field.find_first_not_of(" \t") != std::string::npos) saveRetryAllowed_ = true;
+    name = field;
+    if (saveAttempts_ >= 3) saveRetryAllowed_ = false;
+  }
+  job_.TargetFile = name;
+
+  SetScreen(TpwDriverScreen::Done);
+  if (saved_)
+    view_.ShowDone(true, "CONGRATULATIONS!", "The PDF file was successfully converted and saved.");
+  else
+    view_.ShowDone(false, "ERROR!", "Impossible to write selected RTF file.  It may be in use.");
+}
+
+void TpwConversionDriver::Pause() {
+  if (!converting_) return;
+  paused_ = true;
+  converting_ = false;
+  SetScreen(TpwDriverScreen::Paused);
+  view_.ProcessPendingEvents();
+}
+
+void TpwConversionDriver::Continue() {
+  if (!paused_) return;
+  paused_ = false;
+  converting_ = true;
+  SetScreen(TpwDriverScreen::Converting);
+  view_.ProcessPendingEvents();
+  // Resumed from inside a running step: that step goes on by itself.
+  if (!inSteps_) RunPageSteps();
+}
+
+void TpwConversionDriver::Back() {
+  if (screen_ != TpwDriverScreen::Converting && screen_ != TpwDriverScreen::Paused) return;
+  if (!view_.Confirm("Are you sure to stop converting and return to the previous screen?", "Confirmation..."))
+    return;
+  converting_ = false;
+  // While paused no step will end the document; a running step that sees
+  // both flags false ends it itself.
+  if (paused_) engine_.EndDoc();
+  SetScreen(TpwDriverScreen::Options);
+  temp_.DeleteTempFile();
+}
+
+void TpwConversionDriver::Close() { temp_.DeleteTempFile(); }
+
+void TpwConversionDriver::OnPassword(std::string& password, bool& cont) {
+  ++passwordTries_;
+  if (passwordTries_ == 1) {
+    password.clear();
+    cont = true;
+  } else if (passwordTries_ <= 4) {
+    std::string label = (passwordTries_ == 2 ? "Attempt " : "Wrong password.  Attempt ") +
+                        std::to_string(passwordTries_ - 1) + " out of 3.";
+    std::string typed;
+    if (view_.AskPassword(label, typed)) {
+      password = typed;
+      cont = true;
+    } else {
+      passwordTries_ = 6;
+      cont = false;
+    }
+  } else {
+    password.clear();
+    cont = false;
+  }
+}
+
+void TpwConversionDriver::OnStatus() {
+  view_.ProcessPendingEvents();
+  TrimWorkingSet();
+}
+
+}  // namespace pw
