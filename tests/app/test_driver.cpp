@@ -208,7 +208,7 @@ TEST_F(DriverTest, PauseAfterThreeThenContinue) {
   view.onEvents = nullptr;
   d.Continue();
   EXPECT_EQ(d.PagesConverted(), 10);
-  EXPECT_EQ(view.pageLabels[4], "4 out of 10 pages converted.");
+  EXPECT_EQ(view.pageLabels[5], "4 out of 10 pages converted.");  // after "", 0..3
   EXPECT_EQ(view.pageLabels.back(), "10 out of 10 pages converted.");
   EXPECT_EQ(engine.endDocs, 1);
   EXPECT_TRUE(d.Saved());
