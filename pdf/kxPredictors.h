@@ -19,13 +19,15 @@ struct TkxDecodeParams {
 };
 
 // Reads a /DecodeParms dictionary; anything that is not a dictionary (absent,
-// null) gives the defaults. Out-of-range values raise pw::Exception with a
-// message naming the entry, because decoding with them would produce garbage.
+// null) gives the defaults. Values are taken as they stand (clamped to int);
+// ApplyPredictor checks them when a predictor is actually used.
 TkxDecodeParams ReadDecodeParams(const TkxPDFObject* parms);
 
-// Undoes the predictor named by params (nothing to do for Predictor 1).
-// A final row shorter than a full row is decoded as far as it goes.
-// Raises EImproperPNGAlgorithm for a PNG row tag above 4.
+// Undoes the predictor named by params: Predictor 1 or below is none, 2 is
+// TIFF, 10 and above is PNG (each row names its own filter). Predictors 3-9
+// and Colors, BitsPerComponent or Columns out of range raise pw::Exception
+// naming the entry. A final row shorter than a full row is decoded as far as
+// it goes. Raises EImproperPNGAlgorithm for a PNG row tag above 4.
 std::vector<uint8_t> ApplyPredictor(const std::vector<uint8_t>& data, const TkxDecodeParams& params);
 
 // PNG row decoding with one byte per sample and `columns` bytes per row, as
