@@ -1,0 +1,577 @@
+#include "pdf/kxPDFStreamReader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <functional>
+
+#include "pdf/kxPDFCrypt.h"
+
+namespace pw {
+
+namespace {
+
+constexpr const char* kEndOfData = "end of data";
+constexpr std::string_view kEndStream = "endstream";
+
+// FF counts as white space as well: PDF files use it as such.
+inline bool IsWhite(uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+
+inline bool IsDelimiter(uint8_t c) {
+  return c == '(' || c == ')' || c == '/' || c == '<' || c == '>' || c == '[' || c == ']';
+}
+
+inline bool IsTokenDelim(uint8_t c) { return IsWhite(c) || IsDelimiter(c); }
+
+// NUL is part of a name.
+inline bool IsNameWhite(uint8_t c) { return c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+inline bool IsNameDelim(uint8_t c) { return IsNameWhite(c) || IsDelimiter(c); }
+
+inline bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+inline bool IsAlnum(uint8_t c) {
+  return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+inline uint8_t Lower(uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c; }
+
+int HexDigit(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Pairs of hexadecimal digits to bytes; other bytes are skipped and an odd
+// final digit counts as if followed by 0.
+std::string HexBodyToBytes(std::string_view body) {
+  std::string out;
+  out.reserve(body.size() / 2 + 1);
+  int hi = -1;
+  for (char ch : body) {
+    int v = HexDigit(static_cast<uint8_t>(ch));
+    if (v < 0) continue;
+    if (hi < 0) {
+      hi = v;
+    } else {
+      out.push_back(static_cast<char>(hi * 16 + v));
+      hi = -1;
+    }
+  }
+  if (hi >= 0) out.push_back(static_cast<char>(hi * 16));
+  return out;
+}
+
+// Resolves the escapes of a literal string body (line continuations were
+// already dropped while the body was collected).
+std::string Unescape(std::string_view body) {
+  if (body.find('\\') == std::string_view::npos) return std::string(body);
+  std::string out;
+  out.reserve(body.size());
+  for (size_t i = 0; i < body.size(); ++i) {
+    char c = body[i];
+    if (c != '\\' || i + 1 >= body.size()) {
+      out.push_back(c);
+      continue;
+    }
+    char n = body[i + 1];
+    switch (n) {
+      case '(': case ')': case '\\': out.push_back(n); ++i; continue;
+      case 'b': out.push_back('\b'); ++i; continue;
+      case 'f': out.push_back('\f'); ++i; continue;
+      case 'n': out.push_back('\n'); ++i; continue;
+      case 'r': out.push_back('\r'); ++i; continue;
+      case 't': out.push_back('\t'); ++i; continue;
+      default: break;
+    }
+    if (n >= '0' && n <= '7') {
+      int v = 0;
+      size_t j = i + 1;
+      for (int k = 0; k < 3 && j < body.size() && body[j] >= '0' && body[j] <= '7'; ++k, ++j)
+        v = v * 8 + (body[j] - '0');
+      out.push_back(static_cast<char>(v & 0xFF));  // \400 and above keep the low byte
+      i = j - 1;
+      continue;
+    }
+    // Unknown escape: backslash and byte both stay.
+    out.push_back(c);
+    out.push_back(n);
+    ++i;
+  }
+  return out;
+}
+
+// Whole-text conversions with an optional leading "+".
+template <typename T>
+bool ToInteger(std::string_view s, T& out) {
+  if (!s.empty() && s[0] == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s[0] == '-') return false;
+  }
+  if (s.empty()) return false;
+  auto r = std::from_chars(s.data(), s.data() + s.size(), out);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+bool ToReal(std::string_view s, double& out) {
+  if (!s.empty() && s[0] == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s[0] == '-') return false;
+  }
+  if (s.empty()) return false;
+  auto r = std::from_chars(s.data(), s.data() + s.size(), out, std::chars_format::general);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+int32_t ToInt32OrThrow(std::string_view s) {
+  int32_t v = 0;
+  if (!ToInteger(s, v)) throw Exception(FormatMsg("'%s' is not a valid integer value", s));
+  return v;
+}
+
+// Counts one level of array/dictionary/indirect-object nesting for its scope.
+class DepthGuard {
+ public:
+  explicit DepthGuard(int& depth) : depth_(depth) {
+    if (++depth_ > TkxPDFStreamReader::kMaxNestingDepth) {
+      --depth_;
+      throw ELimitExceeded(FormatMsg("PDF objects nested deeper than %d levels",
+                                     static_cast<long long>(TkxPDFStreamReader::kMaxNestingDepth)));
+    }
+  }
+  ~DepthGuard() { --depth_; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+
+ private:
+  int& depth_;
+};
+
+}  // namespace
+
+// ---- TkxReadOnlyFilter ----
+
+TkxReadOnlyFilter::TkxReadOnlyFilter(const uint8_t* data, size_t size) : data_(data), size_(size) {
+  if (data_ == nullptr && size_ != 0) throw EInvalidStream("Invalid Stream! Cannot create with null stream");
+}
+
+size_t TkxReadOnlyFilter::Read(void* buffer, size_t n) {
+  size_t k = std::min(n, size_ - pos_);
+  if (k) std::memcpy(buffer, data_ + pos_, k);
+  pos_ += k;
+  return k;
+}
+
+void TkxReadOnlyFilter::Write(const void*, size_t) { throw EReadError("A write-only filter cannot read"); }
+
+void TkxReadOnlyFilter::Seek(int64_t pos) {
+  if (pos < 0) pos = 0;
+  pos_ = static_cast<uint64_t>(pos) > size_ ? size_ : static_cast<size_t>(pos);
+}
+
+int TkxReadOnlyFilter::ReadChar() { return pos_ < size_ ? data_[pos_++] : -1; }
+
+int TkxReadOnlyFilter::PeekChar() {
+  if (pos_ >= size_) {
+    AtEnd = true;
+    return -1;
+  }
+  AtEnd = pos_ + 1 == size_;
+  return data_[pos_];
+}
+
+std::string TkxReadOnlyFilter::PeekString(size_t n) {
+  size_t k = std::min(n, size_ - pos_);
+  return std::string(reinterpret_cast<const char*>(data_ + pos_), k);
+}
+
+std::string TkxReadOnlyFilter::ReadString(size_t n) {
+  std::string s = PeekString(n);
+  pos_ += s.size();
+  return s;
+}
+
+void TkxReadOnlyFilter::Unget() {
+  if (pos_ > 0) --pos_;
+}
+
+void TkxReadOnlyFilter::Skip(size_t n) { pos_ += std::min(n, size_ - pos_); }
+
+// ---- TkxPDFStreamReader: lexical level ----
+
+TkxPDFStreamReader::TkxPDFStreamReader(const uint8_t* data, size_t size, int32_t documentId)
+    : TkxRandomAccessFilter(data, size), DocumentID(documentId) {}
+
+void TkxPDFStreamReader::SkipWhitespace() {
+  while (pos_ < size_) {
+    uint8_t c = data_[pos_];
+    if (c == '%') {
+      // A comment runs to the end of its line; the CR or LF stays.
+      while (pos_ < size_ && data_[pos_] != 13 && data_[pos_] != 10) ++pos_;
+    } else if (IsWhite(c)) {
+      ++pos_;
+    } else {
+      break;
+    }
+  }
+  AtEnd = pos_ + 1 >= size_;
+}
+
+std::string TkxPDFStreamReader::ReadToken() {
+  size_t start = pos_;
+  if (pos_ < size_) {
+    ++pos_;  // the first byte belongs to the token whatever it is
+    while (pos_ < size_ && !IsTokenDelim(data_[pos_])) ++pos_;
+  }
+  std::string tok(reinterpret_cast<const char*>(data_ + start), pos_ - start);
+  SkipWhitespace();
+  return tok;
+}
+
+std::string TkxPDFStreamReader::PeekToken() {
+  SkipWhitespace();
+  size_t end = pos_;
+  while (end < size_ && !IsNameDelim(data_[end])) ++end;
+  return std::string(reinterpret_cast<const char*>(data_ + pos_), end - pos_);
+}
+
+// ---- file level ----
+
+TkxPDFVersion TkxPDFStreamReader::ReadHeader() {
+  static constexpr std::string_view kMagic = "%PDF-";
+  std::string_view head(reinterpret_cast<const char*>(data_), size_);
+  size_t found = head.substr(0, kHeaderSearchLimit + kMagic.size() - 1).find(kMagic);
+  if (found == std::string_view::npos) {
+    Seek(0);
+    throw EInvalidHeader(FormatMsg("Invalid PDF Header (%s)", ReadToken().substr(0, 7)));
+  }
+  headerOffset_ = static_cast<int64_t>(found);
+  Seek(headerOffset_);
+  std::string tok = ReadToken();
+  auto digit = [&](size_t i) { return i < tok.size() && IsDigit(static_cast<uint8_t>(tok[i])); };
+  if (!digit(5) || tok.size() < 7 || tok[6] != '.')
+    throw EInvalidHeader(FormatMsg("Invalid PDF Header (%s)", tok.substr(0, 7)));
+  if (!digit(7)) throw Exception(FormatMsg("'%s' is not a valid integer value", tok.substr(7, 1)));
+  const char major = tok[5], minor = tok[7];
+  if (major == '1' && minor <= '7') return static_cast<TkxPDFVersion>(minor - '0');
+  if (major == '2' && minor == '0') return pvPDF20;
+  throw EUnsupportedVersion(FormatMsg("Unsupported PDF Version (%s)", tok));
+}
+
+int64_t TkxPDFStreamReader::FindStartXRef() {
+  static constexpr std::string_view kKeyword = "startxref";
+  const size_t n = kKeyword.size();
+  if (size_ < n) throw Exception("Invalid PDF File");
+  // Backwards, so the keyword of the last incremental update wins.
+  for (size_t p = size_ - n + 1; p-- > 0;) {
+    if (Lower(data_[p]) != 's') continue;
+    bool match = true;
+    for (size_t i = 1; i < n && match; ++i) match = Lower(data_[p + i]) == static_cast<uint8_t>(kKeyword[i]);
+    if (!match) continue;
+    if ((p > 0 && IsAlnum(data_[p - 1])) || (p + n < size_ && IsAlnum(data_[p + n]))) continue;
+    size_t q = p + n;
+    while (q < size_ && !IsDigit(data_[q])) ++q;
+    int64_t value = 0;
+    size_t digits = 0;
+    for (; q < size_ && IsDigit(data_[q]); ++q, ++digits) {
+      if (value > (INT64_MAX - 9) / 10) throw EOffsetError("Error reading document. Unable to read offset");
+      value = value * 10 + (data_[q] - '0');
+    }
+    if (digits == 0) throw EOffsetError("Error reading document. Unable to read offset");
+    pos_ = q;
+    return value;
+  }
+  throw Exception("Invalid PDF File");
+}
+
+std::unique_ptr<TkxPDFDictObject> TkxPDFStreamReader::ReadTrailer() {
+  const uint8_t* t = pos_ < size_ ? static_cast<const uint8_t*>(std::memchr(data_ + pos_, 't', size_ - pos_)) : nullptr;
+  if (!t) {
+    pos_ = size_;
+    throw ETrailerError("Error reading PDF trailer");
+  }
+  pos_ = static_cast<size_t>(t - data_);
+  if (ReadString(7) != "trailer") throw ETrailerError("Error reading PDF trailer");
+  PDFObjectPtr obj = ParseObject();
+  if (!IsDict(obj.get())) throw ETrailerError("Error reading PDF trailer");
+  return std::unique_ptr<TkxPDFDictObject>(static_cast<TkxPDFDictObject*>(obj.release()));
+}
+
+// ---- objects ----
+
+PDFObjectPtr TkxPDFStreamReader::ParseObject() {
+  SkipWhitespace();
+  if (pos_ >= size_) throw Exception("Unexpected end of PDF data");
+  switch (data_[pos_]) {
+    case '(':
+      return ParseString();
+    case '<':
+      if (pos_ + 1 < size_ && data_[pos_ + 1] == '<') return ParseDictionary();
+      return ParseString();
+    case '/':
+      return ParseName();
+    case '[':
+      return ParseArray();
+    case 't':
+      if (ReadString(4) != "true") throw EBooleanError(FormatMsg("Expected boolean (%s) object", "true"));
+      return std::make_unique<TkxPDFBooleanObject>(true);
+    case 'f':
+      if (ReadString(5) != "false") throw EBooleanError(FormatMsg("Expected boolean (%s) object", "false"));
+      return std::make_unique<TkxPDFBooleanObject>(false);
+    case 'n':
+      if (ReadString(4) != "null") throw ENullObjectError("Expected PDF null object");
+      return std::make_unique<TkxPDFNullObject>();
+    case ')':
+    case '>':
+    case ']':
+    case '}':
+      return nullptr;
+    default:
+      return ParseNumberOrReference();
+  }
+}
+
+PDFObjectPtr TkxPDFStreamReader::ParseNumberOrReference() {
+  // Tokens are read as views into the data: no allocation for the common
+  // case of a plain number.
+  auto token = [this]() {
+    size_t start = pos_;
+    if (pos_ < size_) {
+      ++pos_;
+      while (pos_ < size_ && !IsTokenDelim(data_[pos_])) ++pos_;
+    }
+    std::string_view tok(reinterpret_cast<const char*>(data_ + start), pos_ - start);
+    SkipWhitespace();
+    return tok;
+  };
+  SkipWhitespace();
+  const std::string_view t1 = token();
+  const size_t afterT1 = pos_;
+  const std::string_view t2 = token();
+  const std::string_view t3 = token();
+
+  if (t3 == "R") {
+    int32_t num = ToInt32OrThrow(t1);
+    int32_t gen = ToInt32OrThrow(t2);
+    return std::make_unique<TkxPDFIndirectReference>(DocumentID, num, static_cast<uint16_t>(gen));
+  }
+  if (t3.size() == 3 && Lower(t3[0]) == 'o' && Lower(t3[1]) == 'b' && Lower(t3[2]) == 'j') {
+    int32_t num = ToInt32OrThrow(t1);
+    int32_t gen = ToInt32OrThrow(t2);
+    DepthGuard guard(depth_);  // "1 0 obj 2 0 obj ..." would otherwise recurse without bound
+    CurrentObjectNumber = num;
+    CurrentGeneration = gen;
+    PDFObjectPtr value = ParseObject();
+    // An object with nothing before a closing byte reads as null rather than
+    // leaving an absent value behind for every consumer to check.
+    if (!value) value = std::make_unique<TkxPDFNullObject>();
+    if (PeekToken() == "stream") {
+      if (!IsDict(value.get())) throw EStreamReadError("Error reading PDF stream");
+      value = std::make_unique<TkxPDFStreamObject>(
+          std::unique_ptr<TkxPDFDictObject>(static_cast<TkxPDFDictObject*>(value.release())));
+    }
+    return std::make_unique<TkxPDFIndirectObject>(DocumentID, num, static_cast<uint16_t>(gen), std::move(value));
+  }
+
+  pos_ = afterT1;
+  if (t1.find('.') != std::string_view::npos) {
+    double d = 0;
+    if (ToReal(t1, d)) return std::make_unique<TkxPDFRealObject>(d);
+    return std::make_unique<TkxPDFStringObject>(std::string(t1));
+  }
+  int32_t i32 = 0;
+  if (ToInteger(t1, i32)) return std::make_unique<TkxPDFIntegerObject>(i32);
+  int64_t i64 = 0;
+  if (ToInteger(t1, i64)) return std::make_unique<TkxPDFInt64Object>(i64);
+  throw Exception(FormatMsg("'%s' is not a valid integer value", t1));
+}
+
+PDFObjectPtr TkxPDFStreamReader::ParseName() {
+  SkipWhitespace();
+  if (pos_ >= size_) throw ENameReadError(FormatMsg("Error reading PDF name string (%s)", kEndOfData));
+  uint8_t c = data_[pos_++];
+  if (c != '/') throw ENameReadError(FormatMsg("Error reading PDF name string (%s)", std::string(1, char(c))));
+  size_t start = pos_ - 1;
+  while (pos_ < size_ && !IsNameDelim(data_[pos_])) ++pos_;
+  auto name = std::make_unique<TkxPDFNameObject>(
+      std::string(reinterpret_cast<const char*>(data_ + start), pos_ - start));
+  if (pos_ < size_ && IsNameWhite(data_[pos_])) ++pos_;
+  return name;
+}
+
+std::string TkxPDFStreamReader::DecryptBytes(std::string_view bytes) const {
+  if (CurrentObjectNumber == -1 && CurrentGeneration == -1) throw EInvalidObjectNo("Invalid object number");
+  if (bytes.empty()) return std::string();
+  return Decryptor->DecryptString(bytes, CurrentObjectNumber, CurrentGeneration);
+}
+
+PDFObjectPtr TkxPDFStreamReader::ParseString() {
+  SkipWhitespace();
+  if (pos_ >= size_) throw EStringReadError(FormatMsg("Error reading PDF string (%s)", kEndOfData));
+  const uint8_t open = data_[pos_++];
+  if (open != '(' && open != '<')
+    throw EStringReadError(FormatMsg("Error reading PDF string (%s)", std::string(1, char(open))));
+  const uint8_t close = open == '(' ? ')' : '>';
+  const bool hex = open == '<';
+
+  std::string body;
+  int depth = 1;
+  for (;;) {
+    // Copy runs of ordinary bytes at once.
+    size_t run = pos_;
+    while (run < size_ && data_[run] != '\\' && data_[run] != open && data_[run] != close) ++run;
+    body.append(reinterpret_cast<const char*>(data_ + pos_), run - pos_);
+    pos_ = run;
+    if (pos_ >= size_) throw EStringReadError(FormatMsg("Error reading PDF string (%s)", kEndOfData));
+    uint8_t c = data_[pos_++];
+    if (c == '\\') {
+      if (pos_ >= size_) throw EStringReadError(FormatMsg("Error reading PDF string (%s)", kEndOfData));
+      uint8_t n = data_[pos_++];
+      if (n == 13) {  // line continuation: CR, LF or CR LF
+        if (pos_ < size_ && data_[pos_] == 10) ++pos_;
+      } else if (n != 10) {
+        body.push_back('\\');
+        body.push_back(static_cast<char>(n));
+      }
+      continue;
+    }
+    if (c == open) {
+      ++depth;
+    } else if (--depth == 0) {
+      break;
+    }
+    body.push_back(static_cast<char>(c));
+  }
+
+  if (Decryptor) {
+    std::string plain = DecryptBytes(hex ? HexBodyToBytes(body) : Unescape(body));
+    std::string text;
+    text.reserve(plain.size() + 2);
+    text.push_back('(');
+    text += plain;
+    text.push_back(')');
+    return std::make_unique<TkxPDFStringObject>(std::move(text), false);
+  }
+  std::string text;
+  if (hex) {
+    text.reserve(body.size() + 2);
+    text.push_back('<');
+    text += body;
+    text.push_back('>');
+  } else {
+    std::string plain = Unescape(body);
+    text.reserve(plain.size() + 2);
+    text.push_back('(');
+    text += plain;
+    text.push_back(')');
+  }
+  return std::make_unique<TkxPDFStringObject>(std::move(text), hex);
+}
+
+PDFObjectPtr TkxPDFStreamReader::ParseArray() {
+  SkipWhitespace();
+  if (pos_ >= size_) throw EArrayReadError(FormatMsg("Error reading PDF array (%s)", kEndOfData));
+  uint8_t c = data_[pos_++];
+  if (c != '[') throw EArrayReadError(FormatMsg("Error reading PDF array (%s)", std::string(1, char(c))));
+  DepthGuard guard(depth_);
+  auto array = std::make_unique<TkxPDFArrayObject>();
+  for (;;) {
+    SkipWhitespace();
+    if (pos_ >= size_) throw EArrayReadError(FormatMsg("Error reading PDF array (%s)", kEndOfData));
+    PDFObjectPtr item = ParseObject();
+    if (!item) break;
+    array->Add(std::move(item));
+    SkipWhitespace();
+    if (pos_ < size_ && data_[pos_] == ']') break;
+  }
+  if (pos_ >= size_) throw EArrayReadError(FormatMsg("Error reading PDF array (%s)", kEndOfData));
+  ++pos_;  // the closing byte
+  return array;
+}
+
+PDFObjectPtr TkxPDFStreamReader::ParseDictionary() {
+  auto fail = [](const std::string& what) {
+    return EDictionaryReadError(FormatMsg("Error reading PDF dictionary (%s)", what));
+  };
+  SkipWhitespace();
+  for (int i = 0; i < 2; ++i) {
+    if (pos_ >= size_) throw fail(kEndOfData);
+    uint8_t c = data_[pos_++];
+    if (c != '<') throw fail(std::string(1, char(c)));
+  }
+  DepthGuard guard(depth_);
+  auto dict = std::make_unique<TkxPDFDictObject>();
+  for (;;) {
+    SkipWhitespace();
+    if (pos_ >= size_) throw fail(kEndOfData);
+    if (data_[pos_] == '>' && pos_ + 1 < size_ && data_[pos_ + 1] == '>') {
+      pos_ += 2;
+      break;
+    }
+    PDFObjectPtr key = ParseName();
+    SkipWhitespace();
+    if (pos_ >= size_) throw fail(kEndOfData);
+    PDFObjectPtr value = ParseObject();  // absent when a closing byte follows the key
+    dict->Add(std::unique_ptr<TkxPDFNameObject>(static_cast<TkxPDFNameObject*>(key.release())), std::move(value));
+  }
+  return dict;
+}
+
+// ---- stream data ----
+
+std::vector<uint8_t> TkxPDFStreamReader::ReadStreamData(int64_t length, int32_t objNo, int32_t gen) {
+  SkipWhitespace();
+  if (ReadString(6) != "stream") throw EStreamReadError("Error reading PDF stream");
+  while (pos_ < size_ && (data_[pos_] == ' ' || data_[pos_] == '\t')) ++pos_;
+  if (pos_ < size_ && data_[pos_] == 13) ++pos_;
+  if (pos_ < size_ && data_[pos_] == 10) ++pos_;
+
+  const size_t start = pos_;
+  const size_t avail = size_ - start;
+  // A length beyond the data cannot be right; anything above avail behaves alike.
+  size_t len = length <= 0 ? 0 : (static_cast<uint64_t>(length) > avail ? avail + 1 : static_cast<size_t>(length));
+  auto endstreamAt = [this](size_t p) {
+    return p + kEndStream.size() <= size_ && std::memcmp(data_ + p, kEndStream.data(), kEndStream.size()) == 0;
+  };
+
+  bool found = false;
+  if (len <= avail) {
+    pos_ = start + len;
+    SkipWhitespace();
+    found = endstreamAt(pos_);
+  }
+  if (!found && size_ >= kEndStream.size()) {
+    // The declared length is wrong: the nearest "endstream" before the
+    // declared end, else the first one after it.
+    size_t p = std::min(start + len, size_ - kEndStream.size() + 1);
+    while (p > start) {
+      --p;
+      if (endstreamAt(p)) {
+        len = p - start;
+        found = true;
+        break;
+      }
+    }
+    if (!found && start + len + 1 < size_) {
+      const char* first = reinterpret_cast<const char*>(data_ + start + len + 1);
+      const char* last = reinterpret_cast<const char*>(data_ + size_);
+      const char* hit =
+          std::search(first, last, std::boyer_moore_horspool_searcher(kEndStream.begin(), kEndStream.end()));
+      if (hit != last) {
+        len = static_cast<size_t>(reinterpret_cast<const uint8_t*>(hit) - data_) - start;
+        found = true;
+      }
+    }
+  }
+  if (!found) throw EEndStreamError("Expected PDF endstream");
+
+  std::vector<uint8_t> data(data_ + start, data_ + start + len);
+  pos_ = start + len;
+  if (Decryptor && !data.empty()) {
+    if (objNo == -1 || gen == -1) throw EInvalidObjectNo("Invalid object number");
+    data = Decryptor->DecryptStream(data, objNo, gen);
+  }
+  SkipWhitespace();
+  if (ReadString(kEndStream.size()) != kEndStream) throw EEndStreamError("Expected PDF endstream");
+  return data;
+}
+
+}  // namespace pw
