@@ -71,6 +71,7 @@ class TkxPDFEncryptionSettings {
   void FreezeChanges() { can_change_ = false; }
 
  private:
+  friend class TkxPDFDecrypt;
   void CheckChange() const;
   bool enabled_ = false;
   TkxPDFEncryptionLevel level_ = el128bit;
