@@ -17,20 +17,24 @@ namespace {
 
 // ---- OpenSSL helpers ----
 
+const uint8_t* U8(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
 struct CipherCtxFree {
   void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 
 // Runs a block cipher without padding over whole blocks; size must be a
-// multiple of the block size. iv may be null (ECB).
-std::string AesRaw(const EVP_CIPHER* cipher, bool encrypt, const uint8_t* key, const uint8_t* iv,
+// multiple of the block size. iv may be null (ECB). Buf: std::string or
+// std::vector<uint8_t>.
+template <class Buf = std::string>
+Buf AesRaw(const EVP_CIPHER* cipher, bool encrypt, const uint8_t* key, const uint8_t* iv,
                    const uint8_t* data, size_t size) {
   CipherCtx ctx(EVP_CIPHER_CTX_new());
   if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, iv, encrypt ? 1 : 0) != 1)
     throw Exception("AES initialisation failed");
   EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
-  std::string out(size, '\0');
+  Buf out(size, 0);
   size_t done = 0;
   // EVP takes int lengths; feed very large streams in slices of whole blocks.
   constexpr size_t kSlice = size_t(1) << 30;
@@ -48,8 +52,6 @@ std::string AesRaw(const EVP_CIPHER* cipher, bool encrypt, const uint8_t* key, c
   return out;
 }
 
-const uint8_t* U8(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
-
 std::string Digest(const EVP_MD* md, std::string_view data) {
   uint8_t out[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
@@ -60,14 +62,15 @@ std::string Digest(const EVP_MD* md, std::string_view data) {
 // Data protected with AES in CBC mode: a 16-byte initialisation vector, then
 // the cipher blocks. A trailing partial block is dropped; the final padding
 // is removed only when it is well formed.
-std::string AesCbcDecrypt(const EVP_CIPHER* cipher, std::string_view key, const uint8_t* data, size_t size) {
+template <class Buf>
+Buf AesCbcDecrypt(const EVP_CIPHER* cipher, std::string_view key, const uint8_t* data, size_t size) {
   if (size < 16) return {};  // not even an initialisation vector
   const size_t body = (size - 16) / 16 * 16;
-  std::string out = AesRaw(cipher, false, U8(key), data, data + 16, body);
+  Buf out = AesRaw<Buf>(cipher, false, U8(key), data, data + 16, body);
   if (!out.empty()) {
     const uint8_t pad = static_cast<uint8_t>(out.back());
     if (pad >= 1 && pad <= 16 && pad <= out.size() &&
-        std::all_of(out.end() - pad, out.end(), [pad](char c) { return static_cast<uint8_t>(c) == pad; }))
+        std::all_of(out.end() - pad, out.end(), [pad](auto c) { return static_cast<uint8_t>(c) == pad; }))
       out.erase(out.end() - pad, out.end());
   }
   return out;
@@ -490,14 +493,15 @@ bool TkxPDFDecrypt::CheckPassword(TkxPDFEncryptionSettings& settings, std::strin
 
 // ---- decryptor: data ----
 
-std::string TkxPDFDecrypt::Decrypt(TkxCryptMethod method, const uint8_t* data, size_t size, int32_t objNo,
-                                   int32_t gen) const {
+template <class Buf>
+Buf TkxPDFDecrypt::Decrypt(TkxCryptMethod method, const uint8_t* data, size_t size, int32_t objNo,
+                           int32_t gen) const {
   if (file_key_.empty()) throw EPasswordError("No password has been accepted");
   switch (method) {
     case cmIdentity:
-      return std::string(reinterpret_cast<const char*>(data), size);
+      return Buf(data, data + size);
     case cmRC4: {
-      std::string out(reinterpret_cast<const char*>(data), size);
+      Buf out(data, data + size);
       if (!out.empty()) {
         TkxRC4 rc4(ObjectKey(objNo, gen, false));
         rc4.Process(reinterpret_cast<uint8_t*>(out.data()), out.size());
@@ -505,21 +509,20 @@ std::string TkxPDFDecrypt::Decrypt(TkxCryptMethod method, const uint8_t* data, s
       return out;
     }
     case cmAESV2:
-      return AesCbcDecrypt(EVP_aes_128_cbc(), ObjectKey(objNo, gen, true), data, size);
+      return AesCbcDecrypt<Buf>(EVP_aes_128_cbc(), ObjectKey(objNo, gen, true), data, size);
     case cmAESV3:
-      return AesCbcDecrypt(EVP_aes_256_cbc(), file_key_, data, size);
+      return AesCbcDecrypt<Buf>(EVP_aes_256_cbc(), file_key_, data, size);
   }
   return {};
 }
 
 std::string TkxPDFDecrypt::DecryptString(std::string_view data, int32_t objNo, int32_t gen) const {
-  return Decrypt(string_method_, U8(data), data.size(), objNo, gen);
+  return Decrypt<std::string>(string_method_, U8(data), data.size(), objNo, gen);
 }
 
 std::vector<uint8_t> TkxPDFDecrypt::DecryptStream(const std::vector<uint8_t>& data, int32_t objNo,
                                                   int32_t gen) const {
-  const std::string out = Decrypt(stream_method_, data.data(), data.size(), objNo, gen);
-  return std::vector<uint8_t>(out.begin(), out.end());
+  return Decrypt<std::vector<uint8_t>>(stream_method_, data.data(), data.size(), objNo, gen);
 }
 
 std::string TkxPDFDecrypt::HandlerDescription() const {

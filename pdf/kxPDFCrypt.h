@@ -182,8 +182,8 @@ class TkxPDFDecrypt : public TkxBasePDFCrypt {
   std::string HandlerDescription() const;
 
  private:
-  std::string Decrypt(TkxCryptMethod method, const uint8_t* data, size_t size, int32_t objNo,
-                      int32_t gen) const;
+  template <class Buf>
+  Buf Decrypt(TkxCryptMethod method, const uint8_t* data, size_t size, int32_t objNo, int32_t gen) const;
   std::string ComputeRC4Key(std::string_view paddedPassword) const;
   bool CheckUserPasswordRC4(std::string_view paddedPassword);
   bool CheckUserPasswordAES256(std::string_view password);
