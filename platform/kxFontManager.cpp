@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <fstream>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -83,20 +84,19 @@ std::unique_ptr<OwnFace> OpenFace(const FaceSource& src) {
   return f;
 }
 
-bool OnlySymbolCharmap(FT_Face face) {
-  bool symbol = false, other = false;
-  for (int i = 0; i < face->num_charmaps; ++i) {
-    if (face->charmaps[i]->encoding == FT_ENCODING_MS_SYMBOL)
-      symbol = true;
-    else if (face->charmaps[i]->encoding == FT_ENCODING_UNICODE)
-      other = true;
-  }
-  return symbol && !other;
+// Windows treats a face with a symbol character map as a symbol font.
+bool HasSymbolCharmap(FT_Face face) {
+  for (int i = 0; i < face->num_charmaps; ++i)
+    if (face->charmaps[i]->encoding == FT_ENCODING_MS_SYMBOL) return true;
+  return false;
 }
 
+// Symbol character maps usually place the codes 0x20-0xFF at U+F020-U+F0FF.
 unsigned CharIndex(FT_Face face, bool symbol, char32_t cp) {
   unsigned gid = FT_Get_Char_Index(face, cp);
-  if (gid == 0 && symbol && cp < 0x100) gid = FT_Get_Char_Index(face, 0xF000 + cp);
+  if (gid == 0 && symbol && cp < 0x100 && face->charmap &&
+      face->charmap->encoding == FT_ENCODING_MS_SYMBOL)
+    gid = FT_Get_Char_Index(face, 0xF000 + cp);
   return gid;
 }
 
@@ -119,7 +119,7 @@ TkxFaceDesignMetrics ReadDesignMetrics(FT_Face face) {
   TkxFaceDesignMetrics d;
   d.Outline = FT_IS_SCALABLE(face);
   d.UnitsPerEm = face->units_per_EM > 0 ? face->units_per_EM : 1000;
-  d.Symbol = OnlySymbolCharmap(face);
+  d.Symbol = HasSymbolCharmap(face);
   d.FixedPitch = FT_IS_FIXED_WIDTH(face);
   d.MaxAdvance = face->max_advance_width;
   d.BBoxXMin = static_cast<int>(face->bbox.xMin);
@@ -272,14 +272,21 @@ double EmPixelsFor(const TkxFaceDesignMetrics& d, int lfHeight) {
   return h * d.UnitsPerEm / cell;
 }
 
+namespace {
+// Ascent and descent in whole pixels; a cell height asked for is kept exactly.
+std::pair<int, int> CellPixels(const TkxFaceDesignMetrics& d, int lfHeight) {
+  const double s = EmPixelsFor(d, lfHeight) / d.UnitsPerEm;
+  const int ascent = Round(d.WinAscent * s);
+  return {ascent, lfHeight > 0 ? lfHeight - ascent : Round(d.WinDescent * s)};
+}
+}  // namespace
+
 TkxTextMetric ComputeTextMetric(const TkxFaceDesignMetrics& d, int style, int lfHeight,
                                 bool syntheticBold) {
   TkxTextMetric tm;
   const double em = EmPixelsFor(d, lfHeight);
   const double s = em / d.UnitsPerEm;
-  tm.tmAscent = Round(d.WinAscent * s);
-  tm.tmDescent = Round(d.WinDescent * s);
-  if (lfHeight > 0) tm.tmDescent = lfHeight - tm.tmAscent;  // the cell is exactly what was asked
+  std::tie(tm.tmAscent, tm.tmDescent) = CellPixels(d, lfHeight);
   tm.tmHeight = tm.tmAscent + tm.tmDescent;
   tm.tmInternalLeading = tm.tmHeight - Round(em);
   const int cellUnits = d.WinAscent + d.WinDescent;
@@ -702,7 +709,8 @@ TkxSize32 TkxFontManager::TextExtent(const std::string& family, int style, int l
   ForEachCodePoint(text, [&](char32_t cp, int) { cx += Round(f->AdvanceUnits(cp) * s); });
   TkxSize32 r;
   r.cx = static_cast<int>(std::min<int64_t>(cx, INT32_MAX));
-  r.cy = ComputeTextMetric(d, style, lfHeight, f->SyntheticBold()).tmHeight;
+  auto [ascent, descent] = CellPixels(d, lfHeight);
+  r.cy = ascent + descent;
   return r;
 }
 

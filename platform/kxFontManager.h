@@ -142,7 +142,7 @@ struct TkxFaceDesignMetrics {
   int FamilyClass = 0;  // OS/2 sFamilyClass >> 8
   bool FixedPitch = false;
   bool Outline = true;
-  bool Symbol = false;  // only a symbol character map
+  bool Symbol = false;  // has a symbol character map (a symbol font to Windows)
   char16_t FirstChar = 0x20, LastChar = 0xFFFF, DefaultChar = 0, BreakChar = 0x20;
   uint32_t CodePageRange1 = 0;
 };
@@ -174,8 +174,9 @@ class TkxFontFace {
   // cairo_font_face_destroy. Returns nullptr on failure.
   cairo_font_face_t* CairoFace() const;
 
-  // Glyph index for a Unicode code point (symbol fonts also tried at
-  // U+F000 + code for codes below 256); 0 when the face has none.
+  // Glyph index for a Unicode code point (through a symbol character map
+  // also tried at U+F000 + code for codes below 256); 0 when the face has
+  // none. Takes the manager lock itself: do not call it while holding Lock().
   unsigned GlyphIndex(char32_t cp) const;
 
  private:
