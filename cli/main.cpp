@@ -1,11 +1,36 @@
+// paperwright: the command-line face of the converter.
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/pwCommandLine.h"
+#include "cli/pwInfoCommand.h"
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("paperwright %s\n", PW_VERSION);
-    return 0;
+  using namespace pw::cli;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  TpwCliOptions options;
+  try {
+    options = ParseCommandLine(args);
+  } catch (const TpwUsageError& e) {
+    std::fprintf(stderr, "paperwright: %s\n%s", e.what(), UsageText().c_str());
+    return ecUsage;
   }
-  std::fprintf(stderr, "usage: paperwright --info FILE.pdf [--password PW]\n");
-  return 1;
+  if (options.ShowHelp) {
+    std::fputs(UsageText().c_str(), stdout);
+    return ecOk;
+  }
+  if (options.ShowVersion) {
+    std::printf("paperwright %s\n", PW_VERSION);
+    return ecOk;
+  }
+  if (options.Info) {
+    if (options.Positionals.size() != 1) {
+      std::fprintf(stderr, "paperwright: --info needs exactly one PDF file\n%s", UsageText().c_str());
+      return ecUsage;
+    }
+    return RunInfo(options.Positionals[0], options.Password, stdout, stderr);
+  }
+  std::fprintf(stderr, "paperwright: nothing to do\n%s", UsageText().c_str());
+  return ecUsage;
 }
