@@ -27,6 +27,11 @@ constexpr std::streamoff kMaxProgramFile = 256LL * 1024 * 1024;
 // Family names asked for are remembered; a document naming thousands of
 // distinct families must not grow the cache without bound.
 constexpr size_t kMaxResolvedNames = 4096;
+// Font heights beyond a million pixels are taken as that (keeps every pixel
+// metric and sum well inside int).
+constexpr int kMaxHeightPx = 1000000;
+
+int ClampHeight(int lfHeight) { return std::clamp(lfHeight, -kMaxHeightPx, kMaxHeightPx); }
 
 std::string Lower(std::string_view s) {
   std::string r(s);
@@ -35,7 +40,12 @@ std::string Lower(std::string_view s) {
   return r;
 }
 
-int Round(double v) { return static_cast<int>(std::lrint(v)); }
+// Nearest integer, halves to even; absurd sizes saturate instead of wrapping.
+int Round(double v) {
+  if (!(v > -2147483647.0)) return v != v ? 0 : -2147483647;
+  if (v > 2147483647.0) return 2147483647;
+  return static_cast<int>(std::lrint(v));
+}
 
 // What a face is opened from: a file, or program bytes shared by every
 // face made from one registration.
@@ -265,6 +275,7 @@ uint8_t PitchAndFamily(const TkxFaceDesignMetrics& d) {
 // Pixel metrics from design metrics
 
 double EmPixelsFor(const TkxFaceDesignMetrics& d, int lfHeight) {
+  lfHeight = ClampHeight(lfHeight);
   const double cell = d.WinAscent + d.WinDescent;
   if (lfHeight < 0) return -static_cast<double>(lfHeight);
   // The default height is a 12-point cell on the screen.
@@ -275,6 +286,7 @@ double EmPixelsFor(const TkxFaceDesignMetrics& d, int lfHeight) {
 namespace {
 // Ascent and descent in whole pixels; a cell height asked for is kept exactly.
 std::pair<int, int> CellPixels(const TkxFaceDesignMetrics& d, int lfHeight) {
+  lfHeight = ClampHeight(lfHeight);
   const double s = EmPixelsFor(d, lfHeight) / d.UnitsPerEm;
   const int ascent = Round(d.WinAscent * s);
   return {ascent, lfHeight > 0 ? lfHeight - ascent : Round(d.WinDescent * s)};

@@ -171,7 +171,8 @@ class TkxFontFace {
   // A new reference to a cairo font face over a FreeType face of its own
   // (cairo locks that one itself), with bold/oblique synthesis switched on
   // when the style is simulated. The caller releases it with
-  // cairo_font_face_destroy. Returns nullptr on failure.
+  // cairo_font_face_destroy. Returns nullptr on failure. Takes the manager
+  // lock itself: do not call it while holding Lock().
   cairo_font_face_t* CairoFace() const;
 
   // Glyph index for a Unicode code point (through a symbol character map

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -103,6 +104,13 @@ TEST_F(Fonts, LiberationSansMetricsInDesignUnitsAndPixels) {
   EXPECT_EQ(t16.tmHeight - t16.tmInternalLeading, 16);
   // A cell height is honoured exactly.
   EXPECT_EQ(FM().TextMetrics("Arial", fsRegular, 37).tmHeight, 37);
+
+  // Absurd heights saturate instead of overflowing.
+  for (int lfHeight : {INT_MIN, INT_MAX}) {
+    TkxTextMetric t = FM().TextMetrics("Arial", fsRegular, lfHeight);
+    EXPECT_GT(t.tmHeight, 0);
+    EXPECT_GT(FM().TextExtent("Arial", fsRegular, lfHeight, u"WWWW").cx, 0);
+  }
 
   TkxTextMetric mono = FM().TextMetrics("Courier New", fsRegular, -20);
   EXPECT_EQ(mono.tmPitchAndFamily & 0xF1, 0x30);  // modern, fixed pitch
@@ -220,6 +228,34 @@ TEST_F(Fonts, RegistrationRefusesWhatCannotBeUsed) {
   EXPECT_EQ(FM().RegisterFont("", fsRegular, ReadFile(kSerifFile)), 0);
   EXPECT_EQ(FM().RegisterFontFile("Pw Junk", fsRegular, "/nonexistent/x.ttf"), 0);
   EXPECT_FALSE(FM().IsInstalledFamily("Pw Junk"));
+}
+
+// Relabels every character map of an sfnt as a Windows symbol map (3,0),
+// leaving the mappings themselves unchanged.
+std::vector<uint8_t> AsSymbolFont(std::vector<uint8_t> f) {
+  auto u16 = [&](size_t o) { return static_cast<size_t>(f.at(o) << 8 | f.at(o + 1)); };
+  auto u32 = [&](size_t o) { return u16(o) << 16 | u16(o + 2); };
+  for (size_t i = 0, n = u16(4); i < n; ++i) {
+    const size_t rec = 12 + 16 * i;
+    if (std::string(f.begin() + rec, f.begin() + rec + 4) != "cmap") continue;
+    const size_t cmap = u32(rec + 8);
+    for (size_t k = 0, m = u16(cmap + 2); k < m; ++k) {
+      const size_t e = cmap + 4 + 8 * k;
+      f.at(e) = 0, f.at(e + 1) = 3, f.at(e + 2) = 0, f.at(e + 3) = 0;
+    }
+  }
+  return f;
+}
+
+TEST_F(Fonts, SymbolMapMakesASymbolFont) {
+  int h = FM().RegisterFont("Pw Symbolic", fsRegular, AsSymbolFont(ReadFile(kSansFile)));
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(FM().Charsets("Pw Symbolic"), std::vector<int>{2});
+  EXPECT_EQ(FM().TextMetrics("Pw Symbolic", fsRegular, -12).tmCharSet, 2);
+  EXPECT_DOUBLE_EQ(FM().TextWidth("Pw Symbolic", fsRegular, 10, u"AW"),
+                   FM().TextWidth("Liberation Sans", fsRegular, 10, u"AW"));
+  EXPECT_EQ(FM().Charsets("Liberation Sans").front(), 0);
+  EXPECT_TRUE(FM().UnregisterFont(h));
 }
 
 TEST_F(Fonts, RegisteredFileMayBeDeletedAndCairoDrawsAfterRemoval) {
