@@ -222,7 +222,9 @@ std::vector<uint8_t> Inflate(const uint8_t* p, size_t n, size_t maxOutput) {
 
   const size_t cap = maxOutput == SIZE_MAX ? SIZE_MAX : maxOutput + 1;
   std::vector<uint8_t> out;
-  out.resize(std::min(cap, std::max<size_t>(n * 4, 64 * 1024)));
+  // A first guess of three times the input fits most content streams and
+  // images; the buffer doubles from there.
+  out.resize(std::min(cap, std::max<size_t>(n / 2 * 6, 64 * 1024)));
   size_t have = 0, used = 0;
   for (;;) {
     if (have == out.size()) {
@@ -254,7 +256,7 @@ std::vector<uint8_t> Inflate(const uint8_t* p, size_t n, size_t maxOutput) {
     throw EDecompressionError(zs.msg ? zs.msg : zError(rc));
   }
   out.resize(have);
-  out.shrink_to_fit();
+  if (out.capacity() - have > have / 4) out.shrink_to_fit();
   return out;
 }
 
