@@ -2,6 +2,8 @@
 
 #include <cairo.h>
 
+#include "platform/kxFontManager.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -232,43 +234,52 @@ void TkxBitmapCanvas::EllipsePath(double cx, double cy, double rx, double ry) {
 void TkxBitmapCanvas::Ellipse(double left, double top, double right, double bottom) {
   if (left > right) std::swap(left, right);
   if (top > bottom) std::swap(top, bottom);
-  EllipsePath((left + right) / 2, (top + bottom) / 2, std::max(0.0, (right - left - 1) / 2),
-              std::max(0.0, (bottom - top - 1) / 2));
-  FillAndStroke(true, true);
+  double cx = (left + right) / 2, cy = (top + bottom) / 2;
+  EllipsePath(cx, cy, (right - left) / 2, (bottom - top) / 2);
+  FillAndStroke(true, false);
+  EllipsePath(cx, cy, std::max(0.0, (right - left - 1) / 2), std::max(0.0, (bottom - top - 1) / 2));
+  FillAndStroke(false, true);
+}
+
+void TkxBitmapCanvas::RoundRectPath(double l, double t, double r, double b, double rx, double ry) {
+  rx = std::min(rx, (r - l) / 2), ry = std::min(ry, (b - t) / 2);
+  if (rx <= 0 || ry <= 0) {
+    cairo_rectangle(cr_, l, t, r - l, b - t);
+    return;
+  }
+  auto corner = [&](double cx, double cy, double a1) {
+    cairo_save(cr_);
+    cairo_translate(cr_, cx, cy);
+    cairo_scale(cr_, rx, ry);
+    cairo_arc(cr_, 0, 0, 1, a1, a1 + std::numbers::pi / 2);
+    cairo_restore(cr_);
+  };
+  cairo_new_sub_path(cr_);
+  corner(r - rx, t + ry, -std::numbers::pi / 2);
+  corner(r - rx, b - ry, 0);
+  corner(l + rx, b - ry, std::numbers::pi / 2);
+  corner(l + rx, t + ry, std::numbers::pi);
+  cairo_close_path(cr_);
 }
 
 void TkxBitmapCanvas::RoundRect(double left, double top, double right, double bottom, double cw, double ch) {
   if (left > right) std::swap(left, right);
   if (top > bottom) std::swap(top, bottom);
-  double l = left + 0.5, t = top + 0.5, r = std::max(l, right - 0.5), b = std::max(t, bottom - 0.5);
-  double rx = std::min(std::abs(cw) / 2, (r - l) / 2), ry = std::min(std::abs(ch) / 2, (b - t) / 2);
-  if (rx <= 0 || ry <= 0) {
-    cairo_rectangle(cr_, l, t, r - l, b - t);
-  } else {
-    auto corner = [&](double cx, double cy, double a1) {
-      cairo_save(cr_);
-      cairo_translate(cr_, cx, cy);
-      cairo_scale(cr_, rx, ry);
-      cairo_arc(cr_, 0, 0, 1, a1, a1 + std::numbers::pi / 2);
-      cairo_restore(cr_);
-    };
-    cairo_new_sub_path(cr_);
-    corner(r - rx, t + ry, -std::numbers::pi / 2);
-    corner(r - rx, b - ry, 0);
-    corner(l + rx, b - ry, std::numbers::pi / 2);
-    corner(l + rx, t + ry, std::numbers::pi);
-    cairo_close_path(cr_);
-  }
-  FillAndStroke(true, true);
+  double rx = std::abs(cw) / 2, ry = std::abs(ch) / 2;
+  RoundRectPath(left, top, right, bottom, rx, ry);
+  FillAndStroke(true, false);
+  RoundRectPath(left + 0.5, top + 0.5, std::max(left + 0.5, right - 0.5), std::max(top + 0.5, bottom - 0.5),
+                std::max(0.0, rx - 0.5), std::max(0.0, ry - 0.5));
+  FillAndStroke(false, true);
 }
 
-// kind: 0 arc, 1 chord, 2 pie.
+// kind: 0 arc, 1 chord, 2 pie. inset 0 gives the brush's outline, 0.5 the pen's.
 void TkxBitmapCanvas::ArcPath(double left, double top, double right, double bottom, double xs, double ys,
-                              double xe, double ye, int kind) {
+                              double xe, double ye, int kind, double inset) {
   if (left > right) std::swap(left, right);
   if (top > bottom) std::swap(top, bottom);
   double cx = (left + right) / 2, cy = (top + bottom) / 2;
-  double rx = std::max(0.0, (right - left - 1) / 2), ry = std::max(0.0, (bottom - top - 1) / 2);
+  double rx = (right - left) / 2 - inset, ry = (bottom - top) / 2 - inset;
   if (rx <= 0 || ry <= 0) return;
   // Angles of the radials in the ellipse's unit circle (cairo angles grow clockwise on screen).
   double a1 = std::atan2((ys + 0.5 - cy) / ry, (xs + 0.5 - cx) / rx);
@@ -292,20 +303,24 @@ void TkxBitmapCanvas::ArcPath(double left, double top, double right, double bott
 
 void TkxBitmapCanvas::Arc(double left, double top, double right, double bottom, double xs, double ys, double xe,
                           double ye) {
-  ArcPath(left, top, right, bottom, xs, ys, xe, ye, 0);
+  ArcPath(left, top, right, bottom, xs, ys, xe, ye, 0, 0.5);
   FillAndStroke(false, true);
 }
 
 void TkxBitmapCanvas::Chord(double left, double top, double right, double bottom, double xs, double ys, double xe,
                             double ye) {
-  ArcPath(left, top, right, bottom, xs, ys, xe, ye, 1);
-  FillAndStroke(true, true);
+  ArcPath(left, top, right, bottom, xs, ys, xe, ye, 1, 0);
+  FillAndStroke(true, false);
+  ArcPath(left, top, right, bottom, xs, ys, xe, ye, 1, 0.5);
+  FillAndStroke(false, true);
 }
 
 void TkxBitmapCanvas::Pie(double left, double top, double right, double bottom, double xs, double ys, double xe,
                           double ye) {
-  ArcPath(left, top, right, bottom, xs, ys, xe, ye, 2);
-  FillAndStroke(true, true);
+  ArcPath(left, top, right, bottom, xs, ys, xe, ye, 2, 0);
+  FillAndStroke(true, false);
+  ArcPath(left, top, right, bottom, xs, ys, xe, ye, 2, 0.5);
+  FillAndStroke(false, true);
 }
 
 void TkxBitmapCanvas::Line(double x1, double y1, double x2, double y2) {
@@ -371,46 +386,114 @@ void TkxBitmapCanvas::DrawBitmap(const TkxBitmap& picture, double x, double y, d
   cairo_restore(cr_);
 }
 
-void TkxBitmapCanvas::SelectFont(const TkxCanvasFont& font, TkxTextExtent* metrics) {
-  cairo_select_font_face(cr_, font.Family.c_str(), (font.Style & 2) ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
-                         (font.Style & 1) ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr_, font.EmSize > 0 ? font.EmSize : 1);
-  if (metrics) {
+// The face for a font: a FreeType face from the font manager (installed, substituted or registered family),
+// sized to the em height, with the cell metrics GDI reports for it.
+struct TkxBitmapCanvas::FontSetup {
+  TkxFontFacePtr face;  // null when no font at all is available (cairo's own fallback then)
+  double scale = 0;     // pixels per design unit
+  TkxTextExtent metrics;
+  double underlinePos = 0, underlineSize = 0, strikePos = 0, strikeSize = 0;  // below/above the baseline
+};
+
+TkxBitmapCanvas::FontSetup TkxBitmapCanvas::SelectFont(const TkxCanvasFont& font) {
+  FontSetup fs;
+  double em = font.EmSize > 0 ? font.EmSize : 1;
+  fs.face = TkxFontManager::Instance().GetFace(font.Family, font.Style & fsBoldItalic);
+  cairo_font_face_t* cf = fs.face ? fs.face->CairoFace() : nullptr;
+  if (cf) {
+    cairo_set_font_face(cr_, cf);
+    cairo_font_face_destroy(cf);  // the context holds its own reference
+    const TkxFaceDesignMetrics& d = fs.face->Design();
+    fs.scale = em / (d.UnitsPerEm > 0 ? d.UnitsPerEm : 1000);
+    fs.metrics.Ascent = d.WinAscent * fs.scale;
+    fs.metrics.Descent = d.WinDescent * fs.scale;
+    fs.underlinePos = -d.UnderlinePosition * fs.scale;
+    fs.underlineSize = d.UnderlineThickness * fs.scale;
+    fs.strikePos = d.StrikeoutPosition * fs.scale;
+    fs.strikeSize = d.StrikeoutSize * fs.scale;
+  } else {
+    fs.face.reset();
+    cairo_select_font_face(cr_, "sans-serif", (font.Style & fsItalic) ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+                           (font.Style & fsBold) ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  }
+  cairo_set_font_size(cr_, em);
+  cairo_font_options_t* opts = cairo_font_options_create();
+  cairo_font_options_set_hint_metrics(opts, CAIRO_HINT_METRICS_OFF);  // advances as measured, unhinted
+  cairo_font_options_set_antialias(opts, Antialias ? CAIRO_ANTIALIAS_GRAY : CAIRO_ANTIALIAS_NONE);
+  cairo_set_font_options(cr_, opts);
+  cairo_font_options_destroy(opts);
+  if (!fs.face) {
     cairo_font_extents_t fe;
     cairo_font_extents(cr_, &fe);
-    metrics->Ascent = fe.ascent;
-    metrics->Descent = fe.descent;
+    fs.metrics.Ascent = fe.ascent;
+    fs.metrics.Descent = fe.descent;
   }
+  if (fs.underlineSize <= 0) fs.underlinePos = em * 0.1, fs.underlineSize = em / 14;
+  if (fs.strikeSize <= 0) fs.strikePos = em * 0.28, fs.strikeSize = em / 14;
+  fs.underlineSize = std::max(1.0, fs.underlineSize);
+  fs.strikeSize = std::max(1.0, fs.strikeSize);
+  return fs;
+}
+
+// Glyphs along the baseline from x = 0 with the font manager's advances (those the layout measured with).
+std::vector<cairo_glyph_t> TkxBitmapCanvas::LayOut(const FontSetup& fs, const TkxCanvasFont& font,
+                                                   std::u16string_view text, double* width) {
+  std::vector<cairo_glyph_t> glyphs;
+  *width = 0;
+  if (!fs.face) {
+    std::string utf8 = ToUtf8(text);
+    cairo_glyph_t* list = nullptr;
+    int count = 0;
+    cairo_scaled_font_t* sf = cairo_get_scaled_font(cr_);
+    if (cairo_scaled_font_text_to_glyphs(sf, 0, 0, utf8.c_str(), static_cast<int>(utf8.size()), &list, &count,
+                                         nullptr, nullptr, nullptr) == CAIRO_STATUS_SUCCESS) {
+      glyphs.assign(list, list + count);
+      cairo_glyph_free(list);
+    }
+    cairo_text_extents_t te;
+    cairo_text_extents(cr_, utf8.c_str(), &te);
+    *width = te.x_advance;
+    return glyphs;
+  }
+  std::vector<double> adv = TkxFontManager::Instance().CharAdvances(fs.face->FamilyName(), font.Style & fsBoldItalic,
+                                                                   font.EmSize > 0 ? font.EmSize : 1, text);
+  double x = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    size_t at = i;
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (cp != 0) glyphs.push_back(cairo_glyph_t{fs.face->GlyphIndex(cp), x, 0});
+    for (size_t k = at; k <= i && k < adv.size(); ++k) x += adv[k];
+  }
+  *width = x;
+  return glyphs;
 }
 
 TkxTextExtent TkxBitmapCanvas::MeasureText(std::u16string_view text, const TkxCanvasFont& font) {
-  TkxTextExtent ext;
-  SelectFont(font, &ext);
-  std::string utf8 = ToUtf8(text);
-  cairo_text_extents_t te;
-  cairo_text_extents(cr_, utf8.c_str(), &te);
-  ext.Width = te.x_advance;
+  FontSetup fs = SelectFont(font);
+  TkxTextExtent ext = fs.metrics;
+  LayOut(fs, font, text, &ext.Width);
   return ext;
 }
 
 void TkxBitmapCanvas::TextOut(double x, double y, std::u16string_view text, const TkxCanvasFont& font,
                               uint32_t color, double angle) {
-  TkxTextExtent ext;
-  SelectFont(font, &ext);
-  std::string utf8 = ToUtf8(text);
   cairo_save(cr_);
-  cairo_set_antialias(cr_, Antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
+  FontSetup fs = SelectFont(font);
+  double width = 0;
+  std::vector<cairo_glyph_t> glyphs = LayOut(fs, font, text, &width);
   cairo_translate(cr_, x, y);
   cairo_rotate(cr_, -angle * std::numbers::pi / 180);  // counter-clockwise on screen
+  cairo_translate(cr_, 0, fs.metrics.Ascent);          // to the baseline
   SetColor(cr_, color);
-  cairo_move_to(cr_, 0, ext.Ascent);
-  cairo_show_text(cr_, utf8.c_str());
-  if (font.Style & (4 | 8)) {
-    cairo_text_extents_t te;
-    cairo_text_extents(cr_, utf8.c_str(), &te);
-    double thick = std::max(1.0, font.EmSize / 14);
-    if (font.Style & 4) cairo_rectangle(cr_, 0, ext.Ascent + font.EmSize * 0.1, te.x_advance, thick);
-    if (font.Style & 8) cairo_rectangle(cr_, 0, ext.Ascent - font.EmSize * 0.28, te.x_advance, thick);
+  cairo_show_glyphs(cr_, glyphs.data(), static_cast<int>(glyphs.size()));
+  if (font.Style & (fsUnderline | fsStrikeout)) {
+    cairo_set_antialias(cr_, Antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
+    if (font.Style & fsUnderline) cairo_rectangle(cr_, 0, fs.underlinePos, width, fs.underlineSize);
+    if (font.Style & fsStrikeout) cairo_rectangle(cr_, 0, -fs.strikePos, width, fs.strikeSize);
     cairo_fill(cr_);
   }
   cairo_restore(cr_);

@@ -4,6 +4,8 @@
 // from the start to the end radial), pictures, and rotated text.
 #pragma once
 
+#include <cairo.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,8 +15,6 @@
 #include "platform/kxBitmap.h"
 #include "platform/kxRasterOps.h"
 
-typedef struct _cairo_surface cairo_surface_t;
-typedef struct _cairo cairo_t;
 
 namespace pw {
 
@@ -49,8 +49,8 @@ struct TkxCanvasPen {
   uint32_t Color = 0xFF000000u;
   double Width = 1;  // pixels; 0 draws one pixel wide
   TkxPenStyle Style = TkxPenStyle::Solid;
-  TkxLineCap Cap = TkxLineCap::Round;
-  TkxLineJoin Join = TkxLineJoin::Round;
+  TkxLineCap Cap = TkxLineCap::Flat;
+  TkxLineJoin Join = TkxLineJoin::Miter;
   double MiterLimit = 10;
 };
 
@@ -62,9 +62,9 @@ struct TkxCanvasBrush {
 };
 
 struct TkxCanvasFont {
-  std::string Family = "Arial";
-  double EmSize = 16;  // em height in pixels
-  int Style = 0;       // TkxFontStyle bits: 1 bold, 2 italic, 4 underline, 8 strikeout
+  std::string Family = "Arial";  // resolved through the font manager (substitution, registered fonts)
+  double EmSize = 16;            // em height in pixels
+  int Style = 0;                 // TkxFontStyle bits (fsBold, fsItalic, fsUnderline, fsStrikeout)
 };
 
 struct TkxCanvasPoint {
@@ -95,7 +95,8 @@ class TkxBitmapCanvas {
   // Added to every coordinate that follows (to shift a shape's box to the bitmap's origin).
   void SetOrigin(double x, double y);
 
-  // Box shapes: the box covers pixels left..right-1 and top..bottom-1; the pen runs along its edge pixels.
+  // Box shapes: the brush covers pixels left..right-1 and top..bottom-1; a pen runs along the edge pixels
+  // (centred on the line half a pixel inside the box, so a 1-pixel pen covers exactly the edge pixels).
   void Rectangle(double left, double top, double right, double bottom);
   void FillRect(double left, double top, double right, double bottom);  // brush only
   void RoundRect(double left, double top, double right, double bottom, double cornerWidth, double cornerHeight);
@@ -128,9 +129,13 @@ class TkxBitmapCanvas {
   bool SetBrushSource();  // false for a clear brush
   void FillAndStroke(bool fill, bool stroke);
   void EllipsePath(double cx, double cy, double rx, double ry);
+  void RoundRectPath(double l, double t, double r, double b, double rx, double ry);
   void ArcPath(double left, double top, double right, double bottom, double xs, double ys, double xe, double ye,
-               int kind);
-  void SelectFont(const TkxCanvasFont& font, TkxTextExtent* metrics);
+               int kind, double inset);
+  struct FontSetup;
+  FontSetup SelectFont(const TkxCanvasFont& font);
+  std::vector<cairo_glyph_t> LayOut(const FontSetup& fs, const TkxCanvasFont& font, std::u16string_view text,
+                                    double* width);
 
   TkxBitmap& target_;
   TkxCairoSurface surface_;
