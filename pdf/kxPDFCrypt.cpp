@@ -300,18 +300,25 @@ void TkxPDFDecrypt::Setup(const TkxPDFDictObject& encrypt, std::string_view firs
   if (!IsInteger(p) && !IsInt64(p)) throw EInvalidPermission(kBadPermission);
   SetPermissionFlags(IntValue(p));
 
-  SetFileID(firstFileId);
-  SetOwnerKey(StringBytes(encrypt.Lookup("/O")));
-  SetUserKey(StringBytes(encrypt.Lookup("/U")));
+  // The keys come last and only once all is valid: a decryptor whose setup
+  // failed has no keys and accepts no password.
   if (revision_ >= 5) {
-    owner_enc_key_ = StringBytes(encrypt.Lookup("/OE"));
-    user_enc_key_ = StringBytes(encrypt.Lookup("/UE"));
-    if (owner_enc_key_.size() < 32) throw EPDFException("Invalid encryption dictionary (/OE)");
-    if (user_enc_key_.size() < 32) throw EPDFException("Invalid encryption dictionary (/UE)");
-    owner_enc_key_.resize(32);
-    user_enc_key_.resize(32);
+    std::string oe = StringBytes(encrypt.Lookup("/OE"));
+    std::string ue = StringBytes(encrypt.Lookup("/UE"));
+    if (oe.size() < 32) throw EPDFException("Invalid encryption dictionary (/OE)");
+    if (ue.size() < 32) throw EPDFException("Invalid encryption dictionary (/UE)");
+    owner_enc_key_ = oe.substr(0, 32);
+    user_enc_key_ = ue.substr(0, 32);
     perms_ = StringBytes(encrypt.Lookup("/Perms"));
     if (!perms_.empty()) perms_ = FixedLength(perms_, 16);
+  }
+  SetFileID(firstFileId);
+  SetOwnerKey(StringBytes(encrypt.Lookup("/O")));
+  try {
+    SetUserKey(StringBytes(encrypt.Lookup("/U")));
+  } catch (...) {
+    owner_key_.clear();
+    throw;
   }
 }
 
@@ -392,7 +399,7 @@ bool TkxPDFDecrypt::CheckOwnerPasswordAES256(std::string_view password) {
 }
 
 bool TkxPDFDecrypt::CheckUserPassword(std::string_view password) {
-  if (user_key_.empty()) return false;  // not set up
+  if (user_key_.empty() || owner_key_.empty()) return false;  // not set up
   if (revision_ >= 5) {
     if (CheckUserPasswordAES256(password)) return true;
     // A password handed over in cp1252 rather than UTF-8.
@@ -404,7 +411,7 @@ bool TkxPDFDecrypt::CheckUserPassword(std::string_view password) {
 }
 
 bool TkxPDFDecrypt::CheckOwnerPassword(std::string_view password) {
-  if (owner_key_.empty()) return false;  // not set up
+  if (user_key_.empty() || owner_key_.empty()) return false;  // not set up
   if (revision_ >= 5) {
     if (CheckOwnerPasswordAES256(password)) return true;
     return !IsValidUtf8(password) && CheckOwnerPasswordAES256(WideToUtf8(AnsiToWide(password)));

@@ -488,6 +488,7 @@ TEST(Crypt, SetupRejectsWhatItCannotDecrypt) {
       ASSERT_NE(c.message, nullptr) << c.what << ": " << e.what();
       EXPECT_STREQ(e.what(), c.message) << c.what;
     }
+    EXPECT_FALSE(d.CheckPassword("view")) << c.what;  // a failed setup accepts nothing
   }
   // A key length given in bytes, and /O and /U as literal strings (their bodies hold the
   // bytes themselves, parentheses and backslashes included), are read as meant.
