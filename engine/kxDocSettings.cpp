@@ -18,6 +18,8 @@ TkxDocSettings::~TkxDocSettings() {
   for (TkxDocSettingsClient* e : engines) e->SettingsFreed(*this);
 }
 
+// The loops below walk a copy of the engine list: an engine may detach
+// itself from inside one of its setters.
 void TkxDocSettings::SetBackgroundColor(TColor color) {
   for (TkxDocSettingsClient* e : std::vector(engines_))
     if (e->BackgroundColor() == backgroundColor_) e->SetBackgroundColor(color);
