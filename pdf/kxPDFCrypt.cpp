@@ -3,7 +3,6 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <climits>
 #include <ctime>
 #include <memory>
 #include <random>

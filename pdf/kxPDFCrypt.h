@@ -154,7 +154,9 @@ class TkxPDFDecrypt : public TkxBasePDFCrypt {
   // Tries the password as owner password, then as user password. True when
   // accepted: FileKey() is set, OwnerAuthenticated() tells which one matched,
   // and after a user-password match Permissions() lose what /P withholds.
-  // A rejected password leaves no file key.
+  // A rejected password leaves no file key. The password is UTF-8 text; the
+  // same text in the cp1252 code page is tried as well, since revisions 2 to
+  // 4 hash 8-bit passwords and 5 and 6 hash UTF-8 (at most 127 bytes).
   bool CheckPassword(std::string_view password);
   // As above, and fills the document's settings on acceptance (unchanged on
   // rejection). After a user-password match the settings get a generated
