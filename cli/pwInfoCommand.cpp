@@ -57,6 +57,27 @@ TkxPasswordEvent MakePasswordHandler(const std::optional<std::string>& given, bo
   };
 }
 
+// Error texts may quote bytes of the file: anything that is not printable
+// text (or well-formed UTF-8) is shown as '?'.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    bool ok = len > 0 && i + len <= text.size();
+    for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (ok && len == 1 && (c < 0x20 || c == 0x7F)) ok = false;
+    if (!ok) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    out.append(text, i, len);
+    i += len;
+  }
+  return out;
+}
+
 }  // namespace
 
 int RunInfo(const std::string& file, const std::optional<std::string>& password, std::FILE* out, std::FILE* err) {
@@ -73,7 +94,7 @@ int RunInfo(const std::string& file, const std::optional<std::string>& password,
     std::fprintf(err, "paperwright: cannot read %s: out of memory\n", file.c_str());
     return ecCannotRead;
   } catch (const std::exception& e) {
-    std::fprintf(err, "paperwright: cannot read %s: %s\n", file.c_str(), e.what());
+    std::fprintf(err, "paperwright: cannot read %s: %s\n", file.c_str(), Printable(e.what()).c_str());
     return ecCannotRead;
   }
 

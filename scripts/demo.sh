@@ -3,4 +3,9 @@
 set -euo pipefail
 build=${1:-build}
 sample=examples/sample.pdf
+echo "== paperwright demo =="
+echo "Reading $sample with '$build/cli/paperwright --info' (PDF version, encryption, pages, rotation, media box):"
+echo
 "$build/cli/paperwright" --info "$sample"
+echo
+echo "Done: $sample was read completely and its page list printed above."
