@@ -198,6 +198,7 @@ void TkxBitmapCanvas::FillAndStroke(bool fill, bool stroke) {
     cairo_stroke_preserve(cr_);
   }
   cairo_new_path(cr_);
+  cairo_set_source_rgb(cr_, 0, 0, 0);  // drop any pattern that points into a brush bitmap
 }
 
 void TkxBitmapCanvas::Rectangle(double left, double top, double right, double bottom) {

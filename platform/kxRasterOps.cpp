@@ -120,6 +120,11 @@ TkxBitmap StretchBitmap(const TkxBitmap& src, int sx, int sy, int sw, int sh, in
 void CopyRect(TkxBitmap& dst, int dx, int dy, int dw, int dh, const TkxBitmap& src, int sx, int sy, int sw,
               int sh, uint32_t code, uint32_t pattern, TkxStretchFilter filter) {
   if (dw == 0 || dh == 0) return;
+  if (&src == &dst) {  // overlapping copies within one bitmap read from a snapshot
+    TkxBitmap copy = src;
+    CopyRect(dst, dx, dy, dw, dh, copy, sx, sy, sw, sh, code, pattern, filter);
+    return;
+  }
   bool usesSource = RopUsesSource(code);
   // Normalise to a destination rectangle with positive size and a source picture of that size.
   int64_t left = dw < 0 ? int64_t{dx} + dw : dx, top = dh < 0 ? int64_t{dy} + dh : dy;

@@ -339,6 +339,12 @@ TEST(RasterOps, StretchMirrorAndClip) {
   EXPECT_EQ(dst2.Pixel(1, 0), 0xFF00FF00u);
   EXPECT_EQ(dst2.Pixel(2, 0), 0xFFFFFFFFu);
 
+  // Within one bitmap, overlapping areas copy as if from a snapshot.
+  TkxBitmap row(4, 1);
+  for (int x = 0; x < 4; ++x) row.SetPixel(x, 0, 0xFF000000u | static_cast<uint32_t>(x));
+  CopyRect(row, 1, 0, 3, 1, row, 0, 0, 3, 1, rop::SRCCOPY);
+  EXPECT_EQ(row.Pixel(3, 0), 0xFF000002u);
+
   // A stretch far beyond the size limits renders only the visible window.
   TkxBitmap small(4, 4);
   CopyRect(small, -50000, -50000, 100000, 100000, flat, 0, 0, 3, 3, rop::SRCCOPY);
