@@ -1,0 +1,257 @@
+#include "rtf/kxRTFEngine.h"
+
+#include <cmath>
+
+#include "platform/kxBitmap.h"
+#include "platform/kxScreen.h"
+#include "rtf/kxRTFEncoding.h"
+
+namespace pw {
+
+namespace {
+
+std::string Num(long long v) { return std::to_string(v); }
+
+}  // namespace
+
+std::string RTFFontTableEntry(int n, const std::string& name, int charset, int acp) {
+  const std::string face = EncodeText(Utf8ToWide(name), ANSI_CHARSET);
+  std::string entry = "{\\f" + Num(n);
+  if (acp != 1252)
+    entry += "\\fcharset" + Num(CharsetOfCodePage(acp));
+  else if (charset != DEFAULT_CHARSET)
+    entry += "\\fcharset" + Num(charset);
+  return entry + " " + face + ";}";
+}
+
+std::string RTFColorTableEntry(TColor color) {
+  const TColor rgb = ColorToRGB(color);
+  return "\\red" + Num(ColorRed(rgb)) + "\\green" + Num(ColorGreen(rgb)) + "\\blue" + Num(ColorBlue(rgb)) + ";";
+}
+
+TkxDoublePoint BackgroundImagePosition(TkxBackgroundDisplayType type, double pageWidth, double pageHeight,
+                                       double width, double height) {
+  const double centerX = (pageWidth - width) / 2, right = pageWidth - width;
+  const double centerY = (pageHeight - height) / 2, bottom = pageHeight - height;
+  switch (type) {
+    case dtTopCenter: return {centerX, 0};
+    case dtTopRight: return {right, 0};
+    case dtCenterLeft: return {0, centerY};
+    case dtCenter: return {centerX, centerY};
+    case dtCenterRight: return {right, centerY};
+    case dtBottomLeft: return {0, bottom};
+    case dtBottomCenter: return {centerX, bottom};
+    case dtBottomRight: return {right, bottom};
+    default: return {0, 0};
+  }
+}
+
+TkxRTFEngine::TkxRTFEngine() {
+  SetFileExtension("rtf");
+  SetFileDescription("Rich Text Format");
+  ImageSettings().SetOutputImageFormat(ifJPEG);
+  SetOutputCapabilities(ocText | ocImages | ocShapes | ocHeaderOnce | ocFooterOnce | ocUnderlayOnce);
+  RecreatePreferences();
+}
+
+TkxRTFEngine::~TkxRTFEngine() = default;
+
+std::unique_ptr<TkxPreferences> TkxRTFEngine::PreferencesClass() const {
+  return std::make_unique<TkxRTFPreferences>();
+}
+
+void TkxRTFEngine::SetBackgroundImageDisplayType(TkxBackgroundDisplayType type) {
+  if (type == dtTile) {
+    ShowErrorMessageBox(kMsgRTFTileNotSupported);
+    return;
+  }
+  TkxCustomPlainsheetEngine::SetBackgroundImageDisplayType(type);
+}
+
+bool TkxRTFEngine::IsImageFormatSupported(TkxOutputImageFormat format, std::string& message) {
+  switch (format) {
+    case ifBMP:
+    case ifJPEG:
+    case ifPNG:
+    case ifMetafile:
+      message.clear();
+      return true;
+    default:
+      message = kMsgRTFFormatNotSupported;
+      return false;
+  }
+}
+
+int TkxRTFEngine::FontNumber(const TFont& font) {
+  for (size_t i = 0; i < fontTable_.size(); ++i)
+    if (fontTable_[i].first == font.Name() && fontTable_[i].second == font.Charset()) return static_cast<int>(i);
+  fontTable_.emplace_back(font.Name(), font.Charset());
+  return static_cast<int>(fontTable_.size()) - 1;
+}
+
+int TkxRTFEngine::ColorNumber(TColor color) {
+  for (size_t i = 0; i < colorTable_.size(); ++i)
+    if (colorTable_[i] == color) return static_cast<int>(i) + 1;
+  colorTable_.push_back(color);
+  return static_cast<int>(colorTable_.size());
+}
+
+long long TkxRTFEngine::Twips(double pixels) const {
+  const double t = std::nearbyint(pixels * twipsPerPixel_);
+  // Hostile sizes stay finite numbers in the file.
+  constexpr double kLimit = 1e15;
+  if (!std::isfinite(t)) return 0;
+  return static_cast<long long>(std::fmax(-kLimit, std::fmin(kLimit, t)));
+}
+
+std::string& TkxRTFEngine::Out() {
+  switch (CurrentBand()) {
+    case bnHeader:
+    case bnUnderlay: return header_;
+    case bnFooter: return footer_;
+    default: return body_;
+  }
+}
+
+void TkxRTFEngine::BeginDocOutput() {
+  defaultTabWidth_ = TkxScreen::PPI() * 0.5;
+  lineHeight_ = MeasureText(u"W", LineMeasureFont()).Height;
+  if (Preferences().OutputToUserStream()) {
+    output_ = UserStream();
+  } else {
+    file_ = CreateOutputFile(OutputFileName());
+    output_ = file_.get();
+  }
+  body_.clear();
+  fontTable_.clear();
+  colorTable_.clear();
+  twipsPerPixel_ = 1.0 / UnitFactorOf(muTwips);
+
+  const TFontCharset charset = Font().Charset();
+  const TkxDocInfo& info = DocInfo();
+  std::string s = "{\\info";
+  if (!info.Title().empty()) s += "{\\title " + EncodeText(info.Title(), charset) + "}";
+  if (!info.Subject().empty()) s += "{\\subject " + EncodeText(info.Subject(), charset) + "}";
+  s += "{\\author " + EncodeText(info.Author(), charset) + "}{\\keywords " + EncodeText(info.Keywords(), charset) +
+       "}";
+  s += "{\\doccomm }";
+  const TkxDateTime now = Now();
+  s += "{\\creatim\\yr" + Num(now.Year) + "\\mo" + Num(now.Month) + "\\dy" + Num(now.Day) + "\\hr" + Num(now.Hour) +
+       "\\min" + Num(now.Minute) + "}}";
+  s += "\\viewkind1";
+  if (const TkxPageItem* first = PageItem(1)) {
+    const TkxPageSettings& p = first->PageSettings;
+    s += "\\paperw" + Num(Twips(p.Width())) + "\\paperh" + Num(Twips(p.Height())) + "\\margl" +
+         Num(Twips(p.LeftMargin())) + "\\margr" + Num(Twips(p.RightMargin())) + "\\margt" +
+         Num(Twips(p.TopMargin())) + "\\margb" + Num(Twips(p.BottomMargin())) + "\\headery" +
+         Num(Twips(p.HeaderHeight())) + "\\footery" + Num(Twips(p.FooterHeight()));
+  }
+  body_ += s;
+  header_.clear();
+  footer_.clear();
+  WriteBackgroundImage();
+  SetLineMode(encodingType_ == etEaseOfEditing);
+}
+
+void TkxRTFEngine::WriteBackgroundImage() {
+  const TPicture& picture = BackgroundImage();
+  if (picture.Empty()) return;
+  const TkxBitmap bitmap = RenderGraphic(picture);
+  if (bitmap.Empty()) return;
+  const double pageW = Page().Width() * UnitFactor(), pageH = Page().Height() * UnitFactor();
+  const TkxDoublePoint at =
+      BackgroundImagePosition(BackgroundImageDisplayType(), pageW, pageH, bitmap.Width(), bitmap.Height());
+  // Through the header group, which RTF repeats on every page.
+  const int band = CurrentBand();
+  SetCurrentBand(bnHeader);
+  WriteBitmapAt(bitmap, at.Y, at.X);
+  SetCurrentBand(band);
+}
+
+std::string TkxRTFEngine::BorderDescription() {
+  const TkxBorder& border = PageBorder();
+  std::string d;
+  switch (border.Style) {
+    case psSolid:
+    case psInsideFrame: d = "\\brdrs"; break;
+    case psDash: d = "\\brdrdash"; break;
+    case psDot: d = "\\brdrdot"; break;
+    case psDashDot: d = "\\brdrdashd"; break;
+    case psDashDotDot: d = "\\brdrdashdd"; break;
+    default: break;
+  }
+  return d + "\\brdrw" + Num(Twips(border.Width)) + "\\brdrcf" + Num(ColorNumber(border.Color));
+}
+
+void TkxRTFEngine::BeginPageOutput() {
+  const TkxPageSettings* page = CurrentPageSettings();
+  if (!page) return;
+  const TkxPageSettings& p = *page;
+  std::string s = " \\sectd";
+  if (p.Orientation() == poLandscape) s += "\\lndscpsxn";
+  s += "\\pgwsxn" + Num(Twips(p.Width())) + "\\pghsxn" + Num(Twips(p.Height())) + "\\marglsxn" +
+       Num(Twips(p.LeftMargin())) + "\\margrsxn" + Num(Twips(p.RightMargin())) + "\\margtsxn" +
+       Num(Twips(p.TopMargin())) + "\\margbsxn" + Num(Twips(p.BottomMargin()));
+  if (const int bin = Page().BinNumber(); bin != 0) s += "\\binfsxn" + Num(bin) + "\\binsxn" + Num(bin);
+  s += "\\headery" + Num(Twips(p.HeaderHeight())) + "\\footery" + Num(Twips(p.FooterHeight())) + "\\sectdefaultcl";
+  s += "\\pgbrdrhead\\pgbrdrfoot";
+  const std::string border = BorderDescription();
+  const TkxBorder& b = PageBorder();
+  if (b.DrawLeft) s += "\\pgbrdrl" + border;
+  if (b.DrawRight) s += "\\pgbrdrr" + border;
+  if (b.DrawTop) s += "\\pgbrdrt" + border;
+  if (b.DrawBottom) s += "\\pgbrdrb" + border;
+  s += "\r\n{";
+  body_ += s;
+}
+
+void TkxRTFEngine::EndPageOutput() {
+  if (!header_.empty()) {
+    body_ += "{\\header " + header_ + "}";
+    header_.clear();
+  }
+  if (!footer_.empty()) {
+    body_ += "{\\footer " + footer_ + "}";
+    footer_.clear();
+  }
+  body_ += "}\\sect";
+}
+
+void TkxRTFEngine::FreeWriterState() {
+  if (file_) file_->close();
+  file_.reset();
+  output_ = nullptr;
+  body_.clear();
+  body_.shrink_to_fit();
+  header_.clear();
+  footer_.clear();
+  fontTable_.clear();
+  colorTable_.clear();
+}
+
+void TkxRTFEngine::EndDocOutput() {
+  struct Cleanup {
+    TkxRTFEngine& engine;
+    ~Cleanup() { engine.FreeWriterState(); }
+  } cleanup{*this};
+  if (!output_) return;
+  std::string head = "{\\rtf1\\ansi\\ansicpg" + Num(kAnsiCodePage) + "\\deff0\\deftab" +
+                     Num(Twips(std::nearbyint(defaultTabWidth_))) + "{\\fonttbl";
+  for (size_t i = 0; i < fontTable_.size(); ++i)
+    head += RTFFontTableEntry(static_cast<int>(i), fontTable_[i].first, fontTable_[i].second, kAnsiCodePage);
+  head += "}{\\colortbl;";
+  for (TColor c : colorTable_) head += RTFColorTableEntry(c);
+  head += "}";
+  output_->write(head.data(), static_cast<std::streamsize>(head.size()));
+  output_->write(body_.data(), static_cast<std::streamsize>(body_.size()));
+  output_->put('}');
+  output_->flush();
+  const bool ok = output_->good();
+  if (file_) {
+    file_->close();
+    if (file_->fail()) throw EFileWriteError();
+  }
+  if (!ok) throw EFileWriteError();
+}
+
+}  // namespace pw

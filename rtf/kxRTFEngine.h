@@ -1,0 +1,138 @@
+// The RTF engine (unit kxRTFEng): writes the document items as an RTF file,
+// one section per page with the page's size, margins and orientation.
+//
+// The body is collected in memory while pages are written; EndDoc writes
+// the file whole: header, font table and colour table (fonts and colours
+// are numbered in order of first use over the whole document), then the
+// body. What a piece of RTF goes to depends on the band being written:
+// header and underlay content to the header group of the page, footer
+// content to its footer group, body and overlay content to the body.
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/kxCustomPlainsheetEngine.h"
+#include "rtf/kxRTFPreferences.h"
+
+namespace pw {
+
+enum TkxRTFEncodingType : int {
+  // Every text item as an absolutely positioned frame.
+  etPositionalAccuracy = 0,
+  // Text as ordinary paragraphs with tab stops, line by line.
+  etEaseOfEditing
+};
+
+inline constexpr char kMsgRTFFormatNotSupported[] = "The RTF Engine does not support this format";
+inline constexpr char kMsgRTFTileNotSupported[] = "The RTF Engine does not support Tile display type";
+
+// The font table entry of font number n (name, character set) under the
+// system code page acp.
+std::string RTFFontTableEntry(int n, const std::string& name, int charset, int acp);
+// The colour table entry of a colour (system colours resolved).
+std::string RTFColorTableEntry(TColor color);
+// The top-left corner of a background picture of width x height on a page of
+// pageWidth x pageHeight pixels (dtTile: the top-left corner of the page).
+TkxDoublePoint BackgroundImagePosition(TkxBackgroundDisplayType type, double pageWidth, double pageHeight,
+                                       double width, double height);
+
+class TkxRTFEngine : public TkxCustomPlainsheetEngine {
+ public:
+  // FileExtension "rtf", FileDescription "Rich Text Format", JPEG pictures,
+  // output capabilities 63 (text, images, shapes; header, footer and
+  // underlay bands written with page 1 only).
+  TkxRTFEngine();
+  ~TkxRTFEngine() override;
+
+  TkxRTFEncodingType DocumentEncodingType() const { return encodingType_; }
+  void SetDocumentEncodingType(TkxRTFEncodingType type) { encodingType_ = type; }
+  // Drop repeated text items within a page.
+  bool RemoveDuplicates = false;
+
+  TkxRTFPreferences& Preferences() override {
+    return static_cast<TkxRTFPreferences&>(TkxCustomPlainsheetEngine::Preferences());
+  }
+  // dtTile is refused with a message; the previous value stays.
+  void SetBackgroundImageDisplayType(TkxBackgroundDisplayType type) override;
+  // ifBMP, ifJPEG, ifPNG and ifMetafile.
+  bool IsImageFormatSupported(TkxOutputImageFormat format, std::string& message) override;
+
+  // 0-based number of the font (name and character set) in the font table,
+  // appending it when new.
+  int FontNumber(const TFont& font);
+  // 1-based number of the colour (as given) in the colour table, appending
+  // it when new; 0 is the table's "auto" entry.
+  int ColorNumber(TColor color);
+
+  // ---- Writer state (between BeginDocOutput and the end of EndDocOutput) ----
+  const std::vector<std::pair<std::string, int>>& FontTable() const { return fontTable_; }
+  const std::vector<TColor>& ColorTable() const { return colorTable_; }
+  const std::string& BodyStream() const { return body_; }
+  const std::string& HeaderStream() const { return header_; }
+  const std::string& FooterStream() const { return footer_; }
+  // 1440 / PPI.
+  double TwipsPerPixel() const { return twipsPerPixel_; }
+  // Half an inch in pixels.
+  double DefaultTabWidth() const { return defaultTabWidth_; }
+  // Height in pixels of "W" in LineMeasureFont, for line-mode layout.
+  double LineHeight() const { return lineHeight_; }
+  // A length in pixels as whole twips (halves to even).
+  long long Twips(double pixels) const;
+
+ protected:
+  std::unique_ptr<TkxPreferences> PreferencesClass() const override;
+  // The RTF setup dialog is not part of the converter: accepted at once.
+  int ShowDefaultSetupDialog() override { return kModalOK; }
+
+  void BeginDocOutput() override;
+  void BeginPageOutput() override;
+  void EndPageOutput() override;
+  void EndDocOutput() override;
+  // Page borders are section properties.
+  void WritePageBorder() override {}
+
+  // Text, picture and shape writers (frames, tab-stop lines, pictures and
+  // drawing objects) come with the text and picture output; until then
+  // these write nothing.
+  void WriteText(TkxTextItem& item) override { (void)item; }
+  void WriteImage(TkxImageItem& item) override { (void)item; }
+  void WriteLine(TkxShapeItem& item) override { (void)item; }
+  void WriteRectangle(TkxShapeItem& item) override { (void)item; }
+  void WriteRoundRect(TkxShapeItem& item) override { (void)item; }
+  void WriteEllipse(TkxShapeItem& item) override { (void)item; }
+  void WritePolygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen,
+                    bool closed) override {
+    (void)points, (void)count, (void)brush, (void)pen, (void)closed;
+  }
+
+  // The stream of the band being written: header and underlay to the
+  // header stream, footer to the footer stream, body and overlay to the body.
+  std::string& Out();
+  void Write(std::string_view rtf) { Out().append(rtf); }
+  // Border description of PageBorder: style word, width and colour number.
+  std::string BorderDescription();
+
+ private:
+  void WriteBackgroundImage();
+  void FreeWriterState();
+
+  TkxRTFEncodingType encodingType_ = etPositionalAccuracy;
+  std::unique_ptr<std::ofstream> file_;
+  std::ostream* output_ = nullptr;
+  std::string body_;
+  std::string header_;
+  std::string footer_;
+  std::vector<std::pair<std::string, int>> fontTable_;
+  std::vector<TColor> colorTable_;
+  double twipsPerPixel_ = 15;
+  double defaultTabWidth_ = 48;
+  double lineHeight_ = 0;
+};
+
+}  // namespace pw
