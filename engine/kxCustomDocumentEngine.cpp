@@ -574,9 +574,14 @@ void TkxCustomDocumentEngine::OpenOutputFile(const std::string& fileName) {
 
 // ---- Recordings and dispatch -------------------------------------------------------
 
+std::unique_ptr<TkxMetafileProcessor> TkxCustomDocumentEngine::CreateMetafileProcessor() {
+  return std::make_unique<TkxMetafileProcessor>(*this);
+}
+
 void TkxCustomDocumentEngine::ProcessPageRecording(const TkxMetafile& metafile, double dy, double dx) {
   if (metafile.Empty()) return;
-  TkxMetafileProcessor processor(*this);
+  std::unique_ptr<TkxMetafileProcessor> owned = CreateMetafileProcessor();
+  TkxMetafileProcessor& processor = *owned;
   processor.TrackCurrentPosition = true;
   const double offX = dx + referenceRect_.Left, offY = dy + referenceRect_.Top;
   const int ppi = TkxScreen::PPI();

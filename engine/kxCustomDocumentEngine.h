@@ -35,6 +35,7 @@
 namespace pw {
 
 class TkxBitmap;
+class TkxMetafileProcessor;
 
 // ---- Errors of the engine ---------------------------------------------------
 inline constexpr char kMsgInvalidPageNumber[] = "Invalid Page Number";
@@ -455,6 +456,8 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   virtual std::unique_ptr<TkxPreferences> PreferencesClass() const;
   // Opens a finished output file with the desktop's default application.
   virtual void OpenOutputFile(const std::string& fileName);
+  // The processor that turns one recording into items of the current lists.
+  virtual std::unique_ptr<TkxMetafileProcessor> CreateMetafileProcessor();
 
   // ---- For concrete engines ----
   // Replaces Preferences by a new object of PreferencesClass() carrying the
