@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/dump.h"
 #include "cli/pwCommandLine.h"
 #include "cli/pwInfoCommand.h"
 
@@ -30,6 +31,16 @@ int main(int argc, char** argv) {
       return ecUsage;
     }
     return RunInfo(options.Positionals[0], options.Password, stdout, stderr);
+  }
+  if (options.DumpEmfDir || options.DumpText) {
+    if (options.Positionals.size() != 1) {
+      std::fprintf(stderr, "paperwright: --dump-emf and --dump-text need exactly one PDF file\n%s",
+                   UsageText().c_str());
+      return ecUsage;
+    }
+    if (options.DumpEmfDir)
+      return RunDumpEmf(*options.DumpEmfDir, options.Positionals[0], options.Password, stdout, stderr);
+    return RunDumpText(options.Positionals[0], options.Password, stdout, stderr);
   }
   std::fprintf(stderr, "paperwright: nothing to do\n%s", UsageText().c_str());
   return ecUsage;

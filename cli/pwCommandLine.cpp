@@ -6,6 +6,10 @@ const std::vector<TpwOptionSpec>& OptionTable() {
   static const std::vector<TpwOptionSpec> table = {
       {"info", 0, nullptr, "print the PDF version, encryption, page count and each page's rotation and media box",
        [](TpwCliOptions& o, const std::string&) { o.Info = true; }},
+      {"dump-emf", 0, "DIR", "write each page's drawing as DIR/page-N.emf",
+       [](TpwCliOptions& o, const std::string& v) { o.DumpEmfDir = v; }},
+      {"dump-text", 0, nullptr, "print the text records of each page's drawing, one line per record",
+       [](TpwCliOptions& o, const std::string&) { o.DumpText = true; }},
       {"password", 0, "PW", "password of an encrypted file (otherwise asked for on a terminal)",
        [](TpwCliOptions& o, const std::string& v) { o.Password = v; }},
       {"version", 0, nullptr, "print the program version",
@@ -74,6 +78,8 @@ TpwCliOptions ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText() {
   std::string text =
       "usage: paperwright --info FILE.pdf [--password PW]\n"
+      "       paperwright --dump-emf DIR FILE.pdf [--password PW]\n"
+      "       paperwright --dump-text FILE.pdf [--password PW]\n"
       "       paperwright --version | --help\n"
       "\noptions:\n";
   for (const TpwOptionSpec& spec : OptionTable()) {

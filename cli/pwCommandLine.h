@@ -17,6 +17,8 @@ struct TpwCliOptions {
   bool ShowHelp = false;
   bool ShowVersion = false;
   bool Info = false;
+  std::optional<std::string> DumpEmfDir;  // --dump-emf DIR
+  bool DumpText = false;                  // --dump-text
   std::optional<std::string> Password;
   std::vector<std::string> Positionals;  // INPUT.pdf [OUTPUT.rtf]
 };

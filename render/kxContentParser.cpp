@@ -1,0 +1,772 @@
+#include "render/kxContentParser.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "pdf/kxCstPDFDoc.h"
+
+namespace pw {
+
+// ---------------------------------------------------------------------------
+// Page session
+
+TkxPageRenderContext::TkxPageRenderContext(TkxCustomPDFDocument& doc, TkxGraphics& g, int page)
+    : doc_(doc), g_(g), page_(page) {}
+
+TkxPageRenderContext::~TkxPageRenderContext() = default;
+
+TkxTextFont* TkxPageRenderContext::DefaultFont() {
+  if (!defaultFont_) defaultFont_ = std::make_unique<TkxSimpleTextFont>("Arial", fsRegular);
+  return defaultFont_.get();
+}
+
+TkxTextFont* TkxPageRenderContext::FontFor(TkxPDFDictObject* fontDict, const std::string& resourceName) {
+  if (!fontDict) return DefaultFont();
+  auto it = fonts_.find(fontDict);
+  if (it != fonts_.end()) return it->second.get();
+  std::unique_ptr<TkxTextFont> font;
+  try {
+    if (std::unique_ptr<TkxPDFFontObject> obj = LoadFontObject(doc_, resourceName, fontDict, &pageFonts_)) {
+      font = std::make_unique<TkxPDFTextFont>(*obj);
+      pageFonts_.Add(std::move(obj));
+    }
+  } catch (const Exception&) {
+    font.reset();
+  }
+  if (!font) font = std::make_unique<TkxSimpleTextFont>("Arial", fsRegular);
+  TkxTextFont* raw = font.get();
+  fonts_.emplace(fontDict, std::move(font));
+  return raw;
+}
+
+std::shared_ptr<const std::vector<uint8_t>> TkxPageRenderContext::FormContent(const TkxPDFStreamObject& form) {
+  auto it = forms_.find(&form);
+  if (it != forms_.end()) return it->second;
+  auto data = std::make_shared<const std::vector<uint8_t>>(doc_.DecodeStream(form));
+  if (formBytes_ + data->size() <= kMaxFormCacheBytes) {
+    formBytes_ += data->size();
+    forms_.emplace(&form, data);
+  }
+  return data;
+}
+
+bool TkxPageRenderContext::EnterForm(const TkxPDFStreamObject* form) {
+  if (static_cast<int>(activeForms_.size()) >= kMaxFormDepth || formRuns_ >= kMaxFormRuns) return false;
+  if (std::find(activeForms_.begin(), activeForms_.end(), form) != activeForms_.end()) return false;
+  activeForms_.push_back(form);
+  ++formRuns_;
+  return true;
+}
+
+void TkxPageRenderContext::LeaveForm(const TkxPDFStreamObject* form) {
+  if (!activeForms_.empty() && activeForms_.back() == form) activeForms_.pop_back();
+}
+
+// ---------------------------------------------------------------------------
+// Parser
+
+namespace {
+
+constexpr uint32_t Op(std::string_view s) {
+  uint32_t v = 0;
+  for (char c : s) v = (v << 8) | static_cast<uint8_t>(c);
+  return v;
+}
+
+bool FiniteAll(const double* v, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (!std::isfinite(v[i])) return false;
+  return true;
+}
+
+// Coordinates beyond this are treated as garbage and clamped.
+constexpr double kMaxCoord = 1e7;
+double Clamp(double v) { return std::clamp(v, -kMaxCoord, kMaxCoord); }
+
+}  // namespace
+
+TkxPDFContentStreamParser::TkxPDFContentStreamParser(TkxPageRenderContext& ctx, const TkxPDFDictObject* resources,
+                                                     const TkxGraphicalState& initial)
+    : ctx_(ctx), resources_(resources), st_(initial), path_(fmWinding) {}
+
+TkxPDFContentStreamParser::~TkxPDFContentStreamParser() = default;
+
+void TkxPDFContentStreamParser::PushOperand(TkxOperand&& operand) {
+  if (operands_.size() >= TkxPageRenderContext::kMaxOperands) {
+    // Only the operands nearest an operator matter; drop the older half.
+    operands_.erase(operands_.begin(), operands_.begin() + static_cast<long>(operands_.size() / 2));
+  }
+  operands_.push_back(std::move(operand));
+}
+
+const TkxOperand* TkxPDFContentStreamParser::Last(size_t back) const {
+  return back < operands_.size() ? &operands_[operands_.size() - 1 - back] : nullptr;
+}
+
+bool TkxPDFContentStreamParser::Numbers(size_t n, double* out) const {
+  if (operands_.size() < n) return false;
+  const size_t base = operands_.size() - n;
+  for (size_t i = 0; i < n; ++i) {
+    const TkxOperand& o = operands_[base + i];
+    if (!o.IsNumber()) return false;
+    out[i] = o.Number;
+  }
+  return FiniteAll(out, n);
+}
+
+void TkxPDFContentStreamParser::Interpret(const uint8_t* data, size_t size) {
+  TkxOperandReader reader(data, size);
+  TkxOperandReader* outer = reader_;
+  reader_ = &reader;
+  TkxOperand operand;
+  std::string op;
+  bool isOperator = false;
+  while (reader.Next(operand, op, isOperator)) {
+    if (!isOperator) {
+      PushOperand(std::move(operand));
+      continue;
+    }
+    try {
+      Dispatch(op);
+    } catch (const Exception&) {
+      // A resource that cannot be read (a broken stream, a bad font) costs
+      // only the operator that needed it.
+    }
+    operands_.clear();
+  }
+  operands_.clear();
+  reader_ = outer;
+}
+
+void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
+  if (op.empty() || op.size() > 3) return;  // not an operator of content streams
+  double v[6];
+  switch (Op(op)) {
+    // ---- graphics state ----
+    case Op("q"): SaveState(); break;
+    case Op("Q"): RestoreState(); break;
+    case Op("cm"):
+      if (Numbers(6, v)) ConcatMatrix(TkxMatrix(v[0], v[1], v[2], v[3], v[4], v[5]));
+      break;
+    case Op("w"):
+      if (Numbers(1, v)) st_.LineWidth = std::min(std::abs(v[0]), kMaxCoord);
+      break;
+    case Op("J"):
+      if (Numbers(1, v) && v[0] >= 0 && v[0] <= 2) st_.LineCap = static_cast<int>(v[0]);
+      break;
+    case Op("j"):
+      if (Numbers(1, v) && v[0] >= 0 && v[0] <= 2) st_.LineJoin = static_cast<int>(v[0]);
+      break;
+    case Op("M"):
+      if (Numbers(1, v)) st_.MiterLimit = std::clamp(v[0], 1.0, 1e4);
+      break;
+    case Op("d"):
+      if (operands_.size() >= 2 && Last(1)->IsArray() && Last(0)->IsNumber()) SetDash(*Last(1), Last(0)->Number);
+      break;
+    case Op("ri"):
+    case Op("i"):
+      break;
+    case Op("gs"):
+      if (Last() && Last()->IsName()) ApplyExtGState(Last()->Text);
+      break;
+
+    // ---- paths ----
+    case Op("m"):
+      if (Numbers(2, v)) MoveTo(v[0], v[1]);
+      break;
+    case Op("l"):
+      if (Numbers(2, v)) LineTo(v[0], v[1]);
+      break;
+    case Op("c"):
+      if (Numbers(6, v)) CurveTo({Clamp(v[0]), Clamp(v[1])}, {Clamp(v[2]), Clamp(v[3])}, {Clamp(v[4]), Clamp(v[5])});
+      break;
+    case Op("v"):
+      if (Numbers(4, v)) CurveTo(current_, {Clamp(v[0]), Clamp(v[1])}, {Clamp(v[2]), Clamp(v[3])});
+      break;
+    case Op("y"):
+      if (Numbers(4, v)) CurveTo({Clamp(v[0]), Clamp(v[1])}, {Clamp(v[2]), Clamp(v[3])}, {Clamp(v[2]), Clamp(v[3])});
+      break;
+    case Op("h"): ClosePath(); break;
+    case Op("re"):
+      if (Numbers(4, v)) Rectangle(v[0], v[1], v[2], v[3]);
+      break;
+    case Op("S"): PaintPath(false, false, false, true); break;
+    case Op("s"): PaintPath(true, false, false, true); break;
+    case Op("f"):
+    case Op("F"): PaintPath(false, true, false, false); break;
+    case Op("f*"): PaintPath(false, true, true, false); break;
+    case Op("B"): PaintPath(false, true, false, true); break;
+    case Op("B*"): PaintPath(false, true, true, true); break;
+    case Op("b"): PaintPath(true, true, false, true); break;
+    case Op("b*"): PaintPath(true, true, true, true); break;
+    case Op("n"): PaintPath(false, false, false, false); break;
+    case Op("W"): pendingClip_ = 1; break;
+    case Op("W*"): pendingClip_ = 2; break;
+
+    // ---- colour ----
+    case Op("g"):
+      if (Numbers(1, v)) SetDeviceColor(true, csDeviceGray, v, 1);
+      break;
+    case Op("G"):
+      if (Numbers(1, v)) SetDeviceColor(false, csDeviceGray, v, 1);
+      break;
+    case Op("rg"):
+      if (Numbers(3, v)) SetDeviceColor(true, csDeviceRGB, v, 3);
+      break;
+    case Op("RG"):
+      if (Numbers(3, v)) SetDeviceColor(false, csDeviceRGB, v, 3);
+      break;
+    case Op("k"):
+      if (Numbers(4, v)) SetDeviceColor(true, csDeviceCMYK, v, 4);
+      break;
+    case Op("K"):
+      if (Numbers(4, v)) SetDeviceColor(false, csDeviceCMYK, v, 4);
+      break;
+    case Op("cs"):
+      if (Last() && Last()->IsName()) SetColorSpace(true, Last()->Text);
+      break;
+    case Op("CS"):
+      if (Last() && Last()->IsName()) SetColorSpace(false, Last()->Text);
+      break;
+    case Op("sc"):
+    case Op("scn"): SetColorInSpace(true); break;
+    case Op("SC"):
+    case Op("SCN"): SetColorInSpace(false); break;
+    case Op("sh"): break;  // shadings are not drawn
+
+    // ---- text ----
+    case Op("BT"): BeginText(); break;
+    case Op("ET"): inText_ = false; break;
+    case Op("Tc"):
+      if (Numbers(1, v)) st_.CharSpacing = Clamp(v[0]);
+      break;
+    case Op("Tw"):
+      if (Numbers(1, v)) st_.WordSpacing = Clamp(v[0]);
+      break;
+    case Op("Tz"):
+      if (Numbers(1, v)) st_.HorizScale = Clamp(v[0]) / 100.0;
+      break;
+    case Op("TL"):
+      if (Numbers(1, v)) st_.Leading = Clamp(v[0]);
+      break;
+    case Op("Ts"):
+      if (Numbers(1, v)) st_.Rise = Clamp(v[0]);
+      break;
+    case Op("Tr"):
+      if (Numbers(1, v) && v[0] >= 0 && v[0] <= 7) st_.RenderMode = static_cast<int>(v[0]);
+      break;
+    case Op("Tf"):
+      if (operands_.size() >= 2 && Last(1)->IsName() && Last(0)->IsNumber() && std::isfinite(Last(0)->Number))
+        SetFont(Last(1)->Text, Clamp(Last(0)->Number));
+      break;
+    case Op("Td"):
+      if (Numbers(2, v)) MoveText(Clamp(v[0]), Clamp(v[1]));
+      break;
+    case Op("TD"):
+      if (Numbers(2, v)) {
+        st_.Leading = -Clamp(v[1]);
+        MoveText(Clamp(v[0]), Clamp(v[1]));
+      }
+      break;
+    case Op("Tm"):
+      if (Numbers(6, v)) {
+        for (double& x : v) x = Clamp(x);
+        tm_ = tlm_ = TkxMatrix(v[0], v[1], v[2], v[3], v[4], v[5]);
+      }
+      break;
+    case Op("T*"): NextLine(); break;
+    case Op("Tj"):
+      if (Last() && Last()->IsString()) ShowText(*Last());
+      break;
+    case Op("TJ"):
+      if (Last() && Last()->IsArray()) ShowText(*Last());
+      break;
+    case Op("'"):
+      if (Last() && Last()->IsString()) {
+        NextLine();
+        ShowText(*Last());
+      }
+      break;
+    case Op("\""):
+      if (operands_.size() >= 3 && Last(0)->IsString() && Last(1)->IsNumber() && Last(2)->IsNumber()) {
+        st_.WordSpacing = Clamp(Last(2)->Number);
+        st_.CharSpacing = Clamp(Last(1)->Number);
+        NextLine();
+        ShowText(*Last(0));
+      }
+      break;
+    case Op("d0"):
+    case Op("d1"): break;  // glyph procedures are not run
+
+    // ---- XObjects, inline images ----
+    case Op("Do"):
+      if (Last() && Last()->IsName()) DoXObject(Last()->Text);
+      break;
+    case Op("BI"): InlineImage(); break;
+
+    default:
+      // Marked content, compatibility sections and unknown operators have no effect.
+      break;
+  }
+}
+
+// ---- graphics state --------------------------------------------------------
+
+void TkxPDFContentStreamParser::SaveState() {
+  if (stack_.size() >= TkxPageRenderContext::kMaxStateDepth) {
+    ++overflowSaves_;
+    return;
+  }
+  stack_.push_back({st_, ctx_.Graphics().Save()});
+}
+
+void TkxPDFContentStreamParser::RestoreState() {
+  if (overflowSaves_ > 0) {
+    --overflowSaves_;
+    return;
+  }
+  if (stack_.empty()) return;  // an unbalanced Q changes nothing
+  st_ = std::move(stack_.back().State);
+  ctx_.Graphics().Restore(stack_.back().Token);
+  stack_.pop_back();
+}
+
+void TkxPDFContentStreamParser::ConcatMatrix(const TkxMatrix& m) {
+  const TkxMatrix next = TkxMatrix::Product(m, st_.Ctm);
+  const double e[6] = {next.M11, next.M12, next.M21, next.M22, next.DX, next.DY};
+  if (!FiniteAll(e, 6)) return;
+  st_.Ctm = next;
+}
+
+void TkxPDFContentStreamParser::SetDash(const TkxOperand& array, double phase) {
+  std::vector<double> dashes;
+  bool any = false;
+  for (const TkxOperand& item : array.Items) {
+    if (!item.IsNumber() || !std::isfinite(item.Number) || item.Number < 0) return;  // not a dash pattern
+    dashes.push_back(std::min(item.Number, kMaxCoord));
+    any = any || item.Number > 0;
+  }
+  if (!any) dashes.clear();  // all zero: a solid line
+  st_.DashArray = std::move(dashes);
+  st_.DashPhase = std::isfinite(phase) ? Clamp(phase) : 0;
+}
+
+void TkxPDFContentStreamParser::ApplyExtGState(const std::string& name) {
+  TkxCustomPDFDocument& doc = ctx_.Document();
+  if (!resources_) return;
+  const TkxPDFDictObject* states = AsDict(doc.Resolve(resources_->Lookup("/ExtGState")));
+  if (!states) return;
+  const TkxPDFDictObject* gs = AsDict(doc.Resolve(states->Lookup("/" + name)));
+  if (!gs) return;
+  auto num = [&](const char* key, double& out) {
+    const TkxPDFObject* o = doc.Resolve(gs->Lookup(key));
+    if (!IsNumber(o)) return false;
+    const double v = NumberValue(o);
+    if (!std::isfinite(v)) return false;
+    out = v;
+    return true;
+  };
+  double v = 0;
+  if (num("/LW", v)) st_.LineWidth = std::min(std::abs(v), kMaxCoord);
+  if (num("/LC", v) && v >= 0 && v <= 2) st_.LineCap = static_cast<int>(v);
+  if (num("/LJ", v) && v >= 0 && v <= 2) st_.LineJoin = static_cast<int>(v);
+  if (num("/ML", v)) st_.MiterLimit = std::clamp(v, 1.0, 1e4);
+  if (num("/CA", v)) st_.StrokeAlpha = std::clamp(v, 0.0, 1.0);
+  if (num("/ca", v)) st_.FillAlpha = std::clamp(v, 0.0, 1.0);
+  if (const TkxPDFArrayObject* d = AsArray(doc.Resolve(gs->Lookup("/D")))) {
+    const TkxPDFArrayObject* arr = AsArray(doc.Resolve(d->Get(0)));
+    if (arr) {
+      TkxOperand a;
+      a.Kind = okArrayOperand;
+      for (int i = 0; i < arr->Count() && i < 64; ++i) {
+        TkxOperand n;
+        const TkxPDFObject* e = doc.Resolve(arr->Get(i));
+        if (!IsNumber(e)) return;
+        n.Kind = okNumberOperand;
+        n.Number = NumberValue(e);
+        a.Items.push_back(n);
+      }
+      SetDash(a, NumberValue(doc.Resolve(d->Get(1))));
+    }
+  }
+  if (const TkxPDFArrayObject* f = AsArray(doc.Resolve(gs->Lookup("/Font")))) {
+    if (TkxPDFDictObject* fontDict = AsDict(doc.Resolve(f->Get(0)))) {
+      st_.Font = ctx_.FontFor(fontDict, std::string());
+      st_.FontSize = Clamp(NumberValue(doc.Resolve(f->Get(1))));
+      st_.HasFontSize = true;
+    }
+  }
+}
+
+void TkxPDFContentStreamParser::SetDeviceColor(bool fill, TkxColorSpaceKind kind, const double* comps, size_t n) {
+  TkxColorSpace cs = TkxColorSpace::Device(kind);
+  std::vector<double> c(comps, comps + n);
+  uint32_t rgb = 0;
+  cs.ToRGB(c, rgb);
+  if (fill) {
+    st_.FillSpace = std::move(cs);
+    st_.FillColor = std::move(c);
+    st_.FillRGB = rgb;
+  } else {
+    st_.StrokeSpace = std::move(cs);
+    st_.StrokeColor = std::move(c);
+    st_.StrokeRGB = rgb;
+  }
+}
+
+void TkxPDFContentStreamParser::SetColorSpace(bool fill, const std::string& name) {
+  TkxColorSpace cs = ResolveColorSpace(ctx_.Document(), resources_, name);
+  std::vector<double> initial = cs.InitialColor();
+  uint32_t rgb = 0;
+  const bool known = cs.ToRGB(initial, rgb);
+  TkxColorSpace& space = fill ? st_.FillSpace : st_.StrokeSpace;
+  space = std::move(cs);
+  if (!known) return;  // patterns and unknown spaces keep the colour that was set before
+  (fill ? st_.FillColor : st_.StrokeColor) = std::move(initial);
+  (fill ? st_.FillRGB : st_.StrokeRGB) = rgb;
+}
+
+void TkxPDFContentStreamParser::SetColorInSpace(bool fill) {
+  const TkxColorSpace& cs = fill ? st_.FillSpace : st_.StrokeSpace;
+  if (cs.Kind == csPattern || cs.Kind == csUnsupported) return;
+  // A pattern name after the components (uncoloured patterns) is skipped.
+  size_t end = operands_.size();
+  if (end > 0 && operands_[end - 1].IsName()) --end;
+  const size_t n = static_cast<size_t>(std::max(cs.Components, 1));
+  if (end < n) return;
+  std::vector<double> comps(n);
+  for (size_t i = 0; i < n; ++i) {
+    const TkxOperand& o = operands_[end - n + i];
+    if (!o.IsNumber() || !std::isfinite(o.Number)) return;
+    comps[i] = o.Number;
+  }
+  uint32_t rgb = 0;
+  if (!cs.ToRGB(comps, rgb)) return;
+  (fill ? st_.FillColor : st_.StrokeColor) = std::move(comps);
+  (fill ? st_.FillRGB : st_.StrokeRGB) = rgb;
+}
+
+// ---- paths -----------------------------------------------------------------
+
+void TkxPDFContentStreamParser::MoveTo(double x, double y) {
+  current_ = start_ = {Clamp(x), Clamp(y)};
+  hasCurrent_ = true;
+  path_.StartFigure();
+}
+
+void TkxPDFContentStreamParser::LineTo(double x, double y) {
+  const TkxPointF p{Clamp(x), Clamp(y)};
+  if (!hasCurrent_) {
+    MoveTo(p.X, p.Y);
+    return;
+  }
+  path_.AddLine(current_.X, current_.Y, p.X, p.Y);
+  current_ = p;
+}
+
+void TkxPDFContentStreamParser::CurveTo(const TkxPointF& c1, const TkxPointF& c2, const TkxPointF& p) {
+  if (!hasCurrent_) {
+    MoveTo(p.X, p.Y);
+    return;
+  }
+  path_.AddBezier(current_, c1, c2, p);
+  current_ = p;
+}
+
+void TkxPDFContentStreamParser::Rectangle(double x, double y, double w, double h) {
+  x = Clamp(x);
+  y = Clamp(y);
+  w = Clamp(w);
+  h = Clamp(h);
+  // Drawn as four lines so that the winding of a negative width or height
+  // counts for the nonzero fill rule.
+  path_.StartFigure();
+  path_.AddLines({{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}});
+  path_.CloseFigure();
+  current_ = start_ = {x, y};
+  hasCurrent_ = true;
+}
+
+void TkxPDFContentStreamParser::ClosePath() {
+  if (!hasCurrent_) return;
+  path_.CloseFigure();
+  current_ = start_;
+}
+
+void TkxPDFContentStreamParser::UseCtm() {
+  ctx_.Graphics().SetTransform(TkxMatrix::Product(st_.Ctm, ctx_.PageTransform));
+}
+
+void TkxPDFContentStreamParser::PaintPath(bool close, bool fill, bool evenOdd, bool stroke) {
+  if (close) ClosePath();
+  TkxGraphics& g = ctx_.Graphics();
+  if (path_.PointCount() > 0) {
+    if (fill || stroke || pendingClip_) UseCtm();
+    if (fill) {
+      path_.SetFillMode(evenOdd ? fmAlternate : fmWinding);
+      g.FillPath(TkxSolidBrush(st_.FillARGB()), path_);
+    }
+    if (stroke) g.DrawPath(st_.MakePen(), path_);
+    // The clip takes effect after the path has been painted.
+    if (pendingClip_) {
+      path_.SetFillMode(pendingClip_ == 2 ? fmAlternate : fmWinding);
+      g.SetClip(path_, cmIntersect);
+    }
+  }
+  pendingClip_ = 0;
+  path_.Reset();
+  hasCurrent_ = false;
+}
+
+// ---- text --------------------------------------------------------------------
+
+void TkxPDFContentStreamParser::BeginText() {
+  inText_ = true;
+  tm_ = tlm_ = TkxMatrix();
+}
+
+void TkxPDFContentStreamParser::SetFont(const std::string& name, double size) {
+  TkxCustomPDFDocument& doc = ctx_.Document();
+  const TkxPDFDictObject* fonts = resources_ ? AsDict(doc.Resolve(resources_->Lookup("/Font"))) : nullptr;
+  TkxPDFDictObject* font = fonts ? AsDict(doc.Resolve(fonts->Lookup("/" + name))) : nullptr;
+  // A font the resources do not have leaves the current font selected.
+  if (font) st_.Font = ctx_.FontFor(font, "/" + name);
+  st_.FontSize = size;
+  st_.HasFontSize = true;
+}
+
+void TkxPDFContentStreamParser::MoveText(double tx, double ty) {
+  tlm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, tx, ty), tlm_);
+  tm_ = tlm_;
+}
+
+void TkxPDFContentStreamParser::NextLine() { MoveText(0, -st_.Leading); }
+
+void TkxPDFContentStreamParser::ShowText(const TkxOperand& operand) {
+  TkxTextFont* font = st_.Font ? st_.Font : ctx_.DefaultFont();
+  TkxDecodedText text;
+  if (operand.IsString()) {
+    font->Decode(operand.Text, text);
+  } else {
+    for (const TkxOperand& item : operand.Items) {
+      if (item.IsString())
+        font->Decode(item.Text, text);
+      else if (item.IsNumber() && std::isfinite(item.Number))
+        text.AddAdjustment(Clamp(item.Number));
+    }
+  }
+  ShowDecoded(text);
+}
+
+namespace {
+bool IsBlank(std::u16string_view s) {
+  for (char16_t c : s)
+    if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r' && c != 0xA0) return false;
+  return true;
+}
+}  // namespace
+
+void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
+  TkxTextFont* font = st_.Font ? st_.Font : ctx_.DefaultFont();
+  const double fs = st_.HasFontSize ? st_.FontSize : 10.0;
+  const double th = st_.HorizScale;
+  std::u16string text;
+  text.reserve(decoded.Text.size() + 8);
+  bool prevSolid = false;  // the last character drawn was not blank
+  double gap = 0;          // TJ numbers since that character
+  for (const TkxDecodedChar& c : decoded.Chars) {
+    std::u16string_view piece;
+    if (c.TextStart <= decoded.Text.size())
+      piece = std::u16string_view(decoded.Text).substr(c.TextStart, c.TextLength);
+    if (!piece.empty()) {
+      const bool solid = !IsBlank(piece);
+      // A kerning gap wider than a fifth of an em between two characters is
+      // a word space the producer did not write as a character.
+      if (gap < -200 && prevSolid && solid) text += u' ';
+      text += piece;
+      prevSolid = solid;
+      gap = 0;
+    }
+    gap += c.Adjustment;
+  }
+  const double tx = decoded.Advance(fs, st_.CharSpacing, st_.WordSpacing, th);
+  if (st_.RenderMode != 3 && !text.empty()) {
+    TkxTextRun run;
+    run.Text = std::move(text);
+    run.FontSize = fs;
+    run.Argb = st_.FillARGB();
+    run.Origin = TkxMatrix::Product(TkxMatrix(th, 0, 0, 1, 0, st_.Rise),
+                                    TkxMatrix::Product(tm_, TkxMatrix::Product(st_.Ctm, ctx_.PageTransform)));
+    DrawTextRun(ctx_.Graphics(), *font, run);
+  }
+  if (std::isfinite(tx)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(tx), 0), tm_);
+}
+
+// ---- XObjects ----------------------------------------------------------------
+
+void TkxPDFContentStreamParser::DoXObject(const std::string& name) {
+  TkxCustomPDFDocument& doc = ctx_.Document();
+  if (!resources_) return;
+  const TkxPDFDictObject* xobjects = AsDict(doc.Resolve(resources_->Lookup("/XObject")));
+  if (!xobjects) return;
+  const TkxPDFStreamObject* xobj = AsStream(doc.Resolve(xobjects->Lookup("/" + name)));
+  if (!xobj) return;
+  const std::string subtype = NameValue(doc.Resolve(xobj->Dict->Lookup("/Subtype")));
+  if (subtype == "Form") {
+    RunForm(*xobj);
+  } else if (subtype == "Image") {
+    if (ctx_.OnImage) ctx_.OnImage(*xobj, st_);
+  }
+}
+
+void TkxPDFContentStreamParser::RunForm(const TkxPDFStreamObject& form) {
+  if (!ctx_.EnterForm(&form)) return;  // drawing itself, or nested too deep
+  struct Leave {
+    TkxPageRenderContext& ctx;
+    const TkxPDFStreamObject* form;
+    ~Leave() { ctx.LeaveForm(form); }
+  } leave{ctx_, &form};
+
+  TkxCustomPDFDocument& doc = ctx_.Document();
+  const std::shared_ptr<const std::vector<uint8_t>> content = ctx_.FormContent(form);
+
+  TkxMatrix matrix;
+  if (const TkxPDFArrayObject* m = AsArray(doc.Resolve(form.Dict->Lookup("/Matrix"))); m && m->Count() >= 6) {
+    double e[6];
+    for (int i = 0; i < 6; ++i) e[i] = NumberValue(doc.Resolve(m->Get(i)));
+    if (FiniteAll(e, 6)) matrix = TkxMatrix(e[0], e[1], e[2], e[3], e[4], e[5]);
+  }
+  // A form without resources of its own uses those of the content that draws it.
+  const TkxPDFDictObject* resources = AsDict(doc.Resolve(form.Dict->Lookup("/Resources")));
+  if (!resources) resources = resources_;
+
+  TkxGraphicalState initial = st_;
+  initial.Ctm = TkxMatrix::Product(matrix, st_.Ctm);
+  TkxGraphics& g = ctx_.Graphics();
+  const TkxMatrix savedWorld = g.Transform();
+  const TkxGraphicsState token = g.Save();
+
+  if (const TkxPDFArrayObject* b = AsArray(doc.Resolve(form.Dict->Lookup("/BBox"))); b && b->Count() >= 4) {
+    double e[4];
+    for (int i = 0; i < 4; ++i) e[i] = Clamp(NumberValue(doc.Resolve(b->Get(i))));
+    if (FiniteAll(e, 4)) {
+      TkxGraphicsPath box(fmWinding);
+      box.AddLines({{e[0], e[1]}, {e[2], e[1]}, {e[2], e[3]}, {e[0], e[3]}});
+      box.CloseFigure();
+      g.SetTransform(TkxMatrix::Product(initial.Ctm, ctx_.PageTransform));
+      g.SetClip(box, cmIntersect);
+    }
+  }
+  TkxPDFContentStreamParser child(ctx_, resources, initial);
+  child.Interpret(content->data(), content->size());
+  g.Restore(token);
+  g.SetTransform(savedWorld);
+}
+
+// ---- inline images ---------------------------------------------------------------
+
+namespace {
+
+int64_t InlineInt(const TkxOperand* o, int64_t def) {
+  if (!o || !o->IsNumber() || !std::isfinite(o->Number)) return def;
+  return static_cast<int64_t>(std::clamp(o->Number, -1e12, 1e12));
+}
+
+bool IsEIEnd(const uint8_t* p, size_t n, size_t at) {
+  // "EI" at `at`, followed by white space, a delimiter or the end.
+  if (at + 2 > n || p[at] != 'E' || p[at + 1] != 'I') return false;
+  return at + 2 == n || IsContentWhite(p[at + 2]) || IsContentDelimiter(p[at + 2]);
+}
+
+}  // namespace
+
+void TkxPDFContentStreamParser::InlineImage() {
+  TkxContentLexer& lex = reader_->Lexer();
+  // The image dictionary: keys and values up to "ID".
+  TkxOperand dict;
+  dict.Kind = okDictOperand;
+  TkxOperand operand;
+  std::string op;
+  bool isOperator = false;
+  bool sawID = false;
+  while (reader_->Next(operand, op, isOperator)) {
+    if (isOperator) {
+      if (op == "ID") {
+        sawID = true;
+        break;
+      }
+      if (op == "EI") return;  // an image without data
+      continue;
+    }
+    if (dict.Items.size() < 256) dict.Items.push_back(std::move(operand));
+  }
+  if (!sawID) return;
+
+  const uint8_t* p = lex.Data();
+  const size_t n = lex.Size();
+  size_t pos = lex.Position();
+  if (pos < n && IsContentWhite(p[pos])) ++pos;  // the one white-space byte after ID
+  const size_t dataStart = pos;
+
+  auto value = [&](const char* a, const char* b) {
+    const TkxOperand* v = dict.DictValue(a);
+    return v ? v : dict.DictValue(b);
+  };
+  // The data length, when the dictionary tells it.
+  int64_t length = InlineInt(value("L", "Length"), -1);
+  const TkxOperand* filter = value("F", "Filter");
+  const bool filtered = filter && !(filter->IsArray() && filter->Items.empty());
+  if (length < 0 && !filtered) {
+    const int64_t w = InlineInt(value("W", "Width"), 0), h = InlineInt(value("H", "Height"), 0);
+    const TkxOperand* imageMask = value("IM", "ImageMask");
+    const bool mask = imageMask && imageMask->Kind == okBoolOperand && imageMask->Bool;
+    int64_t bpc = mask ? 1 : InlineInt(value("BPC", "BitsPerComponent"), 8);
+    int comps = 1;
+    if (!mask) {
+      const TkxOperand* cs = value("CS", "ColorSpace");
+      if (cs && cs->IsName()) {
+        const std::string& nm = cs->Text;
+        if (nm == "RGB" || nm == "DeviceRGB" || nm == "CalRGB") comps = 3;
+        else if (nm == "CMYK" || nm == "DeviceCMYK") comps = 4;
+        else if (nm == "G" || nm == "DeviceGray" || nm == "CalGray" || nm == "I" || nm == "Indexed") comps = 1;
+        else comps = std::max(1, ResolveColorSpace(ctx_.Document(), resources_, nm).Components);
+      }
+    }
+    if (w > 0 && h > 0 && w < (1 << 24) && h < (1 << 24) && bpc > 0 && bpc <= 16) {
+      const int64_t rowBytes = (w * comps * bpc + 7) / 8;
+      length = rowBytes * h;
+    }
+  }
+  size_t end = n;  // where the data ends
+  bool found = false;
+  if (length >= 0 && static_cast<uint64_t>(length) <= n - dataStart) {
+    size_t after = dataStart + static_cast<size_t>(length);
+    size_t q = after;
+    while (q < n && IsContentWhite(p[q])) ++q;
+    if (IsEIEnd(p, n, q)) {
+      end = after;
+      pos = q + 2;
+      found = true;
+    }
+  }
+  if (!found) {
+    // Search for "EI" standing alone after white space.
+    for (size_t q = dataStart; q + 1 < n; ++q) {
+      if (IsEIEnd(p, n, q) && q > dataStart && IsContentWhite(p[q - 1])) {
+        end = q - 1;
+        pos = q + 2;
+        found = true;
+        break;
+      }
+    }
+  }
+  if (!found) {
+    end = n;
+    pos = n;
+  }
+  lex.Seek(pos);
+  if (ctx_.OnInlineImage)
+    ctx_.OnInlineImage(dict, std::string_view(reinterpret_cast<const char*>(p + dataStart), end - dataStart), st_);
+}
+
+}  // namespace pw
