@@ -16,6 +16,8 @@ namespace {
 // Fixed-size records: the size they need before their fields can be read.
 constexpr size_t kOneValueRecord = 12;
 constexpr size_t kTwoValueRecord = 16;
+// Font heights beyond this many pixels are taken as this many.
+constexpr double kMaxFontPixels = 32767;
 
 bool Finite(const TkxEmfXForm& x) {
   return std::isfinite(x.eM11) && std::isfinite(x.eM12) && std::isfinite(x.eM21) && std::isfinite(x.eM22) &&
@@ -411,9 +413,9 @@ void TkxMetafileState::ExtCreateFont(const TkxEmfRecord& r) {
   if (lf.lfHeight == 0) {
     f.SetSize(12);  // what the platform gives a font asked for without a height
   } else {
-    const double px = FontHeightPixels(lf.lfHeight);
+    const double px = std::clamp(FontHeightPixels(lf.lfHeight), -kMaxFontPixels, kMaxFontPixels);
     if (MapMode == 0)
-      f.SetSize(std::abs(RoundToInt(-px * 72.0 / target_.PPI())));
+      f.SetSize(RoundToInt(std::fabs(px) * 72.0 / target_.PPI()));
     else
       f.SetHeight(RoundToInt(px));
   }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -699,6 +700,11 @@ TEST(MetafileProcessor, DamagedRecordsAreSkipped) {
     bad.emplace_back("nan transform", std::move(w));
   }
   {
+    TkxEmfRecordWriter w(EMR_SETWORLDTRANSFORM);  // an absurd font size afterwards
+    w.XForm({1, 0, 0, 1e30f, 0, 0});
+    bad.emplace_back("huge scale", std::move(w));
+  }
+  {
     TkxEmfRecordWriter w(EMR_GDICOMMENT);  // data size past the end
     w.U32(100000).U32(0x41424344);
     bad.emplace_back("comment past the end", std::move(w));
@@ -710,6 +716,11 @@ TEST(MetafileProcessor, DamagedRecordsAreSkipped) {
     page.Font(u"Liberation Sans", -16);
     page.Raw(std::move(w));
     page.Value(EMR_SELECTOBJECT, 0x7FFFFFF0u);
+    TkxEmfRecordWriter font(EMR_EXTCREATEFONTINDIRECTW);  // unselected, but built
+    font.U32(5).I32(INT32_MIN);
+    for (int i = 0; i < 22; ++i) font.U32(0);
+    page.Raw(std::move(font));
+    page.Value(EMR_SETWORLDTRANSFORM, 0);  // too short: ignored
     page.Text(5, 6, u"good");
     auto p = Process(t, page);
     const auto texts = t.Texts();
@@ -717,6 +728,6 @@ TEST(MetafileProcessor, DamagedRecordsAreSkipped) {
     EXPECT_EQ(texts[0]->Lines[0], u"good");
     EXPECT_EQ(texts[0]->X, 5);
     EXPECT_EQ(texts[0]->Font.Size(), 12);
-    EXPECT_LE(p->Objects.size(), 2u);
+    EXPECT_LE(p->Objects.size(), 5u);
   }
 }
