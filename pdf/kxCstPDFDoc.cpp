@@ -31,7 +31,8 @@ constexpr const char* kTraversing = "Traversing Pages...";
 // Bounds for hostile input: nesting of resolved copies, their total size, the
 // number of chained cross-reference sections, hops through references.
 constexpr int kMaxResolveDepth = 256;
-constexpr size_t kMaxResolvedNodes = 1000000;
+// Dictionaries that steer decoding and decryption are small.
+constexpr size_t kMaxControlObjects = 4096;
 constexpr size_t kMaxSections = 100000;
 constexpr int kMaxReferenceHops = 32;
 
@@ -92,6 +93,7 @@ bool IsIntegral(const TkxPDFObject* o) { return IsInteger(o) || IsInt64(o); }
 struct TkxCustomPDFDocument::ResolveContext {
   std::vector<int32_t> path;  // object numbers being resolved, to cut cycles
   size_t nodes = 0;
+  size_t maxNodes = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -244,10 +246,10 @@ void TkxCustomPDFDocument::ReadDocument() {
   }
   if (!ok) RebuildCrossReference();
 
-  if (IsReference(trailer_.ID.get())) trailer_.ID = DeepResolve(trailer_.ID.get());
+  if (IsReference(trailer_.ID.get())) trailer_.ID = DeepResolve(trailer_.ID.get(), kMaxControlObjects);
   TkxPDFObject* enc = trailer_.Encrypt.get();
   isEncrypted_ = enc && !IsNull(enc);
-  if (isEncrypted_) trailer_.Encrypt = DeepResolve(enc);
+  if (isEncrypted_) trailer_.Encrypt = DeepResolve(enc, kMaxControlObjects);
 
   // Object streams of an encrypted file wait for the key.
   if (!isEncrypted_) ReadObjectStreams();
@@ -450,7 +452,7 @@ void TkxCustomPDFDocument::ApplyTableEntries(int64_t absPos) {
 }
 
 void TkxCustomPDFDocument::ApplyStreamEntries(const TkxPDFStreamObject& stream) {
-  PDFObjectPtr resolved = DeepResolve(stream.Dict.get());
+  PDFObjectPtr resolved = DeepResolve(stream.Dict.get(), kMaxControlObjects);
   const TkxPDFDictObject* dict = AsDict(resolved.get());
   if (!dict || !stream.HasData) throw ECrossReferenceError(kXRefError);
   const TkxPDFObject* filter = dict->Lookup("/Filter");
@@ -785,15 +787,16 @@ TkxPDFObject* TkxCustomPDFDocument::ResolveOnDemand(TkxPDFObject* obj) {
 
 TkxPDFObject* TkxCustomPDFDocument::Resolve(TkxPDFObject* obj) { return ResolveOnDemand(obj); }
 
-PDFObjectPtr TkxCustomPDFDocument::DeepResolve(const TkxPDFObject* obj) {
+PDFObjectPtr TkxCustomPDFDocument::DeepResolve(const TkxPDFObject* obj, size_t maxObjects) {
   ResolveContext ctx;
+  ctx.maxNodes = maxObjects;
   return DeepResolveImpl(obj, ctx, 0);
 }
 
 PDFObjectPtr TkxCustomPDFDocument::DeepResolveImpl(const TkxPDFObject* obj, ResolveContext& ctx, int depth) {
   if (!obj) return nullptr;
   if (depth > kMaxResolveDepth) throw ELimitExceeded("Objects are nested too deeply");
-  if (++ctx.nodes > kMaxResolvedNodes) throw ELimitExceeded("Resolved object is too large");
+  if (++ctx.nodes > ctx.maxNodes) throw ELimitExceeded("Resolved object is too large");
   switch (obj->Kind) {
     case okArray: {
       auto out = std::make_unique<TkxPDFArrayObject>();
@@ -908,9 +911,9 @@ void TkxCustomPDFDocument::LoadObject(TkxPDFObject* root) {
 
 std::vector<uint8_t> TkxCustomPDFDocument::DecodeStream(const TkxPDFStreamObject& stream) {
   if (!stream.HasData) return {};
-  PDFObjectPtr filter = DeepResolve(stream.Dict->Lookup("/Filter"));
+  PDFObjectPtr filter = DeepResolve(stream.Dict->Lookup("/Filter"), kMaxControlObjects);
   if (!filter || IsNull(filter.get())) return stream.Data;
-  PDFObjectPtr parms = DeepResolve(stream.Dict->Lookup("/DecodeParms"));
+  PDFObjectPtr parms = DeepResolve(stream.Dict->Lookup("/DecodeParms"), kMaxControlObjects);
   return ApplyDecodeFilters(stream.Data, filter.get(), parms.get());
 }
 
@@ -943,8 +946,8 @@ void TkxCustomPDFDocument::UnpackObjectStream(int32_t streamNumber, int64_t stre
     if (!stream || !stream->HasData || NameValue(stream->Dict->Lookup("/Type")) != "ObjStm") return;
     // Whatever its filters: none, LZW, Flate or a chain.
     decoded = DecodeStream(*stream);
-    PDFObjectPtr n = DeepResolve(stream->Dict->Lookup("/N"));
-    PDFObjectPtr f = DeepResolve(stream->Dict->Lookup("/First"));
+    PDFObjectPtr n = DeepResolve(stream->Dict->Lookup("/N"), kMaxControlObjects);
+    PDFObjectPtr f = DeepResolve(stream->Dict->Lookup("/First"), kMaxControlObjects);
     count = IntValue(n.get(), -1);
     first = IntValue(f.get(), -1);
   } catch (const ELimitExceeded&) {
@@ -1039,7 +1042,7 @@ void TkxCustomPDFDocument::ReadStructure() {
   Progress(100);
   if (trailer_.Info) {
     try {
-      PDFObjectPtr info = DeepResolve(trailer_.Info.get());
+      PDFObjectPtr info = DeepResolve(trailer_.Info.get(), kMaxControlObjects);
       info_.Assign(AsDict(info.get()));
     } catch (const Exception&) {
       // The information dictionary is not needed to read the pages.

@@ -99,8 +99,10 @@ class TkxCustomPDFDocument : public TkxComponent {
   // Follows references through the store (and, while loading, the file).
   TkxPDFObject* Resolve(TkxPDFObject* obj);
   // A copy of obj with every reference replaced by what it names; cycles
-  // become null objects, and nesting beyond a fixed depth raises ELimitExceeded.
-  PDFObjectPtr DeepResolve(const TkxPDFObject* obj);
+  // become null objects. Nesting beyond a fixed depth, or a copy of more than
+  // maxObjects objects (shared references multiply), raises ELimitExceeded.
+  static constexpr size_t kMaxResolvedObjects = 1000000;
+  PDFObjectPtr DeepResolve(const TkxPDFObject* obj, size_t maxObjects = kMaxResolvedObjects);
   // The decoded data of a stream: /Filter and /DecodeParms are resolved and
   // applied; output above 256 MiB raises ELimitExceeded.
   std::vector<uint8_t> DecodeStream(const TkxPDFStreamObject& stream);

@@ -304,7 +304,17 @@ TEST(XRef, CyclesAndLongChainsLoad) {
   b.Object(10, "<< /Type /Page /Resources 3 0 R /Contents 100 0 R /Chain 1000 0 R >>");
   b.Object(3, "<< /Next 4 0 R /Self 3 0 R >>");
   b.Object(4, "[3 0 R 4 0 R]");
-  b.Stream(100, "", "x");
+  // Shared references that double at every level: 2^40 objects if copied out.
+  for (int i = 0; i < 40; ++i) {
+    const std::string next = std::to_string(201 + i);
+    std::string body = "[";
+    body += next;
+    body += " 0 R ";
+    body += next;
+    body += " 0 R]";
+    b.Object(200 + i, body);
+  }
+  b.Stream(100, "/Filter /ASCIIHexDecode /DecodeParms 200 0 R", "78>");
   for (int i = 0; i < chain; ++i) {
     std::string link = std::to_string(1001 + i);
     b.Object(1000 + i, link.insert(0, 1, '[').append(" 0 R]"));
@@ -320,8 +330,13 @@ TEST(XRef, CyclesAndLongChainsLoad) {
   ASSERT_NE(res, nullptr);
   EXPECT_TRUE(IsNull(res->Lookup("/Self")));
   EXPECT_TRUE(IsNull(AsArray(res->Lookup("/Next"))->Get(0)));
-  // Nesting beyond the limit is an error, not a stack overflow.
+  // Nesting beyond the limit, and copies that multiply, are errors, not a
+  // stack overflow or an endless copy.
   EXPECT_THROW(doc.DeepResolve(doc.GetPageDict(1)->Lookup("/Chain")), ELimitExceeded);
+  TkxPDFStreamObject* content = doc.Store().ResolveStream(doc.GetPageDict(1)->Lookup("/Contents"));
+  ASSERT_NE(content, nullptr);
+  EXPECT_THROW(doc.DecodeStream(*content), ELimitExceeded);
+  EXPECT_THROW(doc.DeepResolve(content->Dict->Lookup("/DecodeParms")), ELimitExceeded);
 }
 
 TEST(XRef, OversizedStreamIsRefused) {
