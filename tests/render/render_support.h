@@ -45,7 +45,16 @@ struct RecordedText {
   std::vector<int32_t> Dx;
 };
 
+// A drawing record with whether it fills (a brush other than the null
+// brush) and strokes (a pen other than the null pen).
+struct RecordedShape {
+  uint32_t Type = 0;
+  bool Filled = false;
+  bool Stroked = false;
+};
+
 struct Recording {
+  std::vector<RecordedShape> Shapes;
   std::vector<RecordedText> Texts;
   std::vector<uint32_t> Types;          // every record type in order
   std::vector<uint32_t> BrushColors;    // COLORREF of brushes created, in order
@@ -54,6 +63,8 @@ struct Recording {
   std::vector<pw::TkxEmfRectL> IntersectRects;  // EMR_INTERSECTCLIPRECT
   pw::TkxMetafile Metafile;
   size_t Count(uint32_t type) const;
+  size_t Filled() const;
+  size_t Stroked() const;
   std::string JoinedText(const char* sep = "|") const;  // UTF-8
 };
 

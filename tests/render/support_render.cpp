@@ -1,4 +1,5 @@
 #include <map>
+#include <set>
 
 #include "pdf/kxClasses.h"
 #include "pdf/kxPDFDoc.h"
@@ -13,7 +14,8 @@ std::vector<uint8_t> MakePdf(const TestPage& page) {
   PdfBuilder b;
   b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
   b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox " + page.MediaBox + " >>");
-  b.Object(3, "<< /Type /Page /Parent 2 0 R /Resources << " + page.Resources + " >> /Contents 4 0 R " +
+  const std::string contents = page.PageExtra.find("/Contents") == std::string::npos ? "/Contents 4 0 R " : "";
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /Resources << " + page.Resources + " >> " + contents +
                   page.PageExtra + " >>");
   b.Stream(4, "", page.Content);
   b.Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
@@ -22,6 +24,18 @@ std::vector<uint8_t> MakePdf(const TestPage& page) {
   for (const auto& s : page.Streams) b.Stream(s.Number, s.Dict, s.Data);
   b.StartXRef(b.XRefTable("/Size 200 /Root 1 0 R"));
   return b.Data();
+}
+
+size_t Recording::Filled() const {
+  size_t n = 0;
+  for (const RecordedShape& s : Shapes) n += s.Filled;
+  return n;
+}
+
+size_t Recording::Stroked() const {
+  size_t n = 0;
+  for (const RecordedShape& s : Shapes) n += s.Stroked;
+  return n;
 }
 
 size_t Recording::Count(uint32_t type) const {
@@ -46,10 +60,36 @@ Recording ReadRecording(const pw::TkxMetafile& mf) {
   Recording rec;
   rec.Metafile = mf;
   std::map<uint32_t, TkxLogFontW> fonts;
+  std::set<uint32_t> pens, brushes;
   TkxLogFontW selected;
   uint32_t textColor = 0;
+  bool nullPen = false, nullBrush = false;  // the stock selection is black pen, white brush
   rec.Metafile.EnumerateRecords([&](const TkxEmfRecord& r) {
     rec.Types.push_back(r.Type());
+    switch (r.Type()) {
+      case EMR_POLYGON:
+      case EMR_POLYGON16:
+      case EMR_POLYPOLYGON:
+      case EMR_POLYPOLYGON16:
+      case EMR_RECTANGLE:
+        rec.Shapes.push_back({r.Type(), !nullBrush, !nullPen});
+        break;
+      case EMR_POLYLINE:
+      case EMR_POLYLINE16:
+      case EMR_POLYPOLYLINE:
+      case EMR_POLYPOLYLINE16:
+      case EMR_STROKEPATH:
+        rec.Shapes.push_back({r.Type(), false, !nullPen});
+        break;
+      case EMR_FILLPATH:
+        rec.Shapes.push_back({r.Type(), !nullBrush, false});
+        break;
+      case EMR_STROKEANDFILLPATH:
+        rec.Shapes.push_back({r.Type(), !nullBrush, !nullPen});
+        break;
+      default:
+        break;
+    }
     switch (r.Type()) {
       case EMR_EXTCREATEFONTINDIRECTW: {
         TkxEmrCreateFont f;
@@ -57,8 +97,15 @@ Recording ReadRecording(const pw::TkxMetafile& mf) {
         break;
       }
       case EMR_SELECTOBJECT: {
-        auto it = fonts.find(r.U32(8));
+        const uint32_t h = r.U32(8);
+        auto it = fonts.find(h);
         if (it != fonts.end()) selected = it->second;
+        if (h == (ENHMETA_STOCK_OBJECT | NULL_PEN)) nullPen = true;
+        if (h == (ENHMETA_STOCK_OBJECT | NULL_BRUSH)) nullBrush = true;
+        if (h == (ENHMETA_STOCK_OBJECT | BLACK_PEN) || h == (ENHMETA_STOCK_OBJECT | WHITE_PEN) ||
+            pens.count(h))
+          nullPen = false;
+        if ((h & ENHMETA_STOCK_OBJECT) ? (h & 0xFF) <= BLACK_BRUSH : brushes.count(h)) nullBrush = false;
         break;
       }
       case EMR_SETTEXTCOLOR:
@@ -66,12 +113,18 @@ Recording ReadRecording(const pw::TkxMetafile& mf) {
         break;
       case EMR_EXTCREATEPEN: {
         TkxEmrExtCreatePen p;
-        if (DecodeExtCreatePen(r, p)) rec.PenColors.push_back(p.LogPen.Color);
+        if (DecodeExtCreatePen(r, p)) {
+          rec.PenColors.push_back(p.LogPen.Color);
+          pens.insert(p.ihPen);
+        }
         break;
       }
       case EMR_CREATEBRUSHINDIRECT: {
         TkxEmrCreateBrush b;
-        if (DecodeCreateBrush(r, b)) rec.BrushColors.push_back(b.LogBrush.Color);
+        if (DecodeCreateBrush(r, b)) {
+          rec.BrushColors.push_back(b.LogBrush.Color);
+          brushes.insert(b.ihBrush);
+        }
         break;
       }
       case EMR_POLYGON:

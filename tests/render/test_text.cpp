@@ -1,0 +1,151 @@
+// Text operators: placement of runs, advances, TJ gaps, spacing, the
+// double-quote and quote operators, render mode 3, rise, scaling and font
+// selection.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/kxGraphics.h"
+#include "render/render_support.h"
+
+using namespace pwtest;
+
+namespace {
+
+// Top of a run whose baseline is at PDF height y (page 792 high, 72 PPI) in
+// a family's regular style at size s.
+int TopFor(double y, double size, const char* family = "Arial") {
+  const pw::TkxFamilyMetrics m = pw::TkxFontFamily(family).Metrics(pw::fsRegular);
+  return static_cast<int>(std::lrint(792 - y - size * m.CellAscent / m.EmHeight));
+}
+
+}  // namespace
+
+TEST(Text, RunIsPlacedOnItsBaselineInTheSubstituteFamily) {
+  Recording r = RenderContent("BT /F1 12 Tf 72 700 Td (Hello) Tj ET");
+  ASSERT_EQ(r.Texts.size(), 1u);
+  const RecordedText& t = r.Texts[0];
+  EXPECT_EQ(Utf8(t.Text), "Hello");
+  EXPECT_EQ(Utf8(t.Face), "Arial");
+  EXPECT_EQ(t.Height, -12);
+  EXPECT_EQ(t.Reference.x, 72);
+  EXPECT_NEAR(t.Reference.y, TopFor(700, 12), 1);
+  EXPECT_EQ(t.Escapement, 0);
+}
+
+TEST(Text, NextRunStartsAtTheAdvanceOfThePrevious) {
+  // Helvetica widths: A 667, B 667, space 278 (thousandths of the size).
+  struct Case {
+    const char* content;
+    double expectedX;  // start of the run "Z" in points
+  } cases[] = {
+      {"(A) Tj (Z) Tj", 100 + 0.667 * 10},
+      {"(AB) Tj (Z) Tj", 100 + 1.334 * 10},
+      {"2 Tc (AB) Tj (Z) Tj", 100 + 1.334 * 10 + 4},
+      {"3 Tw (A B) Tj (Z) Tj", 100 + (0.667 + 0.278 + 0.667) * 10 + 3},
+      {"3 Tw <41> Tj (Z) Tj", 100 + 0.667 * 10},
+      {"[(A) -500 (B)] TJ (Z) Tj", 100 + 1.334 * 10 + 5},
+      {"[(A) 250 (B)] TJ (Z) Tj", 100 + 1.334 * 10 - 2.5},
+      {"[-1000 (A)] TJ (Z) Tj", 100 + 0.667 * 10 + 10},
+      {"50 Tz (AB) Tj (Z) Tj", 100 + 1.334 * 10 * 0.5},
+      {"3 Tr (AB) Tj 0 Tr (Z) Tj", 100 + 1.334 * 10},
+  };
+  for (const Case& c : cases) {
+    Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.content + " ET");
+    ASSERT_FALSE(r.Texts.empty()) << c.content;
+    const RecordedText& z = r.Texts.back();
+    EXPECT_EQ(Utf8(z.Text), "Z") << c.content;
+    EXPECT_NEAR(z.Reference.x, c.expectedX, 1) << c.content;
+  }
+}
+
+TEST(Text, WideTJGapsBecomeSpaces) {
+  struct Case {
+    const char* array;
+    const char* text;
+  } cases[] = {
+      {"[(Hel) -100 (lo)]", "Hello"},          // kerning
+      {"[(Hel) -500 (lo)]", "Hel lo"},         // a word gap
+      {"[(Hel) -150 -150 (lo)]", "Hel lo"},    // numbers add up
+      {"[(Hel) 500 (lo)]", "Hello"},           // moving left never makes a space
+      {"[(a ) -500 (b)]", "a b"},              // already a space before
+      {"[(a) -500 ( b)]", "a b"},              // already a space after
+      {"[-500 (ab) -500]", "ab"},              // not between two characters
+      {"[(a) -201 (b) -199 (c)]", "a bc"},
+  };
+  for (const Case& c : cases) {
+    Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.array + " TJ ET");
+    ASSERT_EQ(r.Texts.size(), 1u) << c.array;
+    EXPECT_EQ(Utf8(r.Texts[0].Text), c.text) << c.array;
+  }
+}
+
+TEST(Text, QuoteOperatorsMoveToTheNextLine) {
+  Recording r = RenderContent(
+      "BT /F1 10 Tf 14 TL 100 500 Td (one) Tj (two) ' 4 1 (a b) \" (Z) Tj ET");
+  ASSERT_EQ(r.Texts.size(), 4u);
+  EXPECT_EQ(r.JoinedText(), "one|two|a b|Z");
+  EXPECT_EQ(r.Texts[1].Reference.x, 100);
+  EXPECT_NEAR(r.Texts[1].Reference.y, TopFor(486, 10), 1);
+  EXPECT_EQ(r.Texts[2].Reference.x, 100);
+  EXPECT_NEAR(r.Texts[2].Reference.y, TopFor(472, 10), 1);
+  // "a b": three codes with 1 of character spacing each and 4 of word spacing.
+  EXPECT_NEAR(r.Texts[3].Reference.x, 100 + (0.556 + 0.278 + 0.556) * 10 + 3 + 4, 1);
+}
+
+TEST(Text, RiseScalingAndMatrix) {
+  Recording rise = RenderContent("BT /F1 10 Tf 100 500 Td 5 Ts (x) Tj ET");
+  ASSERT_EQ(rise.Texts.size(), 1u);
+  EXPECT_NEAR(rise.Texts[0].Reference.y, TopFor(505, 10), 1);
+
+  // Tm scales the text: a 2x matrix doubles the size and the position.
+  Recording tm = RenderContent("BT /F1 10 Tf 2 0 0 2 50 100 Tm (x) Tj ET");
+  ASSERT_EQ(tm.Texts.size(), 1u);
+  EXPECT_EQ(tm.Texts[0].Height, -20);
+  EXPECT_EQ(tm.Texts[0].Reference.x, 50);
+
+  // A quarter turn counter-clockwise is recorded as an escapement of 90 degrees.
+  Recording turned = RenderContent("BT /F1 10 Tf 0 1 -1 0 300 300 Tm (x) Tj ET");
+  ASSERT_EQ(turned.Texts.size(), 1u);
+  EXPECT_EQ(turned.Texts[0].Escapement, 900);
+
+  // 50 Tz halves the advances inside the run.
+  Recording wide = RenderContent("BT /F1 20 Tf 100 500 Td (WW) Tj ET");
+  Recording narrow = RenderContent("BT /F1 20 Tf 50 Tz 100 500 Td (WW) Tj ET");
+  ASSERT_EQ(wide.Texts.size(), 1u);
+  ASSERT_EQ(narrow.Texts.size(), 1u);
+  ASSERT_FALSE(wide.Texts[0].Dx.empty());
+  EXPECT_NEAR(narrow.Texts[0].Dx[0] * 2, wide.Texts[0].Dx[0], 1);
+}
+
+TEST(Text, FontSelection) {
+  // An unknown font keeps the current one (with the new size); text before
+  // any Tf is drawn in Arial at 10.
+  Recording r = RenderContent("BT 100 600 Td (a) Tj /F2 12 Tf (b) Tj /F9 20 Tf (c) Tj /F1 8 Tf (d) Tj ET");
+  ASSERT_EQ(r.Texts.size(), 4u);
+  EXPECT_EQ(Utf8(r.Texts[0].Face), "Arial");
+  EXPECT_EQ(r.Texts[0].Height, -10);
+  EXPECT_EQ(Utf8(r.Texts[1].Face), "Times New Roman");
+  EXPECT_EQ(Utf8(r.Texts[2].Face), "Times New Roman");
+  EXPECT_EQ(r.Texts[2].Height, -20);
+  EXPECT_EQ(Utf8(r.Texts[3].Face), "Arial");
+  EXPECT_EQ(r.Texts[3].Height, -8);
+}
+
+TEST(Text, ColourOfText) {
+  struct Case {
+    const char* op;
+    uint32_t colorRef;  // 0x00BBGGRR
+  } cases[] = {
+      {"1 0 0 rg", 0x0000FF},
+      {"0.5 g", 0x808080},
+      {"1 0 0 0 k", 0xFFFF00},
+      {"/DeviceRGB cs 0 0 1 sc", 0xFF0000},
+      {"0 1 0 RG", 0x000000},  // the stroke colour does not colour text
+  };
+  for (const Case& c : cases) {
+    Recording r = RenderContent(std::string(c.op) + " BT /F1 10 Tf 100 500 Td (x) Tj ET");
+    ASSERT_EQ(r.Texts.size(), 1u) << c.op;
+    EXPECT_EQ(r.Texts[0].Color, c.colorRef) << c.op;
+  }
+}
