@@ -1,12 +1,49 @@
-// The decoding state of one font: how its string bytes split into codes,
-// what Unicode text and advance each code has.
+// The decoding state of one font, built when the font is loaded: how its
+// string bytes split into codes, and the text and advance of every code.
 #pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "render/kxCMap.h"
+#include "render/kxEncodings.h"
+#include "render/kxToUnicode.h"
 
 namespace pw {
 
+struct TkxDecodedText;
+
 class TkxFontDecoder {
  public:
-  TkxFontDecoder() = default;
+  bool Composite = false;
+
+  // Simple fonts: text and advance (thousandths of text space) per code.
+  TkxSimpleEncoding Encoding;
+  std::array<std::u16string, 256> SimpleText;
+  std::array<double, 256> SimpleWidth{};
+
+  // Composite fonts.
+  std::shared_ptr<const TkxCMap> CMap;                   // never null for composite fonts
+  std::shared_ptr<const TkxCIDToUnicode> Collection;     // CID-to-Unicode of the font's collection
+  std::unique_ptr<TkxToUnicodeMap> ToUnicode;            // the font's /ToUnicode (may be null)
+  bool UnicodeCodes = false;  // a Uni...-UCS2/-UTF16 CMap: the codes are UTF-16 themselves
+  // Identity-encoded embedded TrueType: CID -> glyph -> Unicode from its cmap.
+  bool CIDToGIDIdentity = true;
+  std::vector<uint16_t> CIDToGID;
+  std::unordered_map<uint32_t, char32_t> GIDToUnicode;
+  TkxRangeMap<double> W;   // CID ranges -> width (Origin-independent)
+  double DW = 1000;
+
+  // Advance of a code (simple) or CID (composite).
+  double Width(uint32_t codeOrCID) const;
+  // Text of a composite font's code.
+  void CompositeText(TkxCMapCode code, uint32_t cid, std::u16string& out) const;
+  void Append(std::string_view bytes, TkxDecodedText& out) const;
 };
 
 }  // namespace pw

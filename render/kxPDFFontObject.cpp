@@ -1,9 +1,228 @@
 #include "render/kxPDFFontObject.h"
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
 #include "pdf/kxCstPDFDoc.h"
+#include "pdf/kxFilters.h"
+#include "platform/kxFontManager.h"
 #include "render/kxFontDecoder.h"
+#include "render/kxGlyphList.h"
+#include "render/kxStandardFonts.h"
 
 namespace pw {
+namespace {
+
+// Decoded sizes above these are not taken from a font (real ones are far smaller).
+constexpr size_t kMaxCMapStream = size_t(16) << 20;
+constexpr size_t kMaxFontProgram = size_t(64) << 20;
+constexpr size_t kMaxWidthEntries = size_t(1) << 20;
+constexpr uint32_t kMaxWidthTableCID = 0xFFFF;
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool ContainsNoCase(std::string_view hay, std::string_view needle) {
+  if (needle.size() > hay.size()) return false;
+  for (size_t i = 0; i + needle.size() <= hay.size(); ++i)
+    if (EqualsNoCase(hay.substr(i, needle.size()), needle)) return true;
+  return false;
+}
+
+int Hex(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Resolves "#xx" escapes of a name.
+std::string DecodeNameEscapes(std::string_view s) {
+  if (s.find('#') == std::string_view::npos) return std::string(s);
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '#' && i + 2 < s.size() && Hex(s[i + 1]) >= 0 && Hex(s[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(Hex(s[i + 1]) * 16 + Hex(s[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+// "/" followed by the text (built by appending: GCC 12 warns wrongly about "/" + string).
+std::string WithSlash(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + 1);
+  out.push_back('/');
+  out.append(s);
+  return out;
+}
+
+// "/F1", "F1", "/F#31" -> "/F1".
+std::string NormalizedResourceName(std::string_view name) {
+  std::string n = DecodeNameEscapes(name);
+  return n.empty() || n[0] != '/' ? WithSlash(n) : n;
+}
+
+// The text of a name or string object (names without "/", escapes resolved).
+std::string TextOf(const TkxPDFObject* o) {
+  if (const TkxPDFNameObject* n = AsName(o)) return DecodeNameEscapes(n->GetName());
+  if (const TkxPDFStringObject* s = AsString(o)) return s->GetBytes();
+  return {};
+}
+
+int32_t ClampInt(double v) {
+  if (!(v == v)) return 0;
+  if (v > 2147483647.0) return INT32_MAX;
+  if (v < -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(std::lround(v));
+}
+
+// ---------------------------------------------------------------------------
+// Literal and hexadecimal string text.
+
+std::string UnescapeLiteral(std::string_view body) {
+  std::string out;
+  out.reserve(body.size());
+  for (size_t i = 0; i < body.size(); ++i) {
+    char c = body[i];
+    if (c != '\\') {
+      out.push_back(c);
+      continue;
+    }
+    if (++i >= body.size()) break;
+    c = body[i];
+    switch (c) {
+      case 'n': out.push_back('\n'); break;
+      case 'r': out.push_back('\r'); break;
+      case 't': out.push_back('\t'); break;
+      case 'b': out.push_back('\b'); break;
+      case 'f': out.push_back('\f'); break;
+      case '\r':
+        if (i + 1 < body.size() && body[i + 1] == '\n') ++i;
+        break;
+      case '\n': break;
+      default:
+        if (c >= '0' && c <= '7') {
+          int v = 0, k = 0;
+          while (k < 3 && i < body.size() && body[i] >= '0' && body[i] <= '7') {
+            v = v * 8 + (body[i] - '0');
+            ++i;
+            ++k;
+          }
+          --i;
+          out.push_back(static_cast<char>(v & 0xFF));
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  return out;
+}
+
+std::string HexToBytes(std::string_view digits) {
+  std::string out;
+  int hi = -1;
+  for (char c : digits) {
+    int v = Hex(c);
+    if (v < 0) continue;  // white space (and junk) between digits
+    if (hi < 0) {
+      hi = v;
+    } else {
+      out.push_back(static_cast<char>(hi * 16 + v));
+      hi = -1;
+    }
+  }
+  if (hi >= 0) out.push_back(static_cast<char>(hi * 16));
+  return out;
+}
+
+// Reads a "(...)" literal starting at s[pos] == '('; pos ends after it.
+std::string ReadLiteralAt(std::string_view s, size_t& pos) {
+  size_t start = ++pos;
+  int depth = 0;
+  while (pos < s.size()) {
+    char c = s[pos];
+    if (c == '\\') {
+      pos += 2;
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')') {
+      if (depth == 0) break;
+      --depth;
+    }
+    ++pos;
+  }
+  size_t end = std::min(pos, s.size());
+  if (pos < s.size()) ++pos;
+  return UnescapeLiteral(s.substr(start, end - start));
+}
+
+std::string ReadHexAt(std::string_view s, size_t& pos) {
+  size_t start = ++pos;
+  size_t end = s.find('>', start);
+  if (end == std::string_view::npos) end = s.size();
+  pos = end < s.size() ? end + 1 : end;
+  return HexToBytes(s.substr(start, end - start));
+}
+
+// ---------------------------------------------------------------------------
+// Font programs through FreeType.
+
+struct ProgramProbe {
+  bool opened = false;
+  bool drawable = false;  // has a Unicode or symbol character map
+  std::unordered_map<uint32_t, char32_t> gidToUnicode;
+};
+
+ProgramProbe ProbeProgram(const std::vector<uint8_t>& program, bool wantGlyphUnicode) {
+  ProgramProbe p;
+  if (program.empty()) return p;
+  FT_Library lib = nullptr;
+  if (FT_Init_FreeType(&lib) != 0) return p;
+  FT_Face face = nullptr;
+  if (FT_New_Memory_Face(lib, program.data(), static_cast<FT_Long>(program.size()), 0, &face) == 0) {
+    p.opened = true;
+    bool unicode = false;
+    for (int i = 0; i < face->num_charmaps; ++i) {
+      FT_Encoding e = face->charmaps[i]->encoding;
+      if (e == FT_ENCODING_UNICODE) unicode = true;
+      if (e == FT_ENCODING_UNICODE || e == FT_ENCODING_MS_SYMBOL) p.drawable = true;
+    }
+    if (wantGlyphUnicode && unicode && FT_Select_Charmap(face, FT_ENCODING_UNICODE) == 0) {
+      FT_UInt gid = 0;
+      FT_ULong cp = FT_Get_First_Char(face, &gid);
+      size_t guard = 0;
+      while (gid != 0 && guard++ < 0x110000) {
+        p.gidToUnicode.emplace(gid, static_cast<char32_t>(cp));  // the lowest code point wins
+        cp = FT_Get_Next_Char(face, cp, &gid);
+      }
+    }
+    FT_Done_Face(face);
+  }
+  FT_Done_FreeType(lib);
+  return p;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Decoded text
 
 void TkxDecodedText::AddAdjustment(double value) {
   if (Chars.empty())
@@ -29,12 +248,106 @@ double TkxDecodedText::Advance(double fontSize, double charSpacing, double wordS
   return s * horizontalScale;
 }
 
-TkxPDFFontObject::TkxPDFFontObject() = default;
-TkxPDFFontObject::~TkxPDFFontObject() = default;
+// ---------------------------------------------------------------------------
+// Decoder
 
-bool TkxPDFFontObject::Vertical() const { return false; }
-bool TkxPDFFontObject::StandardFont() const { return false; }
-double TkxPDFFontObject::CodeWidth(uint32_t) const { return MissingWidth; }
+double TkxFontDecoder::Width(uint32_t codeOrCID) const {
+  if (!Composite) return codeOrCID < 256 ? SimpleWidth[codeOrCID] : 0.0;
+  if (const auto* r = W.Find(codeOrCID)) return r->Value;
+  return DW;
+}
+
+void TkxFontDecoder::CompositeText(TkxCMapCode code, uint32_t cid, std::u16string& out) const {
+  out.clear();
+  if (ToUnicode && ToUnicode->Lookup(code.Value, out)) return;
+  if (UnicodeCodes) {
+    if (code.Length == 2) {
+      if (code.Value < 0xD800 || code.Value > 0xDFFF) out.push_back(static_cast<char16_t>(code.Value));
+    } else if (code.Length == 4) {
+      uint32_t h = code.Value >> 16, l = code.Value & 0xFFFF;
+      if (h >= 0xD800 && h <= 0xDBFF && l >= 0xDC00 && l <= 0xDFFF) {
+        out.push_back(static_cast<char16_t>(h));
+        out.push_back(static_cast<char16_t>(l));
+      }
+    } else if (code.Length == 1) {
+      out.push_back(static_cast<char16_t>(code.Value));
+    }
+    if (!out.empty()) return;
+  }
+  if (Collection) {
+    if (char32_t cp = Collection->Lookup(cid)) {
+      AppendCodePoint(cp, out);
+    } else if (code.Length == 1 && code.Value >= 0x20 && code.Value < 0x7F) {
+      // Single bytes of the legacy CJK encodings are ASCII; their proportional
+      // CIDs are reached by no Unicode CMap.
+      out.push_back(static_cast<char16_t>(code.Value));
+    }
+    return;
+  }
+  if (!GIDToUnicode.empty()) {
+    uint32_t gid = cid;
+    if (!CIDToGIDIdentity) gid = cid < CIDToGID.size() ? CIDToGID[cid] : 0;
+    auto it = GIDToUnicode.find(gid);
+    if (it != GIDToUnicode.end() && AppendCodePoint(it->second, out)) return;
+  }
+  // Nothing tells what the code means: it stands for itself.
+  if (code.Value <= 0xFFFF) out.push_back(static_cast<char16_t>(code.Value));
+}
+
+void TkxFontDecoder::Append(std::string_view bytes, TkxDecodedText& out) const {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  size_t n = bytes.size();
+  std::u16string text;
+  while (n > 0) {
+    TkxDecodedChar ch;
+    if (!Composite) {
+      ch.Code = ch.CID = p[0];
+      ch.CodeLength = 1;
+      ch.TextStart = static_cast<uint32_t>(out.Text.size());
+      ch.TextLength = static_cast<uint32_t>(SimpleText[p[0]].size());
+      out.Text += SimpleText[p[0]];
+      ch.Width = SimpleWidth[p[0]];
+      ++p;
+      --n;
+    } else {
+      TkxCMapCode code;
+      size_t take = CMap->NextCode(p, n, code);
+      if (take == 0) break;
+      ch.Code = code.Value;
+      ch.CodeLength = code.Length;
+      ch.CID = CMap->CIDOf(code);
+      CompositeText(code, ch.CID, text);
+      ch.TextStart = static_cast<uint32_t>(out.Text.size());
+      ch.TextLength = static_cast<uint32_t>(text.size());
+      out.Text += text;
+      ch.Width = Width(ch.CID);
+      p += take;
+      n -= take;
+    }
+    ch.WordSpace = ch.CodeLength == 1 && ch.Code == 32;
+    out.Chars.push_back(ch);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Font object
+
+TkxPDFFontObject::TkxPDFFontObject() : decoder_(std::make_unique<TkxFontDecoder>()) {
+  for (size_t c = 0; c < 256; ++c) decoder_->SimpleText[c] = std::u16string(1, static_cast<char16_t>(c));
+}
+
+TkxPDFFontObject::~TkxPDFFontObject() {
+  if (registration_ > 0) TkxFontManager::Instance().UnregisterFont(registration_);
+}
+
+bool TkxPDFFontObject::Vertical() const { return decoder_->Composite && decoder_->CMap && decoder_->CMap->Vertical(); }
+
+bool TkxPDFFontObject::StandardFont() const {
+  TkxStandardFamily f;
+  return EmbedState == esNotEmbedded && !Composite() && !Type3() && StandardFamilyFromName(BaseFontName, f);
+}
+
+double TkxPDFFontObject::CodeWidth(uint32_t codeOrCID) const { return decoder_->Width(codeOrCID); }
 
 TkxDecodedText TkxPDFFontObject::Decode(std::string_view bytes) const {
   TkxDecodedText t;
@@ -43,42 +356,502 @@ TkxDecodedText TkxPDFFontObject::Decode(std::string_view bytes) const {
 }
 
 void TkxPDFFontObject::AppendDecoded(std::string_view bytes, TkxDecodedText& out) const {
-  for (unsigned char b : bytes) {
-    TkxDecodedChar c;
-    c.Code = c.CID = b;
-    c.TextStart = static_cast<uint32_t>(out.Text.size());
-    c.TextLength = 1;
-    c.Width = CodeWidth(b);
-    c.WordSpace = b == 32;
-    out.Text.push_back(static_cast<char16_t>(b));
-    out.Chars.push_back(c);
-  }
+  decoder_->Append(bytes, out);
 }
 
-TkxDecodedText TkxPDFFontObject::DecodeShownString(std::string_view) const { return {}; }
-TkxDecodedText TkxPDFFontObject::DecodeObject(const TkxPDFObject*) const { return {}; }
+TkxDecodedText TkxPDFFontObject::DecodeShownString(std::string_view token) const {
+  TkxDecodedText t;
+  size_t pos = 0;
+  while (pos < token.size() && (token[pos] == ' ' || token[pos] == '\t' || token[pos] == '\r' || token[pos] == '\n'))
+    ++pos;
+  if (pos >= token.size()) return t;
+  if (token[pos] == '(') {
+    AppendDecoded(ReadLiteralAt(token, pos), t);
+  } else if (token[pos] == '<') {
+    AppendDecoded(ReadHexAt(token, pos), t);
+  } else if (token[pos] == '[') {
+    ++pos;
+    while (pos < token.size() && token[pos] != ']') {
+      char c = token[pos];
+      if (c == '(') {
+        AppendDecoded(ReadLiteralAt(token, pos), t);
+      } else if (c == '<') {
+        AppendDecoded(ReadHexAt(token, pos), t);
+      } else if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
+        size_t start = pos;
+        while (pos < token.size() && ((token[pos] >= '0' && token[pos] <= '9') || token[pos] == '-' ||
+                                      token[pos] == '+' || token[pos] == '.'))
+          ++pos;
+        // Locale-free: digits, one point, a sign.
+        std::string_view num = token.substr(start, pos - start);
+        double v = 0, scale = 0;
+        bool neg = false;
+        for (char d : num) {
+          if (d == '-')
+            neg = !neg;
+          else if (d == '.')
+            scale = scale == 0 ? 1 : scale;
+          else if (d >= '0' && d <= '9') {
+            if (scale > 0) {
+              scale /= 10;
+              v += (d - '0') * scale;
+            } else {
+              v = v * 10 + (d - '0');
+            }
+          }
+        }
+        t.AddAdjustment(neg ? -v : v);
+      } else {
+        ++pos;
+      }
+    }
+  }
+  return t;
+}
+
+TkxDecodedText TkxPDFFontObject::DecodeObject(const TkxPDFObject* operand) const {
+  TkxDecodedText t;
+  if (const TkxPDFStringObject* s = AsString(operand)) {
+    AppendDecoded(s->GetBytes(), t);
+  } else if (const TkxPDFArrayObject* a = AsArray(operand)) {
+    for (const auto& item : a->Items) {
+      if (const TkxPDFStringObject* s = AsString(item.get()))
+        AppendDecoded(s->GetBytes(), t);
+      else if (IsNumber(item.get()))
+        t.AddAdjustment(NumberValue(item.get()));
+    }
+  }
+  return t;
+}
+
 std::u16string TkxPDFFontObject::ToUnicode(std::string_view bytes) const { return Decode(bytes).Text; }
 
+// ---------------------------------------------------------------------------
+// Font list
+
 TkxPDFFontObject* TkxPDFFontList::Get(int index) const {
-  return index >= 0 && index < Count() ? items_[index].get() : nullptr;
+  return index >= 0 && index < Count() ? items_[static_cast<size_t>(index)].get() : nullptr;
 }
+
 void TkxPDFFontList::Add(std::unique_ptr<TkxPDFFontObject> font) {
   if (font) items_.push_back(std::move(font));
 }
+
 TkxPDFFontObject* TkxPDFFontList::Find(std::string_view name) const {
   for (const auto& f : items_)
     if (f->ResourceName == name) return f.get();
+  const std::string n = NormalizedResourceName(name);
+  for (const auto& f : items_)
+    if (NormalizedResourceName(f->ResourceName) == n) return f.get();
   return nullptr;
 }
+
 void TkxPDFFontList::Clear() { items_.clear(); }
 
-void LoadPageFonts(TkxCustomPDFDocument&, TkxPDFObject*, TkxPDFFontList&) {}
-std::unique_ptr<TkxPDFFontObject> LoadFontObject(TkxCustomPDFDocument&, std::string_view, TkxPDFObject*,
-                                                 const TkxPDFFontList*, bool) {
+// ---------------------------------------------------------------------------
+// Names
+
+std::string StripSubsetPrefix(std::string_view name) {
+  size_t plus = name.find('+');
+  return std::string(plus == std::string_view::npos ? name : name.substr(plus + 1));
+}
+
+std::string FamilyFromFontName(std::string_view name) {
+  size_t cut = name.find(',');
+  if (cut == std::string_view::npos) cut = name.find('-');
+  std::string out(name.substr(0, cut));
+  out.erase(std::remove(out.begin(), out.end(), '/'), out.end());
+  return out;
+}
+
+int StyleFromFontName(std::string_view name) {
+  const bool bold = ContainsNoCase(name, "Bold"), italic = ContainsNoCase(name, "Italic");
+  if (bold && italic) return fsBoldItalic;
+  if (ContainsNoCase(name, "BoldObl")) return fsBoldItalic;
+  if (italic) return fsItalic;
+  if (bold) return fsBold;
+  if (ContainsNoCase(name, "Oblique")) return fsItalic;
+  return fsRegular;
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+class TkxFontLoader {
+ public:
+  TkxFontLoader(TkxCustomPDFDocument& doc, TkxPDFFontObject& font) : doc_(doc), f_(font), d_(*font.decoder_) {}
+
+  void Load(TkxPDFDictObject& dict, const TkxPDFFontList* list, bool registerProgram);
+
+ private:
+  TkxPDFObject* R(TkxPDFObject* o) { return o ? doc_.Resolve(o) : nullptr; }
+  TkxPDFObject* Get(const TkxPDFDictObject* d, std::string_view key) { return d ? R(d->Lookup(key)) : nullptr; }
+  std::vector<uint8_t> StreamBytes(const TkxPDFStreamObject& s, size_t limit);
+  void ReadNames(TkxPDFDictObject& dict);
+  void ReadDescriptor(TkxPDFDictObject* descriptor);
+  void ReadSimpleWidths(TkxPDFDictObject& dict);
+  void ReadCompositeWidths(TkxPDFDictObject* descendant);
+  void SetUpSimpleEncoding(TkxPDFDictObject& dict);
+  void SetUpComposite(TkxPDFDictObject& dict, TkxPDFDictObject* descendant);
+  std::shared_ptr<const TkxCMap> EncodingCMap(TkxPDFObject* enc, int depth);
+  void ReadToUnicode(TkxPDFDictObject& dict);
+  void FillSimpleTables();
+  void TakeProgram(TkxPDFDictObject* descendant, const TkxPDFFontList* list, bool registerProgram);
+
+  TkxCustomPDFDocument& doc_;
+  TkxPDFFontObject& f_;
+  TkxFontDecoder& d_;
+  TkxPDFStreamObject* program_ = nullptr;
+  bool subset_ = false;
+  bool symbolic_ = false, nonSymbolic_ = false;
+  std::vector<double> simpleWidths_;
+  bool hasWidths_ = false;
+};
+
+std::vector<uint8_t> TkxFontLoader::StreamBytes(const TkxPDFStreamObject& s, size_t limit) {
+  if (!s.HasData) return {};
+  PDFObjectPtr filter = doc_.DeepResolve(s.Dict->Lookup("/Filter"));
+  if (!filter || IsNull(filter.get())) {
+    if (s.Data.size() > limit) throw ELimitExceeded("Font data is too large");
+    return s.Data;
+  }
+  PDFObjectPtr parms = doc_.DeepResolve(s.Dict->Lookup("/DecodeParms"));
+  return ApplyDecodeFilters(s.Data, filter.get(), parms.get(), limit);
+}
+
+void TkxFontLoader::ReadNames(TkxPDFDictObject& dict) {
+  if (const TkxPDFNameObject* st = AsName(Get(&dict, "/Subtype"))) f_.Subtype = WithSlash(DecodeNameEscapes(st->GetName()));
+  if (TkxPDFObject* o = Get(&dict, "/FirstChar"); IsNumber(o)) f_.FirstChar = ClampInt(NumberValue(o));
+  if (TkxPDFObject* o = Get(&dict, "/LastChar"); IsNumber(o)) f_.LastChar = ClampInt(NumberValue(o));
+  std::string base = TextOf(Get(&dict, "/BaseFont"));
+  if (base.empty() && f_.Type3()) base = TextOf(Get(&dict, "/Name"));
+  if (base.empty()) return;
+  subset_ = base.find('+') != std::string::npos;
+  f_.FontName = StripSubsetPrefix(base);
+  f_.FontName.erase(std::remove(f_.FontName.begin(), f_.FontName.end(), '/'), f_.FontName.end());
+  f_.BaseFontName = FamilyFromFontName(f_.FontName);
+  const int style = StyleFromFontName(f_.FontName);
+  f_.Bold = style & fsBold;
+  f_.Italic = style & fsItalic;
+}
+
+void TkxFontLoader::ReadDescriptor(TkxPDFDictObject* fd) {
+  if (!fd) {
+    f_.EmbedState = esNotEmbedded;
+    return;
+  }
+  if (TkxPDFObject* o = Get(fd, "/MissingWidth"); IsNumber(o)) f_.MissingWidth = ClampInt(NumberValue(o));
+  const int64_t flags = IntValue(Get(fd, "/Flags"), 0);
+  symbolic_ = flags & 4;
+  nonSymbolic_ = flags & 32;
+  if (flags & 64) f_.Italic = true;
+  if (flags & (int64_t(1) << 18)) f_.Bold = true;
+  if (NumberValue(Get(fd, "/FontWeight"), 400) >= 600) f_.Bold = true;
+  for (const char* key : {"/FontFile", "/FontFile2", "/FontFile3"}) {
+    if (TkxPDFStreamObject* s = AsStream(Get(fd, key))) {
+      f_.EmbedState = subset_ ? esEmbeddedSubset : esEmbedded;
+      program_ = s;
+      return;
+    }
+  }
+  f_.EmbedState = esNotEmbedded;
+}
+
+void TkxFontLoader::ReadSimpleWidths(TkxPDFDictObject& dict) {
+  const TkxPDFArrayObject* w = AsArray(Get(&dict, "/Widths"));
+  if (!w) return;
+  hasWidths_ = true;
+  const size_t n = std::min<size_t>(w->Items.size(), 256 + 65536);
+  simpleWidths_.reserve(n);
+  f_.Widths.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    double v = NumberValue(R(w->Items[i].get()), 0);
+    simpleWidths_.push_back(v);
+    f_.Widths.push_back(ClampInt(v));
+  }
+}
+
+void TkxFontLoader::ReadCompositeWidths(TkxPDFDictObject* desc) {
+  if (!desc) return;
+  if (TkxPDFObject* dw = Get(desc, "/DW"); IsNumber(dw)) d_.DW = NumberValue(dw);
+  const TkxPDFArrayObject* w = AsArray(Get(desc, "/W"));
+  if (!w) return;
+  size_t entries = 0;
+  bool first = true;
+  uint64_t highest = 0;
+  const size_t n = w->Items.size();
+  for (size_t i = 0; i < n && entries < kMaxWidthEntries;) {
+    TkxPDFObject* a = R(w->Items[i].get());
+    if (!IsNumber(a)) {
+      ++i;
+      continue;
+    }
+    const double c = NumberValue(a);
+    TkxPDFObject* b = i + 1 < n ? R(w->Items[i + 1].get()) : nullptr;
+    if (first) {
+      f_.FirstWidthIndex = ClampInt(c);
+      first = false;
+    }
+    const bool cidOk = c >= 0 && c <= double(UINT32_MAX);
+    if (const TkxPDFArrayObject* list = AsArray(b)) {
+      for (size_t k = 0; k < list->Items.size() && cidOk && entries < kMaxWidthEntries; ++k) {
+        const uint64_t cid = static_cast<uint64_t>(c) + k;
+        if (cid > UINT32_MAX) break;
+        d_.W.Insert(cid, cid, NumberValue(R(list->Items[k].get()), 0));
+        highest = std::max(highest, cid);
+        ++entries;
+      }
+      i += 2;
+    } else if (IsNumber(b) && i + 2 < n) {
+      const double c2 = NumberValue(b);
+      const double width = NumberValue(R(w->Items[i + 2].get()), 0);
+      if (cidOk && c2 >= c && c2 <= double(UINT32_MAX)) {
+        d_.W.Insert(static_cast<uint64_t>(c), static_cast<uint64_t>(c2), width);
+        highest = std::max(highest, static_cast<uint64_t>(c2));
+        ++entries;
+      }
+      i += 3;
+    } else {
+      break;  // a dangling start: nothing more to read
+    }
+  }
+  // The table by CID as the font object publishes it (bounded).
+  if (d_.W.Count() > 0) {
+    const uint64_t size = std::min<uint64_t>(highest, kMaxWidthTableCID) + 1;
+    f_.Widths.assign(static_cast<size_t>(size), 0);
+    for (const auto& [lo, r] : d_.W.Ranges()) {
+      if (r.Lo >= size) break;
+      const uint64_t hi = std::min<uint64_t>(r.Hi, size - 1);
+      for (uint64_t cid = r.Lo; cid <= hi; ++cid) f_.Widths[static_cast<size_t>(cid)] = ClampInt(r.Value);
+    }
+  }
+}
+
+void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
+  TkxPDFObject* enc = Get(&dict, "/Encoding");
+  TkxBaseEncoding base = beStandard;
+  bool haveBase = false;
+  if (const TkxPDFNameObject* n = AsName(enc)) {
+    haveBase = BaseEncodingFromName(n->GetName(), base);
+  } else if (TkxPDFDictObject* e = AsDict(enc)) {
+    if (const TkxPDFNameObject* n = AsName(Get(e, "/BaseEncoding"))) haveBase = BaseEncodingFromName(n->GetName(), base);
+  }
+  TkxStandardFamily family;
+  const bool standard = StandardFamilyFromName(f_.BaseFontName, family);
+  bool noNames = false;
+  if (!haveBase) {
+    if (standard && (family == sfSymbol || family == sfZapfDingbats)) {
+      base = StandardFamilyEncoding(family);
+    } else if (symbolic_ && !nonSymbolic_ && !standard) {
+      noNames = true;  // the program's own encoding decides; its codes stand for themselves
+    } else if (f_.Subtype == "/TrueType") {
+      base = beWinAnsi;
+    } else {
+      base = beStandard;
+    }
+  }
+  d_.Encoding.SetBase(base);
+  if (noNames)
+    for (int c = 0; c < 256; ++c) d_.Encoding.SetName(static_cast<uint8_t>(c), std::string());
+  if (TkxPDFDictObject* e = AsDict(enc)) {
+    if (TkxPDFArrayObject* diff = AsArray(Get(e, "/Differences"))) {
+      // Elements may be references (rare); resolve them into a private copy.
+      TkxPDFArrayObject copy;
+      for (const auto& item : diff->Items) {
+        TkxPDFObject* o = R(item.get());
+        if (IsNumber(o))
+          copy.Add(std::make_unique<TkxPDFRealObject>(NumberValue(o)));
+        else if (const TkxPDFNameObject* nm = AsName(o))
+          copy.Add(std::make_unique<TkxPDFNameObject>(WithSlash(DecodeNameEscapes(nm->GetName()))));
+      }
+      d_.Encoding.ApplyDifferences(copy);
+    }
+  }
+}
+
+std::shared_ptr<const TkxCMap> TkxFontLoader::EncodingCMap(TkxPDFObject* enc, int depth) {
+  if (const TkxPDFNameObject* n = AsName(enc)) {
+    if (auto m = TkxCMap::Predefined(DecodeNameEscapes(n->GetName()))) return m;
+    return nullptr;
+  }
+  if (TkxPDFStreamObject* s = AsStream(enc)) {
+    std::shared_ptr<const TkxCMap> parent;
+    if (depth < TkxCMap::kMaxUseDepth) {
+      TkxPDFObject* use = Get(s->Dict.get(), "/UseCMap");
+      if (use && use != enc) parent = EncodingCMap(use, depth + 1);
+    }
+    std::vector<uint8_t> bytes = StreamBytes(*s, kMaxCMapStream);
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::shared_ptr<TkxCMap> m = TkxCMap::FromText(text, parent.get(), depth);
+    return m;
+  }
   return nullptr;
 }
-std::string StripSubsetPrefix(std::string_view name) { return std::string(name); }
-std::string FamilyFromFontName(std::string_view name) { return std::string(name); }
-int StyleFromFontName(std::string_view) { return 0; }
+
+void TkxFontLoader::SetUpComposite(TkxPDFDictObject& dict, TkxPDFDictObject* desc) {
+  d_.Composite = true;
+  std::string encName;
+  try {
+    TkxPDFObject* enc = Get(&dict, "/Encoding");
+    if (const TkxPDFNameObject* n = AsName(enc)) encName = DecodeNameEscapes(n->GetName());
+    d_.CMap = EncodingCMap(enc, 0);
+  } catch (const std::exception&) {
+    d_.CMap = nullptr;
+  }
+  if (!d_.CMap) d_.CMap = TkxCMap::Identity(false);
+  if (encName.empty()) encName = d_.CMap->Name();
+  d_.UnicodeCodes = encName.compare(0, 3, "Uni") == 0 &&
+                    (encName.find("UCS2") != std::string::npos || encName.find("UTF16") != std::string::npos);
+  std::string ordering = d_.CMap->Ordering();
+  if (TkxPDFDictObject* info = AsDict(Get(desc, "/CIDSystemInfo"))) {
+    std::string o = TextOf(Get(info, "/Ordering"));
+    if (!o.empty()) ordering = o;
+  }
+  d_.Collection = TkxCIDToUnicode::ForOrdering(ordering);
+}
+
+void TkxFontLoader::ReadToUnicode(TkxPDFDictObject& dict) {
+  TkxPDFStreamObject* s = AsStream(Get(&dict, "/ToUnicode"));
+  if (!s) return;
+  std::vector<uint8_t> bytes = StreamBytes(*s, kMaxCMapStream);
+  auto map = std::make_unique<TkxToUnicodeMap>();
+  map->Parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (!map->Empty()) d_.ToUnicode = std::move(map);
+}
+
+void TkxFontLoader::FillSimpleTables() {
+  TkxStandardFamily family = sfHelvetica;
+  StandardFamilyFromName(f_.BaseFontName, family);  // other names take Helvetica's metrics
+  const double scale = f_.Type3() ? f_.FontMatrix[0] * 1000.0 : 1.0;
+  std::u16string text;
+  for (int c = 0; c < 256; ++c) {
+    const std::string& name = d_.Encoding.Name(static_cast<uint8_t>(c));
+    text.clear();
+    if (!(d_.ToUnicode && d_.ToUnicode->Lookup(static_cast<uint32_t>(c), text))) {
+      if (name.empty() || !GlyphNameToUnicode(name, text)) text.assign(1, static_cast<char16_t>(c));
+    }
+    d_.SimpleText[c] = text;
+
+    double w = f_.MissingWidth;
+    if (hasWidths_) {
+      const int64_t i = int64_t(c) - f_.FirstChar;
+      if (i >= 0 && i < static_cast<int64_t>(simpleWidths_.size())) w = simpleWidths_[static_cast<size_t>(i)];
+    } else if (!f_.Type3() && !name.empty()) {
+      const int sw = StandardGlyphWidth(family, f_.Style(), name);
+      if (sw >= 0) w = sw;
+    }
+    d_.SimpleWidth[c] = w * scale;
+  }
+}
+
+void TkxFontLoader::TakeProgram(TkxPDFDictObject* desc, const TkxPDFFontList* list, bool registerProgram) {
+  const bool identityGlyphs = d_.Composite && !d_.ToUnicode && !d_.Collection && !d_.UnicodeCodes &&
+                              desc && NameValue(Get(desc, "/Subtype")) == "CIDFontType2";
+  if (!program_) return;
+  // A program another font of the page already registered is shared.
+  const TkxPDFFontObject* twin = nullptr;
+  if (list)
+    for (int i = 0; i < list->Count(); ++i)
+      if (list->Get(i)->programKey_ == program_ && list->Get(i)->Installed) twin = list->Get(i);
+  f_.programKey_ = program_;
+  const bool wantRegistration = registerProgram && !twin && !f_.BaseFontName.empty();
+  if (twin) {
+    f_.Installed = twin->Installed && twin->InstalledName == f_.BaseFontName;
+    if (f_.Installed) f_.InstalledName = twin->InstalledName;
+  }
+  if (!wantRegistration && !identityGlyphs) return;
+
+  std::vector<uint8_t> bytes = StreamBytes(*program_, kMaxFontProgram);
+  ProgramProbe probe = ProbeProgram(bytes, identityGlyphs);
+  if (identityGlyphs && !probe.gidToUnicode.empty()) {
+    d_.GIDToUnicode = std::move(probe.gidToUnicode);
+    TkxPDFObject* map = Get(desc, "/CIDToGIDMap");
+    if (TkxPDFStreamObject* s = AsStream(map)) {
+      std::vector<uint8_t> m = StreamBytes(*s, size_t(2) * 0x10000);
+      d_.CIDToGIDIdentity = false;
+      d_.CIDToGID.resize(m.size() / 2);
+      for (size_t i = 0; i + 1 < m.size(); i += 2) d_.CIDToGID[i / 2] = static_cast<uint16_t>(m[i] << 8 | m[i + 1]);
+    }
+  }
+  if (wantRegistration && probe.opened && probe.drawable) {
+    int handle = TkxFontManager::Instance().RegisterFont(f_.BaseFontName, f_.Style(), std::move(bytes));
+    if (handle > 0) {
+      f_.registration_ = handle;
+      f_.Installed = true;
+      f_.InstalledName = f_.BaseFontName;
+    }
+  }
+}
+
+void TkxFontLoader::Load(TkxPDFDictObject& dict, const TkxPDFFontList* list, bool registerProgram) {
+  ReadNames(dict);
+  TkxPDFDictObject* desc = nullptr;
+  if (f_.Composite()) {
+    if (const TkxPDFArrayObject* dfs = AsArray(Get(&dict, "/DescendantFonts")); dfs && dfs->Count() > 0)
+      desc = AsDict(R(dfs->Items[0].get()));
+  }
+  ReadDescriptor(AsDict(Get(desc ? desc : &dict, "/FontDescriptor")));
+  if (EqualsNoCase(f_.BaseFontName, "Monotype Corsiva")) {
+    f_.Italic = true;
+    f_.Bold = false;
+  }
+
+  if (f_.Type3()) {
+    if (const TkxPDFArrayObject* m = AsArray(Get(&dict, "/FontMatrix")); m && m->Count() == 6)
+      for (int i = 0; i < 6; ++i) f_.FontMatrix[static_cast<size_t>(i)] = NumberValue(R(m->Items[static_cast<size_t>(i)].get()), 0);
+  }
+
+  // Each part on its own: a damaged one is left out, the font still loads.
+  try {
+    ReadToUnicode(dict);
+  } catch (const std::exception&) {
+    d_.ToUnicode.reset();
+  }
+  if (f_.Composite()) {
+    SetUpComposite(dict, desc);
+    try {
+      ReadCompositeWidths(desc);
+    } catch (const std::exception&) {
+    }
+  } else {
+    try {
+      ReadSimpleWidths(dict);
+    } catch (const std::exception&) {
+      hasWidths_ = false;
+    }
+    try {
+      SetUpSimpleEncoding(dict);
+    } catch (const std::exception&) {
+      d_.Encoding.SetBase(beWinAnsi);
+    }
+    FillSimpleTables();
+  }
+  try {
+    TakeProgram(desc, list, registerProgram);
+  } catch (const std::exception&) {
+  }
+}
+
+std::unique_ptr<TkxPDFFontObject> LoadFontObject(TkxCustomPDFDocument& doc, std::string_view resourceName,
+                                                 TkxPDFObject* fontDict, const TkxPDFFontList* list,
+                                                 bool registerProgram) {
+  TkxPDFDictObject* dict = AsDict(fontDict ? doc.Resolve(fontDict) : nullptr);
+  if (!dict) return nullptr;
+  auto font = std::make_unique<TkxPDFFontObject>();
+  font->ResourceName = resourceName.empty() || resourceName[0] == '/' ? std::string(resourceName)
+                                                                        : WithSlash(resourceName);
+  TkxFontLoader(doc, *font).Load(*dict, list, registerProgram);
+  return font;
+}
+
+void LoadPageFonts(TkxCustomPDFDocument& doc, TkxPDFObject* fontResources, TkxPDFFontList& list) {
+  TkxPDFDictObject* fonts = AsDict(fontResources ? doc.Resolve(fontResources) : nullptr);
+  if (!fonts) return;
+  for (int i = 0; i < fonts->Count(); ++i) {
+    const TkxPDFNameObject* key = fonts->KeyAt(i);
+    if (!key) continue;
+    list.Add(LoadFontObject(doc, key->Text, fonts->ValueAt(i), &list, true));
+  }
+}
 
 }  // namespace pw

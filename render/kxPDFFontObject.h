@@ -135,6 +135,7 @@ class TkxPDFFontObject {
   friend class TkxFontLoader;
   std::unique_ptr<TkxFontDecoder> decoder_;
   int registration_ = 0;  // TkxFontManager handle this object owns; 0 when none
+  const void* programKey_ = nullptr;  // the program stream it was loaded with
 };
 
 // The fonts the document keeps for the page being drawn, in load order.
