@@ -1,0 +1,755 @@
+// How the RTF engine writes text.
+#include "rtf/kxRTFTextWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "pdf/kxClasses.h"
+#include "rtf/kxRTFEncoding.h"
+#include "rtf/kxRTFHyperlinks.h"
+
+namespace pw {
+
+namespace {
+
+constexpr char16_t kPageVariable[] = u"<%Pg#%>";
+constexpr char16_t kPageCountVariable[] = u"<%PgCnt%>";
+
+// Pieces of one line closer than this (pixels) with the same text are one
+// piece drawn twice (a bold effect).
+constexpr double kDuplicateDistance = 8;
+// Vertical gaps of this many twips or less get no spacer paragraph.
+constexpr int kMinSpacerTwips = 45;
+// Added to every spacer's exact line height.
+constexpr int kSpacerExtraTwips = 8;
+// Bounds for counts that come from item values.
+constexpr int kMaxTabStops = 1000;
+constexpr int kMaxAlignmentBreaks = 1000;
+
+// A key for sorting that puts NaN after every number, so that the order is
+// strict and weak whatever the items hold.
+double SortKey(double v) { return std::isnan(v) ? std::numeric_limits<double>::infinity() : v; }
+
+std::u16string ReplaceNoCase16(const std::u16string& text, std::u16string_view name,
+                               std::u16string_view value) {
+  auto lower = [](char16_t c) -> char16_t {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  };
+  std::u16string out;
+  size_t from = 0;
+  while (from <= text.size()) {
+    size_t hit = std::u16string::npos;
+    for (size_t i = from; i + name.size() <= text.size(); ++i) {
+      size_t k = 0;
+      while (k < name.size() && lower(text[i + k]) == lower(name[k])) ++k;
+      if (k == name.size()) {
+        hit = i;
+        break;
+      }
+    }
+    if (hit == std::u16string::npos) break;
+    out.append(text, from, hit - from);
+    out.append(value);
+    from = hit + name.size();
+  }
+  if (from < text.size()) out.append(text, from, std::u16string::npos);
+  return out;
+}
+
+// Nearest integer, halves to the even neighbour; saturates at the 32-bit
+// range, NaN gives 0.
+int RoundHalfEven(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (value <= std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(std::nearbyint(value));  // halves to even in the default rounding mode
+}
+
+// A text run for a font of the given character set. Readers take raw bytes
+// in the code page of the font's character set, so in a font of another
+// character set than 1252 (symbol fonts aside, whose bytes are glyph codes)
+// the upper half of 1252 is written as escapes too.
+std::string EncodeRun(std::u16string_view text, TFontCharset charset) {
+  if (!NeedsUnicodeHandling(charset) || charset == SYMBOL_CHARSET) return EncodeText(text, charset);
+  const int codePage = CodePageOfCharset(charset);
+  std::string out;
+  size_t from = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && (text[i] < 0x80 || text[i] > 0xFF)) continue;
+    out += EncodeText(text.substr(from, i - from), charset);
+    if (i == text.size()) break;
+    std::string fallback = "?";
+    const std::string bytes = codePage ? CodePageBytes(text[i], codePage) : std::string();
+    if (bytes.size() == 1) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      const auto b = static_cast<uint8_t>(bytes[0]);
+      fallback = {'\\', '\'', kHex[b >> 4], kHex[b & 15]};
+    }
+    out += UnicodeEscape(text[i], fallback);
+    from = i + 1;
+  }
+  return out;
+}
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+const char* AlignmentWord(int alignment) {
+  switch (alignment) {
+    case haRight:
+      return "\\qr";
+    case haCenter:
+      return "\\qc";
+    case haJustify:
+      return "\\qj";
+    default:
+      return "\\ql";
+  }
+}
+
+}  // namespace
+
+// ---- Free functions ---------------------------------------------------------
+
+TkxRotatedTextLayout RotatedTextLayout(int angle, double textWidth, double textHeight) {
+  angle = ((angle % 360) + 360) % 360;
+  double degrees;
+  if (angle < 90) {
+    degrees = 90 - angle;
+  } else if (angle < 180) {
+    degrees = angle - 90;
+  } else if (angle < 270) {
+    degrees = 270 - angle;
+  } else {
+    degrees = angle - 270;
+  }
+  const double c = degrees * std::numbers::pi / 180.0;
+  const int a = RoundHalfEven(std::sin(c) * textWidth);
+  const int b = RoundHalfEven(std::cos(c) * textHeight);
+  const int d = RoundHalfEven(textWidth * std::cos(c));
+  const int e = RoundHalfEven(textHeight * std::sin(c));
+  TkxRotatedTextLayout r;
+  r.Width = a + b;
+  r.Height = d + e;
+  if (angle < 90) {
+    r.OriginX = 0;
+    r.OriginY = d;
+  } else if (angle < 180) {
+    r.OriginX = a;
+    r.OriginY = d + e;
+  } else if (angle < 270) {
+    r.OriginX = a + b;
+    r.OriginY = e;
+  } else {
+    r.OriginX = b;
+    r.OriginY = 0;
+  }
+  return r;
+}
+
+std::u16string PageVariablesAsFields(const std::u16string& text) {
+  std::u16string out = ReplaceNoCase16(text, kPageVariable, u"{\\field{\\*\\fldinst { PAGE }}}");
+  return ReplaceNoCase16(out, kPageCountVariable, u"{\\field{\\*\\fldinst { NUMPAGES }}}");
+}
+
+void SortTextList(std::vector<std::unique_ptr<TkxTextItem>>& list) {
+  std::stable_sort(list.begin(), list.end(),
+                   [](const auto& a, const auto& b) { return SortKey(a->Y) < SortKey(b->Y); });
+
+  bool lineOpen = false;
+  double lineTop = 0, lineMax = 0, threshold = 0, lineBottom = 0;
+  for (auto& item : list) {
+    const double a = std::abs(static_cast<double>(item->Font.Height()));
+    if (!lineOpen || item->Y > lineBottom) {
+      // This item opens a line, never above the previous line's bottom.
+      lineTop = lineOpen ? std::max(item->Y, lineBottom) : std::max(item->Y, 0.0);
+      lineMax = a;
+      threshold = std::abs(0.7 * lineMax + lineTop);
+      lineBottom = lineTop + lineMax;
+      lineOpen = true;
+      continue;
+    }
+    if (item->Y <= threshold) {
+      item->Y = lineTop;
+      if (a > lineMax) {
+        lineMax = a;
+        lineBottom = lineTop + a;
+      }
+    } else if (item->Y < lineBottom) {
+      if (a > lineMax) {
+        lineMax = a;
+        lineBottom = lineTop + a;
+      }
+      item->Y = lineBottom;
+    }
+    // Y equal to the line's bottom: the item stays where it is.
+  }
+
+  std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
+    const double ya = SortKey(a->Y), yb = SortKey(b->Y);
+    if (ya != yb) return ya < yb;
+    return SortKey(a->X) < SortKey(b->X);
+  });
+}
+
+// ---- Writer state -------------------------------------------------------------
+
+void TkxRTFTextWriter::BeginDocument(double lineHeight) {
+  lineHeight_ = lineHeight;
+  lastWrittenText_.clear();
+  lastWrittenX_ = 0;
+  lastWrittenY_ = 0;
+  pageTextMemory_.clear();
+  pageTextCount_ = 1;
+}
+
+void TkxRTFTextWriter::BeginPage() {
+  pageTextMemory_.clear();
+  pageTextCount_ = 1;
+  lastWrittenText_.clear();
+  lastWrittenX_ = 0;
+  lastWrittenY_ = 0;
+}
+
+void TkxRTFTextWriter::EndPage() {
+  pageTextMemory_.clear();
+  pageTextCount_ = 1;
+}
+
+int TkxRTFTextWriter::Twips(double pixels) const {
+  return RoundHalfEven(pixels * host_.TwipsPerPixel());
+}
+
+// ---- Control words ----------------------------------------------------------
+
+std::string TkxRTFTextWriter::FontControls(const TFont& font) {
+  std::string out = "\\f" + std::to_string(host_.FontNumber(font));
+  out += "\\cf" + std::to_string(host_.ColorNumber(font.Color()));
+  // A font given by its cell height reports a negative size; RTF wants the
+  // magnitude.
+  out += "\\fs" + std::to_string(std::abs(font.Size()) * 2);
+  if (font.HasStyle(fsBold)) out += " \\b";
+  if (font.HasStyle(fsItalic)) out += " \\i";
+  if (font.HasStyle(fsStrikeout)) out += " \\strike";
+  if (font.HasStyle(fsUnderline)) out += " \\ul";
+  return out;
+}
+
+std::string TkxRTFTextWriter::CharShading(const TBrush& brush) {
+  if (brush.Color() == clWhite) return {};
+  const char* word = nullptr;
+  switch (brush.Style()) {
+    case bsSolid:
+      word = "\\chshdng10000";
+      break;
+    case bsHorizontal:
+      word = "\\chbgdkhoriz";
+      break;
+    case bsVertical:
+      word = "\\chbgdkvert";
+      break;
+    case bsFDiagonal:
+      word = "\\chbgdkbdiag";
+      break;
+    case bsBDiagonal:
+      word = "\\chbgdkfdiag";
+      break;
+    case bsCross:
+      word = "\\chbgdkcross";
+      break;
+    case bsDiagCross:
+      word = "\\chbgdkdcross";
+      break;
+    default:
+      return {};
+  }
+  return std::string(word) + "\\chcfpat" + std::to_string(host_.ColorNumber(brush.Color()));
+}
+
+std::string TkxRTFTextWriter::ParagraphShading(const TBrush& brush) {
+  const char* word = nullptr;
+  switch (brush.Style()) {
+    case bsSolid:
+      word = "\\shading10000";
+      break;
+    case bsHorizontal:
+      word = "\\bghoriz";
+      break;
+    case bsVertical:
+      word = "\\bgvert";
+      break;
+    case bsFDiagonal:
+      word = "\\bgfdiag";
+      break;
+    case bsBDiagonal:
+      word = "\\bgbdiag";
+      break;
+    case bsCross:
+      word = "\\bgcross";
+      break;
+    case bsDiagCross:
+      word = "\\bgdcross";
+      break;
+    default:
+      return {};
+  }
+  return std::string(word) + "\\cfpat" + std::to_string(host_.ColorNumber(brush.Color()));
+}
+
+std::string TkxRTFTextWriter::BorderDescription(const TkxBorder& border) {
+  std::string out;
+  switch (border.Style) {
+    case psDash:
+      out = "\\brdrdash";
+      break;
+    case psDot:
+      out = "\\brdrdot";
+      break;
+    case psDashDot:
+      out = "\\brdrdashd";
+      break;
+    case psDashDotDot:
+      out = "\\brdrdashdd";
+      break;
+    case psClear:
+      break;
+    default:
+      out = "\\brdrs";
+      break;
+  }
+  out += "\\brdrw" + std::to_string(Twips(border.Width));
+  out += "\\brdrcf" + std::to_string(host_.ColorNumber(border.Color));
+  return out;
+}
+
+std::string TkxRTFTextWriter::LineStyle(const TPen& pen) const {
+  std::string out;
+  switch (pen.Style()) {
+    case psDash:
+      out = "\\dplinedash";
+      break;
+    case psDot:
+      out = "\\dplinedot";
+      break;
+    case psDashDot:
+      out = "\\dplinedado";
+      break;
+    case psDashDotDot:
+      out = "\\dplinedadodo";
+      break;
+    case psClear:
+      out = "\\dplinehollow";
+      break;
+    default:
+      out = "\\dplinesolid";
+      break;
+  }
+  const TColor c = ColorToRGB(pen.Color());
+  out += "\\dplinecor" + std::to_string(ColorRed(c)) + "\\dplinecog" +
+         std::to_string(ColorGreen(c)) + "\\dplinecob" + std::to_string(ColorBlue(c)) +
+         "\\dplinew" + std::to_string(Twips(pen.Width())) + " ";
+  return out;
+}
+
+std::string TkxRTFTextWriter::FillStyle(const TBrush& brush) const {
+  const char* pattern = "1";
+  switch (brush.Style()) {
+    case bsSolid:
+      pattern = "1";
+      break;
+    case bsClear:
+      pattern = "0";
+      break;
+    case bsHorizontal:
+      pattern = "14";
+      break;
+    case bsVertical:
+      pattern = "15";
+      break;
+    case bsFDiagonal:
+      pattern = "16";
+      break;
+    case bsBDiagonal:
+      pattern = "17";
+      break;
+    case bsCross:
+      pattern = "18";
+      break;
+    case bsDiagCross:
+      pattern = "19";
+      break;
+  }
+  const TColor c = ColorToRGB(brush.Color());
+  return "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr" + std::to_string(ColorRed(c)) +
+         "\\dpfillbgcg" + std::to_string(ColorGreen(c)) + "\\dpfillbgcb" +
+         std::to_string(ColorBlue(c)) + "\\dpfillpat" + pattern + " ";
+}
+
+// ---- Text pieces --------------------------------------------------------------
+
+std::string TkxRTFTextWriter::Hyperlinks(std::string_view rtf) {
+  if (!host_.ActiveHyperLinks()) return std::string(rtf);
+  return AddHyperlinks(rtf, [this] { return host_.ColorNumber(clBlue); });
+}
+
+std::string TkxRTFTextWriter::ApplyPageVariables(std::string rtf) {
+  if (!host_.CalculateVariables() || rtf.find("<%") == std::string::npos) return rtf;
+  for (std::u16string_view name :
+       {std::u16string_view(kPageVariable), std::u16string_view(kPageCountVariable)}) {
+    const std::string ansiName = WideToAnsi(name);
+    std::string replaced = ReplaceNoCase(rtf, ansiName, "");
+    if (replaced.size() == rtf.size()) continue;  // not present
+    rtf =
+        ReplaceNoCase(rtf, ansiName, WideToAnsi(host_.ReplacePageVariables(std::u16string(name))));
+  }
+  return rtf;
+}
+
+std::string TkxRTFTextWriter::EncodeWithVariables(const std::u16string& text,
+                                                  TFontCharset charset) {
+  const std::u16string plain =
+      host_.CalculateVariables() ? host_.CalculateVariablesIn(text, false) : text;
+  return ApplyPageVariables(EncodeRun(plain, charset));
+}
+
+std::string TkxRTFTextWriter::JoinLines(const std::vector<std::string>& lines) {
+  std::string joined;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i) joined += "\r\n";
+    joined += lines[i];
+  }
+  if (joined.size() >= 2 && joined.compare(joined.size() - 2, 2, "\r\n") == 0)
+    joined.resize(joined.size() - 2);
+  if (lines.size() > 1) {
+    std::string out;
+    size_t from = 0;
+    while (true) {
+      size_t hit = joined.find("\r\n", from);
+      if (hit == std::string::npos) break;
+      out.append(joined, from, hit - from);
+      out += "\r\n\\par ";
+      from = hit + 2;
+    }
+    out.append(joined, from, std::string::npos);
+    joined = std::move(out);
+  }
+  return joined;
+}
+
+// ---- Frames -----------------------------------------------------------------
+
+void TkxRTFTextWriter::AdjustClippedX(TkxTextItem& item) {
+  if (!item.HasClipRect()) return;
+  const TkxDoubleRect& clip = item.ClipRect();
+  const double halfHeight = host_.MeasureText(item.FirstLine(), item.Font).Height / 2.0;
+  if (clip.Top <= item.Y && item.Y <= clip.Bottom - halfHeight && item.X < clip.Right &&
+      clip.Left - item.X > 1)
+    item.X = clip.Left;
+}
+
+std::string TkxRTFTextWriter::TextFrame(TkxTextItem& item) {
+  const std::u16string line = item.FirstLine();
+  if (host_.RemoveDuplicates()) {
+    // The same first line at exactly the same place is one text drawn twice.
+    auto key = std::make_tuple(line, item.X, item.Y);
+    const bool comparable = !std::isnan(item.X) && !std::isnan(item.Y);
+    const bool seen = comparable && pageTextMemory_.count(key) != 0;
+    ++pageTextCount_;
+    if (seen) return {};
+    if (comparable) pageTextMemory_.insert(std::move(key));
+  }
+
+  AdjustClippedX(item);
+  if (line == lastWrittenText_ && item.X == lastWrittenX_ && item.Y == lastWrittenY_) return {};
+
+  // Rotated text is written as an upright frame for now.
+  std::string out = "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(item.Y)) + "\\posx" +
+                    std::to_string(Twips(item.X)) + "\\overlay";
+  out += FontControls(item.Font);
+  out += CharShading(item.Brush);
+  out += " ";
+  if (item.HasClipRect()) {
+    const TkxDoubleRect& clip = item.ClipRect();
+    out += "\\absh-" + std::to_string(Twips(clip.Bottom - clip.Top)) + "\\absw" +
+           std::to_string(Twips(clip.Right - clip.Left + 10)) + " ";
+  }
+
+  std::u16string text = host_.CalculateVariables() ? host_.CalculateVariablesIn(line, false) : line;
+  if (item.HasClipRect() && !NeedsUnicodeHandling(item.Font.Charset()) && !text.empty()) {
+    // Characters are taken while what was taken so far fits the clip width,
+    // so the last one may cross the edge. Widths grow with the prefix.
+    const double clipWidth = item.ClipRect().Right - item.ClipRect().Left;
+    auto widthOf = [&](size_t n) {
+      return host_.MeasureText(std::u16string_view(text).substr(0, n), item.Font).Width;
+    };
+    size_t taken = 0;
+    if (widthOf(0) <= clipWidth) {
+      size_t lo = 0, hi = text.size() - 1;  // the largest prefix length in [lo, hi] that fits
+      while (lo < hi) {
+        size_t mid = lo + (hi - lo + 1) / 2;
+        if (widthOf(mid) <= clipWidth) {
+          lo = mid;
+        } else {
+          hi = mid - 1;
+        }
+      }
+      taken = lo + 1;
+      if (taken < text.size() && IsHighSurrogate(text[taken - 1]) && IsLowSurrogate(text[taken]))
+        ++taken;
+    }
+    text.resize(taken);
+  }
+  out += Hyperlinks(ApplyPageVariables(EncodeRun(text, item.Font.Charset())));
+  out += "\\par}";
+
+  lastWrittenText_ = line;
+  lastWrittenX_ = item.X;
+  lastWrittenY_ = item.Y;
+  return out;
+}
+
+void TkxRTFTextWriter::WriteText(TkxTextItem& item) {
+  const std::string rtf = TextFrame(item);
+  if (!rtf.empty()) host_.WriteToBand(rtf);
+}
+
+// ---- Lines ------------------------------------------------------------------
+
+void TkxRTFTextWriter::WriteTextList(std::vector<std::unique_ptr<TkxTextItem>>& list) {
+  if (host_.CurrentBand() != 0) {
+    for (auto& item : list) WriteText(*item);
+    return;
+  }
+  const std::string rtf = LineOutput(list);
+  if (!rtf.empty()) host_.WriteToBand(rtf);
+}
+
+std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTextItem>>& list) {
+  if (list.empty()) return {};
+  const TkxDoubleRect margins = host_.PageMargins();
+  const double leftMargin = margins.Left;
+  const double topMargin = margins.Top;
+
+  double slotBottom = 0, top = 0, gap = 0, prevLineHeight = 0;
+  double lineHeight = host_.MeasureText(list.front()->FirstLine(), list.front()->Font).Height;
+  bool first = true;
+  bool lineOpen = false;
+  double prevX = 0, prevY = 0;
+  bool havePrev = false;
+  std::string prevText;
+  std::string tabs, content;
+  double prevTab = 0, prevWidth = 0;
+  std::string out;
+
+  auto flush = [&](const char* closing) {
+    if (gap != prevLineHeight) {
+      const int m = std::abs(Twips(gap - prevLineHeight));
+      if (m > kMinSpacerTwips)
+        out += "{\\pard \\sl-" + std::to_string(m + kSpacerExtraTwips) + "\\par}";
+    }
+    prevLineHeight = lineHeight;
+    out += "{\\pard \\sl-0" + tabs + content + closing;
+  };
+
+  for (const auto& itemPtr : list) {
+    const TkxTextItem& item = *itemPtr;
+    const std::u16string& line = item.FirstLine();
+    const std::string source = Hyperlinks(EncodeRun(line, item.Font.Charset()));
+
+    // A piece drawn twice at (nearly) the same place is written once.
+    if (havePrev && std::abs(prevX - item.X) < kDuplicateDistance && prevY == item.Y &&
+        prevText == source)
+      continue;
+
+    const TkxTextExtent extent = host_.MeasureText(line, item.Font);
+    if (!lineOpen || item.Y > slotBottom) {
+      const double distance = first ? std::abs(item.Y - topMargin) : std::abs(item.Y - top);
+      // Whatever line is pending is written before the next one begins.
+      if (lineOpen) flush("\\par}");
+      gap = distance;
+      lineHeight = extent.Height;
+      first = false;
+      lineOpen = true;
+      tabs.clear();
+      content.clear();
+      prevTab = 0;
+      prevWidth = 0;
+      slotBottom = lineHeight_ > 0 ? std::ceil(item.Y / lineHeight_) * lineHeight_ : item.Y;
+      top = slotBottom;
+    }
+    if (item.Y < top) top = item.Y;
+    if (extent.Height > lineHeight) lineHeight = extent.Height;
+
+    double t = item.X - leftMargin + 1;
+    const bool firstPiece = tabs.empty();
+    if (prevTab + prevWidth >= t) t = prevTab + prevWidth + 1;
+    tabs += "\\tx" + std::to_string(Twips(t));
+
+    // A piece at or left of the margin starts the line without a tab; any
+    // later piece is tabbed to its own stop.
+    std::string piece = "{";
+    if (item.X > leftMargin || !firstPiece) piece += "\\tab";
+    piece += CharShading(item.Brush);
+    piece += FontControls(item.Font);
+    piece += " " + source + "}";
+    content += piece;
+
+    prevTab = t;
+    prevWidth = extent.Width;
+    prevX = item.X;
+    prevY = item.Y;
+    prevText = source;
+    havePrev = true;
+  }
+  if (!tabs.empty() && !content.empty()) flush("\\par }");
+  return out;
+}
+
+// ---- Text boxes and paragraphs ------------------------------------------------
+
+std::string TkxRTFTextWriter::TextBoxRTF(const TkxTextBoxItem& item) {
+  std::vector<std::string> lines;
+  double linesHeight = 0;
+  double firstLineHeight = 0;
+  for (const std::u16string& line : item.Lines) {
+    lines.push_back(Hyperlinks(EncodeRun(line, item.Font.Charset())));
+    const double h = host_.MeasureText(line, item.Font).Height;
+    if (lines.size() == 1) firstLineHeight = h;
+    linesHeight += h;
+  }
+  std::string text = JoinLines(lines);
+
+  if ((item.VerticalAlignment == 1 || item.VerticalAlignment == 2) && firstLineHeight > 0) {
+    double free = item.Height - linesHeight;
+    if (item.VerticalAlignment == 1) free /= 2;
+    if (free > 0) {
+      const int breaks = static_cast<int>(
+          std::min<double>(std::floor(free / firstLineHeight), kMaxAlignmentBreaks));
+      std::string prefix;
+      for (int i = 0; i < breaks; ++i) prefix += "\\par ";
+      text = prefix + text;
+    }
+  }
+
+  std::string out = "{\\lang1024 ";
+  if (NeedsUnicodeHandling(item.Font.Charset())) {
+    out += "{\\shp{\\*\\shpinst\\shpleft" + std::to_string(Twips(item.X)) + "\\shptop" +
+           std::to_string(Twips(item.Y)) + "\\shpright" +
+           std::to_string(Twips(item.X + item.Width)) + "\\shpbottom" +
+           std::to_string(Twips(item.Y + item.Height)) +
+           "\\shpfhdr0\\shpbxcolumn\\shpbxignore\\shpbypara\\shpwr3\\shpwrk0\\shpfblwtxt0"
+           "{\\sp{\\sn shapeType}{\\sv 1}}{\\sp{\\sn fLayoutInCell}{\\sv 1}}"
+           "{\\shptxt \\ltrpar \\pard\\plain{\\pard\\ql" +
+           FontControls(item.Font) + " " + text + "\\par}}}\\par}";
+    // The outline and fill words belong to drawing objects; the shape group
+    // is complete, so only the wrapper is closed.
+    out += "}";
+  } else {
+    out += "{\\*\\do\\dobxpage\\dobypage\\dptxbx\\dptxbxmar" +
+           std::to_string(Twips(item.Frame.StoredPadding().Left)) + "\\dpx" +
+           std::to_string(Twips(item.X)) + "\\dpy" + std::to_string(Twips(item.Y)) + "\\dpxsize" +
+           std::to_string(Twips(item.Width)) + "\\dpysize" + std::to_string(Twips(item.Height)) +
+           "{\\dptxbxtext\\pard" + AlignmentWord(item.TextAlignment) + FontControls(item.Font) +
+           " " + text + "\\par}";
+    out += LineStyle(item.Pen);
+    out += FillStyle(item.Brush);
+    out += "}}";
+  }
+  return out;
+}
+
+void TkxRTFTextWriter::WriteTextBox(TkxTextBoxItem& item) { host_.WriteToBody(TextBoxRTF(item)); }
+
+std::string TkxRTFTextWriter::ParagraphRTF(const TkxParagraphItem& item) {
+  std::vector<std::string> lines;
+  for (const std::u16string& line : item.Lines)
+    lines.push_back(EncodeWithVariables(line, item.Font.Charset()));
+  const std::string text = JoinLines(lines);
+  if (text.empty()) return {};
+
+  const TkxTextFormatting& f = item.Formatting;
+  const double unit = f.UnitFactor();
+  std::string out = "{\\pard";
+  out += AlignmentWord(f.Alignment);
+  out += "\\fi" + std::to_string(Twips(f.FirstIndent() * unit));
+  out += "\\li" + std::to_string(Twips(f.LeftIndent() * unit));
+  out += "\\ri" + std::to_string(Twips(f.RightIndent() * unit));
+  out += "\\sb" + std::to_string(Twips(f.SpaceBefore() * unit));
+  out += "\\sl-" + std::to_string(Twips(host_.MeasureText(u"W", item.Font).Height * f.LineSpacing));
+  out += "\\slmult0";
+  const TkxParaBorder& border = f.Border;
+  if (border.AnySide()) {
+    const std::string description = BorderDescription(border);
+    const std::string spacing = "\\brsp" + std::to_string(Twips(border.Spacing));
+    if (border.DrawLeft) out += "\\brdrl" + description + spacing;
+    if (border.DrawRight) out += "\\brdrr" + description + spacing;
+    if (border.DrawTop) out += "\\brdrt" + description + spacing;
+    if (border.DrawBottom) out += "\\brdrb" + description + spacing;
+    if (border.DrawTop || border.DrawBottom) out += "\\brdrbtw" + description + spacing;
+  }
+  out += CharShading(item.Brush);
+  out += FontControls(item.Font);
+  out += " " + Hyperlinks(text) + "\\par}";
+  return out;
+}
+
+void TkxRTFTextWriter::WriteParagraph(TkxParagraphItem& item) {
+  const std::string rtf = ParagraphRTF(item);
+  if (!rtf.empty()) host_.WriteToBand(rtf);
+}
+
+// ---- Bookmarks and tab items --------------------------------------------------
+
+std::string TkxRTFTextWriter::BookmarkRTF(const TkxBookmarkItem& item) const {
+  const std::string name = EscapeRTF(item.Name);
+  return "{\\*\\bkmkstart " + name + "}\\plain\\pvpg\\phpg\\posy" + std::to_string(Twips(item.Y)) +
+         "\\posx" + std::to_string(Twips(item.X)) + "\\absw0\\absh0{\\*\\bkmkend " + name + "}";
+}
+
+std::string TkxRTFTextWriter::TabItemRTF(const TkxTabItem& item) {
+  std::string out = "{\\pard\\keep\\keepn\\sb" + std::to_string(Twips(item.Y));
+  out += "\\sl" + std::to_string(
+                      Twips(host_.MeasureText(u"W", host_.EngineFont()).Height * item.LineSpacing));
+  out += "\\slmult0";
+  out += FontControls(item.Font);
+  out += ParagraphShading(host_.EngineBrush());
+
+  std::string body = "\\tqr";
+  double last = 0;
+  int stops = 0;
+  for (int pos : item.TabPositions) {
+    if (stops++ >= kMaxTabStops) break;
+    body += "\\tx" + std::to_string(Twips(pos));
+    last = pos;
+  }
+  const double step = item.DefaultTabWidth;
+  const double limit = host_.PageWidth() - host_.PageMargins().Right;
+  if (step > 0 && std::isfinite(step)) {
+    for (double pos = last + step; pos <= limit && stops < kMaxTabStops; pos += step, ++stops)
+      body += "\\tx" + std::to_string(Twips(pos));
+  }
+  body += "\r\n";
+  for (size_t i = 0; i < item.Cells.size(); ++i) {
+    if (i) body += "\\tab ";
+    body += EscapeRTF(item.Cells[i]);
+  }
+  out += Hyperlinks(body);
+  out += "\\par}";
+  return out;
+}
+
+bool TkxRTFTextWriter::WriteOtherItem(TkxDocumentItem& item) {
+  if (auto* bookmark = dynamic_cast<TkxBookmarkItem*>(&item)) {
+    host_.WriteToBand(BookmarkRTF(*bookmark));
+    return true;
+  }
+  if (auto* tab = dynamic_cast<TkxTabItem*>(&item)) {
+    host_.WriteToBand(TabItemRTF(*tab));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace pw

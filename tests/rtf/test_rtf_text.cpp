@@ -1,0 +1,592 @@
+// Text placement of the RTF writer: frames, lines with tab stops, links,
+// encoding of text runs, text boxes, paragraphs, bookmarks and tab items,
+// driven through a fake engine at 96 pixels per inch.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/kxFontManager.h"
+#include "rtf/kxRTFHyperlinks.h"
+#include "rtf/kxRTFTextWriter.h"
+
+using namespace pw;
+
+namespace {
+
+std::u16string Substitute(const std::u16string& text, std::u16string_view from,
+                          std::u16string_view to) {
+  std::u16string out;
+  size_t pos = 0;
+  for (size_t at; (at = text.find(from, pos)) != std::u16string::npos; pos = at + from.size()) {
+    out.append(text, pos, at - pos);
+    out.append(to);
+  }
+  out.append(text, pos, std::u16string::npos);
+  return out;
+}
+
+// Tables and streams as the RTF engine keeps them; text measured with the
+// font manager (Arial resolves to Liberation Sans) or, for exact layouts,
+// with fixed metrics: |font height| high and 7 pixels per character.
+class FakeHost : public TkxRTFTextHost {
+ public:
+  std::vector<std::pair<std::string, int>> fonts;
+  std::vector<TColor> colors;
+  std::string body, header, footer;
+  int band = 0;
+  bool removeDuplicates = false, activeLinks = true, calcVariables = true, fixedMetrics = false;
+  TkxDoubleRect margins;  // Left, Top, Right, Bottom margins
+  double pageWidth = 794;
+  TFont engineFont;
+  TBrush engineBrush;
+
+  FakeHost() {
+    // The page border colour takes number 1 at every page start.
+    ColorNumber(clBlack);
+  }
+
+  int FontNumber(const TFont& font) override {
+    for (size_t i = 0; i < fonts.size(); ++i)
+      if (fonts[i].first == font.Name() && fonts[i].second == font.Charset())
+        return static_cast<int>(i);
+    fonts.emplace_back(font.Name(), font.Charset());
+    return static_cast<int>(fonts.size()) - 1;
+  }
+  int ColorNumber(TColor color) override {
+    auto it = std::find(colors.begin(), colors.end(), color);
+    if (it != colors.end()) return static_cast<int>(it - colors.begin()) + 1;
+    colors.push_back(color);
+    return static_cast<int>(colors.size());
+  }
+  TkxTextExtent MeasureText(std::u16string_view text, const TFont& font) override {
+    if (fixedMetrics)
+      return {static_cast<int>(text.empty() ? 1 : 7 * text.size()), std::abs(font.Height())};
+    const bool empty = text.empty();
+    const TkxSize32 size = TkxFontManager::Instance().TextExtent(
+        font.Name(), font.Style(), font.Height(), empty ? u" " : text);
+    return {empty ? 1 : size.cx, size.cy};
+  }
+  double TwipsPerPixel() const override { return 15; }
+  int CurrentBand() const override { return band; }
+  void WriteToBand(std::string_view rtf) override {
+    (band == 1 || band == 3 ? header : band == 2 ? footer : body).append(rtf);
+  }
+  void WriteToBody(std::string_view rtf) override { body.append(rtf); }
+  bool RemoveDuplicates() const override { return removeDuplicates; }
+  bool ActiveHyperLinks() const override { return activeLinks; }
+  bool CalculateVariables() const override { return calcVariables; }
+  std::u16string CalculateVariablesIn(const std::u16string& text, bool withPageVariables) override {
+    return Substitute(withPageVariables ? ReplacePageVariables(text) : text, u"<%Title%>", u"{T}");
+  }
+  std::u16string ReplacePageVariables(const std::u16string& text) override {
+    if (band >= 1 && band <= 3) return PageVariablesAsFields(text);
+    return Substitute(Substitute(text, u"<%Pg#%>", u"3"), u"<%PgCnt%>", u"5");
+  }
+  const TFont& EngineFont() const override { return engineFont; }
+  const TBrush& EngineBrush() const override { return engineBrush; }
+  TkxDoubleRect PageMargins() const override { return margins; }
+  double PageWidth() const override { return pageWidth; }
+};
+
+TFont MakeFont(const std::string& name = "Arial", int points = 12,
+               TFontCharset charset = ANSI_CHARSET) {
+  TFont f;
+  f.SetPixelsPerInch(96);
+  f.SetName(name);
+  f.SetSize(points);
+  f.SetColor(clBlack);
+  f.SetCharset(charset);
+  return f;
+}
+
+std::unique_ptr<TkxTextItem> MakeText(const std::u16string& text, double x, double y,
+                                      const TFont& font = MakeFont()) {
+  auto item = std::make_unique<TkxTextItem>();
+  item->Lines = {text};
+  item->X = x;
+  item->Y = y;
+  item->Font = font;
+  return item;
+}
+
+using TextList = std::vector<std::unique_ptr<TkxTextItem>>;
+
+// The part of a frame between the font words and "\par}".
+std::string FrameText(const std::string& frame) {
+  const size_t start = frame.find(' ');
+  const size_t end = frame.rfind("\\par}");
+  return start == std::string::npos || end == std::string::npos
+             ? frame
+             : frame.substr(start + 1, end - start - 1);
+}
+
+bool BracesBalanced(const std::string& rtf) {
+  int depth = 0;
+  for (size_t i = 0; i < rtf.size(); ++i) {
+    if (rtf[i] == '\\') {
+      ++i;
+      continue;
+    }
+    if (rtf[i] == '{') ++depth;
+    if (rtf[i] == '}' && --depth < 0) return false;
+  }
+  return depth == 0;
+}
+
+}  // namespace
+
+TEST(RTFText, HelloInBothEncodingTypes) {
+  // Arial 12 pt, black on white, top-left corner at (96, 96) pixels.
+  FakeHost frameHost;
+  TkxRTFTextWriter frames(frameHost);
+  frames.BeginDocument(15);
+  frames.BeginPage();
+  auto hello = MakeText(u"Hello", 96, 96);
+  frames.WriteText(*hello);
+  EXPECT_EQ(frameHost.body,
+            "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\overlay\\f0\\cf1\\fs24 Hello\\par}");
+
+  FakeHost lineHost;
+  TkxRTFTextWriter lines(lineHost);
+  lines.BeginDocument(lineHost.MeasureText(u"W", TFont()).Height);
+  lines.BeginPage();
+  TextList list;
+  list.push_back(MakeText(u"Hello", 96, 96));
+  SortTextList(list);
+  lines.WriteTextList(list);
+  EXPECT_EQ(lineHost.body,
+            "{\\pard \\sl-1448\\par}{\\pard \\sl-0\\tx1455{\\tab\\f0\\cf1\\fs24 Hello}\\par }");
+  EXPECT_EQ(lineHost.fonts, (std::vector<std::pair<std::string, int>>{{"Arial", 0}}));
+}
+
+TEST(RTFText, TextRunsAreEscapedAndEncodedForTheirFont) {
+  struct Case {
+    std::u16string text;
+    TFontCharset charset;
+    std::string rtf;
+  };
+  const Case cases[] = {
+      {u"a\\b{c}", ANSI_CHARSET, "a\\\\b\\{c\\}"},
+      // Cyrillic in a Russian font: the escape and the 1251 byte.
+      {u"\u0416", RUSSIAN_CHARSET, "\\u1046\\'C6"},
+      {u"\u20AC", RUSSIAN_CHARSET, "\\u8364\\'88"},
+      // A byte would be read in 1251 here: Latin letters get escapes too.
+      {u"\u00E9", RUSSIAN_CHARSET, "\\u233?"},
+      {u"\u00E9", ANSI_CHARSET, "\xE9"},
+      {u"\u00E9", DEFAULT_CHARSET, "\xE9"},
+      // Nothing outside 1252 is lost in an ANSI font.
+      {u"\u4E2D", ANSI_CHARSET, "\\u20013?"},
+      {u"\uFFFF", ANSI_CHARSET, "\\u-1?"},
+      {u"\U0001F600", ANSI_CHARSET, "\\u-10179?\\u-8704?"},
+      {u"\u0416\u00E9", DEFAULT_CHARSET, "\\u1046?\xE9"},
+  };
+  for (const Case& c : cases) {
+    FakeHost host;
+    TkxRTFTextWriter w(host);
+    w.BeginDocument(15);
+    w.BeginPage();
+    auto item = MakeText(c.text, 10, 10, MakeFont("Arial", 12, c.charset));
+    w.WriteText(*item);
+    EXPECT_EQ(FrameText(host.body), c.rtf) << static_cast<int>(c.charset);
+
+    // Line mode writes the same run.
+    FakeHost lineHost;
+    TkxRTFTextWriter lw(lineHost);
+    lw.BeginDocument(15);
+    TextList list;
+    list.push_back(MakeText(c.text, 10, 10, MakeFont("Arial", 12, c.charset)));
+    lw.WriteTextList(list);
+    EXPECT_NE(lineHost.body.find(" " + c.rtf + "}\\par }"), std::string::npos) << lineHost.body;
+  }
+}
+
+TEST(RTFText, LinksBecomeHyperlinkFields) {
+  const std::string www =
+      "{\\field{\\*\\fldinst {HYPERLINK \"http://www.example.com\"}}{\\fldrslt {\\ul\\cf7 "
+      "www.example.com}}}";
+  struct Case {
+    std::string text;
+    std::string rtf;
+  };
+  const Case cases[] = {
+      {"see www.example.com now", "see " + www + " now"},
+      // Every occurrence, whatever its case, becomes the field of the first.
+      {"www.example.com and WWW.EXAMPLE.COM", www + " and " + www},
+      {"mail bob.smith@example.org",
+       "mail {\\field{\\*\\fldinst {HYPERLINK \"mailto:bob.smith@example.org\"}}{\\fldrslt "
+       "{\\ul\\cf7 "
+       "bob.smith@example.org}}}"},
+      {"at http://a.b/c?d=1.",
+       "at {\\field{\\*\\fldinst {HYPERLINK \"http://a.b/c?d=1.\"}}{\\fldrslt {\\ul\\cf7 "
+       "http://a.b/c?d=1.}}}"},
+      // No dot after the "@": no link at all in this text.
+      {"bob@localhost www.example.com", "bob@localhost www.example.com"},
+      // An escaped file path: backslashes doubled once more in the
+      // instruction only.
+      {"open C:\\\\dir\\\\file.txt now",
+       "open {\\field{\\*\\fldinst {HYPERLINK \"C:\\\\\\\\dir\\\\\\\\file.txt\"}}{\\fldrslt "
+       "{\\ul\\cf7 "
+       "C:\\\\dir\\\\file.txt}}} now"},
+      // A later link inside an earlier one leaves that field intact.
+      {"www.example.com/x www.example.com",
+       "{\\field{\\*\\fldinst {HYPERLINK \"http://www.example.com/x\"}}{\\fldrslt {\\ul\\cf7 "
+       "www.example.com/x}}} " +
+           www},
+      {"no link here", "no link here"},
+  };
+  for (const Case& c : cases) {
+    int asked = 0;
+    EXPECT_EQ(AddHyperlinks(c.text, [&] { return ++asked, 7; }), c.rtf) << c.text;
+    EXPECT_LE(asked, 1);
+  }
+
+  size_t pos = 0;
+  EXPECT_EQ(FindNextLink("x ftp://h.org/f y", pos), "ftp://h.org/f");
+  EXPECT_EQ(pos, 3u);
+  pos = 0;
+  EXPECT_EQ(FindNextLink("nothing", pos), "");
+  EXPECT_EQ(pos, 0u);
+}
+
+TEST(RTFText, LinkColourEntersTheTableOnlyWithALinkAndLinksCanBeOff) {
+  FakeHost host;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(15);
+  w.BeginPage();
+  auto plain = MakeText(u"plain", 10, 10);
+  w.WriteText(*plain);
+  EXPECT_EQ(host.colors, std::vector<TColor>{clBlack});
+  auto link = MakeText(u"go www.a.org", 10, 30);
+  w.WriteText(*link);
+  EXPECT_EQ(host.colors, (std::vector<TColor>{clBlack, clBlue}));
+  EXPECT_NE(host.body.find("{\\ul\\cf2 www.a.org}"), std::string::npos);
+
+  FakeHost off;
+  off.activeLinks = false;
+  TkxRTFTextWriter w2(off);
+  w2.BeginDocument(15);
+  auto link2 = MakeText(u"go www.a.org", 10, 30);
+  w2.WriteText(*link2);
+  EXPECT_EQ(FrameText(off.body), "go www.a.org");
+}
+
+TEST(RTFText, FontWordsAndShading) {
+  FakeHost host;
+  TkxRTFTextWriter w(host);
+  TFont f = MakeFont("Times", 10);
+  f.SetStyle(fsBold | fsItalic | fsUnderline | fsStrikeout);
+  f.SetColor(clRed);
+  EXPECT_EQ(w.FontControls(f), "\\f0\\cf2\\fs20 \\b \\i \\strike \\ul");
+  // A font given by its cell height still gets a positive size.
+  TFont cell = MakeFont("Times");
+  cell.SetHeight(16);
+  EXPECT_EQ(w.FontControls(cell), "\\f0\\cf1\\fs24");
+
+  struct Case {
+    TBrushStyle style;
+    TColor color;
+    std::string rtf;
+  };
+  const Case cases[] = {
+      {bsSolid, clWhite, ""},
+      {bsSolid, clYellow, "\\chshdng10000\\chcfpat3"},
+      {bsHorizontal, clYellow, "\\chbgdkhoriz\\chcfpat3"},
+      {bsVertical, clYellow, "\\chbgdkvert\\chcfpat3"},
+      {bsFDiagonal, clYellow, "\\chbgdkbdiag\\chcfpat3"},
+      {bsBDiagonal, clYellow, "\\chbgdkfdiag\\chcfpat3"},
+      {bsCross, clYellow, "\\chbgdkcross\\chcfpat3"},
+      {bsDiagCross, clYellow, "\\chbgdkdcross\\chcfpat3"},
+      {bsClear, clWhite, ""},
+  };
+  for (const Case& c : cases) {
+    TBrush b;
+    b.SetStyle(c.style);
+    if (c.style != bsClear) b.SetColor(c.color);
+    EXPECT_EQ(w.CharShading(b), c.rtf) << static_cast<int>(c.style);
+  }
+}
+
+TEST(RTFText, ClippedFrames) {
+  FakeHost host;
+  host.fixedMetrics = true;  // 7 pixels a character
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(15);
+  w.BeginPage();
+  // Starts 20 pixels left of its clip rectangle: moved to its left edge, cut
+  // after the character that crosses the 30-pixel width.
+  auto item = MakeText(u"abcdefghij", 80, 100);
+  item->SetHasClipRect(true);
+  item->SetClipRect({100, 95, 130, 120});
+  w.WriteText(*item);
+  EXPECT_EQ(item->X, 100);
+  EXPECT_EQ(host.body,
+            "{\\pard\\pvpg\\phpg\\posy1500\\posx1500\\overlay\\f0\\cf1\\fs24 \\absh-375\\absw600 "
+            "abcde\\par}");
+
+  // A pixel or less to the left, or a top below the rectangle's middle,
+  // keeps X.
+  struct Case {
+    double x, y;
+  };
+  for (const Case& c : {Case{99.5, 100}, Case{80, 113}}) {
+    auto kept = MakeText(u"x", c.x, c.y);
+    kept->SetHasClipRect(true);
+    kept->SetClipRect({100, 95, 130, 120});
+    w.AdjustClippedX(*kept);
+    EXPECT_EQ(kept->X, c.x);
+  }
+}
+
+TEST(RTFText, RepeatedTextInFrameMode) {
+  FakeHost host;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(15);
+  w.BeginPage();
+  // A bold effect drawn twice: written once.
+  auto a = MakeText(u"Bold", 10, 10), b = MakeText(u"Bold", 10, 10);
+  w.WriteText(*a);
+  w.WriteText(*b);
+  EXPECT_EQ(host.body.find("Bold", host.body.find("Bold") + 1), std::string::npos);
+
+  // The next page writes the same text at the same place again.
+  w.EndPage();
+  w.BeginPage();
+  auto c = MakeText(u"Bold", 10, 10);
+  w.WriteText(*c);
+  size_t count = 0;
+  for (size_t at = 0; (at = host.body.find("Bold", at)) != std::string::npos; ++at) ++count;
+  EXPECT_EQ(count, 2u);
+
+  // With RemoveDuplicates a repeat anywhere on the page is dropped, not
+  // only right after the first.
+  FakeHost dupHost;
+  dupHost.removeDuplicates = true;
+  TkxRTFTextWriter d(dupHost);
+  d.BeginDocument(15);
+  d.BeginPage();
+  auto x1 = MakeText(u"X", 10, 10), y1 = MakeText(u"Y", 50, 10), x2 = MakeText(u"X", 10, 10),
+       x3 = MakeText(u"X", 11, 10);
+  for (auto* it : {x1.get(), y1.get(), x2.get(), x3.get()}) d.WriteText(*it);
+  EXPECT_EQ(dupHost.body,
+            "{\\pard\\pvpg\\phpg\\posy150\\posx150\\overlay\\f0\\cf1\\fs24 X\\par}"
+            "{\\pard\\pvpg\\phpg\\posy150\\posx750\\overlay\\f0\\cf1\\fs24 Y\\par}"
+            "{\\pard\\pvpg\\phpg\\posy150\\posx165\\overlay\\f0\\cf1\\fs24 X\\par}");
+}
+
+TEST(RTFText, PageVariables) {
+  FakeHost host;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(15);
+  w.BeginPage();
+  // In the header the variables become page fields, written as RTF; the
+  // other variables' values are escaped.
+  host.band = 1;
+  auto head = MakeText(u"Page <%pg#%> of <%PgCnt%> <%Title%>", 10, 10);
+  w.WriteText(*head);
+  EXPECT_EQ(
+      FrameText(host.header),
+      "Page {\\field{\\*\\fldinst { PAGE }}} of {\\field{\\*\\fldinst { NUMPAGES }}} \\{T\\}");
+  EXPECT_TRUE(host.body.empty());
+  // In the body they are numbers.
+  host.band = 0;
+  auto body = MakeText(u"Page <%Pg#%> of <%PgCnt%>", 10, 30);
+  w.WriteText(*body);
+  EXPECT_EQ(FrameText(host.body), "Page 3 of 5");
+  // Switched off: as written.
+  host.calcVariables = false;
+  host.body.clear();
+  auto off = MakeText(u"<%Pg#%>", 10, 50);
+  w.WriteText(*off);
+  EXPECT_EQ(FrameText(host.body), "<%Pg#%>");
+
+  EXPECT_EQ(PageVariablesAsFields(u"<%PGCNT%>"), u"{\\field{\\*\\fldinst { NUMPAGES }}}");
+}
+
+TEST(RTFText, LineGrouping) {
+  // Font heights 10: a line's threshold is 7 below its top.
+  struct Case {
+    std::vector<std::pair<double, double>> xy;  // in list order
+    std::vector<std::pair<double, double>> sorted;
+  };
+  const Case cases[] = {
+      // Within the threshold: the line's top; below it but above the line's
+      // bottom: the line's bottom; further down: a line of its own.
+      {{{50, 106}, {10, 100}, {30, 108}, {20, 130}}, {{10, 100}, {50, 100}, {30, 110}, {20, 130}}},
+      // Equal Y sorted by X, keeping the order of equal X.
+      {{{30, 5}, {10, 5}, {20, 5}}, {{10, 5}, {20, 5}, {30, 5}}},
+      // Exactly on the line's bottom: left alone.
+      {{{10, 100}, {5, 110}}, {{10, 100}, {5, 110}}},
+  };
+  for (const Case& c : cases) {
+    TextList list;
+    TFont font = MakeFont();
+    font.SetHeight(-10);
+    for (auto [x, y] : c.xy) list.push_back(MakeText(u"t", x, y, font));
+    SortTextList(list);
+    std::vector<std::pair<double, double>> got;
+    for (auto& item : list) got.emplace_back(item->X, item->Y);
+    EXPECT_EQ(got, c.sorted);
+  }
+}
+
+TEST(RTFText, LineOutput) {
+  FakeHost host;
+  host.fixedMetrics = true;  // heights |font height|, 7 pixels a character
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(14);
+  const TFont f14 = MakeFont("Arial", 12);
+  TFont font = f14;
+  font.SetHeight(-14);  // 14 pixels high; 11 points
+  struct Case {
+    const char* name;
+    std::vector<std::tuple<std::u16string, double, double>> items;
+    double leftMargin;
+    std::string rtf;
+  };
+  const std::string piece = "\\f0\\cf1\\fs22 ";
+  const Case cases[] = {
+      // Pieces at 100 and 100.5: the second stop right after the first
+      // piece's width (14 pixels) plus one.
+      {"stops",
+       {{u"ab", 100, 0}, {u"cd", 100.5, 0}},
+       0,
+       "{\\pard \\sl-0\\tx1515\\tx1740{\\tab" + piece + "ab}{\\tab" + piece + "cd}\\par }"},
+      // The same text less than 8 pixels away on one line: written once.
+      {"duplicate",
+       {{u"ab", 100, 0}, {u"ab", 105, 0}, {u"ab", 120, 0}},
+       0,
+       "{\\pard \\sl-0\\tx1515\\tx1815{\\tab" + piece + "ab}{\\tab" + piece + "ab}\\par }"},
+      // ... also with a left margin.
+      {"duplicate with margin",
+       {{u"ab", 100, 0}, {u"ab", 101, 0}},
+       72,
+       "{\\pard \\sl-0\\tx435{\\tab" + piece + "ab}\\par }"},
+      // A line 30 pixels below a 14-pixel line: a spacer of 16 pixels + 8
+      // twips. The first line's spacer is measured from the top margin.
+      {"spacer",
+       {{u"a", 10, 100}, {u"b", 10, 130}},
+       0,
+       "{\\pard \\sl-1508\\par}{\\pard \\sl-0\\tx165{\\tab" + piece +
+           "a}\\par}{\\pard \\sl-248\\par}{\\pard "
+           "\\sl-0\\tx165{\\tab" +
+           piece + "b}\\par }"},
+      // A first line at the page top is written, not dropped.
+      {"top line",
+       {{u"a", 10, 0}, {u"b", 10, 40}},
+       0,
+       "{\\pard \\sl-0\\tx165{\\tab" + piece +
+           "a}\\par}{\\pard \\sl-398\\par}{\\pard \\sl-0\\tx165{\\tab" + piece + "b}\\par }"},
+      // Two pieces at the left margin: only the first goes without a tab.
+      {"at the margin",
+       {{u"ab", 0, 0}, {u"cd", 0, 0}},
+       0,
+       "{\\pard \\sl-0\\tx15\\tx240{" + piece + "ab}{\\tab" + piece + "cd}\\par }"},
+  };
+  for (const Case& c : cases) {
+    host.margins = {c.leftMargin, 0, 0, 0};
+    TextList list;
+    for (auto& [text, x, y] : c.items) list.push_back(MakeText(text, x, y, font));
+    EXPECT_EQ(w.LineOutput(list), c.rtf) << c.name;
+  }
+  EXPECT_EQ(w.LineOutput({}), "");
+}
+
+TEST(RTFText, TextListInABandIsWrittenAsFrames) {
+  FakeHost host;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(15);
+  w.BeginPage();
+  host.band = 2;
+  TextList list;
+  list.push_back(MakeText(u"foot", 96, 1000));
+  w.WriteTextList(list);
+  EXPECT_EQ(host.footer,
+            "{\\pard\\pvpg\\phpg\\posy15000\\posx1440\\overlay\\f0\\cf1\\fs24 foot\\par}");
+  EXPECT_TRUE(host.body.empty());
+}
+
+TEST(RTFText, TextBoxesParagraphsBookmarksAndTabItems) {
+  FakeHost host;
+  host.fixedMetrics = true;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(15);
+
+  TkxTextBoxItem box;
+  box.Lines = {u"one", u"two"};
+  box.Font = MakeFont();
+  box.X = 10;
+  box.Y = 20;
+  box.Width = 100;
+  box.Height = 64;  // two 16-pixel lines, 32 free
+  box.TextAlignment = haCenter;
+  box.VerticalAlignment = 2;
+  const std::string drawing = w.TextBoxRTF(box);
+  EXPECT_EQ(
+      drawing,
+      "{\\lang1024 "
+      "{\\*\\do\\dobxpage\\dobypage\\dptxbx\\dptxbxmar0\\dpx150\\dpy300\\dpxsize1500\\dpysize960"
+      "{\\dptxbxtext\\pard\\qc\\f0\\cf1\\fs24 \\par \\par one\r\n\\par two\\par}"
+      "\\dplinesolid\\dplinecor0\\dplinecog0\\dplinecob0\\dplinew15 "
+      "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr255\\dpfillbgcg255\\dpfillbgcb255\\"
+      "dpfillpat1 }}");
+  box.Font = MakeFont("Arial", 12, RUSSIAN_CHARSET);
+  const std::string shape = w.TextBoxRTF(box);
+  EXPECT_EQ(
+      shape.rfind(
+          "{\\lang1024 {\\shp{\\*\\shpinst\\shpleft150\\shptop300\\shpright1650\\shpbottom1260", 0),
+      0u);
+  EXPECT_TRUE(BracesBalanced(drawing));
+  EXPECT_TRUE(BracesBalanced(shape)) << shape;
+
+  TkxParagraphItem para;
+  para.Lines = {u"One", u"<%Pg#%>"};
+  para.Font = MakeFont();
+  EXPECT_EQ(w.ParagraphRTF(para),
+            "{\\pard\\ql\\fi0\\li0\\ri0\\sb0\\sl-240\\slmult0\\f0\\cf1\\fs24 One\r\n\\par 3\\par}");
+  para.Lines = {u""};
+  EXPECT_EQ(w.ParagraphRTF(para), "");
+
+  TkxBookmarkItem mark("a}b", 20, 10);
+  EXPECT_EQ(w.BookmarkRTF(mark),
+            "{\\*\\bkmkstart "
+            "a\\}b}\\plain\\pvpg\\phpg\\posy150\\posx300\\absw0\\absh0{\\*\\bkmkend a\\}b}");
+
+  TkxTabItem tab;
+  tab.Y = 10;
+  tab.Font = MakeFont();
+  tab.TabPositions = {10, 20};
+  tab.DefaultTabWidth = 30;
+  tab.Cells = {"a{", "b"};
+  host.pageWidth = 100;
+  host.margins = {0, 0, 10, 0};
+  host.engineFont = MakeFont("Arial", 8);  // "W" 11 pixels high
+  EXPECT_EQ(w.TabItemRTF(tab),
+            "{\\pard\\keep\\keepn\\sb150\\sl165\\slmult0\\f0\\cf1\\fs24\\shading10000\\cfpat2"
+            "\\tqr\\tx150\\tx300\\tx750\\tx1200\r\na\\{\\tab b\\par}");
+  EXPECT_FALSE(w.WriteOtherItem(para));
+  EXPECT_TRUE(w.WriteOtherItem(mark));
+}
+
+TEST(RTFText, RotatedTextLayout) {
+  struct Case {
+    int angle;
+    TkxRotatedTextLayout layout;
+  };
+  // Text 40 wide, 10 high.
+  const Case cases[] = {
+      {90, {10, 40, 0, 40}},
+      {180, {40, 10, 40, 10}},
+      {270, {10, 40, 10, 0}},
+      {45, {35, 35, 0, 28}},
+  };
+  for (const Case& c : cases) {
+    const TkxRotatedTextLayout r = RotatedTextLayout(c.angle, 40, 10);
+    EXPECT_EQ(r.Width, c.layout.Width) << c.angle;
+    EXPECT_EQ(r.Height, c.layout.Height) << c.angle;
+    EXPECT_EQ(r.OriginX, c.layout.OriginX) << c.angle;
+    EXPECT_EQ(r.OriginY, c.layout.OriginY) << c.angle;
+  }
+}
