@@ -155,6 +155,7 @@ std::u16string PageVariablesAsFields(const std::u16string& text) {
 }
 
 void SortTextList(std::vector<std::unique_ptr<TkxTextItem>>& list) {
+  std::erase(list, nullptr);
   std::stable_sort(list.begin(), list.end(),
                    [](const auto& a, const auto& b) { return SortKey(a->Y) < SortKey(b->Y); });
 
@@ -519,7 +520,8 @@ void TkxRTFTextWriter::WriteText(TkxTextItem& item) {
 
 void TkxRTFTextWriter::WriteTextList(std::vector<std::unique_ptr<TkxTextItem>>& list) {
   if (host_.CurrentBand() != 0) {
-    for (auto& item : list) WriteText(*item);
+    for (auto& item : list)
+      if (item) WriteText(*item);
     return;
   }
   const std::string rtf = LineOutput(list);
@@ -527,13 +529,15 @@ void TkxRTFTextWriter::WriteTextList(std::vector<std::unique_ptr<TkxTextItem>>& 
 }
 
 std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTextItem>>& list) {
-  if (list.empty()) return {};
+  const auto firstItem =
+      std::find_if(list.begin(), list.end(), [](const auto& item) { return item != nullptr; });
+  if (firstItem == list.end()) return {};
   const TkxDoubleRect margins = host_.PageMargins();
   const double leftMargin = margins.Left;
   const double topMargin = margins.Top;
 
   double slotBottom = 0, top = 0, gap = 0, prevLineHeight = 0;
-  double lineHeight = host_.MeasureText(list.front()->FirstLine(), list.front()->Font).Height;
+  double lineHeight = host_.MeasureText((*firstItem)->FirstLine(), (*firstItem)->Font).Height;
   bool first = true;
   bool lineOpen = false;
   double prevX = 0, prevY = 0;
@@ -554,6 +558,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
   };
 
   for (const auto& itemPtr : list) {
+    if (!itemPtr) continue;
     const TkxTextItem& item = *itemPtr;
     const std::u16string& line = item.FirstLine();
     const std::string source = Hyperlinks(EncodeRun(line, item.Font.Charset()));

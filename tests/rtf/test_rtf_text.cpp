@@ -425,6 +425,7 @@ TEST(RTFText, LineGrouping) {
     TFont font = MakeFont();
     font.SetHeight(-10);
     for (auto [x, y] : c.xy) list.push_back(MakeText(u"t", x, y, font));
+    list.insert(list.begin() + 1, nullptr);
     SortTextList(list);
     std::vector<std::pair<double, double>> got;
     for (auto& item : list) got.emplace_back(item->X, item->Y);
@@ -488,6 +489,7 @@ TEST(RTFText, LineOutput) {
   for (const Case& c : cases) {
     host.margins = {c.leftMargin, 0, 0, 0};
     TextList list;
+    list.push_back(nullptr);  // empty entries are passed over
     for (auto& [text, x, y] : c.items) list.push_back(MakeText(text, x, y, font));
     EXPECT_EQ(w.LineOutput(list), c.rtf) << c.name;
   }
