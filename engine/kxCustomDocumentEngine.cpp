@@ -343,6 +343,8 @@ void TkxCustomDocumentEngine::BeginDoc() {
   pageCount_ = 0;
   currentBand_ = bnBody;
   NewPage();
+  // An abort requested before the document began ends it in that NewPage.
+  if (!documentOpen_) return;
   BeginDocOutput();
   engineStatus_ = esBegun;
   if (OnAfterBeginDoc) OnAfterBeginDoc(this);

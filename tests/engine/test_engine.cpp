@@ -413,6 +413,14 @@ TEST(Engine, AbortEndsDocumentAndDeletesItsFiles) {
   EXPECT_FALSE(e.Preferences().OpenAfterCreate());
   EXPECT_TRUE(e.opened.empty());
 
+  // An abort asked for before the document ends it at once.
+  e.log.clear();
+  e.Abort();
+  e.BeginDoc();
+  EXPECT_FALSE(e.DocumentOpen());
+  EXPECT_EQ(Count(e.log, "BeginDocOutput"), 0u);
+  EXPECT_FALSE(e.AbortRequested());
+
   // Without abort the finished file is opened when asked for.
   e.Preferences().SetOpenAfterCreate(true);
   e.BeginDoc();
