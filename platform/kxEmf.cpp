@@ -461,10 +461,16 @@ void TkxMetafile::FramePixels(double& left, double& top, double& right, double& 
   const double kx = PixelsPerMMX() / 100.0;
   const double ky = PixelsPerMMY() / 100.0;
   const TkxEmfRectL& f = header_.Frame;
-  left = f.left * kx;
-  top = f.top * ky;
-  right = (static_cast<double>(f.right) + 1) * kx;
-  bottom = (static_cast<double>(f.bottom) + 1) * ky;
+  // Edges within 1/20 pixel of a whole pixel are taken as that pixel: that
+  // undoes the rounding to .01 mm of a frame recorded in whole pixels.
+  auto snap = [](double v) {
+    const double r = std::round(v);
+    return std::abs(v - r) < 0.05 ? r : v;
+  };
+  left = snap(f.left * kx);
+  top = snap(f.top * ky);
+  right = snap((static_cast<double>(f.right) + 1) * kx);
+  bottom = snap((static_cast<double>(f.bottom) + 1) * ky);
 }
 
 int TkxMetafile::Width() const {

@@ -441,8 +441,9 @@ class TkxMetafile {
   double PixelsPerMMX() const;
   double PixelsPerMMY() const;
   // The picture frame in reference-device pixels (left, top, right, bottom;
-  // the inclusive frame's far edges are turned into exclusive ones), and its
-  // size rounded to whole pixels.
+  // the inclusive frame's far edges are turned into exclusive ones; edges
+  // within 1/20 pixel of a whole pixel are snapped to it), and its size
+  // rounded to whole pixels.
   void FramePixels(double& left, double& top, double& right, double& bottom) const;
   int Width() const;
   int Height() const;

@@ -229,7 +229,7 @@ class Rerecorder {
       case EMR_CREATEPEN: case EMR_EXTCREATEPEN: case EMR_CREATEBRUSHINDIRECT:
       case EMR_EXTCREATEFONTINDIRECTW: case EMR_CREATEPALETTE: case EMR_CREATEMONOBRUSH:
       case EMR_CREATEDIBPATTERNBRUSHPT: case EMR_CREATECOLORSPACE: case EMR_CREATECOLORSPACEW: {
-        if (!r.Has(8, 4)) return;
+        if (!r.Has(8, 4) || !ValidObject(r)) return;
         const uint32_t h = r.U32(8);
         if (auto it = handles_.find(h); it != handles_.end()) {
           dst_.DeleteObject(it->second);
@@ -289,6 +289,18 @@ class Rerecorder {
     if (!FiniteM(full)) return;
     EnsureWorld(TkxMatrix::Product(full, T_));
     Raw(rec);
+  }
+
+  static bool ValidObject(const TkxEmfRecord& r) {
+    switch (r.Type()) {
+      case EMR_CREATEPEN: { TkxEmrCreatePen x; return DecodeCreatePen(r, x); }
+      case EMR_EXTCREATEPEN: { TkxEmrExtCreatePen x; return DecodeExtCreatePen(r, x); }
+      case EMR_CREATEBRUSHINDIRECT: { TkxEmrCreateBrush x; return DecodeCreateBrush(r, x); }
+      case EMR_EXTCREATEFONTINDIRECTW: { TkxEmrCreateFont x; return DecodeExtCreateFont(r, x); }
+      case EMR_CREATEMONOBRUSH: case EMR_CREATEDIBPATTERNBRUSHPT:
+        return r.Has(0, 32) && r.Has(r.U32(16), r.U32(20)) && r.Has(r.U32(24), r.U32(28));
+      default: return true;
+    }
   }
 
   // Logical sizes inside object definitions follow the scale.
@@ -419,22 +431,27 @@ class Rerecorder {
         }
         return rec;
       }
-      case EMR_STRETCHDIBITS:
-        if (!r.Has(0, 80)) return std::vector<uint8_t>{};
+      case EMR_STRETCHDIBITS: {
+        TkxEmrStretchDIBits d;
+        if (!DecodeStretchDIBits(r, d)) return std::vector<uint8_t>{};
         rect(8);
         pt(24);
         size(72, ax_);
         size(76, ay_);
         return rec;
-      case EMR_STRETCHBLT:
-        if (!r.Has(0, 108)) return std::vector<uint8_t>{};
+      }
+      case EMR_STRETCHBLT: {
+        TkxEmrBitBlt d;
+        if (!DecodeBitBlt(r, d)) return std::vector<uint8_t>{};
         rect(8);
         pt(24);
         size(32, ax_);
         size(36, ay_);
         return rec;
+      }
       case EMR_BITBLT: {
-        if (!r.Has(0, 100)) return std::vector<uint8_t>{};
+        TkxEmrBitBlt d;
+        if (!DecodeBitBlt(r, d)) return std::vector<uint8_t>{};
         rect(8);
         pt(24);
         if (r.U32(88) == 0) {  // a pattern blit: no source to keep the size of
@@ -592,6 +609,12 @@ class BitmapPlayer {
       } catch (const std::exception&) {
         // A record that cannot be drawn (a broken bitmap, say) is skipped.
       }
+      // A context in an error state draws nothing more: start a fresh one
+      // (the drawing state lives here, not in the context).
+      if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
+        cairo_destroy(cr_);
+        cr_ = cairo_create(surface_);
+      }
       return true;
     });
   }
@@ -650,8 +673,8 @@ class BitmapPlayer {
   void ArcShape(const TkxEmfRecord& r, int kind /*0 arc,1 chord,2 pie,3 arcto*/) {
     const TkxEmfRectL b = r.RectL(8);
     const TkxEmfPointL s = r.PointL(24), e = r.PointL(32);
-    const double cx = (b.left + b.right) / 2.0, cy = (b.top + b.bottom) / 2.0;
-    const double rx = (b.right - b.left) / 2.0, ry = (b.bottom - b.top) / 2.0;
+    const double l = b.left, t = b.top, r2 = b.right, b2 = b.bottom;  // record values may be extreme
+    const double cx = (l + r2) / 2, cy = (t + b2) / 2, rx = (r2 - l) / 2, ry = (b2 - t) / 2;
     if (rx == 0 || ry == 0) return;
     const double a0 = std::atan2((s.y - cy) / ry, (s.x - cx) / rx);
     double a1 = std::atan2((e.y - cy) / ry, (e.x - cx) / rx);
@@ -855,9 +878,12 @@ class BitmapPlayer {
     }
     // A bottom-up DIB's source rectangle is measured from its last row.
     if (!info.TopDown) ySrc = pic.Height() - ySrc - cySrc;
-    if (cxSrc == 0 || cySrc == 0) return;
-    ApplyClip();
     const TkxMatrix full = st_.xf.Full();
+    const double det = full.Determinant();
+    if (cxSrc == 0 || cySrc == 0 || cxDest == 0 || cyDest == 0 || !FiniteM(full) || !std::isfinite(det) ||
+        std::abs(det) < 1e-12)
+      return;
+    ApplyClip();
     cairo_matrix_t m;
     cairo_matrix_init(&m, full.M11, full.M12, full.M21, full.M22, full.DX, full.DY);
     cairo_transform(cr_, &m);
@@ -905,7 +931,8 @@ class BitmapPlayer {
   void FillRegion(const TkxEmfRegion& reg, const BrushObj& brush) {
     ApplyClip();
     cairo_new_path(cr_);
-    for (const auto& q : reg.Rects) cairo_rectangle(cr_, q.left, q.top, q.right - q.left, q.bottom - q.top);
+    for (const auto& q : reg.Rects)
+      cairo_rectangle(cr_, q.left, q.top, double(q.right) - q.left, double(q.bottom) - q.top);
     if (SetBrush(brush)) cairo_fill(cr_);
     cairo_new_path(cr_);
   }
@@ -1199,13 +1226,14 @@ class BitmapPlayer {
       case EMR_ROUNDRECT: {
         if (!r.Has(8, 24)) break;
         const TkxEmfRectL q = r.RectL(8);
-        const double rx = std::min(std::abs(r.I32(24)) / 2.0, std::abs(q.right - q.left) / 2.0);
-        const double ry = std::min(std::abs(r.I32(28)) / 2.0, std::abs(q.bottom - q.top) / 2.0);
+        const double l = q.left, t = q.top, rr = q.right, bb = q.bottom;
+        const double rx = std::min(std::abs(double(r.I32(24))) / 2, std::abs(rr - l) / 2);
+        const double ry = std::min(std::abs(double(r.I32(28))) / 2, std::abs(bb - t) / 2);
         const double pi = std::numbers::pi;
-        ArcOps(q.right - rx, q.top + ry, rx, ry, 0, -pi / 2, true);
-        ArcOps(q.left + rx, q.top + ry, rx, ry, -pi / 2, -pi, false);
-        ArcOps(q.left + rx, q.bottom - ry, rx, ry, -pi, -3 * pi / 2, false);
-        ArcOps(q.right - rx, q.bottom - ry, rx, ry, -3 * pi / 2, -2 * pi, false);
+        ArcOps(rr - rx, t + ry, rx, ry, 0, -pi / 2, true);
+        ArcOps(l + rx, t + ry, rx, ry, -pi / 2, -pi, false);
+        ArcOps(l + rx, bb - ry, rx, ry, -pi, -3 * pi / 2, false);
+        ArcOps(rr - rx, bb - ry, rx, ry, -3 * pi / 2, -2 * pi, false);
         Close();
         if (!inPath_) PaintDraw(true, true);
         break;
@@ -1331,6 +1359,9 @@ class BitmapPlayer {
 
 void PlayMetafile(const TkxMetafile& src, TkxBitmap& bitmap, const TkxRectF& dest) {
   if (src.Empty() || bitmap.Empty()) return;
+  if (!(std::abs(dest.Width) > 0) || !(std::abs(dest.Height) > 0) || !std::isfinite(dest.X) ||
+      !std::isfinite(dest.Y) || !std::isfinite(dest.Width) || !std::isfinite(dest.Height))
+    return;
   BitmapPlayer player(src, bitmap, dest);
   player.Run(src);
 }

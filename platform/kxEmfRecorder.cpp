@@ -453,11 +453,9 @@ TkxEmfRectL TkxEmfRecorder::PointBounds(const std::vector<TkxEmfPointL>& pts, bo
     r.bottom = std::max(r.bottom, p.y);
   }
   if (stroked && !dc_.nullPen) {
-    const int32_t h = static_cast<int32_t>(std::min<uint32_t>(dc_.penWidth, 1u << 20) / 2);
-    r.left -= h;
-    r.top -= h;
-    r.right += h;
-    r.bottom += h;
+    const int64_t h = std::min<uint32_t>(dc_.penWidth, 1u << 20) / 2;
+    auto sat = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+    r = {sat(r.left - h), sat(r.top - h), sat(r.right + h), sat(r.bottom + h)};
   }
   return r;
 }
@@ -552,8 +550,9 @@ void TkxEmfRecorder::PathEnd(uint32_t type, const TkxEmfRectL& bounds, bool stro
   TkxEmfRecordWriter w(type);
   TkxEmfRectL b = bounds;
   if (stroked && !dc_.nullPen) {
-    const int32_t h = static_cast<int32_t>(std::min<uint32_t>(dc_.penWidth, 1u << 20) / 2);
-    b = {b.left - h, b.top - h, b.right + h, b.bottom + h};
+    const int64_t h = std::min<uint32_t>(dc_.penWidth, 1u << 20) / 2;
+    auto sat = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+    b = {sat(b.left - h), sat(b.top - h), sat(b.right + h), sat(b.bottom + h)};
   }
   w.Rect(b);
   Emit(w, &b);
@@ -616,8 +615,10 @@ void TkxEmfRecorder::StretchDIBits(int32_t xDest, int32_t yDest, int32_t cxDest,
   const uint32_t offBmi = 80;
   const uint32_t cbBmi = static_cast<uint32_t>(bmi.size());
   const uint32_t offBits = offBmi + ((cbBmi + 3) & ~3u);
-  const TkxEmfRectL b{std::min(xDest, xDest + cxDest), std::min(yDest, yDest + cyDest),
-                      std::max(xDest, xDest + cxDest) - 1, std::max(yDest, yDest + cyDest) - 1};
+  auto sat = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+  const int64_t x1 = int64_t{xDest} + cxDest, y1 = int64_t{yDest} + cyDest;
+  const TkxEmfRectL b{sat(std::min<int64_t>(xDest, x1)), sat(std::min<int64_t>(yDest, y1)),
+                      sat(std::max<int64_t>(xDest, x1) - 1), sat(std::max<int64_t>(yDest, y1) - 1)};
   TkxEmfRecordWriter w(EMR_STRETCHDIBITS);
   w.Rect(b).I32(xDest).I32(yDest).I32(xSrc).I32(ySrc).I32(cxSrc).I32(cySrc);
   w.U32(offBmi).U32(cbBmi).U32(offBits).U32(static_cast<uint32_t>(bits.size()));

@@ -751,6 +751,7 @@ void TkxGraphics::DrawImage(const TkxBitmap& image, const TkxRectF& dest, const 
   const TkxMatrix m = DeviceTransform();
   if (!FiniteMatrix(m) || !Finite(dest.X) || !Finite(dest.Y) || !Finite(dest.Width) || !Finite(dest.Height)) return;
   if (!Finite(src.X) || !Finite(src.Y) || !Finite(src.Width) || !Finite(src.Height)) return;
+  if (dest.Width == 0 || dest.Height == 0 || src.Width == 0 || src.Height == 0) return;
 
   // The source part, in whole pixels inside the picture.
   const int sx0 = static_cast<int>(std::clamp(std::floor(std::min(src.X, src.Right())), 0.0, double(image.Width())));
@@ -789,6 +790,7 @@ void TkxGraphics::DrawImage(const TkxBitmap& image, const TkxRectF& dest, const 
     return;
   }
 
+  if (!(std::abs(m.Determinant()) > 1e-12)) return;
   // Rotated or sheared: the picture is resampled into its device bounding box
   // (at about its own resolution) and recorded under a clip to its outline.
   const double bw = std::max<double>(box.right - box.left, 1), bh = std::max<double>(box.bottom - box.top, 1);
