@@ -62,6 +62,58 @@ void TkxPageRenderContext::LeaveForm(const TkxPDFStreamObject* form) {
   if (!activeForms_.empty() && activeForms_.back() == form) activeForms_.pop_back();
 }
 
+namespace {
+
+bool SameLinear(const TkxMatrix& a, const TkxMatrix& b) {
+  const double scale = std::max({std::abs(a.M11), std::abs(a.M12), std::abs(a.M21), std::abs(a.M22), 1e-12});
+  const double eps = 1e-6 * scale;
+  return std::abs(a.M11 - b.M11) <= eps && std::abs(a.M12 - b.M12) <= eps && std::abs(a.M21 - b.M21) <= eps &&
+         std::abs(a.M22 - b.M22) <= eps;
+}
+
+bool IsBlankChar(char16_t c) { return c == u' ' || c == u'\t' || c == 0xA0; }
+
+constexpr size_t kMaxJoinedText = 4096;
+
+}  // namespace
+
+void TkxPageRenderContext::QueueRun(TkxTextFont& font, TkxTextRun run, const TkxMatrix& end) {
+  if (pendingFont_ && JoinRuns && pendingFont_ == &font && pending_.FontSize == run.FontSize &&
+      pending_.Argb == run.Argb && SameLinear(pending_.Origin, run.Origin) &&
+      pending_.Text.size() + run.Text.size() < kMaxJoinedText) {
+    // Where the new run starts, seen from the end of the held one, in text
+    // space units along (u) and across (v) the baseline.
+    const TkxMatrix& m = pendingEnd_;
+    const double det = m.M11 * m.M22 - m.M12 * m.M21;
+    const double dx = run.Origin.DX - m.DX, dy = run.Origin.DY - m.DY;
+    const double em = std::abs(run.FontSize);
+    if (std::abs(det) > 1e-12 && em > 0) {
+      const double u = (dx * m.M22 - dy * m.M21) / det;
+      const double v = (dy * m.M11 - dx * m.M12) / det;
+      if (std::abs(v) <= 0.02 * em && u >= -0.1 * em && u <= 1.0 * em) {
+        // A gap wider than a fifth of an em is a word space.
+        if (u > 0.2 * em && !IsBlankChar(pending_.Text.back()) && !IsBlankChar(run.Text.front()))
+          pending_.Text += u' ';
+        pending_.Text += run.Text;
+        pendingEnd_ = end;
+        return;
+      }
+    }
+  }
+  FlushText();
+  pendingFont_ = &font;
+  pending_ = std::move(run);
+  pendingEnd_ = end;
+}
+
+void TkxPageRenderContext::FlushText() {
+  if (!pendingFont_) return;
+  TkxTextFont* font = pendingFont_;
+  pendingFont_ = nullptr;
+  DrawTextRun(g_, *font, pending_);
+  pending_.Text.clear();
+}
+
 // ---------------------------------------------------------------------------
 // Parser
 
@@ -135,6 +187,7 @@ void TkxPDFContentStreamParser::Interpret(const uint8_t* data, size_t size) {
     operands_.clear();
   }
   operands_.clear();
+  ctx_.FlushText();
   reader_ = outer;
 }
 
@@ -313,6 +366,7 @@ void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
 // ---- graphics state --------------------------------------------------------
 
 void TkxPDFContentStreamParser::SaveState() {
+  ctx_.FlushText();  // held text keeps the clip it was shown under
   if (stack_.size() >= TkxPageRenderContext::kMaxStateDepth) {
     ++overflowSaves_;
     return;
@@ -321,6 +375,7 @@ void TkxPDFContentStreamParser::SaveState() {
 }
 
 void TkxPDFContentStreamParser::RestoreState() {
+  ctx_.FlushText();
   if (overflowSaves_ > 0) {
     --overflowSaves_;
     return;
@@ -499,6 +554,7 @@ void TkxPDFContentStreamParser::UseCtm() {
 
 void TkxPDFContentStreamParser::PaintPath(bool close, bool fill, bool evenOdd, bool stroke) {
   if (close) ClosePath();
+  ctx_.FlushText();  // drawing order is kept
   TkxGraphics& g = ctx_.Graphics();
   if (path_.PointCount() > 0) {
     if (fill || stroke || pendingClip_) UseCtm();
@@ -590,16 +646,18 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
     gap += c.Adjustment;
   }
   const double tx = decoded.Advance(fs, st_.CharSpacing, st_.WordSpacing, th);
+  const TkxMatrix toWorld = TkxMatrix::Product(st_.Ctm, ctx_.PageTransform);
+  const TkxMatrix start = tm_;
+  if (std::isfinite(tx)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(tx), 0), tm_);
   if (st_.RenderMode != 3 && !text.empty()) {
+    const TkxMatrix local(th, 0, 0, 1, 0, st_.Rise);
     TkxTextRun run;
     run.Text = std::move(text);
     run.FontSize = fs;
     run.Argb = st_.FillARGB();
-    run.Origin = TkxMatrix::Product(TkxMatrix(th, 0, 0, 1, 0, st_.Rise),
-                                    TkxMatrix::Product(tm_, TkxMatrix::Product(st_.Ctm, ctx_.PageTransform)));
-    DrawTextRun(ctx_.Graphics(), *font, run);
+    run.Origin = TkxMatrix::Product(local, TkxMatrix::Product(start, toWorld));
+    ctx_.QueueRun(*font, std::move(run), TkxMatrix::Product(local, TkxMatrix::Product(tm_, toWorld)));
   }
-  if (std::isfinite(tx)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(tx), 0), tm_);
 }
 
 // ---- XObjects ----------------------------------------------------------------
@@ -612,6 +670,7 @@ void TkxPDFContentStreamParser::DoXObject(const std::string& name) {
   const TkxPDFStreamObject* xobj = AsStream(doc.Resolve(xobjects->Lookup("/" + name)));
   if (!xobj) return;
   const std::string subtype = NameValue(doc.Resolve(xobj->Dict->Lookup("/Subtype")));
+  ctx_.FlushText();
   if (subtype == "Form") {
     RunForm(*xobj);
   } else if (subtype == "Image") {
@@ -765,6 +824,7 @@ void TkxPDFContentStreamParser::InlineImage() {
     pos = n;
   }
   lex.Seek(pos);
+  ctx_.FlushText();
   if (ctx_.OnInlineImage)
     ctx_.OnInlineImage(dict, std::string_view(reinterpret_cast<const char*>(p + dataStart), end - dataStart), st_);
 }

@@ -68,6 +68,17 @@ class TkxPageRenderContext {
   void LeaveForm(const TkxPDFStreamObject* form);
   int FormDepth() const { return static_cast<int>(activeForms_.size()); }
 
+  // Text runs that continue one another (same font, size, colour and
+  // direction, on the same baseline, the next starting where the previous
+  // ended or one word space after it) are drawn as one string, so that
+  // producers that place every glyph or word with an operator of its own do
+  // not leave the text in pieces. QueueRun holds a run back for that; Flush
+  // draws what is held (the parser calls it before anything else is drawn
+  // or the clip changes).
+  bool JoinRuns = true;
+  void QueueRun(TkxTextFont& font, TkxTextRun run, const TkxMatrix& end);
+  void FlushText();
+
   // Called for image XObjects and inline images (nothing is drawn without a handler).
   std::function<void(const TkxPDFStreamObject& image, const TkxGraphicalState& state)> OnImage;
   std::function<void(const TkxOperand& dict, std::string_view data, const TkxGraphicalState& state)> OnInlineImage;
@@ -82,6 +93,9 @@ class TkxPageRenderContext {
   std::unordered_map<const TkxPDFStreamObject*, std::shared_ptr<const std::vector<uint8_t>>> forms_;
   size_t formBytes_ = 0;
   std::vector<const TkxPDFStreamObject*> activeForms_;
+  TkxTextFont* pendingFont_ = nullptr;  // a run is held back when set
+  TkxTextRun pending_;
+  TkxMatrix pendingEnd_;
   int formRuns_ = 0;
 };
 

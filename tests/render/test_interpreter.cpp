@@ -177,9 +177,10 @@ TEST(Interpreter, ContentArrayJoinsPartsWithoutJoiningTokens) {
   p.Streams.push_back({21, "", "rg (B) Tj (C) T"});
   p.Streams.push_back({22, "", "j (D) Tj ET"});
   Recording r = RenderTestPage(p);
-  // "T" and "j" in different parts are two words: C is not shown.
-  EXPECT_EQ(r.JoinedText(), "A|B|D");
-  ASSERT_EQ(r.Texts.size(), 3u);
+  // "T" and "j" in different parts are two words: C is not shown (D
+  // continues B and is joined to it).
+  EXPECT_EQ(r.JoinedText(), "A|BD");
+  ASSERT_EQ(r.Texts.size(), 2u);
   EXPECT_EQ(r.Texts[1].Color, 0x0000FFu);
 }
 

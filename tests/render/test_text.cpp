@@ -35,27 +35,55 @@ TEST(Text, RunIsPlacedOnItsBaselineInTheSubstituteFamily) {
 
 TEST(Text, NextRunStartsAtTheAdvanceOfThePrevious) {
   // Helvetica widths: A 667, B 667, space 278 (thousandths of the size).
+  // The colour change keeps "Z" a run of its own.
   struct Case {
     const char* content;
     double expectedX;  // start of the run "Z" in points
   } cases[] = {
-      {"(A) Tj (Z) Tj", 100 + 0.667 * 10},
-      {"(AB) Tj (Z) Tj", 100 + 1.334 * 10},
-      {"2 Tc (AB) Tj (Z) Tj", 100 + 1.334 * 10 + 4},
-      {"3 Tw (A B) Tj (Z) Tj", 100 + (0.667 + 0.278 + 0.667) * 10 + 3},
-      {"3 Tw <41> Tj (Z) Tj", 100 + 0.667 * 10},
-      {"[(A) -500 (B)] TJ (Z) Tj", 100 + 1.334 * 10 + 5},
-      {"[(A) 250 (B)] TJ (Z) Tj", 100 + 1.334 * 10 - 2.5},
-      {"[-1000 (A)] TJ (Z) Tj", 100 + 0.667 * 10 + 10},
-      {"50 Tz (AB) Tj (Z) Tj", 100 + 1.334 * 10 * 0.5},
-      {"3 Tr (AB) Tj 0 Tr (Z) Tj", 100 + 1.334 * 10},
+      {"(A) Tj", 100 + 0.667 * 10},
+      {"(AB) Tj", 100 + 1.334 * 10},
+      {"2 Tc (AB) Tj", 100 + 1.334 * 10 + 4},
+      {"3 Tw (A B) Tj", 100 + (0.667 + 0.278 + 0.667) * 10 + 3},
+      {"3 Tw <41> Tj", 100 + 0.667 * 10},
+      {"[(A) -500 (B)] TJ", 100 + 1.334 * 10 + 5},
+      {"[(A) 250 (B)] TJ", 100 + 1.334 * 10 - 2.5},
+      {"[-1000 (A)] TJ", 100 + 0.667 * 10 + 10},
+      {"50 Tz (AB) Tj", 100 + 1.334 * 10 * 0.5},
+      {"3 Tr (AB) Tj 0 Tr", 100 + 1.334 * 10},
   };
   for (const Case& c : cases) {
-    Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.content + " ET");
+    Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.content + " 1 0 0 rg (Z) Tj ET");
     ASSERT_FALSE(r.Texts.empty()) << c.content;
     const RecordedText& z = r.Texts.back();
     EXPECT_EQ(Utf8(z.Text), "Z") << c.content;
     EXPECT_NEAR(z.Reference.x, c.expectedX, 1) << c.content;
+  }
+}
+
+TEST(Text, RunsThatContinueEachOtherAreJoined) {
+  // "Hello" is 22.78 wide at 10 points; a word space is 2.78.
+  struct Case {
+    const char* content;
+    const char* texts;
+  } cases[] = {
+      {"(Hel) Tj (lo) Tj", "Hello"},
+      {"(Hello) Tj 25.5 0 Td (World) Tj", "Hello World"},     // a gap of a word space
+      {"(Hello ) Tj 25.5 0 Td (World) Tj", "Hello World"},    // the space is there already
+      {"(Hello) Tj 23 0 Td (World) Tj", "HelloWorld"},        // a small gap is no space
+      {"(Hello) Tj 40 0 Td (World) Tj", "Hello|World"},       // too far apart
+      {"(Hello) Tj 10 0 Td (World) Tj", "Hello|World"},       // going back
+      {"(Hello) Tj 0 -12 Td (World) Tj", "Hello|World"},      // another line
+      {"(Hello) Tj 3 Ts (World) Tj", "Hello|World"},          // raised
+      {"(Hello) Tj /F2 10 Tf (World) Tj", "Hello|World"},     // another font
+      {"(Hello) Tj /F1 12 Tf (World) Tj", "Hello|World"},     // another size
+      {"(Hello) Tj 0 0 1 rg (World) Tj", "Hello|World"},      // another colour
+      {"(Hello) Tj ET BT /F1 10 Tf 122.78 500 Td (World) Tj", "HelloWorld"},
+      {"(Hello) Tj ET 0 0 10 10 re f BT /F1 10 Tf 122.78 500 Td (World) Tj", "Hello|World"},  // drawing between
+      {"(Hello) Tj ET q BT /F1 10 Tf 122.78 500 Td (World) Tj ET Q", "Hello|World"},
+  };
+  for (const Case& c : cases) {
+    Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.content + " ET");
+    EXPECT_EQ(r.JoinedText(), c.texts) << c.content;
   }
 }
 
@@ -82,7 +110,7 @@ TEST(Text, WideTJGapsBecomeSpaces) {
 
 TEST(Text, QuoteOperatorsMoveToTheNextLine) {
   Recording r = RenderContent(
-      "BT /F1 10 Tf 14 TL 100 500 Td (one) Tj (two) ' 4 1 (a b) \" (Z) Tj ET");
+      "BT /F1 10 Tf 14 TL 100 500 Td (one) Tj (two) ' 4 1 (a b) \" 1 0 0 rg (Z) Tj ET");
   ASSERT_EQ(r.Texts.size(), 4u);
   EXPECT_EQ(r.JoinedText(), "one|two|a b|Z");
   EXPECT_EQ(r.Texts[1].Reference.x, 100);
