@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "render/kxContentParser.h"
 #include "render/render_support.h"
 
 using namespace pwtest;
@@ -280,4 +281,40 @@ TEST(Interpreter, PageGeometry) {
         break;
     }
   }
+}
+
+TEST(Interpreter, GraphicsStatesFromTheResourcesOfTheirContent) {
+  TestPage p;
+  // A direct entry and an indirect one; the form has its own.
+  p.Resources = "/ExtGState << /Wide << /LW 5 >> /Clear 40 0 R >> /XObject << /Fm 30 0 R >>";
+  p.Objects.push_back({40, "<< /ca 0 >>"});
+  p.Objects.push_back({41, "<< /LW 9 >>"});
+  p.Streams.push_back({30, "/Type /XObject /Subtype /Form /BBox [0 0 500 500] /Resources << /ExtGState << /Wide 41 0 R >> >>",
+                       "/Wide gs 0 0 m 10 0 l S"});
+  p.Content = "/Wide gs 0 0 m 10 0 l S /Clear gs 0 0 10 10 re f /Fm Do";
+  Recording r = RenderTestPage(p);
+  EXPECT_EQ(r.Filled(), 0u);  // fill alpha 0 draws nothing
+  std::vector<uint32_t> widths;
+  r.Metafile.EnumerateRecords([&](const pw::TkxEmfRecord& rec) {
+    pw::TkxEmrExtCreatePen pen;
+    if (rec.Type() == pw::EMR_EXTCREATEPEN && pw::DecodeExtCreatePen(rec, pen)) widths.push_back(pen.LogPen.Width);
+    return true;
+  });
+  EXPECT_EQ(widths, (std::vector<uint32_t>{5, 9}));
+}
+
+TEST(Interpreter, FormNestingIsBounded) {
+  // Forms 30..59 each show their number and draw the next one.
+  TestPage p;
+  p.Resources = "/Font << /F1 5 0 R >> /XObject << /N 30 0 R >>";
+  for (int i = 30; i < 60; ++i)
+    p.Streams.push_back({i, "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> "
+                            "/XObject << /N " + std::to_string(i + 1) + " 0 R >> >>",
+                         "BT /F1 10 Tf 10 " + std::to_string(800 - 20 * (i - 29)) + " Td (" + std::to_string(i) +
+                             ") Tj ET /N Do"});
+  p.Content = "/N Do";
+  Recording r = RenderTestPage(p);
+  ASSERT_FALSE(r.Texts.empty());
+  EXPECT_EQ(Utf8(r.Texts.front().Text), "30");
+  EXPECT_EQ(r.Texts.size(), static_cast<size_t>(pw::TkxPageRenderContext::kMaxFormDepth));
 }
