@@ -362,18 +362,18 @@ TEST(ObjectStore, KeysNeverCollide) {
   } keys[] = {{1, 1, 10}, {1, 11, 0}, {3, 25, 0}, {32, 5, 0}, {1, 12, 0}, {11, 2, 0}, {2147483647, 2147483647, 65535}};
   for (const Key& k : keys)
     store.Add(std::make_unique<TkxPDFIndirectObject>(k.doc, k.num, k.gen,
-                                                     std::make_unique<TkxPDFIntegerObject>(k.num * 7 + k.gen)));
+                                                     std::make_unique<TkxPDFInt64Object>(int64_t{k.num} * 7 + k.gen)));
   for (size_t i = 0; i < std::size(keys); ++i) {
     const Key& k = keys[i];
     TkxPDFIndirectObject* o = store.Find(k.doc, k.num, k.gen);
     ASSERT_NE(o, nullptr);
     EXPECT_EQ(store.IndexOfObject(k.doc, k.num, k.gen), static_cast<int>(i));
-    EXPECT_EQ(IntValue(o->Value.get()), k.num * 7 + k.gen);
+    EXPECT_EQ(IntValue(o->Value.get()), int64_t{k.num} * 7 + k.gen);
   }
   EXPECT_EQ(store.IndexOfObject(1, 1, 0), -1);
   // A second object under a taken key does not hide the first.
   store.Add(std::make_unique<TkxPDFIndirectObject>(1, 12, 0, std::make_unique<TkxPDFNullObject>()));
-  EXPECT_TRUE(IsInteger(store.Find(1, 12, 0)->Value.get()));
+  EXPECT_TRUE(IsInt64(store.Find(1, 12, 0)->Value.get()));
   EXPECT_EQ(store.Count(), 8);
   try {
     store.Add(nullptr);
