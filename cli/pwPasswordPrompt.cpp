@@ -18,7 +18,7 @@ std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
     termios quiet = saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     quiet.c_lflag |= ECHONL;
-    restore = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    restore = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
   }
   std::string line;
   bool gotAny = false;
@@ -30,7 +30,7 @@ std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
     if (c == '\n') break;
     line += c;
   }
-  if (restore) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (restore) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   if (!gotAny) {
     std::fputc('\n', stderr);
     return std::nullopt;
