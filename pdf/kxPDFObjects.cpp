@@ -139,8 +139,11 @@ bool KeyEquals(const std::string& stored, std::string_view key) {
          std::string_view(stored).substr(1) == key;
 }
 std::string KeyText(std::string_view key) {
-  if (!key.empty() && key[0] == '/') return std::string(key);
-  return "/" + std::string(key);
+  std::string out;
+  out.reserve(key.size() + 1);
+  if (key.empty() || key[0] != '/') out.push_back('/');
+  out.append(key);
+  return out;
 }
 }  // namespace
 
