@@ -5,6 +5,7 @@
 
 #include "cli/dump.h"
 #include "cli/pwCommandLine.h"
+#include "cli/pwConvertCommand.h"
 #include "cli/pwInfoCommand.h"
 
 int main(int argc, char** argv) {
@@ -42,6 +43,5 @@ int main(int argc, char** argv) {
       return RunDumpEmf(*options.DumpEmfDir, options.Positionals[0], options.Password, stdout, stderr);
     return RunDumpText(options.Positionals[0], options.Password, stdout, stderr);
   }
-  std::fprintf(stderr, "paperwright: nothing to do\n%s", UsageText().c_str());
-  return ecUsage;
+  return RunConvert(options);
 }

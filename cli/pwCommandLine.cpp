@@ -1,6 +1,33 @@
 #include "cli/pwCommandLine.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 namespace pw::cli {
+
+namespace {
+// One of `choices` ({given, stored} pairs), exactly as written.
+std::string Choice(const char* option, const std::string& value,
+                   std::initializer_list<std::pair<const char*, const char*>> choices) {
+  std::string names;
+  for (const auto& [given, stored] : choices) {
+    if (value == given) return stored;
+    names += names.empty() ? "" : "|";
+    names += given;
+  }
+  throw TpwUsageError(std::string("--") + option + " must be one of " + names + ", not '" + value + "'");
+}
+
+int Number(const char* option, const std::string& value, int low, int high) {
+  errno = 0;
+  char* end = nullptr;
+  long n = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || errno != 0 || n < low || n > high)
+    throw TpwUsageError(std::string("--") + option + " must be a whole number from " + std::to_string(low) +
+                        " to " + std::to_string(high) + ", not '" + value + "'");
+  return static_cast<int>(n);
+}
+}  // namespace
 
 const std::vector<TpwOptionSpec>& OptionTable() {
   static const std::vector<TpwOptionSpec> table = {
@@ -10,6 +37,32 @@ const std::vector<TpwOptionSpec>& OptionTable() {
        [](TpwCliOptions& o, const std::string& v) { o.DumpEmfDir = v; }},
       {"dump-text", 0, nullptr, "print the text records of each page's drawing, one line per record",
        [](TpwCliOptions& o, const std::string&) { o.DumpText = true; }},
+      {"paper", 0, "SIZE", "paper of the RTF pages: A3, A4 (default), Letter, A5, B4, B5 or ISO-B4",
+       [](TpwCliOptions& o, const std::string& v) {
+         o.PaperSize = Choice("paper", v, {{"A3", "A3"}, {"A4", "A4"}, {"Letter", "Letter"}, {"A5", "A5"},
+                                           {"B4", "B4"}, {"B5", "B5"}, {"ISO-B4", "ISO-B4"}});
+       }},
+      {"mode", 0, "MODE", "standard (text only, default) or extended (text, pictures and shapes)",
+       [](TpwCliOptions& o, const std::string& v) {
+         o.ExtendedConversion = Choice("mode", v, {{"standard", "0"}, {"extended", "1"}}) == "1";
+       }},
+      {"image-format", 0, "FMT", "pictures in extended mode: jpeg (default), bmp, png or metafile",
+       [](TpwCliOptions& o, const std::string& v) {
+         o.ImageFormat =
+             Choice("image-format", v, {{"jpeg", "JPEG"}, {"bmp", "BMP"}, {"png", "PNG"}, {"metafile", "Metafile"}});
+       }},
+      {"quality", 0, "N", "JPEG picture quality, 1..100 (default 100)",
+       [](TpwCliOptions& o, const std::string& v) { o.Quality = Number("quality", v, 1, 100); }},
+      {"layout", 0, "KIND", "editing (paragraphs and tabs, default) or exact (positioned frames)",
+       [](TpwCliOptions& o, const std::string& v) {
+         o.PositionalLayout = Choice("layout", v, {{"editing", "0"}, {"exact", "1"}}) == "1";
+       }},
+      {"output-dir", 'o', "DIR", "convert every INPUT to DIR/<name>.rtf",
+       [](TpwCliOptions& o, const std::string& v) { o.OutputDir = v; }},
+      {"jobs", 'j', "N", "with -o, convert up to N files at the same time (default 1)",
+       [](TpwCliOptions& o, const std::string& v) { o.Jobs = Number("jobs", v, 1, 64); }},
+      {"quiet", 'q', nullptr, "no progress line and no summary",
+       [](TpwCliOptions& o, const std::string&) { o.Quiet = true; }},
       {"password", 0, "PW", "password of an encrypted file (otherwise asked for on a terminal)",
        [](TpwCliOptions& o, const std::string& v) { o.Password = v; }},
       {"version", 0, nullptr, "print the program version",
@@ -77,7 +130,9 @@ TpwCliOptions ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   std::string text =
-      "usage: paperwright --info FILE.pdf [--password PW]\n"
+      "usage: paperwright [options] INPUT.pdf [OUTPUT.rtf]\n"
+      "       paperwright [options] -o DIR [-j N] INPUT.pdf...\n"
+      "       paperwright --info FILE.pdf [--password PW]\n"
       "       paperwright --dump-emf DIR FILE.pdf [--password PW]\n"
       "       paperwright --dump-text FILE.pdf [--password PW]\n"
       "       paperwright --version | --help\n"
@@ -93,7 +148,10 @@ std::string UsageText() {
   }
   text +=
       "\nexit status: 0 success, 1 usage error, 2 the file cannot be read, "
-      "3 wrong or missing password\n";
+      "3 wrong or missing password,\n"
+      "4 the target cannot be written\n"
+      "\nOUTPUT defaults to INPUT with \".rtf\" appended; a name that does not end in \".rtf\"\n"
+      "gets \".rtf\" appended. A target is written whole or not at all.\n";
   return text;
 }
 

@@ -11,7 +11,7 @@
 namespace pw::cli {
 
 // Exit codes of the program.
-enum TpwExitCode : int { ecOk = 0, ecUsage = 1, ecCannotRead = 2, ecPassword = 3 };
+enum TpwExitCode : int { ecOk = 0, ecUsage = 1, ecCannotRead = 2, ecPassword = 3, ecCannotWrite = 4 };
 
 struct TpwCliOptions {
   bool ShowHelp = false;
@@ -20,6 +20,15 @@ struct TpwCliOptions {
   std::optional<std::string> DumpEmfDir;  // --dump-emf DIR
   bool DumpText = false;                  // --dump-text
   std::optional<std::string> Password;
+  // Conversion settings, already checked and in the driver's words.
+  std::string PaperSize = "A4";
+  bool ExtendedConversion = false;
+  std::string ImageFormat = "JPEG";
+  int Quality = 100;
+  bool PositionalLayout = false;  // --layout exact
+  bool Quiet = false;
+  std::optional<std::string> OutputDir;  // -o DIR
+  int Jobs = 1;                          // -j N
   std::vector<std::string> Positionals;  // INPUT.pdf [OUTPUT.rtf]
 };
 

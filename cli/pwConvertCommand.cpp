@@ -1,0 +1,242 @@
+#include "cli/pwConvertCommand.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include "app/pwConversionDriver.h"
+#include "app/pwDocumentAdapter.h"
+#include "app/pwEngineAdapter.h"
+#include "cli/pwPasswordPrompt.h"
+
+namespace pw::cli {
+
+namespace {
+
+// Error texts may quote bytes of the file: control characters become '?'.
+std::string Printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
+
+// The terminal as the driver's screens: a progress line, hidden password
+// prompts, and no second chance for the target name.
+class TpwCliView : public TpwDriverView {
+ public:
+  TpwCliView(const std::optional<std::string>& password, bool progress) : password_(password), progress_(progress) {}
+
+  void ShowMessage(TpwMessageKind kind, const std::string& text, const std::string&) override {
+    if (kind == TpwMessageKind::Error)
+      errorText_ = text;
+    else
+      std::fprintf(stderr, "paperwright: %s\n", text.c_str());
+  }
+  bool Confirm(const std::string&, const std::string&) override { return false; }
+  void SetPagesLabel(const std::string& label) override {
+    if (!progress_ || label.empty()) return;
+    std::fprintf(stderr, "\r%s", label.c_str());
+    std::fflush(stderr);
+    progressShown_ = true;
+  }
+  bool AskPassword(const std::string& label, std::string& password) override {
+    asked_ = true;
+    if (password_) {
+      // A password from the command line is tried once.
+      if (givenUsed_) return false;
+      givenUsed_ = true;
+      password = *password_;
+      return true;
+    }
+    if (!StdinIsTerminal()) return false;
+    std::string prompt = label.rfind("Wrong", 0) == 0 ? "" : "This PDF file has a password protection.\n";
+    prompt += label + " Password: ";
+    std::optional<std::string> line = ReadHiddenLine(prompt);
+    if (!line) return false;
+    password = *line;
+    return true;
+  }
+  bool AskSaveName(const std::string&, std::string&) override { return false; }
+  void ShowDone(bool saved, const std::string&, const std::string&) override {
+    EndProgressLine();
+    saved_ = saved;
+  }
+  void EndProgressLine() {
+    if (progressShown_) std::fputc('\n', stderr);
+    progressShown_ = false;
+  }
+
+  const std::string& ErrorText() const { return errorText_; }
+  bool PasswordAsked() const { return asked_; }
+  bool Saved() const { return saved_; }
+
+ private:
+  std::optional<std::string> password_;
+  bool progress_;
+  bool progressShown_ = false;
+  bool givenUsed_ = false;
+  bool asked_ = false;
+  bool saved_ = false;
+  std::string errorText_;
+};
+
+// Why `target` cannot be written, as far as the file system tells.
+std::string WriteFailureReason(const std::string& target) {
+  struct stat st {};
+  if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+  size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  if (stat(folder.c_str(), &st) != 0) return std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
+  if (access(folder.c_str(), W_OK) != 0) return std::strerror(errno);
+  return "it may be in use";
+}
+
+// A reason the input cannot be read that is plain before loading it.
+std::optional<std::string> InputProblem(const std::string& input) {
+  struct stat st {};
+  if (stat(input.c_str(), &st) != 0) return std::string(std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return std::string(std::strerror(EISDIR));
+  if (!S_ISREG(st.st_mode)) return std::string("not a regular file");
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string DefaultTarget(const std::string& input, const std::string* outputDir) {
+  if (!outputDir) return input + ".rtf";
+  size_t slash = input.rfind('/');
+  std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
+  std::string dir = *outputDir;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir + name + ".rtf";
+}
+
+int ConvertOne(const std::string& input, const std::string& target, const TpwCliOptions& options, bool progress) {
+  const char* readError = "Impossible to read selected PDF file.";
+  if (std::optional<std::string> problem = InputProblem(input)) {
+    std::fprintf(stderr, "paperwright: %s: %s %s\n", input.c_str(), readError, problem->c_str());
+    return ecCannotRead;
+  }
+  try {
+    TpwCliView view(options.Password, progress);
+    TpwDocumentAdapter document;
+    TpwEngineAdapter engine(&view);
+    engine.Engine().SetDocumentEncodingType(options.PositionalLayout ? etPositionalAccuracy : etEaseOfEditing);
+    TpwConversionDriver driver(document, engine, view);
+    driver.SetScreenResolution(96, 96);
+    TpwJobSettings& job = driver.Job();
+    job.SourceFile = input;
+    job.TargetFile = target;
+    job.PaperSize = options.PaperSize;
+    job.ExtendedConversion = options.ExtendedConversion;
+    job.ImageFormat = options.ImageFormat;
+    job.ImagesQuality = options.Quality;
+    driver.Next();
+    view.EndProgressLine();
+
+    if (!driver.DocumentLoaded()) {
+      if (document.PasswordRejected()) {
+        std::fprintf(stderr, "paperwright: %s: %s\n", input.c_str(),
+                     view.PasswordAsked() && (options.Password || StdinIsTerminal())
+                         ? "wrong password"
+                         : "the file is encrypted; give its password with --password");
+        return ecPassword;
+      }
+      std::string cause = document.LastError().empty() ? "" : " " + Printable(document.LastError());
+      std::fprintf(stderr, "paperwright: %s: %s%s\n", input.c_str(),
+                   view.ErrorText().empty() ? readError : view.ErrorText().c_str(), cause.c_str());
+      return ecCannotRead;
+    }
+    if (!driver.Saved()) {
+      std::fprintf(stderr, "paperwright: cannot write %s: %s\n", driver.Job().TargetFile.c_str(),
+                   WriteFailureReason(driver.Job().TargetFile).c_str());
+      return ecCannotWrite;
+    }
+    if (!options.Quiet)
+      std::fprintf(stderr, "paperwright: %s: %d pages converted to %s\n", input.c_str(), driver.PagesConverted(),
+                   driver.Job().TargetFile.c_str());
+    return ecOk;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "paperwright: %s: out of memory\n", input.c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "paperwright: %s: %s\n", input.c_str(), Printable(e.what()).c_str());
+  }
+  return ecCannotWrite;
+}
+
+int RunConvert(const TpwCliOptions& options) {
+  const std::vector<std::string>& files = options.Positionals;
+  bool progress = !options.Quiet && isatty(STDERR_FILENO) == 1;
+  if (!options.OutputDir) {
+    if (files.empty() || files.size() > 2) {
+      std::fprintf(stderr, "paperwright: give INPUT.pdf [OUTPUT.rtf], or -o DIR for several files\n%s",
+                   UsageText().c_str());
+      return ecUsage;
+    }
+    std::string target = files.size() == 2 ? files[1] : DefaultTarget(files[0], nullptr);
+    return ConvertOne(files[0], target, options, progress);
+  }
+  if (files.empty()) {
+    std::fprintf(stderr, "paperwright: no input files\n%s", UsageText().c_str());
+    return ecUsage;
+  }
+  struct stat st {};
+  if (stat(options.OutputDir->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "paperwright: cannot write to %s: %s\n", options.OutputDir->c_str(),
+                 std::strerror(errno != 0 && stat(options.OutputDir->c_str(), &st) != 0 ? errno : ENOTDIR));
+    return ecCannotWrite;
+  }
+  // Several files: the worst outcome decides the exit code.
+  int result = ecOk;
+  bool single = files.size() == 1;
+  if (options.Jobs <= 1 || single) {
+    for (const std::string& f : files)
+      result = std::max(result, ConvertOne(f, DefaultTarget(f, &*options.OutputDir), options, progress && single));
+    return result;
+  }
+  // One process per file, at most Jobs at a time; each child does the whole
+  // conversion and exits with its code.
+  std::fflush(nullptr);
+  std::map<pid_t, std::string> running;
+  size_t next = 0;
+  auto reap = [&]() {
+    int status = 0;
+    pid_t pid = waitpid(-1, &status, 0);
+    if (pid <= 0) return false;
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : ecCannotRead;
+    if (!WIFEXITED(status))
+      std::fprintf(stderr, "paperwright: %s: the conversion ended abnormally\n", running[pid].c_str());
+    result = std::max(result, code);
+    running.erase(pid);
+    return true;
+  };
+  while (next < files.size() || !running.empty()) {
+    if (next < files.size() && static_cast<int>(running.size()) < options.Jobs) {
+      const std::string& f = files[next++];
+      pid_t pid = fork();
+      if (pid == 0) {
+        int code = ConvertOne(f, DefaultTarget(f, &*options.OutputDir), options, false);
+        std::fflush(nullptr);
+        _exit(code);
+      }
+      if (pid < 0) {
+        // No more processes: this file is done here instead.
+        result = std::max(result, ConvertOne(f, DefaultTarget(f, &*options.OutputDir), options, false));
+        continue;
+      }
+      running[pid] = f;
+      continue;
+    }
+    if (!reap()) break;
+  }
+  return result;
+}
+
+}  // namespace pw::cli
