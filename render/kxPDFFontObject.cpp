@@ -492,6 +492,7 @@ class TkxFontLoader {
   void ReadSimpleWidths(TkxPDFDictObject& dict);
   void ReadCompositeWidths(TkxPDFDictObject* descendant);
   void SetUpSimpleEncoding(TkxPDFDictObject& dict);
+  bool ApplyProgramEncoding();
   void SetUpComposite(TkxPDFDictObject& dict, TkxPDFDictObject* descendant);
   std::shared_ptr<const TkxCMap> EncodingCMap(TkxPDFObject* enc, int depth);
   void ReadToUnicode(TkxPDFDictObject& dict);
@@ -639,7 +640,17 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
   TkxStandardFamily family;
   const bool standard = StandardFamilyFromName(f_.BaseFontName, family);
   bool noNames = false;
-  if (!haveBase) {
+  bool programNames = false;
+  if (!haveBase && (f_.Subtype == "/Type1" || f_.Subtype == "/MMType1")) {
+    try {
+      programNames = ApplyProgramEncoding();
+    } catch (const std::exception&) {
+      programNames = false;
+    }
+  }
+  if (programNames) {
+    // The embedded program's own encoding stands; /Differences still apply on top.
+  } else if (!haveBase) {
     if (standard && (family == sfSymbol || family == sfZapfDingbats)) {
       base = StandardFamilyEncoding(family);
     } else if (symbolic_ && !nonSymbolic_ && !standard) {
@@ -650,7 +661,7 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
       base = beStandard;
     }
   }
-  d_.Encoding.SetBase(base);
+  if (!programNames) d_.Encoding.SetBase(base);
   if (noNames)
     for (int c = 0; c < 256; ++c) d_.Encoding.SetName(static_cast<uint8_t>(c), std::string());
   if (TkxPDFDictObject* e = AsDict(enc)) {
@@ -667,6 +678,47 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
       d_.Encoding.ApplyDifferences(copy);
     }
   }
+}
+
+// An embedded Type 1 or CFF program without an encoding named in the PDF
+// draws its codes through its own built-in encoding; TeX's math and symbol
+// fonts rely on it, so reading them as StandardEncoding garbles the text.
+// Fills the encoding's names from the program and answers whether it had a
+// custom encoding (a program that declares StandardEncoding answers false).
+bool TkxFontLoader::ApplyProgramEncoding() {
+  if (!program_) return false;
+  std::vector<uint8_t> bytes = StreamBytes(*program_, kMaxFontProgram);
+  if (bytes.empty()) return false;
+  FT_Library lib = nullptr;
+  if (FT_Init_FreeType(&lib) != 0) return false;
+  FT_Face face = nullptr;
+  bool applied = false;
+  if (FT_New_Memory_Face(lib, bytes.data(), static_cast<FT_Long>(bytes.size()), 0, &face) == 0) {
+    FT_CharMap custom = nullptr;
+    for (int i = 0; i < face->num_charmaps; ++i)
+      if (face->charmaps[i]->encoding == FT_ENCODING_ADOBE_CUSTOM) custom = face->charmaps[i];
+    if (custom && FT_HAS_GLYPH_NAMES(face) && FT_Set_Charmap(face, custom) == 0) {
+      TkxSimpleEncoding enc(beStandard);
+      for (int c = 0; c < 256; ++c) enc.SetName(static_cast<uint8_t>(c), std::string());
+      int named = 0;
+      for (FT_ULong c = 0; c < 256; ++c) {
+        const FT_UInt gid = FT_Get_Char_Index(face, c);
+        if (gid == 0) continue;
+        char name[128] = {0};
+        if (FT_Get_Glyph_Name(face, gid, name, sizeof name) != 0 || !name[0]) continue;
+        if (std::string_view(name) == ".notdef") continue;
+        enc.SetName(static_cast<uint8_t>(c), name);
+        ++named;
+      }
+      if (named > 0) {
+        d_.Encoding = enc;
+        applied = true;
+      }
+    }
+    FT_Done_Face(face);
+  }
+  FT_Done_FreeType(lib);
+  return applied;
 }
 
 std::shared_ptr<const TkxCMap> TkxFontLoader::EncodingCMap(TkxPDFObject* enc, int depth) {

@@ -389,6 +389,31 @@ TEST(FontNames, EmbeddedProgramRegisteredUnderPdfName) {
   EXPECT_FALSE(fm.GetFace(family, fsBold)->Registered());
 }
 
+// An embedded Type 1 program with no encoding in the PDF decodes through the
+// program's own built-in encoding (TeX math fonts depend on it); /Differences
+// still apply on top of it.
+TEST(FontDecoding, EmbeddedType1BuiltInEncoding) {
+  const std::string t1 = ReadFile("/usr/share/fonts/type1/urw-base35/StandardSymbolsPS.t1");
+  if (t1.empty()) GTEST_SKIP() << "StandardSymbolsPS.t1 is not installed";
+  struct Case {
+    std::string encoding;
+    std::string bytes;
+    std::u16string text;
+  } cases[] = {
+      {"", "ab", u"\u03B1\u03B2"},
+      {"/Encoding << /Differences [98 /A] >>", "ab", u"\u03B1A"},
+      {"/Encoding /WinAnsiEncoding", "ab", u"ab"},  // a named base encoding wins
+  };
+  for (const auto& c : cases) {
+    FontFixture fx;
+    TkxPDFFontObject& f = fx.Load("<< /Type /Font /Subtype /Type1 /BaseFont /ABCDEF+MathSymbols " + c.encoding +
+                                      " /FontDescriptor 30 0 R >>",
+                                  {{30, "<< /Type /FontDescriptor /Flags 4 /FontFile 31 0 R >>"},
+                                   Stream(31, "/Length1 0 /Length2 0 /Length3 0", t1)});
+    EXPECT_EQ(f.Decode(c.bytes).Text, c.text) << c.encoding;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Hostile and damaged input
 
