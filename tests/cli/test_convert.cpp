@@ -1,0 +1,199 @@
+// The paperwright program converting PDF files, run as a process: exit codes,
+// one message per failure, no partial targets, the ".rtf" rule and batches.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The program is built beside the tests: <build>/cli/paperwright.
+std::string Program() {
+  std::error_code ec;
+  auto self = fs::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path().parent_path() / "cli" / "paperwright").string();
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+struct RunResult {
+  int code = -1;
+  std::string err;  // standard error only
+};
+
+RunResult Exec(const std::string& args) {
+  RunResult r;
+  std::string cmd = Quote(Program()) + " " + args + " </dev/null 2>&1 >/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return r;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.err.append(buf.data(), n);
+  int status = pclose(p);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string Src(const std::string& rel) { return std::string(PW_SOURCE_DIR) + "/" + rel; }
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Occurrences of the control word `word` (not as the start of a longer one).
+size_t CountControlWord(const std::string& rtf, const std::string& word) {
+  size_t n = 0;
+  for (size_t at = rtf.find(word); at != std::string::npos; at = rtf.find(word, at + 1)) {
+    size_t end = at + word.size();
+    if (end >= rtf.size() || !std::isalpha(static_cast<unsigned char>(rtf[end]))) ++n;
+  }
+  return n;
+}
+
+// Nothing in `dir` but `keep` (no target, no temporary copy of one).
+std::vector<std::string> Entries(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class CliConvert : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(Program())) GTEST_SKIP() << "program not built: " << Program();
+    dir_ = fs::temp_directory_path() / ("pw-convert-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+  std::string P(const std::string& name) const { return (dir_ / name).string(); }
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST_F(CliConvert, BadInputAndTargetsFailCleanly) {
+  const std::string sample = Src("examples/sample.pdf");
+  std::ofstream(P("text.pdf")) << "just some text, not a PDF\n";
+  {
+    std::string whole = ReadAll(sample);
+    std::ofstream(P("cut.pdf"), std::ios::binary) << whole.substr(0, whole.size() / 3);
+  }
+  fs::create_directories(dir_ / "folder.pdf");
+  fs::create_directories(dir_ / "taken.rtf");
+  const std::string enc = Src("tests/pdf/data/rc4-128-objstm-user-secret.pdf");
+
+  struct Case {
+    std::string args;
+    int code;
+    std::vector<std::string> expected;  // substrings of the one message line
+  } cases[] = {
+      {Quote(P("missing.pdf")) + " " + Quote(P("a.rtf")), 2,
+       {"missing.pdf", "Impossible to read selected PDF file.", "No such file"}},
+      {Quote(P("text.pdf")) + " " + Quote(P("a.rtf")), 2, {"text.pdf", "Invalid PDF Header"}},
+      {Quote(P("cut.pdf")) + " " + Quote(P("a.rtf")), 2, {"cut.pdf", "Impossible to read selected PDF file."}},
+      {Quote(P("folder.pdf")) + " " + Quote(P("a.rtf")), 2, {"folder.pdf", "Is a directory"}},
+      {Quote(sample) + " " + Quote(P("no/such/folder/a.rtf")), 4, {"cannot write", "No such file"}},
+      {Quote(sample) + " " + Quote(P("taken.rtf")), 4, {"cannot write", "taken.rtf", "Is a directory"}},
+      {Quote(enc) + " " + Quote(P("a.rtf")), 3, {"give its password with --password"}},
+      {"--password wrong " + Quote(enc) + " " + Quote(P("a.rtf")), 3, {"wrong password"}},
+      {"--paper A6 " + Quote(sample), 1, {"--paper must be one of"}},
+      {"--quality 0 " + Quote(sample), 1, {"--quality must be a whole number from 1 to 100"}},
+      {"--mode fancy " + Quote(sample), 1, {"--mode must be one of"}},
+      {Quote(sample) + " b.rtf c.rtf", 1, {"-o DIR"}},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Exec(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+    for (const std::string& e : c.expected) EXPECT_NE(r.err.find(e), std::string::npos) << c.args << ": " << e << "\n" << r.err;
+    if (c.code != 1) {
+      EXPECT_EQ(Count(r.err, "\n"), 1u) << c.args << "\n" << r.err;
+    }
+    EXPECT_EQ(r.err.find("terminate called"), std::string::npos) << c.args;
+    // Nothing written besides the fixtures: no target, no half-copied file.
+    EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"cut.pdf", "folder.pdf", "taken.rtf", "text.pdf"})) << c.args;
+    EXPECT_TRUE(fs::is_empty(dir_ / "taken.rtf")) << c.args;
+  }
+}
+
+TEST_F(CliConvert, SampleBecomesRtfWithOneSectionPerPage) {
+  struct Case {
+    std::string options;
+    std::string target;  // as given
+    std::string written; // after the ".rtf" rule
+  } cases[] = {
+      {"", "out.rtf", "out.rtf"},
+      {"--layout exact --mode extended --paper Letter", "out.RTF", "out.RTF.rtf"},
+      {"--quiet", "report", "report.rtf"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Exec(c.options + " " + Quote(Src("examples/sample.pdf")) + " " + Quote(P(c.target)));
+    ASSERT_EQ(r.code, 0) << c.options << "\n" << r.err;
+    EXPECT_EQ(Count(r.err, "\n"), c.options == "--quiet" ? 0u : 1u) << r.err;
+    std::string rtf = ReadAll(dir_ / c.written);
+    EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u) << c.written;
+    EXPECT_EQ(CountControlWord(rtf, "\\sectd"), 4u) << c.written;
+    for (const char* word : {"converter", "editable", "quick", "brown"})
+      EXPECT_NE(rtf.find(word), std::string::npos) << c.written << ": " << word;
+    EXPECT_FALSE(fs::exists(dir_ / c.target) && c.target != c.written) << c.target;
+    fs::remove(dir_ / c.written);
+    EXPECT_TRUE(fs::is_empty(dir_)) << c.options;
+  }
+}
+
+TEST_F(CliConvert, DefaultTargetAndPasswords) {
+  fs::copy_file(Src("examples/sample.pdf"), dir_ / "in.pdf");
+  RunResult r = Exec(Quote(P("in.pdf")));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir_ / "in.pdf.rtf"));
+
+  // An encrypted file with its password; its first page is landscape.
+  r = Exec("--password secret " + Quote(Src("tests/pdf/data/rc4-128-objstm-user-secret.pdf")) + " " + Quote(P("enc.rtf")));
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::string rtf = ReadAll(dir_ / "enc.rtf");
+  EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
+  EXPECT_NE(rtf.find("\\lndscpsxn"), std::string::npos);
+}
+
+TEST_F(CliConvert, SeveralFilesIntoFolderSequentialAndParallel) {
+  const std::string sample = Src("examples/sample.pdf");
+  fs::copy_file(sample, dir_ / "one.pdf");
+  fs::copy_file(sample, dir_ / "two.pdf");
+  std::ofstream(P("bad.pdf")) << "no\n";
+  for (const char* jobs : {"", "-j 3"}) {
+    fs::create_directories(dir_ / "out");
+    RunResult r = Exec(std::string(jobs) + " --quiet -o " + Quote(P("out")) + " " + Quote(P("one.pdf")) + " " +
+                       Quote(P("bad.pdf")) + " " + Quote(P("two.pdf")));
+    // The worst outcome decides the code; the good files are still converted.
+    EXPECT_EQ(r.code, 2) << jobs << "\n" << r.err;
+    EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
+    EXPECT_EQ(Entries(dir_ / "out"), (std::vector<std::string>{"one.pdf.rtf", "two.pdf.rtf"})) << jobs;
+    EXPECT_EQ(CountControlWord(ReadAll(dir_ / "out" / "two.pdf.rtf"), "\\sectd"), 4u);
+    fs::remove_all(dir_ / "out");
+  }
+  RunResult r = Exec("-o " + Quote(P("absent")) + " " + Quote(P("one.pdf")));
+  EXPECT_EQ(r.code, 4) << r.err;
+}
