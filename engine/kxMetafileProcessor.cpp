@@ -1,56 +1,45 @@
 #include "engine/kxMetafileProcessor.h"
 
 #include "engine/kxCustomDocumentEngine.h"
+#include "platform/kxScreen.h"
 
 namespace pw {
 
-TkxMetafileProcessor::TkxMetafileProcessor(TkxCustomDocumentEngine& engine) : engine_(engine) {
+bool TkxEngineMetafileTarget::Restretched() const {
+  const int ppi = TkxScreen::PPI();
+  return !(engine_.OutputCapabilities() & ocRecordingAsIs) &&
+         (engine_.InputXRes() != ppi || engine_.InputYRes() != ppi);
+}
+
+int TkxEngineMetafileTarget::InputXRes() const { return Restretched() ? TkxScreen::PPI() : engine_.InputXRes(); }
+
+int TkxEngineMetafileTarget::InputYRes() const { return Restretched() ? TkxScreen::PPI() : engine_.InputYRes(); }
+
+int TkxEngineMetafileTarget::PPI() const { return TkxScreen::PPI(); }
+
+bool TkxEngineMetafileTarget::LineMode() const { return engine_.LineMode(); }
+
+int TkxEngineMetafileTarget::ItemsToRenderMask() const {
   using K = TkxItemsToRenderKind;
-  const TkxItemsToRender items = engine.ItemsToRender();
-  const uint16_t caps = engine.OutputCapabilities();
-  renderText_ = items.Contains(K::irText) && (caps & ocText);
-  renderImages_ = items.Contains(K::irImage) && (caps & ocImages);
-  renderShapes_ = items.Contains(K::irShape) && (caps & ocShapes);
-  items_ = engine.CurrentItemList();
-  textItems_ = engine.LineMode() ? engine.CurrentLineTextList() : nullptr;
+  const TkxItemsToRender items = engine_.ItemsToRender();
+  return (items.Contains(K::irText) ? kMetaRenderText : 0) | (items.Contains(K::irImage) ? kMetaRenderImages : 0) |
+         (items.Contains(K::irShape) ? kMetaRenderShapes : 0);
 }
 
-void TkxMetafileProcessor::ProcessMetafile(const TkxMetafile& metafile, double offsetX, double offsetY) {
-  offsetX_ = offsetX;
-  offsetY_ = offsetY;
-  metafile.EnumerateRecords([this](const TkxEmfRecord& record) {
-    ProcessRecord(record);
-    return true;
-  });
+int TkxEngineMetafileTarget::OutputCapabilities() const {
+  const uint16_t caps = engine_.OutputCapabilities();
+  return ((caps & ocText) ? kMetaRenderText : 0) | ((caps & ocImages) ? kMetaRenderImages : 0) |
+         ((caps & ocShapes) ? kMetaRenderShapes : 0);
 }
 
-void TkxMetafileProcessor::ProcessRecord(const TkxEmfRecord& record) {
-  ++recordCount_;
-  switch (record.Type()) {
-    case EMR_EOF:
-      DoEOF(record);
-      break;
-    default:
-      break;  // not (yet) turned into items
-  }
+TkxItemList* TkxEngineMetafileTarget::ItemList() { return engine_.CurrentItemList(); }
+
+TkxTextItemList* TkxEngineMetafileTarget::LineTextList() {
+  return engine_.LineMode() ? engine_.CurrentLineTextList() : nullptr;
 }
 
-void TkxMetafileProcessor::AppendText(std::unique_ptr<TkxTextItem> item) {
-  if (textItems_)
-    textItems_->push_back(std::move(item));
-  else
-    AppendItem(std::move(item));
-}
+TkxImageTable* TkxEngineMetafileTarget::ImageTable() { return &engine_.ImageTable(); }
 
-void TkxMetafileProcessor::AppendItem(std::unique_ptr<TkxDocumentItem> item) {
-  if (items_) items_->push_back(std::move(item));
-}
-
-void TkxMetafileProcessor::DoEOF(const TkxEmfRecord&) {
-  auto eof = std::make_unique<TkxEOFItem>();
-  eof->Flag = 1;
-  AppendItem(std::move(eof));
-  clipActive_ = false;
-}
+const TkxImageSettings* TkxEngineMetafileTarget::ImageSettings() const { return &engine_.ImageSettings(); }
 
 }  // namespace pw

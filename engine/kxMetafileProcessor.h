@@ -1,70 +1,60 @@
-// The metafile processor: walks the records of one page recording in file
-// order and turns them into document items of the engine's current lists.
-//
-// Each record type has its own handler, reached through ProcessRecord's
-// dispatch on the record type; types without a handler are skipped. A
-// processor serves one recording: the engine creates it, calls
+// The metafile processor the engine uses: the record walk over one page
+// recording, reaching the engine through TkxEngineMetafileTarget. The engine
+// creates a processor per recording (CreateMetafileProcessor), calls
 // ProcessMetafile once and frees it.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-
-#include "engine/kxDocumentItems.h"
-#include "platform/kxEmf.h"
+#include "engine/kxMetafileRecordProcessor.h"
 
 namespace pw {
 
 class TkxCustomDocumentEngine;
 
-class TkxMetafileProcessor {
+// The parts of a document engine a metafile processor needs, read from the
+// engine whenever they are asked for.
+class TkxEngineMetafileTarget : public TkxMetafileTarget {
  public:
-  // Reads the engine's lists and which kinds of content it accepts.
-  explicit TkxMetafileProcessor(TkxCustomDocumentEngine& engine);
-  virtual ~TkxMetafileProcessor() = default;
-  TkxMetafileProcessor(const TkxMetafileProcessor&) = delete;
-  TkxMetafileProcessor& operator=(const TkxMetafileProcessor&) = delete;
+  explicit TkxEngineMetafileTarget(TkxCustomDocumentEngine& engine) : engine_(engine) {}
 
-  // Stores the offsets (screen pixels added to every produced x and y) and
-  // passes every record of the metafile, in file order, to ProcessRecord.
-  void ProcessMetafile(const TkxMetafile& metafile, double offsetX, double offsetY);
-  // Counts the record and hands it to the handler of its type.
-  virtual void ProcessRecord(const TkxEmfRecord& record);
+  // The resolution of the recording the processor is given. The engine
+  // replays a recording made at another resolution onto a fresh one at the
+  // screen's (unless the output takes recordings as they are), so that one
+  // is already in engine pixels.
+  int InputXRes() const override;
+  int InputYRes() const override;
+  int PPI() const override;
+  bool LineMode() const override;
+  int ItemsToRenderMask() const override;
+  int OutputCapabilities() const override;
+  TkxItemList* ItemList() override;
+  TkxTextItemList* LineTextList() override;
+  TkxImageTable* ImageTable() override;
+  const TkxImageSettings* ImageSettings() const override;
 
-  // Set by the engine: text written with TA_UPDATECP follows the current
-  // position.
-  bool TrackCurrentPosition = false;
-
-  double OffsetX() const { return offsetX_; }
-  double OffsetY() const { return offsetY_; }
-  uint32_t RecordCount() const { return recordCount_; }
-  bool RenderText() const { return renderText_; }
-  bool RenderImages() const { return renderImages_; }
-  bool RenderShapes() const { return renderShapes_; }
-  bool ClipActive() const { return clipActive_; }
-
- protected:
   TkxCustomDocumentEngine& Engine() const { return engine_; }
-  // Text items go to the line-text list in line mode, else to the item list.
-  void AppendText(std::unique_ptr<TkxTextItem> item);
-  // Every other item goes to the current item list.
-  void AppendItem(std::unique_ptr<TkxDocumentItem> item);
-
-  // ---- Record handlers ----
-  // EMR_EOF: the end of the recording.
-  virtual void DoEOF(const TkxEmfRecord& record);
 
  private:
+  // The engine replays the recording at the screen's resolution.
+  bool Restretched() const;
+
   TkxCustomDocumentEngine& engine_;
-  double offsetX_ = 0;
-  double offsetY_ = 0;
-  uint32_t recordCount_ = 0;
-  bool renderText_ = false;
-  bool renderImages_ = false;
-  bool renderShapes_ = false;
-  bool clipActive_ = false;
-  TkxItemList* items_ = nullptr;
-  std::vector<std::unique_ptr<TkxTextItem>>* textItems_ = nullptr;
+};
+
+namespace detail {
+// Holds the target so that it exists before the record walk is built on it.
+struct TkxEngineMetafileTargetHolder {
+  explicit TkxEngineMetafileTargetHolder(TkxCustomDocumentEngine& engine) : EngineTarget(engine) {}
+  TkxEngineMetafileTarget EngineTarget;
+};
+}  // namespace detail
+
+class TkxMetafileProcessor : private detail::TkxEngineMetafileTargetHolder, public TkxMetafileRecordProcessor {
+ public:
+  explicit TkxMetafileProcessor(TkxCustomDocumentEngine& engine)
+      : detail::TkxEngineMetafileTargetHolder(engine), TkxMetafileRecordProcessor(EngineTarget) {}
+
+ protected:
+  TkxCustomDocumentEngine& Engine() const { return EngineTarget.Engine(); }
 };
 
 }  // namespace pw

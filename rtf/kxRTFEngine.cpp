@@ -5,6 +5,7 @@
 #include "platform/kxBitmap.h"
 #include "platform/kxScreen.h"
 #include "rtf/kxRTFEncoding.h"
+#include "rtf/kxRTFTextWriter.h"
 
 namespace pw {
 
@@ -46,7 +47,42 @@ TkxDoublePoint BackgroundImagePosition(TkxBackgroundDisplayType type, double pag
   }
 }
 
-TkxRTFEngine::TkxRTFEngine() {
+class TkxRTFEngine::TextHost : public TkxRTFTextHost {
+ public:
+  explicit TextHost(TkxRTFEngine& engine) : e_(engine) {}
+  int FontNumber(const TFont& font) override { return e_.FontNumber(font); }
+  int ColorNumber(TColor color) override { return e_.ColorNumber(color); }
+  TkxTextExtent MeasureText(std::u16string_view text, const TFont& font) override {
+    const TkxTextSize size = e_.MeasureText(text, font);
+    return {size.Width, size.Height};
+  }
+  double TwipsPerPixel() const override { return e_.twipsPerPixel_; }
+  int CurrentBand() const override { return e_.CurrentBand(); }
+  void WriteToBand(std::string_view rtf) override { e_.Write(rtf); }
+  void WriteToBody(std::string_view rtf) override { e_.body_.append(rtf); }
+  bool RemoveDuplicates() const override { return e_.RemoveDuplicates; }
+  bool ActiveHyperLinks() const override { return e_.Preferences().ActiveHyperLinks(); }
+  bool CalculateVariables() const override { return e_.Preferences().CalculateVariables(); }
+  std::u16string CalculateVariablesIn(const std::u16string& text, bool withPageVariables) override {
+    return e_.CalculateVariablesIn(text, withPageVariables);
+  }
+  std::u16string ReplacePageVariables(const std::u16string& text) override { return e_.ReplacePageVariables(text); }
+  const TFont& EngineFont() const override { return e_.Font(); }
+  const TBrush& EngineBrush() const override { return e_.Brush(); }
+  // The engine's page settings, in pixels.
+  TkxDoubleRect PageMargins() const override {
+    const TkxPageSettings& p = e_.Page();
+    const double f = e_.UnitFactor();
+    return {p.LeftMargin() * f, p.TopMargin() * f, p.RightMargin() * f, p.BottomMargin() * f};
+  }
+  double PageWidth() const override { return e_.Page().Width() * e_.UnitFactor(); }
+
+ private:
+  TkxRTFEngine& e_;
+};
+
+TkxRTFEngine::TkxRTFEngine()
+    : textHost_(std::make_unique<TextHost>(*this)), textWriter_(std::make_unique<TkxRTFTextWriter>(*textHost_)) {
   SetFileExtension("rtf");
   SetFileDescription("Rich Text Format");
   ImageSettings().SetOutputImageFormat(ifJPEG);
@@ -116,6 +152,7 @@ std::string& TkxRTFEngine::Out() {
 void TkxRTFEngine::BeginDocOutput() {
   defaultTabWidth_ = TkxScreen::PPI() * 0.5;
   lineHeight_ = MeasureText(u"W", LineMeasureFont()).Height;
+  textWriter_->BeginDocument(lineHeight_);
   if (Preferences().OutputToUserStream()) {
     output_ = UserStream();
   } else {
@@ -184,6 +221,7 @@ std::string TkxRTFEngine::BorderDescription() {
 }
 
 void TkxRTFEngine::BeginPageOutput() {
+  textWriter_->BeginPage();
   const TkxPageSettings* page = CurrentPageSettings();
   if (!page) return;
   const TkxPageSettings& p = *page;
@@ -206,6 +244,7 @@ void TkxRTFEngine::BeginPageOutput() {
 }
 
 void TkxRTFEngine::EndPageOutput() {
+  textWriter_->EndPage();
   if (!header_.empty()) {
     body_ += "{\\header " + header_ + "}";
     header_.clear();
@@ -215,6 +254,24 @@ void TkxRTFEngine::EndPageOutput() {
     footer_.clear();
   }
   body_ += "}\\sect";
+}
+
+void TkxRTFEngine::WriteText(TkxTextItem& item) { textWriter_->WriteText(item); }
+
+void TkxRTFEngine::WriteTextList(TkxTextList& list) { textWriter_->WriteTextList(list); }
+
+void TkxRTFEngine::SortTextList(TkxTextList& list) { pw::SortTextList(list); }
+
+void TkxRTFEngine::WriteTextBox(TkxTextBoxItem& item) { textWriter_->WriteTextBox(item); }
+
+void TkxRTFEngine::WriteParagraph(TkxParagraphItem& item) { textWriter_->WriteParagraph(item); }
+
+void TkxRTFEngine::WriteOtherItem(TkxDocumentItem& item) { textWriter_->WriteOtherItem(item); }
+
+std::u16string TkxRTFEngine::ReplacePageVariables(const std::u16string& text) {
+  const int band = CurrentBand();
+  if (band == bnHeader || band == bnFooter || band == bnUnderlay) return PageVariablesAsFields(text);
+  return TkxCustomPlainsheetEngine::ReplacePageVariables(text);
 }
 
 void TkxRTFEngine::FreeWriterState() {

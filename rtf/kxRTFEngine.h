@@ -19,6 +19,7 @@
 
 #include "engine/kxCustomPlainsheetEngine.h"
 #include "rtf/kxRTFPreferences.h"
+#include "rtf/kxRTFTextWriter.h"
 
 namespace pw {
 
@@ -97,10 +98,9 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // Page borders are section properties.
   void WritePageBorder() override {}
 
-  // Text, picture and shape writers (frames, tab-stop lines, pictures and
-  // drawing objects) come with the text and picture output; until then
-  // these write nothing.
-  void WriteText(TkxTextItem& item) override { (void)item; }
+  // Picture and shape writers (pictures and drawing objects) come with the
+  // picture output; until then these write nothing. Text goes through the
+  // text writer (below).
   void WriteImage(TkxImageItem& item) override { (void)item; }
   void WriteLine(TkxShapeItem& item) override { (void)item; }
   void WriteRectangle(TkxShapeItem& item) override { (void)item; }
@@ -115,11 +115,26 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // header stream, footer to the footer stream, body and overlay to the body.
   std::string& Out();
   void Write(std::string_view rtf) { Out().append(rtf); }
+  // Text: frames, or tab-stop lines in the body in line mode; page
+  // variables become page fields in the header, footer and underlay bands.
+  void WriteText(TkxTextItem& item) override;
+  void WriteTextList(TkxTextList& list) override;
+  void SortTextList(TkxTextList& list) override;
+  void WriteTextBox(TkxTextBoxItem& item) override;
+  void WriteParagraph(TkxParagraphItem& item) override;
+  void WriteOtherItem(TkxDocumentItem& item) override;
+
+ public:
+  std::u16string ReplacePageVariables(const std::u16string& text) override;
+
+ protected:
   // Border description of PageBorder: style word, width and colour number.
   std::string BorderDescription();
 
  private:
   void WriteBackgroundImage();
+  // What the text writer takes from the engine.
+  class TextHost;
   void FreeWriterState();
 
   TkxRTFEncodingType encodingType_ = etPositionalAccuracy;
@@ -133,6 +148,8 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   double twipsPerPixel_ = 15;
   double defaultTabWidth_ = 48;
   double lineHeight_ = 0;
+  std::unique_ptr<TextHost> textHost_;
+  std::unique_ptr<TkxRTFTextWriter> textWriter_;
 };
 
 }  // namespace pw

@@ -1,0 +1,127 @@
+// The text writer behind the RTF engine: whole documents through the engine.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+
+#include "platform/kxEmf.h"
+#include "platform/kxEmfRecorder.h"
+#include "platform/kxScreen.h"
+#include "rtf/kxRTFEngine.h"
+
+using namespace pw;
+
+namespace {
+
+TFont MakeFont() {
+  TFont f;
+  f.SetPixelsPerInch(96);
+  f.SetName("Arial");
+  f.SetSize(12);
+  f.SetColor(clBlack);
+  f.SetCharset(ANSI_CHARSET);
+  return f;
+}
+
+}  // namespace
+
+TEST(RTFText, HelloDocumentThroughTheEngineByteForByte) {
+  if (TkxScreen::PPI() != 96) GTEST_SKIP() << "the expected lengths are those of 96 pixels per inch";
+  const std::string head =
+      "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deftab720{\\fonttbl{\\f0\\fcharset0 Arial;}}{\\colortbl;\\red0\\green0\\blue0;}"
+      "{\\info{\\author }{\\keywords }{\\doccomm }{\\creatim\\yr2009\\mo3\\dy3\\hr14\\min5}}\\viewkind1"
+      "\\paperw11905\\paperh16838\\margl0\\margr0\\margt0\\margb0\\headery0\\footery0"
+      " \\sectd\\pgwsxn11905\\pghsxn16838\\marglsxn0\\margrsxn0\\margtsxn0\\margbsxn0\\headery0\\footery0"
+      "\\sectdefaultcl\\pgbrdrhead\\pgbrdrfoot\r\n{";
+  struct Case {
+    TkxRTFEncodingType type;
+    std::string text;
+  };
+  const Case cases[] = {
+      {etPositionalAccuracy, "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\overlay\\f0\\cf1\\fs24 Hello\\par}"},
+      {etEaseOfEditing, "{\\pard \\sl-1448\\par}{\\pard \\sl-0\\tx1455{\\tab\\f0\\cf1\\fs24 Hello}\\par }"},
+  };
+  for (const Case& c : cases) {
+    TkxRTFEngine e;
+    std::ostringstream out;
+    e.Preferences().SetOpenAfterCreate(false);
+    e.Preferences().SetShowSetupDialog(false);
+    e.Preferences().SetOutputToUserStream(true);
+    e.SetUserStream(&out);
+    e.SetClock([] { return TkxDateTime{2009, 3, 3, 14, 5, 0}; });
+    e.SetDocumentEncodingType(c.type);
+    e.SetMeasurementUnit(muPixels);
+    e.BeginDoc();
+    e.Font() = MakeFont();
+    e.TextOut(96, 96, u"Hello");
+    e.EndDoc();
+    EXPECT_EQ(out.str(), head + c.text + "}\\sect}") << c.type;
+  }
+}
+
+TEST(RTFText, EngineWritesRepeatedTextOnEveryPageAndPageFieldsInTheHeader) {
+  TkxRTFEngine e;
+  std::ostringstream out;
+  e.Preferences().SetOpenAfterCreate(false);
+  e.Preferences().SetShowSetupDialog(false);
+  e.Preferences().SetOutputToUserStream(true);
+  e.SetUserStream(&out);
+  e.SetMeasurementUnit(muPixels);
+  // Band text outside the band's height is not taken.
+  e.Page().SetHeaderHeight(40);
+  e.BeginDoc();
+  e.Font() = MakeFont();
+  e.BeginHeader();
+  e.TextOut(10, 10, u"Page <%Pg#%>");
+  e.EndHeader();
+  e.TextOut(50, 50, u"Same");
+  e.NewPage();
+  e.TextOut(50, 50, u"Same");
+  e.EndDoc();
+  const std::string rtf = out.str();
+  size_t count = 0;
+  for (size_t at = 0; (at = rtf.find(" Same\\par}", at)) != std::string::npos; ++at) ++count;
+  EXPECT_EQ(count, 2u) << rtf;
+  EXPECT_NE(rtf.find("{\\header {\\pard\\pvpg\\phpg"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find(" Page {\\field{\\*\\fldinst { PAGE }}}\\par}"), std::string::npos) << rtf;
+}
+
+TEST(RTFText, CanvasTextEndsUpInTheFileInBothEncodingTypes) {
+  for (TkxRTFEncodingType type : {etPositionalAccuracy, etEaseOfEditing}) {
+    TkxRTFEngine e;
+    std::ostringstream out;
+    e.Preferences().SetOpenAfterCreate(false);
+    e.Preferences().SetShowSetupDialog(false);
+    e.Preferences().SetOutputToUserStream(true);
+    e.SetUserStream(&out);
+    e.SetDocumentEncodingType(type);
+    e.SetMeasurementUnit(muPixels);
+    e.Page().SetLeftMargin(96);
+    e.Page().SetTopMargin(48);
+    e.BeginDoc();
+    TkxEmfRecorder* canvas = e.PageCanvas();
+    ASSERT_NE(canvas, nullptr);
+    TkxLogFontW f;
+    f.lfFaceName = u"Courier New";
+    f.lfHeight = -16;
+    canvas->UseFont(f);
+    canvas->SetTextColor(0x0000FF);  // red
+    canvas->ExtTextOutW({10, 20}, 0, {0, 0, -1, -1}, u"Drawn", {}, {10, 20, 60, 36});
+    e.EndDoc();
+    const std::string rtf = out.str();
+    EXPECT_NE(rtf.find("{\\f0\\fcharset0 Courier New;}"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("\\red255\\green0\\blue0;"), std::string::npos) << rtf;
+    // Colour 1 is the page border's black.
+    EXPECT_NE(rtf.find("\\f0\\cf2\\fs24 Drawn"), std::string::npos) << rtf;
+    const double twips = 1440.0 / TkxScreen::PPI();
+    if (type == etPositionalAccuracy) {
+      // Moved by the margins: 106 pixels across.
+      const std::string posx = "\\posx" + std::to_string(static_cast<long long>(std::nearbyint(106 * twips)));
+      EXPECT_NE(rtf.find(posx), std::string::npos) << rtf;
+    } else {
+      EXPECT_NE(rtf.find("{\\tab\\f0\\cf2\\fs24 Drawn}\\par }"), std::string::npos) << rtf;
+    }
+    EXPECT_EQ(rtf.back(), '}');
+  }
+}
