@@ -163,6 +163,14 @@ class TWideStrings {
 
 // The system ANSI code page of this port is Windows-1252.
 constexpr int kAnsiCodePage = 1252;
+// Value of a hexadecimal digit, or -1 for any other byte.
+inline int HexDigitValue(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 char16_t AnsiCharToWide(uint8_t b);
 std::u16string AnsiToWide(std::string_view bytes);
 // Characters 1252 cannot represent become '?'.

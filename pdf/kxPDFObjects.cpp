@@ -49,19 +49,12 @@ std::string TkxPDFStringObject::GetText() const {
 }
 
 namespace {
-int HexVal(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Hex digits to bytes; non-digits are skipped, an odd final digit counts as if followed by 0.
 std::string HexToBytes(std::string_view digits) {
   std::string out;
   int hi = -1;
   for (char c : digits) {
-    int v = HexVal(c);
+    int v = HexDigitValue(c);
     if (v < 0) continue;
     if (hi < 0) {
       hi = v;
@@ -85,14 +78,14 @@ std::u16string TkxPDFStringObject::GetWideText() const {
   if (IsHex) {
     std::string digits;
     for (char c : body)
-      if (HexVal(c) >= 0) digits.push_back(c);
+      if (HexDigitValue(c) >= 0) digits.push_back(c);
     if (digits.size() >= 4 && (digits[0] == 'F' || digits[0] == 'f') &&
         (digits[1] == 'E' || digits[1] == 'e') && (digits[2] == 'F' || digits[2] == 'f') &&
         (digits[3] == 'F' || digits[3] == 'f')) {
       std::u16string out;
       for (size_t i = 4; i + 4 <= digits.size(); i += 4) {
-        out.push_back(static_cast<char16_t>((HexVal(digits[i]) << 12) | (HexVal(digits[i + 1]) << 8) |
-                                            (HexVal(digits[i + 2]) << 4) | HexVal(digits[i + 3])));
+        out.push_back(static_cast<char16_t>((HexDigitValue(digits[i]) << 12) | (HexDigitValue(digits[i + 1]) << 8) |
+                                            (HexDigitValue(digits[i + 2]) << 4) | HexDigitValue(digits[i + 3])));
       }
       return out;
     }

@@ -33,13 +33,6 @@ inline bool IsAlnum(uint8_t c) {
 }
 inline uint8_t Lower(uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c; }
 
-int HexDigit(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Pairs of hexadecimal digits to bytes; other bytes are skipped and an odd
 // final digit counts as if followed by 0.
 std::string HexBodyToBytes(std::string_view body) {
@@ -47,7 +40,7 @@ std::string HexBodyToBytes(std::string_view body) {
   out.reserve(body.size() / 2 + 1);
   int hi = -1;
   for (char ch : body) {
-    int v = HexDigit(static_cast<uint8_t>(ch));
+    int v = HexDigitValue(static_cast<uint8_t>(ch));
     if (v < 0) continue;
     if (hi < 0) {
       hi = v;

@@ -9,6 +9,7 @@
 #include <numbers>
 #include <optional>
 
+#include "pdf/kxClasses.h"
 #include "platform/kxBitmap.h"
 #include "platform/kxFontManager.h"
 
@@ -24,33 +25,6 @@ bool FiniteM(const TkxMatrix& m) {
 int32_t Round32(double v) {
   if (!std::isfinite(v)) return 0;
   return static_cast<int32_t>(std::lrint(std::clamp(v, -double(1 << 28), double(1 << 28))));
-}
-
-std::string Utf16ToUtf8(std::u16string_view s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char32_t cp = s[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
 }
 
 TkxMatrix FromXForm(const TkxEmfXForm& x) { return {x.eM11, x.eM12, x.eM21, x.eM22, x.eDx, x.eDy}; }
@@ -962,7 +936,7 @@ class BitmapPlayer {
     if (!DecodeExtTextOut(r, t)) return;
     const TkxLogFontW& lf = st_.font.lf;
     const int style = (lf.lfWeight >= 600 ? fsBold : 0) | (lf.lfItalic ? fsItalic : 0);
-    const std::string family = lf.lfFaceName.empty() ? std::string("Arial") : Utf16ToUtf8(lf.lfFaceName);
+    const std::string family = lf.lfFaceName.empty() ? std::string("Arial") : WideToUtf8(lf.lfFaceName);
     TkxFontManager& fm = TkxFontManager::Instance();
     const TkxFontFacePtr face = fm.GetFace(family, style);
     if (!face) return;

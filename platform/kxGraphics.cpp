@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "pdf/kxClasses.h"
 #include "platform/kxBitmap.h"
 
 namespace pw {
@@ -31,31 +32,6 @@ int32_t Dev(double v) {
 TkxEmfPointL DevPt(const TkxPointF& p) { return {Dev(p.X), Dev(p.Y)}; }
 
 uint8_t Alpha(uint32_t argb) { return static_cast<uint8_t>(argb >> 24); }
-
-std::u16string Utf8ToUtf16(std::string_view s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    const uint8_t c = static_cast<uint8_t>(s[i]);
-    char32_t cp;
-    size_t n;
-    if (c < 0x80) { cp = c; n = 1; }
-    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; n = 2; }
-    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; n = 3; }
-    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; n = 4; }
-    else { out.push_back(u'?'); ++i; continue; }
-    if (i + n > s.size()) { out.push_back(u'?'); break; }
-    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
-    i += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
-}
 
 // The figures of a path in device pixels: figures of fewer than two distinct
 // points are dropped, and a line point that rounds onto its predecessor is
@@ -598,7 +574,7 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
   lf.lfUnderline = (style & fsUnderline) ? 1 : 0;
   lf.lfStrikeOut = (style & fsStrikeout) ? 1 : 0;
   lf.lfCharSet = 1;  // DEFAULT_CHARSET: the face decides
-  lf.lfFaceName = Utf8ToUtf16(family).substr(0, 31);
+  lf.lfFaceName = Utf8ToWide(family).substr(0, 31);
 
   // Advances laid out at the exact size, stretched by a horizontal scale,
   // rounded so that the rounding error never adds up along the run.

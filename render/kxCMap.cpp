@@ -1,5 +1,7 @@
 #include "render/kxCMap.h"
 
+#include "pdf/kxClasses.h"
+
 #include <algorithm>
 #include <mutex>
 
@@ -24,13 +26,6 @@ bool IsDelim(unsigned char c) {
   return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
          c == '/' || c == '%';
 }
-int HexValue(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Hex digits to bytes: white space is skipped, other characters read as 0,
 // an odd final digit is completed with 0.
 std::string HexBytes(std::string_view digits) {
@@ -38,7 +33,7 @@ std::string HexBytes(std::string_view digits) {
   int hi = -1;
   for (unsigned char c : digits) {
     if (IsWhite(c)) continue;
-    int v = HexValue(c);
+    int v = HexDigitValue(c);
     if (v < 0) v = 0;
     if (hi < 0) {
       hi = v;

@@ -41,20 +41,13 @@ bool ContainsNoCase(std::string_view hay, std::string_view needle) {
   return false;
 }
 
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Resolves "#xx" escapes of a name.
 std::string DecodeNameEscapes(std::string_view s) {
   if (s.find('#') == std::string_view::npos) return std::string(s);
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '#' && i + 2 < s.size() && Hex(s[i + 1]) >= 0 && Hex(s[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(Hex(s[i + 1]) * 16 + Hex(s[i + 2])));
+    if (s[i] == '#' && i + 2 < s.size() && HexDigitValue(s[i + 1]) >= 0 && HexDigitValue(s[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2])));
       i += 2;
     } else {
       out.push_back(s[i]);
@@ -138,7 +131,7 @@ std::string HexToBytes(std::string_view digits) {
   std::string out;
   int hi = -1;
   for (char c : digits) {
-    int v = Hex(c);
+    int v = HexDigitValue(c);
     if (v < 0) continue;  // white space (and junk) between digits
     if (hi < 0) {
       hi = v;
