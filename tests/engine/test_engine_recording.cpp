@@ -88,3 +88,22 @@ TEST(EngineRecording, TextIsLeftOutWhenNotWantedOrNotWritable) {
     EXPECT_TRUE(e.texts.empty()) << variant;
   }
 }
+
+TEST(EngineRecording, DrawingAtAnotherResolutionIsScaledOnce) {
+  // The canvas is meant at the input resolution; the engine replays it at
+  // the screen's, and the walk must not scale it a second time.
+  for (const int factor : {2, 3}) {
+    TextProbe e;
+    const int ppi = TkxScreen::PPI();
+    e.SetInputXRes(ppi * factor);
+    e.SetInputYRes(ppi * factor);
+    e.SetMeasurementUnit(muPixels);
+    e.SetReferencePoint(rpPage);
+    e.BeginDoc();
+    DrawWord(*e.PageCanvas(), 60 * factor, 90 * factor, u"Scaled");
+    e.EndDoc();
+    ASSERT_EQ(e.texts.size(), 1u) << factor;
+    EXPECT_NEAR(e.texts[0].x, 60, 0.5) << factor;
+    EXPECT_NEAR(e.texts[0].y, 90, 0.5) << factor;
+  }
+}
