@@ -44,8 +44,9 @@ for pdf in "$corpus"/*.pdf; do
   "$bin" "${opts[@]}" "$pdf" "$work/rtf/$name.rtf" 2>"$work/$name.err" </dev/null
   code[$name]=$?
 done
-# One LibreOffice start for all documents, with a private profile.
-soffice -env:UserInstallation="file://$work/profile" --headless --convert-to pdf \
+# One LibreOffice start for all documents, with a private profile; frame-
+# heavy documents can keep it busy for a long time, hence the limit.
+timeout 600 soffice -env:UserInstallation="file://$work/profile" --headless --convert-to pdf \
   --outdir "$work/pdf" "$work"/rtf/*.rtf >/dev/null 2>&1
 
 ok=0 total=0

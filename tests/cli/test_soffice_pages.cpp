@@ -101,7 +101,7 @@ TEST(SofficePages, PageCountPaperAndOrientation) {
     rtfs += " " + Quote(rtf);
   }
   // One LibreOffice start for all documents, with a private profile.
-  auto [code, out] = Shell("soffice -env:UserInstallation=file://" + (dir / "profile").string() +
+  auto [code, out] = Shell("timeout 300 soffice -env:UserInstallation=file://" + (dir / "profile").string() +
                            " --headless --convert-to pdf --outdir " + Quote((dir / "pdf").string()) + rtfs);
   ASSERT_EQ(code, 0) << out;
 
