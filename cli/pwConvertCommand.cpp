@@ -149,7 +149,8 @@ int ConvertOne(const std::string& input, const std::string& target, const TpwCli
                          : "the file is encrypted; give its password with --password");
         return ecPassword;
       }
-      std::string cause = document.LastError().empty() ? "" : " " + Printable(document.LastError());
+      std::string cause;
+      if (!document.LastError().empty()) cause.append(" ").append(Printable(document.LastError()));
       std::fprintf(stderr, "paperwright: %s: %s%s\n", input.c_str(),
                    view.ErrorText().empty() ? readError : view.ErrorText().c_str(), cause.c_str());
       return ecCannotRead;
