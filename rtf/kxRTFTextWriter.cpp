@@ -528,6 +528,26 @@ void TkxRTFTextWriter::WriteTextList(std::vector<std::unique_ptr<TkxTextItem>>& 
   if (!rtf.empty()) host_.WriteToBand(rtf);
 }
 
+namespace {
+// A line paragraph takes the document's default size (12 points) unless told
+// otherwise, and LibreOffice makes the line at least that tall whatever the
+// size of its text: lines of smaller text grow and push the page's last lines
+// onto a page of their own. The paragraph gets the largest size of the line's
+// pieces when that is not the default.
+std::string ParagraphSize(const std::string& content) {
+  int largest = 0;
+  for (size_t i = content.find("\\fs"); i != std::string::npos; i = content.find("\\fs", i + 3)) {
+    size_t k = i + 3;
+    int v = 0;
+    while (k < content.size() && content[k] >= '0' && content[k] <= '9' && v < 100000) v = v * 10 + (content[k++] - '0');
+    if (k > i + 3 && (k == content.size() || content[k] == ' ' || content[k] == '\\' || content[k] == '{'))
+      largest = std::max(largest, v);
+  }
+  if (largest == 0 || largest == 24) return {};
+  return "\\fs" + std::to_string(largest);
+}
+}  // namespace
+
 std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTextItem>>& list) {
   const auto firstItem =
       std::find_if(list.begin(), list.end(), [](const auto& item) { return item != nullptr; });
@@ -554,7 +574,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
         out += "{\\pard \\sl-" + std::to_string(m + kSpacerExtraTwips) + "\\par}";
     }
     prevLineHeight = lineHeight;
-    out += "{\\pard \\sl-0" + tabs + content + closing;
+    out += "{\\pard \\sl-0" + tabs + ParagraphSize(content) + content + closing;
   };
 
   for (const auto& itemPtr : list) {
