@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -28,7 +27,9 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 // Standard output of a shell command and its exit code.
 std::pair<int, std::string> Shell(const std::string& cmd) {
   std::string out;
-  FILE* p = popen((cmd + " </dev/null 2>/dev/null").c_str(), "r");
+  std::string line = cmd;
+  line.append(" </dev/null 2>/dev/null");
+  FILE* p = popen(line.c_str(), "r");
   if (!p) return {-1, out};
   std::array<char, 4096> buf;
   size_t n;
@@ -47,24 +48,22 @@ struct PageInfo {
 // Every page's size and rotation as pdfinfo reports them.
 std::vector<PageInfo> Pages(const std::string& pdf, const std::string& password) {
   std::string cmd = "pdfinfo -f 1 -l 100000 ";
-  if (!password.empty()) cmd += "-upw " + Quote(password) + " ";
-  std::string out = Shell(cmd + Quote(pdf)).second;
+  if (!password.empty()) cmd.append("-upw ").append(Quote(password)).append(" ");
+  std::string out = Shell(cmd.append(Quote(pdf))).second;
   std::vector<PageInfo> pages;
-  static const std::regex size(R"(Page +(\d+) size: +([\d.]+) x ([\d.]+))");
-  static const std::regex rot(R"(Page +(\d+) rot: +(-?\d+))");
   std::istringstream lines(out);
   std::string line;
-  std::smatch m;
   while (std::getline(lines, line)) {
-    if (std::regex_search(line, m, size)) {
-      size_t n = std::stoul(m[1]);
+    unsigned n = 0;
+    double w = 0, h = 0;
+    int rot = 0;
+    if (std::sscanf(line.c_str(), "Page %u size: %lf x %lf", &n, &w, &h) == 3 && n > 0) {
       if (pages.size() < n) pages.resize(n);
-      pages[n - 1].width = std::stod(m[2]);
-      pages[n - 1].height = std::stod(m[3]);
-    } else if (std::regex_search(line, m, rot)) {
-      size_t n = std::stoul(m[1]);
+      pages[n - 1].width = w;
+      pages[n - 1].height = h;
+    } else if (std::sscanf(line.c_str(), "Page %u rot: %d", &n, &rot) == 2 && n > 0) {
       if (pages.size() < n) pages.resize(n);
-      pages[n - 1].rotation = std::stoi(m[2]);
+      pages[n - 1].rotation = rot;
     }
   }
   return pages;
@@ -96,13 +95,15 @@ TEST(SofficePages, PageCountPaperAndOrientation) {
     const Case& c = cases[i];
     std::string rtf = (dir / ("doc" + std::to_string(i) + ".rtf")).string();
     std::string cmd = Quote(Program()) + " --quiet --paper " + c.paper + " --layout " + c.layout;
-    if (!c.password.empty()) cmd += " --password " + Quote(c.password);
+    if (!c.password.empty()) cmd.append(" --password ").append(Quote(c.password));
     ASSERT_EQ(Shell(cmd + " " + Quote(c.pdf) + " " + Quote(rtf)).first, 0) << c.pdf;
-    rtfs += " " + Quote(rtf);
+    rtfs.append(" ").append(Quote(rtf));
   }
   // One LibreOffice start for all documents, with a private profile.
-  auto [code, out] = Shell("timeout 300 soffice -env:UserInstallation=file://" + (dir / "profile").string() +
-                           " --headless --convert-to pdf --outdir " + Quote((dir / "pdf").string()) + rtfs);
+  std::string soffice = "timeout 300 soffice -env:UserInstallation=file://";
+  soffice.append((dir / "profile").string()).append(" --headless --convert-to pdf --outdir ");
+  soffice.append(Quote((dir / "pdf").string())).append(rtfs);
+  auto [code, out] = Shell(soffice);
   ASSERT_EQ(code, 0) << out;
 
   for (size_t i = 0; i < std::size(cases); ++i) {
