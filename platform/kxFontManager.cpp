@@ -446,6 +446,7 @@ struct TkxFontManager::State {
   std::unordered_set<std::string> installedLower;
   std::unordered_map<std::string, TkxFontFacePtr> byFile;    // path#index#synth
   std::unordered_map<std::string, TkxFontFacePtr> resolved;  // lower family \0 style
+  std::unordered_map<std::string, TkxFontFacePtr> systemResolved;  // the same, fontconfig's answers only
 
   struct Registration {
     int handle = 0;
@@ -509,6 +510,20 @@ struct TkxFontManager::State {
                       (style & fsItalic) && !(r.style & fsItalic));
     }
     return slot;
+  }
+
+  // A registration changes what one family name resolves to, and nothing
+  // else: only that name's cached answers go (fontconfig lookups for every
+  // other family stay cached across pages).
+  void ForgetResolved(const std::string& lower, std::vector<TkxFontFacePtr>* dropped) {
+    for (auto it = resolved.begin(); it != resolved.end();) {
+      if (it->first.size() == lower.size() + 2 && it->first.compare(0, lower.size(), lower) == 0) {
+        if (dropped) dropped->push_back(std::move(it->second));
+        it = resolved.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
 
   TkxFontFacePtr FindRegistered(const std::string& lower, int style) {
@@ -575,8 +590,19 @@ struct TkxFontManager::State {
     auto it = resolved.find(key);
     if (it != resolved.end()) return it->second;
     TkxFontFacePtr face = FindRegistered(key.substr(0, key.size() - 2), style);
-    if (!face) face = FromFontconfig(family, style);
-    if (!face && family != "sans-serif") face = FromFontconfig("sans-serif", style);
+    if (!face) {
+      // Fontconfig's answer for a name never changes during the run, while
+      // registrations come and go with every page: keep it apart.
+      auto sys = systemResolved.find(key);
+      if (sys != systemResolved.end()) {
+        face = sys->second;
+      } else {
+        face = FromFontconfig(family, style);
+        if (!face && family != "sans-serif") face = FromFontconfig("sans-serif", style);
+        if (systemResolved.size() >= kMaxResolvedNames) systemResolved.clear();
+        systemResolved.emplace(key, face);
+      }
+    }
     if (resolved.size() >= kMaxResolvedNames) resolved.clear();
     resolved.emplace(std::move(key), face);
     return face;
@@ -594,6 +620,7 @@ TkxFontManager::TkxFontManager() : st_(std::make_unique<State>()) {
 
 TkxFontManager::~TkxFontManager() {
   st_->resolved.clear();
+  st_->systemResolved.clear();
   st_->byFile.clear();
   st_->regs.clear();
   if (st_->config) FcConfigDestroy(st_->config);
@@ -747,8 +774,8 @@ int TkxFontManager::RegisterFont(const std::string& family, int style,
   if (!r.faces[r.style]) return 0;
   std::lock_guard<std::mutex> g(st_->mu);
   r.handle = st_->nextHandle++;
+  st_->ForgetResolved(r.familyLower, nullptr);
   st_->regs.push_back(std::move(r));
-  st_->resolved.clear();
   return st_->regs.back().handle;
 }
 
@@ -772,9 +799,9 @@ bool TkxFontManager::UnregisterFont(int handle) {
                            [handle](const State::Registration& r) { return r.handle == handle; });
     if (it == st_->regs.end()) return false;
     for (auto& f : it->faces) dropped.push_back(std::move(f));
+    const std::string lower = it->familyLower;
     st_->regs.erase(it);
-    for (auto& [k, f] : st_->resolved) dropped.push_back(std::move(f));
-    st_->resolved.clear();
+    st_->ForgetResolved(lower, &dropped);
   }
   return true;
 }
