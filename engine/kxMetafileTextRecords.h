@@ -47,11 +47,11 @@ void DrawTextRun(TkxMetafileState& st, const TkxMetaTextRun& run);
 
 // Width and height in engine pixels of a text in a font, as the screen
 // measures it.
-struct TkxTextExtent {
+struct TkxRunExtent {
   double Width = 0;
   double Height = 0;
 };
-TkxTextExtent MeasureTextRun(const TFont& font, std::u16string_view text);
+TkxRunExtent MeasureTextRun(const TFont& font, std::u16string_view text);
 
 // Metrics of a font (points), from the platform's text and outline metrics.
 TkxFontInfo GetFontMetrics(const TFont& font);

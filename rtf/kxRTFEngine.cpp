@@ -52,7 +52,7 @@ class TkxRTFEngine::TextHost : public TkxRTFTextHost {
   explicit TextHost(TkxRTFEngine& engine) : e_(engine) {}
   int FontNumber(const TFont& font) override { return e_.FontNumber(font); }
   int ColorNumber(TColor color) override { return e_.ColorNumber(color); }
-  TkxTextExtent MeasureText(std::u16string_view text, const TFont& font) override {
+  TkxPixelExtent MeasureText(std::u16string_view text, const TFont& font) override {
     const TkxTextSize size = e_.MeasureText(text, font);
     return {size.Width, size.Height};
   }

@@ -588,7 +588,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
         prevText == source)
       continue;
 
-    const TkxTextExtent extent = host_.MeasureText(line, item.Font);
+    const TkxPixelExtent extent = host_.MeasureText(line, item.Font);
     if (!lineOpen || item.Y > slotBottom) {
       const double distance = first ? std::abs(item.Y - topMargin) : std::abs(item.Y - top);
       // Whatever line is pending is written before the next one begins.

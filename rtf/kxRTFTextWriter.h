@@ -23,7 +23,7 @@
 namespace pw {
 
 // Width and height of a measured text in whole pixels.
-struct TkxTextExtent {
+struct TkxPixelExtent {
   int Width = 0;
   int Height = 0;
 };
@@ -37,7 +37,7 @@ class TkxRTFTextHost {
   virtual int FontNumber(const TFont& font) = 0;
   virtual int ColorNumber(TColor color) = 0;
   // Extent of a text in a font on the screen, whole pixels.
-  virtual TkxTextExtent MeasureText(std::u16string_view text, const TFont& font) = 0;
+  virtual TkxPixelExtent MeasureText(std::u16string_view text, const TFont& font) = 0;
   // 1440 / PPI.
   virtual double TwipsPerPixel() const = 0;
   // 0 body, 1 header, 2 footer, 3 underlay, 4 overlay.

@@ -61,7 +61,7 @@ class FakeHost : public TkxRTFTextHost {
     colors.push_back(color);
     return static_cast<int>(colors.size());
   }
-  TkxTextExtent MeasureText(std::u16string_view text, const TFont& font) override {
+  TkxPixelExtent MeasureText(std::u16string_view text, const TFont& font) override {
     if (fixedMetrics)
       return {static_cast<int>(text.empty() ? 1 : 7 * text.size()), std::abs(font.Height())};
     const bool empty = text.empty();
