@@ -284,40 +284,29 @@ void TkxEmfRecorder::Retire(uint32_t handle) {
     DeleteObject(handle);
 }
 
-void TkxEmfRecorder::UsePen(const TkxLogPenEx& pen) {
-  if (pen_.handle == 0 || !(pen_.value == pen)) {
-    const uint32_t old = pen_.handle;
-    pen_.handle = CreatePen(pen);
-    pen_.value = pen;
-    SelectObject(pen_.handle);
+template <typename T, typename Create>
+void TkxEmfRecorder::UseCached(Cached<T>& slot, const T& value, Create create) {
+  if (slot.handle == 0 || !(slot.value == value)) {
+    const uint32_t old = slot.handle;
+    slot.handle = create(value);
+    slot.value = value;
+    SelectObject(slot.handle);
     Retire(old);
   } else {
-    SelectObject(pen_.handle);
+    SelectObject(slot.handle);
   }
+}
+
+void TkxEmfRecorder::UsePen(const TkxLogPenEx& pen) {
+  UseCached(pen_, pen, [this](const TkxLogPenEx& v) { return CreatePen(v); });
 }
 
 void TkxEmfRecorder::UseBrush(const TkxLogBrush& brush) {
-  if (brush_.handle == 0 || !(brush_.value == brush)) {
-    const uint32_t old = brush_.handle;
-    brush_.handle = CreateBrush(brush);
-    brush_.value = brush;
-    SelectObject(brush_.handle);
-    Retire(old);
-  } else {
-    SelectObject(brush_.handle);
-  }
+  UseCached(brush_, brush, [this](const TkxLogBrush& v) { return CreateBrush(v); });
 }
 
 void TkxEmfRecorder::UseFont(const TkxLogFontW& font) {
-  if (font_.handle == 0 || !(font_.value == font)) {
-    const uint32_t old = font_.handle;
-    font_.handle = CreateFont(font);
-    font_.value = font;
-    SelectObject(font_.handle);
-    Retire(old);
-  } else {
-    SelectObject(font_.handle);
-  }
+  UseCached(font_, font, [this](const TkxLogFontW& v) { return CreateFont(v); });
 }
 
 // ---- State ----

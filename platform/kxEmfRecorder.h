@@ -210,9 +210,17 @@ class TkxEmfRecorder {
   uint32_t maxHandle_ = 0;
   std::vector<uint32_t> pendingDelete_;
   std::vector<uint32_t> penWidths_{0};  // width per handle, for bounds
-  struct CachedPen { uint32_t handle = 0; TkxLogPenEx value; } pen_;
-  struct CachedBrush { uint32_t handle = 0; TkxLogBrush value; } brush_;
-  struct CachedFont { uint32_t handle = 0; TkxLogFontW value; } font_;
+  // The one pen, brush and font kept selected; a new value replaces the object.
+  template <typename T>
+  struct Cached {
+    uint32_t handle = 0;
+    T value;
+  };
+  template <typename T, typename Create>
+  void UseCached(Cached<T>& slot, const T& value, Create create);
+  Cached<TkxLogPenEx> pen_;
+  Cached<TkxLogBrush> brush_;
+  Cached<TkxLogFontW> font_;
 
   DcState dc_;
   std::vector<DcState> saved_;
