@@ -60,7 +60,14 @@ void InputResolutionFor(int ppiX, int ppiY, int& inputX, int& inputY) {
   inputY = ppiY == 120 ? 101 : ppiY;
 }
 
-void TrimWorkingSet() { malloc_trim(0); }
+// Gives freed heap memory back to the system after a page, as the working
+// set should not grow with the page count. Trimming walks and advises every
+// free page of the heap, which costs more than converting a simple page, so
+// it is done only when there is a worthwhile amount to give back.
+void TrimWorkingSet() {
+  constexpr size_t kWorthTrimming = 8u << 20;
+  if (mallinfo2().fordblks >= kWorthTrimming) malloc_trim(0);
+}
 
 // ---- temporary area ----
 

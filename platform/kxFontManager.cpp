@@ -444,6 +444,7 @@ struct TkxFontManager::State {
   bool familiesLoaded = false;
   std::vector<std::string> installed;             // sorted
   std::unordered_set<std::string> installedLower;
+  std::unordered_map<std::string, std::string> installedSqueezed;  // filled on first use
   std::unordered_map<std::string, TkxFontFacePtr> byFile;    // path#index#synth
   std::unordered_map<std::string, TkxFontFacePtr> resolved;  // lower family \0 style
   std::unordered_map<std::string, TkxFontFacePtr> systemResolved;  // the same, fontconfig's answers only
@@ -647,6 +648,24 @@ bool TkxFontManager::IsInstalledFamily(const std::string& family) {
   for (const auto& r : st_->regs)
     if (r.familyLower == l) return true;
   return st_->installedLower.count(l) > 0;
+}
+
+namespace {
+std::string Squeezed(std::string_view name) {
+  std::string out;
+  for (char c : name)
+    if (c != ' ' && c != '-' && c != '_') out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  return out;
+}
+}  // namespace
+
+std::string TkxFontManager::SystemFamily(const std::string& name) {
+  std::lock_guard<std::mutex> g(st_->mu);
+  st_->LoadFamilies();
+  if (st_->installedSqueezed.empty())
+    for (const auto& n : st_->installed) st_->installedSqueezed.emplace(Squeezed(n), n);
+  auto it = st_->installedSqueezed.find(Squeezed(name));
+  return it == st_->installedSqueezed.end() ? std::string() : it->second;
 }
 
 std::string TkxFontManager::ResolveFamily(const std::string& family) {

@@ -206,6 +206,10 @@ class TkxFontManager {
   std::vector<std::string> Families();
   // The name is a registered or installed family (case-insensitive).
   bool IsInstalledFamily(const std::string& family);
+  // The installed family (never a temporary registration) whose name equals
+  // name once letter case, spaces, hyphens and underscores are ignored, as
+  // fontconfig spells it ("DejaVuSans" -> "DejaVu Sans"); empty when none.
+  std::string SystemFamily(const std::string& name);
   // fontconfig substitution ("Arial" -> "Liberation Sans"); a registered
   // family resolves to itself.
   std::string ResolveFamily(const std::string& family);

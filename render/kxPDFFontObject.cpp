@@ -491,6 +491,10 @@ class TkxFontLoader {
   void ReadToUnicode(TkxPDFDictObject& dict);
   void FillSimpleTables();
   void TakeProgram(TkxPDFDictObject* descendant, const TkxPDFFontList* list, bool registerProgram);
+  // The embedded program's decoded bytes, decoded once however many steps
+  // of the load read them.
+  const std::vector<uint8_t>& ProgramBytes();
+  std::vector<uint8_t> TakeProgramBytes();
 
   TkxCustomPDFDocument& doc_;
   TkxPDFFontObject& f_;
@@ -500,7 +504,23 @@ class TkxFontLoader {
   bool symbolic_ = false, nonSymbolic_ = false;
   std::vector<double> simpleWidths_;
   bool hasWidths_ = false;
+  std::vector<uint8_t> programBytes_;
+  bool programDecoded_ = false;
 };
+
+const std::vector<uint8_t>& TkxFontLoader::ProgramBytes() {
+  if (!programDecoded_ && program_) {
+    programDecoded_ = true;  // a program that fails to decode is not tried again
+    programBytes_ = StreamBytes(*program_, kMaxFontProgram);
+  }
+  return programBytes_;
+}
+
+std::vector<uint8_t> TkxFontLoader::TakeProgramBytes() {
+  ProgramBytes();
+  programDecoded_ = false;
+  return std::move(programBytes_);
+}
 
 std::vector<uint8_t> TkxFontLoader::StreamBytes(const TkxPDFStreamObject& s, size_t limit) {
   if (!s.HasData) return {};
@@ -680,7 +700,7 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
 // custom encoding (a program that declares StandardEncoding answers false).
 bool TkxFontLoader::ApplyProgramEncoding() {
   if (!program_) return false;
-  std::vector<uint8_t> bytes = StreamBytes(*program_, kMaxFontProgram);
+  const std::vector<uint8_t>& bytes = ProgramBytes();
   if (bytes.empty()) return false;
   FT_Library lib = nullptr;
   if (FT_Init_FreeType(&lib) != 0) return false;
@@ -806,7 +826,7 @@ void TkxFontLoader::TakeProgram(TkxPDFDictObject* desc, const TkxPDFFontList* li
   }
   if (!wantRegistration && !identityGlyphs) return;
 
-  std::vector<uint8_t> bytes = StreamBytes(*program_, kMaxFontProgram);
+  std::vector<uint8_t> bytes = TakeProgramBytes();
   ProgramProbe probe = ProbeProgram(bytes, identityGlyphs);
   if (identityGlyphs && !probe.gidToUnicode.empty()) {
     d_.GIDToUnicode = std::move(probe.gidToUnicode);

@@ -3,8 +3,10 @@
 #include <cmath>
 
 #include "platform/kxBitmap.h"
+#include "platform/kxFontManager.h"
 #include "platform/kxScreen.h"
 #include "rtf/kxRTFEncoding.h"
+#include "rtf/kxRTFFontNames.h"
 #include "rtf/kxRTFTextWriter.h"
 
 namespace pw {
@@ -119,9 +121,19 @@ bool TkxRTFEngine::IsImageFormatSupported(TkxOutputImageFormat format, std::stri
 }
 
 int TkxRTFEngine::FontNumber(const TFont& font) {
+  const std::string key = font.Name() + '\0' + std::to_string(font.Pitch()) + '\0' + std::to_string(font.Charset());
+  auto known = portableNames_.find(key);
+  if (known == portableNames_.end())
+    known = portableNames_
+                .emplace(key, PortableFontName(font.Name(), font.Pitch(), font.Charset(),
+                                               [](const std::string& name) {
+                                                 return TkxFontManager::Instance().SystemFamily(name);
+                                               }))
+                .first;
+  const std::string& name = known->second;
   for (size_t i = 0; i < fontTable_.size(); ++i)
-    if (fontTable_[i].first == font.Name() && fontTable_[i].second == font.Charset()) return static_cast<int>(i);
-  fontTable_.emplace_back(font.Name(), font.Charset());
+    if (fontTable_[i].first == name && fontTable_[i].second == font.Charset()) return static_cast<int>(i);
+  fontTable_.emplace_back(name, font.Charset());
   return static_cast<int>(fontTable_.size()) - 1;
 }
 

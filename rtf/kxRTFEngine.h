@@ -14,6 +14,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -65,7 +66,8 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   bool IsImageFormatSupported(TkxOutputImageFormat format, std::string& message) override;
 
   // 0-based number of the font (name and character set) in the font table,
-  // appending it when new.
+  // appending it when new. The name written is the one a reader of the file
+  // can be expected to have (PortableFontName).
   int FontNumber(const TFont& font);
   // 1-based number of the colour (as given) in the colour table, appending
   // it when new; 0 is the table's "auto" entry.
@@ -144,6 +146,7 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   std::string header_;
   std::string footer_;
   std::vector<std::pair<std::string, int>> fontTable_;
+  std::unordered_map<std::string, std::string> portableNames_;  // by font name and pitch
   std::vector<TColor> colorTable_;
   double twipsPerPixel_ = 15;
   double defaultTabWidth_ = 48;

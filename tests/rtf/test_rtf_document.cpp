@@ -11,6 +11,7 @@
 #include "platform/kxBitmap.h"
 #include "platform/kxScreen.h"
 #include "rtf/kxRTFEngine.h"
+#include "rtf/kxRTFFontNames.h"
 
 using namespace pw;
 
@@ -179,15 +180,56 @@ TEST(RTFDocument, FontAndColourTables) {
   cyrillic.SetCharset(RUSSIAN_CHARSET);
   TFont lower = arial;
   lower.SetName("arial");
+  TFont courier = arial;
+  courier.SetName("Courier New");
   EXPECT_EQ(e.FontNumber(arial), 0);
   EXPECT_EQ(e.FontNumber(cyrillic), 1);
   EXPECT_EQ(e.FontNumber(arial), 0);
-  EXPECT_EQ(e.FontNumber(lower), 2);
+  // Names are written as readers spell the family, so spellings of one
+  // family share an entry.
+  EXPECT_EQ(e.FontNumber(lower), 0);
+  EXPECT_EQ(e.FontNumber(courier), 2);
   // Colours numbered from 1 in order of first use, as given.
   EXPECT_EQ(e.ColorNumber(clRed), 1);
   EXPECT_EQ(e.ColorNumber(clBlack), 2);
   EXPECT_EQ(e.ColorNumber(clWindowText), 3);
   EXPECT_EQ(e.ColorNumber(clRed), 1);
+}
+
+// Fonts embedded in the PDF are named by a family the reader has; LibreOffice
+// would otherwise draw them all in a much wider default face.
+TEST(RTFDocument, FontNamesAReaderHas) {
+  auto installed = [](const std::string& name) -> std::string {
+    return name == "DejaVuSans" ? "DejaVu Sans" : std::string();
+  };
+  struct Case {
+    const char* name;
+    TFontPitch pitch;
+    TFontCharset charset;
+    const char* written;
+  } cases[] = {
+      {"Arial", fpDefault, ANSI_CHARSET, "Arial"},
+      {"ArialMT", fpDefault, ANSI_CHARSET, "Arial"},
+      {"Helvetica", fpDefault, ANSI_CHARSET, "Arial"},
+      {"TimesNewRomanPSMT", fpDefault, ANSI_CHARSET, "Times New Roman"},
+      {"Calibri", fpDefault, ANSI_CHARSET, "Calibri"},
+      {"DejaVuSans", fpDefault, ANSI_CHARSET, "DejaVu Sans"},
+      {"CMR10", fpDefault, ANSI_CHARSET, "Times New Roman"},
+      {"SFRM1095", fpDefault, ANSI_CHARSET, "Times New Roman"},
+      {"CMSS10", fpDefault, ANSI_CHARSET, "Arial"},
+      {"SFSX1440", fpDefault, ANSI_CHARSET, "Arial"},
+      {"CMTT10", fpDefault, ANSI_CHARSET, "Courier New"},
+      {"LMRoman10", fpDefault, ANSI_CHARSET, "Times New Roman"},
+      {"NimbusSanL", fpDefault, ANSI_CHARSET, "Arial"},
+      {"Roboto", fpDefault, ANSI_CHARSET, "Arial"},
+      {"SomeFace", fpFixed, ANSI_CHARSET, "Courier New"},
+      {"SomeFace", fpDefault, ANSI_CHARSET, "Times New Roman"},
+      {"MyDingbats", fpDefault, ANSI_CHARSET, "MyDingbats"},
+      {"PiFont", fpDefault, SYMBOL_CHARSET, "PiFont"},
+      {"", fpDefault, ANSI_CHARSET, ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PortableFontName(c.name, c.pitch, c.charset, installed), c.written) << c.name;
 }
 
 TEST(RTFDocument, PageBorderIsASectionProperty) {
