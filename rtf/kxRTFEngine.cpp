@@ -54,8 +54,11 @@ class TkxRTFEngine::TextHost : public TkxRTFTextHost {
   explicit TextHost(TkxRTFEngine& engine) : e_(engine) {}
   int FontNumber(const TFont& font) override { return e_.FontNumber(font); }
   int ColorNumber(TColor color) override { return e_.ColorNumber(color); }
+  // Text is measured in the face the reader will draw it with.
   TkxPixelExtent MeasureText(std::u16string_view text, const TFont& font) override {
-    const TkxTextSize size = e_.MeasureText(text, font);
+    TFont reader = font;
+    reader.SetName(e_.ReaderFontName(font));
+    const TkxTextSize size = e_.MeasureText(text, reader);
     return {size.Width, size.Height};
   }
   double TwipsPerPixel() const override { return e_.twipsPerPixel_; }
@@ -120,7 +123,7 @@ bool TkxRTFEngine::IsImageFormatSupported(TkxOutputImageFormat format, std::stri
   }
 }
 
-int TkxRTFEngine::FontNumber(const TFont& font) {
+const std::string& TkxRTFEngine::ReaderFontName(const TFont& font) {
   const std::string key = font.Name() + '\0' + std::to_string(font.Pitch()) + '\0' + std::to_string(font.Charset());
   auto known = portableNames_.find(key);
   if (known == portableNames_.end())
@@ -130,7 +133,11 @@ int TkxRTFEngine::FontNumber(const TFont& font) {
                                                  return TkxFontManager::Instance().SystemFamily(name);
                                                }))
                 .first;
-  const std::string& name = known->second;
+  return known->second;
+}
+
+int TkxRTFEngine::FontNumber(const TFont& font) {
+  const std::string& name = ReaderFontName(font);
   for (size_t i = 0; i < fontTable_.size(); ++i)
     if (fontTable_[i].first == name && fontTable_[i].second == font.Charset()) return static_cast<int>(i);
   fontTable_.emplace_back(name, font.Charset());

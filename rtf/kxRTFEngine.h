@@ -69,6 +69,8 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // appending it when new. The name written is the one a reader of the file
   // can be expected to have (PortableFontName).
   int FontNumber(const TFont& font);
+  // The family name the file gives a font.
+  const std::string& ReaderFontName(const TFont& font);
   // 1-based number of the colour (as given) in the colour table, appending
   // it when new; 0 is the table's "auto" entry.
   int ColorNumber(TColor color);

@@ -24,6 +24,26 @@ constexpr double kDuplicateDistance = 8;
 constexpr int kMinSpacerTwips = 45;
 // Added to every spacer's exact line height.
 constexpr int kSpacerExtraTwips = 8;
+// A piece starting within this many ems after the end of the previous one
+// (or overlapping it by up to the second figure) continues its cell; a gap
+// wider than the third figure is a word space.
+constexpr double kJoinGapEm = 0.3;
+constexpr double kJoinOverlapEm = 0.2;
+// ... or by this share of the previous piece's width, which grows with the
+// kerning the recorded widths leave out.
+constexpr double kJoinOverlapShare = 0.05;
+constexpr double kWordSpaceEm = 0.12;
+
+// Width of a piece in the PDF: its recorded advances, or the measured width.
+double PdfWidth(const TkxTextItem& item, double measured) {
+  if (item.CharAdvances.empty() || item.CharAdvances.size() != item.FirstLine().size()) return measured;
+  double width = 0;
+  for (double a : item.CharAdvances) width += a;
+  return std::isfinite(width) ? width : measured;
+}
+
+// A line overlapped by the next keeps at least this share of its height.
+constexpr double kMinOverlapShare = 0.25;
 // Bounds for counts that come from item values.
 constexpr int kMaxTabStops = 1000;
 constexpr int kMaxAlignmentBreaks = 1000;
@@ -554,27 +574,50 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
   if (firstItem == list.end()) return {};
   const TkxDoubleRect margins = host_.PageMargins();
   const double leftMargin = margins.Left;
-  const double topMargin = margins.Top;
+  const double twipsPerPixel = host_.TwipsPerPixel();
 
-  double slotBottom = 0, top = 0, gap = 0, prevLineHeight = 0;
+  // Where the reader will start the next paragraph, in pixels from the page
+  // top. Spacers are measured from here rather than from the previous line
+  // alone, so that lines that stand closer in the PDF than a paragraph can
+  // (a subscript just below its line) and spacers too small to write are
+  // made up by the following spacers instead of piling up into an
+  // overflowing page.
+  double cursor = margins.Top;
+  double slotBottom = 0, lineY = 0;
   double lineHeight = host_.MeasureText((*firstItem)->FirstLine(), (*firstItem)->Font).Height;
-  bool first = true;
   bool lineOpen = false;
   double prevX = 0, prevY = 0;
   bool havePrev = false;
   std::string prevText;
   std::string tabs, content;
   double prevTab = 0, prevWidth = 0;
+  // Where the previous piece ends in the PDF, and in which font it is.
+  double prevEnd = 0, prevPieceWidth = 0;
+  bool prevEndsBlank = false;
+  TFont prevFont;
   std::string out;
 
-  auto flush = [&](const char* closing) {
-    if (gap != prevLineHeight) {
-      const int m = std::abs(Twips(gap - prevLineHeight));
-      if (m > kMinSpacerTwips)
-        out += "{\\pard \\sl-" + std::to_string(m + kSpacerExtraTwips) + "\\par}";
+  // nextY: where the next line starts, NaN after the page's last line.
+  auto flush = [&](const char* closing, double nextY) {
+    const int m = Twips(lineY - cursor);
+    if (m > kMinSpacerTwips) {
+      out += "{\\pard \\sl-" + std::to_string(m + kSpacerExtraTwips) + "\\par}";
+      cursor += (m + kSpacerExtraTwips) / twipsPerPixel;
     }
-    prevLineHeight = lineHeight;
-    out += "{\\pard \\sl-0" + tabs + ParagraphSize(content) + content + closing;
+    // A line the next one starts within (sub- and superscripts, stacked
+    // formulas) is given exactly the height it has in the PDF, so that the
+    // next line overlaps it there too; a full-height paragraph for each such
+    // line would push the page's end onto a page of its own.
+    std::string spacing = "\\sl-0";
+    const double room = nextY - cursor;
+    if (room < lineHeight) {
+      const int exact = std::max(Twips(room), std::max(Twips(lineHeight * kMinOverlapShare), 1));
+      spacing = "\\sl-" + std::to_string(exact);
+      cursor += exact / twipsPerPixel;
+    } else {
+      cursor += lineHeight;
+    }
+    out += "{\\pard " + spacing + tabs + ParagraphSize(content) + content + closing;
   };
 
   for (const auto& itemPtr : list) {
@@ -590,22 +633,46 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
 
     const TkxPixelExtent extent = host_.MeasureText(line, item.Font);
     if (!lineOpen || item.Y > slotBottom) {
-      const double distance = first ? std::abs(item.Y - topMargin) : std::abs(item.Y - top);
       // Whatever line is pending is written before the next one begins.
-      if (lineOpen) flush("\\par}");
-      gap = distance;
+      if (lineOpen) flush("\\par}", item.Y);
+      lineY = item.Y;
       lineHeight = extent.Height;
-      first = false;
       lineOpen = true;
       tabs.clear();
       content.clear();
       prevTab = 0;
       prevWidth = 0;
       slotBottom = lineHeight_ > 0 ? std::ceil(item.Y / lineHeight_) * lineHeight_ : item.Y;
-      top = slotBottom;
     }
-    if (item.Y < top) top = item.Y;
     if (extent.Height > lineHeight) lineHeight = extent.Height;
+
+    // A piece in another font that starts where the previous one ended (a
+    // formula's letters and symbols, a word in another style) continues
+    // that piece's cell instead of taking a tab stop of its own: the line
+    // stays text a user can edit, and small differences between the PDF's
+    // widths and the reader's cannot push the later stops off the line.
+    // Pieces in one font that continue each other were joined when the page
+    // was drawn; the same font again after a gap is another column or cell.
+    // The recorded widths leave out the PDF's kerning, so the end they give
+    // for a long piece is only near the real one.
+    const double em = std::max(std::abs(static_cast<double>(prevFont.Height())), 1.0);
+    const bool otherFont = !(item.Font == prevFont);
+    const double overlap = std::max(kJoinOverlapEm * em, kJoinOverlapShare * prevPieceWidth);
+    if (!tabs.empty() && otherFont && item.X >= prevEnd - overlap && item.X <= prevEnd + kJoinGapEm * em) {
+      std::string joint;
+      const bool blankAtJoint = (!line.empty() && line.front() == u' ') || prevEndsBlank;
+      if (item.X > prevEnd + kWordSpaceEm * em && !blankAtJoint) joint = " ";
+      content += "{" + CharShading(item.Brush) + FontControls(item.Font) + " " + joint + source + "}";
+      prevWidth += extent.Width + (joint.empty() ? 0 : host_.MeasureText(u" ", item.Font).Width);
+      prevPieceWidth = PdfWidth(item, extent.Width);
+      prevEnd = item.X + prevPieceWidth;
+      prevEndsBlank = !line.empty() && line.back() == u' ';
+      prevFont = item.Font;
+      prevX = item.X;
+      prevY = item.Y;
+      prevText = source;
+      continue;
+    }
 
     double t = item.X - leftMargin + 1;
     const bool firstPiece = tabs.empty();
@@ -623,12 +690,16 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
 
     prevTab = t;
     prevWidth = extent.Width;
+    prevPieceWidth = PdfWidth(item, extent.Width);
+    prevEnd = item.X + prevPieceWidth;
+    prevEndsBlank = !line.empty() && line.back() == u' ';
+    prevFont = item.Font;
     prevX = item.X;
     prevY = item.Y;
     prevText = source;
     havePrev = true;
   }
-  if (!tabs.empty() && !content.empty()) flush("\\par }");
+  if (!tabs.empty() && !content.empty()) flush("\\par }", std::numeric_limits<double>::quiet_NaN());
   return out;
 }
 

@@ -465,21 +465,30 @@ TEST(RTFText, LineOutput) {
        {{u"ab", 100, 0}, {u"ab", 101, 0}},
        72,
        "{\\pard \\sl-0\\tx435{\\tab" + piece + "ab}\\par }"},
-      // A line 30 pixels below a 14-pixel line: a spacer of 16 pixels + 8
-      // twips. The first line's spacer is measured from the top margin.
+      // A line 30 pixels below a 14-pixel line at the top margin: a spacer
+      // of 16 pixels + 8 twips.
       {"spacer",
+       {{u"a", 10, 0}, {u"b", 10, 30}},
+       0,
+       "{\\pard \\sl-0\\tx165{\\tab" + piece +
+           "a}\\par}{\\pard \\sl-248\\par}{\\pard \\sl-0\\tx165{\\tab" + piece + "b}\\par }"},
+      // The first line's spacer is measured from the top margin; the 8 twips
+      // it adds are taken off the next spacer, so lines keep their places.
+      {"spacers keep lines in place",
        {{u"a", 10, 100}, {u"b", 10, 130}},
        0,
        "{\\pard \\sl-1508\\par}{\\pard \\sl-0\\tx165{\\tab" + piece +
-           "a}\\par}{\\pard \\sl-248\\par}{\\pard "
+           "a}\\par}{\\pard \\sl-240\\par}{\\pard "
            "\\sl-0\\tx165{\\tab" +
            piece + "b}\\par }"},
-      // A first line at the page top is written, not dropped.
-      {"top line",
-       {{u"a", 10, 0}, {u"b", 10, 40}},
+      // A line the next one starts within (a subscript 10 pixels below a
+      // 14-pixel line) is exactly as high as that distance, so both keep
+      // their places: c stays 60 pixels below a.
+      {"overlapping lines",
+       {{u"a", 10, 0}, {u"b", 10, 10}, {u"c", 10, 60}},
        0,
-       "{\\pard \\sl-0\\tx165{\\tab" + piece +
-           "a}\\par}{\\pard \\sl-398\\par}{\\pard \\sl-0\\tx165{\\tab" + piece + "b}\\par }"},
+       "{\\pard \\sl-150\\tx165{\\tab" + piece + "a}\\par}{\\pard \\sl-0\\tx165{\\tab" + piece +
+           "b}\\par}{\\pard \\sl-548\\par}{\\pard \\sl-0\\tx165{\\tab" + piece + "c}\\par }"},
       // Two pieces at the left margin: only the first goes without a tab.
       {"at the margin",
        {{u"ab", 0, 0}, {u"cd", 0, 0}},
@@ -493,8 +502,10 @@ TEST(RTFText, LineOutput) {
     for (auto& [text, x, y] : c.items) list.push_back(MakeText(text, x, y, font));
     // The 11-point lines give their paragraphs their own size, after the tab stops.
     std::string expected = c.rtf;
-    for (size_t i = expected.find("\\sl-0"); i != std::string::npos; i = expected.find("\\sl-0", i + 1)) {
-      size_t k = i + 5;
+    for (size_t i = expected.find("\\sl-"); i != std::string::npos; i = expected.find("\\sl-", i + 1)) {
+      size_t k = i + 4;
+      while (k < expected.size() && isdigit(static_cast<unsigned char>(expected[k]))) ++k;
+      if (expected.compare(k, 3, "\\tx") != 0) continue;  // a spacer
       while (expected.compare(k, 3, "\\tx") == 0) {
         k += 3;
         while (k < expected.size() && isdigit(static_cast<unsigned char>(expected[k]))) ++k;
@@ -504,6 +515,29 @@ TEST(RTFText, LineOutput) {
     EXPECT_EQ(w.LineOutput(list), expected) << c.name;
   }
   EXPECT_EQ(w.LineOutput({}), "");
+}
+
+// Letters and symbols of a formula come in fonts of their own; where one
+// starts at the end of the previous piece it continues that piece's tab
+// cell (with a space for a word gap) instead of taking a tab stop.
+TEST(RTFText, PiecesInAnotherFontContinueTheirCell) {
+  FakeHost host;
+  host.fixedMetrics = true;  // 7 pixels a character
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(14);
+  TFont text = MakeFont("Arial", 12);
+  text.SetHeight(-14);
+  TFont math = text;
+  math.SetStyle(fsItalic);
+  const std::string plain = "\\f0\\cf1\\fs22 ", italic = "\\f0\\cf1\\fs22 \\i ";
+  TextList list;
+  list.push_back(MakeText(u"Sei", 100, 0, text));   // ends at 121
+  list.push_back(MakeText(u"x", 121, 0, math));     // touching: no space
+  list.push_back(MakeText(u"der", 132, 0, text));   // 4 pixels on: a word space
+  list.push_back(MakeText(u"y", 153, 0, text));     // same font again: a cell of its own, after the joined cell
+  list.push_back(MakeText(u"z", 300, 0, math));     // far away: a cell of its own
+  EXPECT_EQ(w.LineOutput(list), "{\\pard \\sl-0\\tx1515\\tx2370\\tx4515\\fs22{\\tab" + plain + "Sei}{" + italic +
+                                    "x}{" + plain + " der}{\\tab" + plain + "y}{\\tab" + italic + "z}\\par }");
 }
 
 TEST(RTFText, TextListInABandIsWrittenAsFrames) {
