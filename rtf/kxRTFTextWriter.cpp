@@ -91,7 +91,26 @@ int RoundHalfEven(double value) {
 // in the code page of the font's character set, so in a font of another
 // character set than 1252 (symbol fonts aside, whose bytes are glyph codes)
 // the upper half of 1252 is written as escapes too.
+std::string EncodeRunPart(std::u16string_view text, TFontCharset charset);
+
+// Control characters are not text to an RTF reader: a tab becomes the tab
+// control word, the others (a PDF's stray line breaks, form feeds and codes
+// of glyphs without a character) are left out.
 std::string EncodeRun(std::u16string_view text, TFontCharset charset) {
+  if (std::none_of(text.begin(), text.end(), [](char16_t c) { return c < 0x20; }))
+    return EncodeRunPart(text, charset);
+  std::string out;
+  size_t from = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] >= 0x20) continue;
+    out += EncodeRunPart(text.substr(from, i - from), charset);
+    if (i < text.size() && text[i] == u'\t') out += "\\tab ";
+    from = i + 1;
+  }
+  return out;
+}
+
+std::string EncodeRunPart(std::u16string_view text, TFontCharset charset) {
   if (!NeedsUnicodeHandling(charset) || charset == SYMBOL_CHARSET) return EncodeText(text, charset);
   const int codePage = CodePageOfCharset(charset);
   std::string out;

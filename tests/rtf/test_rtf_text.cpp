@@ -182,6 +182,8 @@ TEST(RTFText, TextRunsAreEscapedAndEncodedForTheirFont) {
       {u"\uFFFF", ANSI_CHARSET, "\\u-1?"},
       {u"\U0001F600", ANSI_CHARSET, "\\u-10179?\\u-8704?"},
       {u"\u0416\u00E9", DEFAULT_CHARSET, "\\u1046?\xE9"},
+      // Control characters: a tab is the tab word, the others are left out.
+      {u"a\tb\x01\x0C", ANSI_CHARSET, "a\\tab b"},
   };
   for (const Case& c : cases) {
     FakeHost host;
