@@ -457,7 +457,31 @@ std::string FamilyFromFontName(std::string_view name) {
   return out;
 }
 
+namespace {
+// TeX's font names carry the style in a few letters after the family prefix
+// (cm: Computer Modern, sf: cm-super, ec/tc: EC): CMBX12 bold extended,
+// CMTI10 text italic, CMMI10 math italic, CMSL10 slanted, SFBI1095 bold
+// italic, SFSX1440 sans bold.
+int StyleFromTeXName(std::string_view name) {
+  std::string n;
+  for (char c : name) n += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (n.size() < 3) return fsRegular;
+  const std::string_view prefix = std::string_view(n).substr(0, 2);
+  if (prefix != "cm" && prefix != "sf" && prefix != "ec" && prefix != "tc") return fsRegular;
+  std::string_view shape = std::string_view(n).substr(2);
+  while (!shape.empty() && std::isdigit(static_cast<unsigned char>(shape.back()))) shape.remove_suffix(1);
+  if (shape.empty() || !std::all_of(shape.begin(), shape.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
+    return fsRegular;
+  const auto has = [&](std::string_view part) { return shape.find(part) != std::string_view::npos; };
+  const bool bold = has("bx") || shape.front() == 'b' || shape == "sx" || shape == "xi" || shape == "mib";
+  const bool italic = has("ti") || has("sl") || has("it") || has("mi") || shape == "bi" || shape == "si" ||
+                      shape == "xi" || shape == "so";
+  return (bold ? fsBold : fsRegular) | (italic ? fsItalic : fsRegular);
+}
+}  // namespace
+
 int StyleFromFontName(std::string_view name) {
+  if (const int tex = StyleFromTeXName(name); tex != fsRegular) return tex;
   const bool bold = ContainsNoCase(name, "Bold"), italic = ContainsNoCase(name, "Italic");
   if (bold && italic) return fsBoldItalic;
   if (ContainsNoCase(name, "BoldObl")) return fsBoldItalic;

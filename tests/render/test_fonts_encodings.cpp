@@ -344,6 +344,13 @@ TEST(FontNames, BaseNameStyleAndEmbedding) {
   EXPECT_EQ(StripSubsetPrefix("ABCDEF+Calibri"), "Calibri");
   EXPECT_EQ(FamilyFromFontName("TimesNewRomanPS-BoldMT"), "TimesNewRomanPS");
   EXPECT_EQ(StyleFromFontName("Helvetica-BoldOblique"), fsBoldItalic);
+  // TeX's names say their style in a few letters.
+  const std::pair<const char*, int> tex[] = {
+      {"CMBX12", fsBold},     {"CMTI10", fsItalic},   {"CMMI10", fsItalic}, {"CMSL10", fsItalic},
+      {"SFBI1095", fsBoldItalic}, {"SFSX1440", fsBold}, {"CMBXTI10", fsBoldItalic},
+      {"CMR10", fsRegular},   {"CMSY10", fsRegular},  {"SFRM1095", fsRegular}, {"CMTT10", fsRegular},
+      {"CMSS10", fsRegular},  {"SFProText", fsRegular}};
+  for (const auto& [name, style] : tex) EXPECT_EQ(StyleFromFontName(name), style) << name;
 }
 
 // An embedded TrueType program is registered under the PDF family name for
