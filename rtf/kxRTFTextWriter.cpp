@@ -24,22 +24,27 @@ constexpr double kDuplicateDistance = 8;
 constexpr int kMinSpacerTwips = 45;
 // Added to every spacer's exact line height.
 constexpr int kSpacerExtraTwips = 8;
-// A piece starting within this many ems after the end of the previous one
-// (or overlapping it by up to the second figure) continues its cell; a gap
-// wider than the third figure is a word space.
+// A piece starting within this many ems after the end of the previous one,
+// or overlapping it by up to the second figure, continues its cell; a gap
+// wider than the third figure is a word space. Where a piece ends is known
+// only to a few percent of its width: the share widens the figures by that.
 constexpr double kJoinGapEm = 0.3;
 constexpr double kJoinOverlapEm = 0.2;
-// ... or by this share of the previous piece's width, which grows with the
-// kerning the recorded widths leave out.
-constexpr double kJoinOverlapShare = 0.05;
-constexpr double kWordSpaceEm = 0.12;
+constexpr double kWordSpaceEm = 0.15;
+constexpr double kWidthShare = 0.03;
+// Recorded widths further than this share from the reader's are not used.
+constexpr double kTrustedWidthShare = 0.35;
 
-// Width of a piece in the PDF: its recorded advances, or the measured width.
-double PdfWidth(const TkxTextItem& item, double measured) {
+// Width of a piece for finding where it ends: the advances the recording
+// holds, which are the drawn face's own (kerning left out), unless they
+// stray too far from the width in the reader's face. They do for subset
+// fonts whose character maps point at other glyphs.
+double PieceWidth(const TkxTextItem& item, double measured) {
   if (item.CharAdvances.empty() || item.CharAdvances.size() != item.FirstLine().size()) return measured;
   double width = 0;
   for (double a : item.CharAdvances) width += a;
-  return std::isfinite(width) ? width : measured;
+  if (!std::isfinite(width) || std::abs(width - measured) > kTrustedWidthShare * measured) return measured;
+  return width;
 }
 
 // A line overlapped by the next keeps at least this share of its height.
@@ -610,7 +615,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
   std::string prevText;
   std::string tabs, content;
   double prevTab = 0, prevWidth = 0;
-  // Where the previous piece ends in the PDF, and in which font it is.
+  // Where the previous piece ends and in which font it is.
   double prevEnd = 0, prevPieceWidth = 0;
   bool prevEndsBlank = false;
   TFont prevFont;
@@ -672,18 +677,17 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     // widths and the reader's cannot push the later stops off the line.
     // Pieces in one font that continue each other were joined when the page
     // was drawn; the same font again after a gap is another column or cell.
-    // The recorded widths leave out the PDF's kerning, so the end they give
-    // for a long piece is only near the real one.
     const double em = std::max(std::abs(static_cast<double>(prevFont.Height())), 1.0);
     const bool otherFont = !(item.Font == prevFont);
-    const double overlap = std::max(kJoinOverlapEm * em, kJoinOverlapShare * prevPieceWidth);
-    if (!tabs.empty() && otherFont && item.X >= prevEnd - overlap && item.X <= prevEnd + kJoinGapEm * em) {
+    const double slack = kWidthShare * prevPieceWidth;
+    if (!tabs.empty() && otherFont && item.X >= prevEnd - kJoinOverlapEm * em - slack &&
+        item.X <= prevEnd + kJoinGapEm * em + slack) {
       std::string joint;
       const bool blankAtJoint = (!line.empty() && line.front() == u' ') || prevEndsBlank;
-      if (item.X > prevEnd + kWordSpaceEm * em && !blankAtJoint) joint = " ";
+      if (item.X > prevEnd + kWordSpaceEm * em + slack / 2 && !blankAtJoint) joint = " ";
       content += "{" + CharShading(item.Brush) + FontControls(item.Font) + " " + joint + source + "}";
       prevWidth += extent.Width + (joint.empty() ? 0 : host_.MeasureText(u" ", item.Font).Width);
-      prevPieceWidth = PdfWidth(item, extent.Width);
+      prevPieceWidth = PieceWidth(item, extent.Width);
       prevEnd = item.X + prevPieceWidth;
       prevEndsBlank = !line.empty() && line.back() == u' ';
       prevFont = item.Font;
@@ -709,7 +713,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
 
     prevTab = t;
     prevWidth = extent.Width;
-    prevPieceWidth = PdfWidth(item, extent.Width);
+    prevPieceWidth = PieceWidth(item, extent.Width);
     prevEnd = item.X + prevPieceWidth;
     prevEndsBlank = !line.empty() && line.back() == u' ';
     prevFont = item.Font;
