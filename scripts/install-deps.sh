@@ -12,9 +12,10 @@ BUILD_PKGS=(
 # Fonts the renderer substitutes with (metric-compatible Arial/Times/Courier,
 # the URW base-35 set and DejaVu as the general fallback).
 FONT_PKGS=(fonts-liberation fonts-urw-base35 fonts-dejavu-core)
-# Peers used by tests that compare against other tools; they skip cleanly
-# when these are missing, but make test installs them.
-TEST_PKGS=(poppler-utils libreoffice-writer-nogui)
+# Peers used by tests and benchmarks that compare against other tools (the
+# tests skip cleanly when these are missing, but make test installs them),
+# and hyperfine, which times the benchmark scripts in bench/.
+TEST_PKGS=(poppler-utils libreoffice-writer-nogui hyperfine)
 if [ "${PAPERWRIGHT_MINIMAL_DEPS:-}" = 1 ]; then TEST_PKGS=(); fi
 
 missing=()
