@@ -30,7 +30,7 @@ constexpr int kSpacerExtraTwips = 8;
 // only to a few percent of its width: the share widens the figures by that.
 constexpr double kJoinGapEm = 0.3;
 constexpr double kJoinOverlapEm = 0.2;
-constexpr double kWordSpaceEm = 0.15;
+constexpr double kWordSpaceEm = 0.1;
 constexpr double kWidthShare = 0.03;
 // Recorded widths further than this share from the reader's are not used.
 constexpr double kTrustedWidthShare = 0.35;
@@ -684,7 +684,8 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
         item.X <= prevEnd + kJoinGapEm * em + slack) {
       std::string joint;
       const bool blankAtJoint = (!line.empty() && line.front() == u' ') || prevEndsBlank;
-      if (item.X > prevEnd + kWordSpaceEm * em + slack / 2 && !blankAtJoint) joint = " ";
+      // (Measured widths are whole pixels: one more is allowed for that.)
+      if (item.X > prevEnd + kWordSpaceEm * em + 1 && !blankAtJoint) joint = " ";
       content += "{" + CharShading(item.Brush) + FontControls(item.Font) + " " + joint + source + "}";
       prevWidth += extent.Width + (joint.empty() ? 0 : host_.MeasureText(u" ", item.Font).Width);
       prevPieceWidth = PieceWidth(item, extent.Width);
