@@ -98,18 +98,31 @@ int RoundHalfEven(double value) {
 // the upper half of 1252 is written as escapes too.
 std::string EncodeRunPart(std::u16string_view text, TFontCharset charset);
 
+// The letters a Latin ligature stands for (U+FB00..U+FB06), or nothing.
+std::u16string_view LigatureLetters(char16_t c) {
+  static constexpr std::u16string_view kLetters[] = {u"ff", u"fi", u"fl", u"ffi", u"ffl", u"st", u"st"};
+  return (c >= 0xFB00 && c <= 0xFB06) ? kLetters[c - 0xFB00] : std::u16string_view();
+}
+
 // Control characters are not text to an RTF reader: a tab becomes the tab
 // control word, the others (a PDF's stray line breaks, form feeds and codes
-// of glyphs without a character) are left out.
+// of glyphs without a character) are left out. Ligatures, which typesetters
+// draw for f followed by i, l or f, are written as their letters, so that
+// the words can be searched, spell-checked and edited.
 std::string EncodeRun(std::u16string_view text, TFontCharset charset) {
-  if (std::none_of(text.begin(), text.end(), [](char16_t c) { return c < 0x20; }))
+  if (std::none_of(text.begin(), text.end(),
+                   [](char16_t c) { return c < 0x20 || !LigatureLetters(c).empty(); }))
     return EncodeRunPart(text, charset);
   std::string out;
   size_t from = 0;
   for (size_t i = 0; i <= text.size(); ++i) {
-    if (i < text.size() && text[i] >= 0x20) continue;
+    if (i < text.size() && text[i] >= 0x20 && LigatureLetters(text[i]).empty()) continue;
     out += EncodeRunPart(text.substr(from, i - from), charset);
-    if (i < text.size() && text[i] == u'\t') out += "\\tab ";
+    if (i < text.size()) {
+      if (text[i] == u'\t') out += "\\tab ";
+      if (const std::u16string_view letters = LigatureLetters(text[i]); !letters.empty())
+        out += EncodeRunPart(letters, charset);
+    }
     from = i + 1;
   }
   return out;

@@ -184,6 +184,8 @@ TEST(RTFText, TextRunsAreEscapedAndEncodedForTheirFont) {
       {u"\u0416\u00E9", DEFAULT_CHARSET, "\\u1046?\xE9"},
       // Control characters: a tab is the tab word, the others are left out.
       {u"a\tb\x01\x0C", ANSI_CHARSET, "a\\tab b"},
+      // Ligatures are written as their letters.
+      {u"\uFB01nd o\uFB00\uFB03ce", ANSI_CHARSET, "find offffice"},
   };
   for (const Case& c : cases) {
     FakeHost host;
