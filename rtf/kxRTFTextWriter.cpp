@@ -47,7 +47,8 @@ double PieceWidth(const TkxTextItem& item, double measured) {
   return width;
 }
 
-// A line overlapped by the next keeps at least this share of its height.
+// A line that starts within the one before keeps at least this share of its
+// height.
 constexpr double kMinOverlapShare = 0.25;
 // Bounds for counts that come from item values.
 constexpr int kMaxTabStops = 1000;
@@ -634,21 +635,24 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
   TFont prevFont;
   std::string out;
 
-  // nextY: where the next line starts, NaN after the page's last line.
-  auto flush = [&](const char* closing, double nextY) {
+  auto flush = [&](const char* closing) {
     const int m = Twips(lineY - cursor);
     if (m > kMinSpacerTwips) {
       out += "{\\pard \\sl-" + std::to_string(m + kSpacerExtraTwips) + "\\par}";
       cursor += (m + kSpacerExtraTwips) / twipsPerPixel;
     }
-    // A line the next one starts within (sub- and superscripts, stacked
-    // formulas) is given exactly the height it has in the PDF, so that the
-    // next line overlaps it there too; a full-height paragraph for each such
-    // line would push the page's end onto a page of its own.
+    // What is left between where the reader is and where the line starts
+    // (a gap too small for a spacer, or a line that starts within the one
+    // before: sub- and superscripts, stacked formulas) goes into the line's
+    // own height. A reader puts the text at the bottom of a line of exact
+    // height, so the text lands where the PDF has it and the lines that
+    // follow keep their places; a full-height paragraph for each such line
+    // would push the page's end onto a page of its own, and gaps left out
+    // would add up into uneven line pitch.
     std::string spacing = "\\sl-0";
-    const double room = nextY - cursor;
-    if (room < lineHeight) {
-      const int exact = std::max(Twips(room), std::max(Twips(lineHeight * kMinOverlapShare), 1));
+    const int rest = Twips(lineY - cursor);
+    if (std::abs(rest) > kSpacerExtraTwips) {
+      const int exact = std::max({Twips(lineY - cursor + lineHeight), Twips(lineHeight * kMinOverlapShare), 1});
       spacing = "\\sl-" + std::to_string(exact);
       cursor += exact / twipsPerPixel;
     } else {
@@ -671,7 +675,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     const TkxPixelExtent extent = host_.MeasureText(line, item.Font);
     if (!lineOpen || item.Y > slotBottom) {
       // Whatever line is pending is written before the next one begins.
-      if (lineOpen) flush("\\par}", item.Y);
+      if (lineOpen) flush("\\par}");
       lineY = item.Y;
       lineHeight = extent.Height;
       lineOpen = true;
@@ -736,7 +740,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     prevText = source;
     havePrev = true;
   }
-  if (!tabs.empty() && !content.empty()) flush("\\par }", std::numeric_limits<double>::quiet_NaN());
+  if (!tabs.empty() && !content.empty()) flush("\\par }");
   return out;
 }
 

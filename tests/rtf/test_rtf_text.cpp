@@ -485,14 +485,22 @@ TEST(RTFText, LineOutput) {
            "a}\\par}{\\pard \\sl-240\\par}{\\pard "
            "\\sl-0\\tx165{\\tab" +
            piece + "b}\\par }"},
-      // A line the next one starts within (a subscript 10 pixels below a
-      // 14-pixel line) is exactly as high as that distance, so both keep
-      // their places: c stays 60 pixels below a.
+      // A line that starts within the one before (a subscript 10 pixels
+      // below a 14-pixel line) is as high as its distance from that line's
+      // end plus its own height, 10 pixels: with its text at the bottom it
+      // stands where the PDF has it, and c stays 60 pixels below a.
       {"overlapping lines",
        {{u"a", 10, 0}, {u"b", 10, 10}, {u"c", 10, 60}},
        0,
-       "{\\pard \\sl-150\\tx165{\\tab" + piece + "a}\\par}{\\pard \\sl-0\\tx165{\\tab" + piece +
+       "{\\pard \\sl-0\\tx165{\\tab" + piece + "a}\\par}{\\pard \\sl-150\\tx165{\\tab" + piece +
            "b}\\par}{\\pard \\sl-548\\par}{\\pard \\sl-0\\tx165{\\tab" + piece + "c}\\par }"},
+      // A gap too small for a spacer (2 pixels) goes into the line's height,
+      // so that such gaps do not add up.
+      {"small gaps",
+       {{u"a", 10, 0}, {u"b", 10, 16}, {u"c", 10, 32}},
+       0,
+       "{\\pard \\sl-0\\tx165{\\tab" + piece + "a}\\par}{\\pard \\sl-240\\tx165{\\tab" + piece +
+           "b}\\par}{\\pard \\sl-240\\tx165{\\tab" + piece + "c}\\par }"},
       // Two pieces at the left margin: only the first goes without a tab.
       {"at the margin",
        {{u"ab", 0, 0}, {u"cd", 0, 0}},
