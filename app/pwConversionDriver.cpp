@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -48,6 +49,11 @@ bool ImageFormatCodeFromText(const std::string& text, int& code) {
 }
 
 bool IsLandscapeRotation(int rotation) { return rotation == 90 || rotation == 270 || rotation == -90; }
+
+bool IsLandscapePage(int rotation, const std::array<double, 4>& mediaBox) {
+  const bool wide = std::abs(mediaBox[2] - mediaBox[0]) > std::abs(mediaBox[3] - mediaBox[1]);
+  return IsLandscapeRotation(rotation) != wide;
+}
 
 std::string TargetWithRtfExtension(const std::string& name) {
   size_t dot = name.rfind('.');
@@ -168,7 +174,7 @@ std::string TpwConversionDriver::PagesLabel(int k) const {
 }
 
 void TpwConversionDriver::ApplyOrientation() {
-  engine_.SetLandscape(IsLandscapeRotation(document_.GetPageRotation(1)));
+  engine_.SetLandscape(IsLandscapePage(document_.GetPageRotation(1), document_.GetPageMediaBox(1)));
 }
 
 void TpwConversionDriver::Next() {

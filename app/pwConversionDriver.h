@@ -3,6 +3,7 @@
 // Qt or the terminal; the wizard and the CLI implement TpwDriverView.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,6 +25,8 @@ class IpwDocument {
   virtual bool LoadFromFile(const std::string& fileName) = 0;
   virtual int PageCount() = 0;
   virtual int GetPageRotation(int page) = 0;
+  // /MediaBox as llx, lly, urx, ury.
+  virtual std::array<double, 4> GetPageMediaBox(int page) = 0;
   virtual void DeletePages(const std::string& range) = 0;
 };
 
@@ -102,6 +105,9 @@ bool PaperCodeFromText(const std::string& text, int& code);
 bool ImageFormatCodeFromText(const std::string& text, int& code);
 // Orientation rule: 90, 270 and -90 are landscape.
 bool IsLandscapeRotation(int rotation);
+// A page is shown landscape when it is wider than high once turned: a turned
+// page of a portrait box, or an unturned page of a landscape box (slides).
+bool IsLandscapePage(int rotation, const std::array<double, 4>& mediaBox);
 // The ".rtf" rule: report.RTF -> report.RTF.rtf, report -> report.rtf.
 std::string TargetWithRtfExtension(const std::string& name);
 // Resolution the engine works in for a screen of `ppiX` x `ppiY`.

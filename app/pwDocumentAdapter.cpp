@@ -40,6 +40,11 @@ bool TpwDocumentAdapter::LoadFromFile(const std::string& fileName) {
   return true;
 }
 
+std::array<double, 4> TpwDocumentAdapter::GetPageMediaBox(int page) {
+  if (page < 1 || page > document_.PageCount()) return {0, 0, 612, 792};
+  return document_.GetPageMediaBox(page);
+}
+
 int TpwDocumentAdapter::GetPageRotation(int page) {
   if (page < 1 || page > document_.PageCount()) return 0;
   return document_.GetPageRotation(page);

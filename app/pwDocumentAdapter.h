@@ -20,6 +20,7 @@ class TpwDocumentAdapter : public IpwDocument {
   bool LoadFromFile(const std::string& fileName) override;
   int PageCount() override { return document_.PageCount(); }
   int GetPageRotation(int page) override;
+  std::array<double, 4> GetPageMediaBox(int page) override;
   void DeletePages(const std::string& range) override { document_.DeletePages(range); }
 
   TkxExProPDFDocument& Document() { return document_; }

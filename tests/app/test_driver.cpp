@@ -15,6 +15,7 @@ namespace {
 
 struct FakeDocument : IpwDocument {
   std::vector<int> rotations;  // remaining pages
+  std::vector<std::array<double, 4>> boxes;  // of the remaining pages; US Letter beyond
   bool encrypted = false;
   std::string password;
   bool raiseOnLoad = false;
@@ -36,9 +37,13 @@ struct FakeDocument : IpwDocument {
   }
   int PageCount() override { return static_cast<int>(rotations.size()); }
   int GetPageRotation(int page) override { return rotations.at(page - 1); }
+  std::array<double, 4> GetPageMediaBox(int page) override {
+    return static_cast<size_t>(page - 1) < boxes.size() ? boxes[page - 1] : std::array<double, 4>{0, 0, 612, 792};
+  }
   void DeletePages(const std::string& range) override {
     EXPECT_EQ(range, "1");
     rotations.erase(rotations.begin());
+    if (!boxes.empty()) boxes.erase(boxes.begin());
     if (onStatus) onStatus("1 pages deleted");
   }
 };
@@ -161,6 +166,14 @@ TEST_F(DriverTest, OrientationFollowsEachPageRotation) {
   EXPECT_EQ(engine.pageLandscape, (std::vector<bool>{true, false, true, false, false, true}));
   EXPECT_EQ(engine.newPages, 5);
   EXPECT_EQ(engine.rendered, 6);
+}
+
+// A landscape box (a slide) is a landscape page; turned, it stands upright.
+TEST_F(DriverTest, OrientationFollowsTheShapeOfThePage) {
+  doc.rotations = {0, 90, 0};
+  doc.boxes = {{0, 0, 960, 540}, {0, 0, 960, 540}, {0, 0, 540, 540}};
+  Make().Next();
+  EXPECT_EQ(engine.pageLandscape, (std::vector<bool>{true, false, false}));
 }
 
 TEST_F(DriverTest, InputResolutionAndJobMapping) {

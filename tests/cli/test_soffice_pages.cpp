@@ -83,7 +83,7 @@ TEST(SofficePages, PageCountPaperAndOrientation) {
   } cases[] = {
       {corpus + "latex-4-pages.pdf", "", "A4", "editing", 595.3, 841.9},
       {corpus + "latex-multicolumn.pdf", "", "Letter", "exact", 612, 792},
-      {corpus + "pm-jo.pdf", "", "A4", "editing", 595.3, 841.9},  // a wide media box, not turned
+      {corpus + "pm-jo.pdf", "", "A4", "editing", 595.3, 841.9},  // a wide media box, not turned: landscape
       {std::string(PW_SOURCE_DIR) + "/tests/pdf/data/rc4-128-objstm-user-secret.pdf", "secret", "A4", "exact", 595.3,
        841.9},
   };
@@ -113,7 +113,10 @@ TEST(SofficePages, PageCountPaperAndOrientation) {
     ASSERT_FALSE(source.empty()) << c.pdf;
     ASSERT_EQ(result.size(), source.size()) << c.pdf;
     for (size_t p = 0; p < source.size(); ++p) {
-      bool landscape = source[p].rotation == 90 || source[p].rotation == 270 || source[p].rotation == -90;
+      // Landscape sheets for pages shown wider than high: turned portrait
+      // boxes and unturned wide ones.
+      const bool turned = source[p].rotation == 90 || source[p].rotation == 270 || source[p].rotation == -90;
+      const bool landscape = turned != (source[p].width > source[p].height);
       double w = landscape ? c.height : c.width, h = landscape ? c.width : c.height;
       EXPECT_NEAR(result[p].width, w, 2.0) << c.pdf << " page " << p + 1;
       EXPECT_NEAR(result[p].height, h, 2.0) << c.pdf << " page " << p + 1;
