@@ -650,21 +650,19 @@ bool TkxFontManager::IsInstalledFamily(const std::string& family) {
   return st_->installedLower.count(l) > 0;
 }
 
-namespace {
-std::string Squeezed(std::string_view name) {
+std::string SqueezedFamilyName(std::string_view name) {
   std::string out;
   for (char c : name)
     if (c != ' ' && c != '-' && c != '_') out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
   return out;
 }
-}  // namespace
 
 std::string TkxFontManager::SystemFamily(const std::string& name) {
   std::lock_guard<std::mutex> g(st_->mu);
   st_->LoadFamilies();
   if (st_->installedSqueezed.empty())
-    for (const auto& n : st_->installed) st_->installedSqueezed.emplace(Squeezed(n), n);
-  auto it = st_->installedSqueezed.find(Squeezed(name));
+    for (const auto& n : st_->installed) st_->installedSqueezed.emplace(SqueezedFamilyName(n), n);
+  auto it = st_->installedSqueezed.find(SqueezedFamilyName(name));
   return it == st_->installedSqueezed.end() ? std::string() : it->second;
 }
 

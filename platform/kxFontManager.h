@@ -147,6 +147,10 @@ struct TkxFaceDesignMetrics {
   uint32_t CodePageRange1 = 0;
 };
 
+// A family name with letter case, spaces, hyphens and underscores taken out,
+// for comparing the spellings of one family ("DejaVu Sans", "DejaVuSans").
+std::string SqueezedFamilyName(std::string_view name);
+
 // One resolved face: an installed font file or a registered program.
 class TkxFontFace {
  public:

@@ -4,16 +4,11 @@
 #include <array>
 #include <utility>
 
+#include "platform/kxFontManager.h"
+
 namespace pw {
 
 namespace {
-
-std::string Squeezed(std::string_view name) {
-  std::string out;
-  for (char c : name)
-    if (c != ' ' && c != '-' && c != '_') out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-  return out;
-}
 
 bool Has(std::string_view s, std::string_view part) { return s.find(part) != std::string_view::npos; }
 bool Starts(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
@@ -85,7 +80,7 @@ constexpr std::pair<std::string_view, std::string_view> kCommonFamilies[] = {
 }  // namespace
 
 TkxFontKind GuessFontKind(std::string_view name, TFontPitch pitch) {
-  const std::string n = Squeezed(name);
+  const std::string n = SqueezedFamilyName(name);
   if (pitch == fpFixed) return fkMono;
   // TeX's font names: cm (Computer Modern), sf/ec/tc (cm-super, EC), lm
   // (Latin Modern) followed by the shape: tt typewriter, ss/sx sans.
@@ -110,7 +105,7 @@ TkxFontKind GuessFontKind(std::string_view name, TFontPitch pitch) {
 std::string PortableFontName(const std::string& name, TFontPitch pitch, TFontCharset charset,
                              const std::function<std::string(const std::string&)>& systemFamily) {
   if (name.empty()) return name;
-  const std::string n = Squeezed(name);
+  const std::string n = SqueezedFamilyName(name);
   if (charset == SYMBOL_CHARSET || Has(n, "symbol") || Has(n, "dingbat") || Has(n, "wingding") ||
       Has(n, "webding"))
     return name;
