@@ -697,40 +697,33 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     const double em = std::max(std::abs(static_cast<double>(prevFont.Height())), 1.0);
     const bool otherFont = !(item.Font == prevFont);
     const double slack = kWidthShare * prevPieceWidth;
-    if (!tabs.empty() && otherFont && item.X >= prevEnd - kJoinOverlapEm * em - slack &&
-        item.X <= prevEnd + kJoinGapEm * em + slack) {
+    const bool joins = !tabs.empty() && otherFont && item.X >= prevEnd - kJoinOverlapEm * em - slack &&
+                       item.X <= prevEnd + kJoinGapEm * em + slack;
+    if (joins) {
       std::string joint;
       const bool blankAtJoint = (!line.empty() && line.front() == u' ') || prevEndsBlank;
       // (Measured widths are whole pixels: one more is allowed for that.)
       if (item.X > prevEnd + kWordSpaceEm * em + 1 && !blankAtJoint) joint = " ";
       content += "{" + CharShading(item.Brush) + FontControls(item.Font) + " " + joint + source + "}";
       prevWidth += extent.Width + (joint.empty() ? 0 : host_.MeasureText(u" ", item.Font).Width);
-      prevPieceWidth = PieceWidth(item, extent.Width);
-      prevEnd = item.X + prevPieceWidth;
-      prevEndsBlank = !line.empty() && line.back() == u' ';
-      prevFont = item.Font;
-      prevX = item.X;
-      prevY = item.Y;
-      prevText = source;
-      continue;
+    } else {
+      double t = item.X - leftMargin + 1;
+      const bool firstPiece = tabs.empty();
+      if (prevTab + prevWidth >= t) t = prevTab + prevWidth + 1;
+      tabs += "\\tx" + std::to_string(Twips(t));
+
+      // A piece at or left of the margin starts the line without a tab; any
+      // later piece is tabbed to its own stop.
+      std::string piece = "{";
+      if (item.X > leftMargin || !firstPiece) piece += "\\tab";
+      piece += CharShading(item.Brush);
+      piece += FontControls(item.Font);
+      piece += " " + source + "}";
+      content += piece;
+      prevTab = t;
+      prevWidth = extent.Width;
     }
 
-    double t = item.X - leftMargin + 1;
-    const bool firstPiece = tabs.empty();
-    if (prevTab + prevWidth >= t) t = prevTab + prevWidth + 1;
-    tabs += "\\tx" + std::to_string(Twips(t));
-
-    // A piece at or left of the margin starts the line without a tab; any
-    // later piece is tabbed to its own stop.
-    std::string piece = "{";
-    if (item.X > leftMargin || !firstPiece) piece += "\\tab";
-    piece += CharShading(item.Brush);
-    piece += FontControls(item.Font);
-    piece += " " + source + "}";
-    content += piece;
-
-    prevTab = t;
-    prevWidth = extent.Width;
     prevPieceWidth = PieceWidth(item, extent.Width);
     prevEnd = item.X + prevPieceWidth;
     prevEndsBlank = !line.empty() && line.back() == u' ';
