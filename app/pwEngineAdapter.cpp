@@ -29,6 +29,9 @@ TpwEngineAdapter::TpwEngineAdapter(TpwDriverView* view) {
   prefs.SetProcessAfterEachPage(true);
   prefs.SetShowSetupDialog(false);
   prefs.SetGraphicDataInBinary(true);
+  // Pictures are freed once their page is written, so memory does not grow
+  // with the number of pictures.
+  prefs.SetUseImagesAsResources(false);
   engine_.SetDocumentEncodingType(etEaseOfEditing);
 
   if (view) {

@@ -51,8 +51,11 @@ const std::vector<TpwOptionSpec>& OptionTable() {
          o.ImageFormat =
              Choice("image-format", v, {{"jpeg", "JPEG"}, {"bmp", "BMP"}, {"png", "PNG"}, {"metafile", "Metafile"}});
        }},
-      {"quality", 0, "N", "JPEG picture quality, 1..100 (default 100)",
+      {"quality", 0, "N",
+       "JPEG picture quality, 1..100 (default 100: JPEG pictures of the PDF are kept as they are)",
        [](TpwCliOptions& o, const std::string& v) { o.Quality = Number("quality", v, 1, 100); }},
+      {"page-as-picture", 0, nullptr, "each page becomes one picture (an EMF) that looks like the page, instead of text",
+       [](TpwCliOptions& o, const std::string&) { o.PageAsPicture = true; }},
       {"layout", 0, "KIND", "editing (paragraphs and tabs, default) or exact (positioned frames)",
        [](TpwCliOptions& o, const std::string& v) {
          o.PositionalLayout = Choice("layout", v, {{"editing", "0"}, {"exact", "1"}}) == "1";

@@ -25,6 +25,7 @@ struct TpwCliOptions {
   bool ExtendedConversion = false;
   std::string ImageFormat = "JPEG";
   int Quality = 100;
+  bool PageAsPicture = false;
   bool PositionalLayout = false;  // --layout exact
   bool Quiet = false;
   std::optional<std::string> OutputDir;  // -o DIR

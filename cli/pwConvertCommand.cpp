@@ -129,6 +129,7 @@ int ConvertOne(const std::string& input, const std::string& target, const TpwCli
     TpwDocumentAdapter document;
     TpwEngineAdapter engine(&view);
     engine.Engine().SetDocumentEncodingType(options.PositionalLayout ? etPositionalAccuracy : etEaseOfEditing);
+    engine.Engine().Preferences().SetMetafileAsImage(options.PageAsPicture);
     TpwConversionDriver driver(document, engine, view);
     driver.SetScreenResolution(96, 96);
     TpwJobSettings& job = driver.Job();

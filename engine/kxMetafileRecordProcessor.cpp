@@ -1,5 +1,6 @@
 #include "engine/kxMetafileRecordProcessor.h"
 
+#include "engine/kxMetafilePictureRecords.h"
 #include "engine/kxMetafileTextRecords.h"
 
 namespace pw {
@@ -60,6 +61,10 @@ void TkxMetafileRecordProcessor::ProcessRecord(const TkxEmfRecord& record) {
       ProcessStateRecord(record);  // false: a type without a handler, skipped
       return;
   }
+}
+
+void TkxMetafileRecordProcessor::ProcessDrawingRecord(const TkxEmfRecord& record) {
+  if (ProcessPictureRecord(*this, record)) return;
 }
 
 void TkxMetafileRecordProcessor::ProcessTextRecord(const TkxEmfRecord& record) {

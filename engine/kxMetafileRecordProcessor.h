@@ -31,8 +31,8 @@ class TkxMetafileRecordProcessor : public TkxMetafileState {
  protected:
   // EMR_EXTTEXTOUTA/W and EMR_POLYTEXTOUTA/W.
   virtual void ProcessTextRecord(const TkxEmfRecord& record);
-  // Shapes, paths, clipping regions and pictures (none made here).
-  virtual void ProcessDrawingRecord(const TkxEmfRecord& record) { (void)record; }
+  // Shapes, paths, clipping regions and pictures.
+  virtual void ProcessDrawingRecord(const TkxEmfRecord& record);
 };
 
 }  // namespace pw

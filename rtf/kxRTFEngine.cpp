@@ -331,3 +331,77 @@ void TkxRTFEngine::EndDocOutput() {
 }
 
 }  // namespace pw
+
+// ---- Pictures -------------------------------------------------------------------
+
+namespace pw {
+
+TkxRTFPictureOptions TkxRTFEngine::PictureOptions(const TkxImageSettings& settings) const {
+  TkxRTFPictureOptions o;
+  o.Format = settings.OutputImageFormat();
+  o.Quality = settings.JPEGQuality();
+  o.Binary = const_cast<TkxRTFEngine*>(this)->Preferences().GraphicDataInBinary();
+  o.TwipsPerPixel = twipsPerPixel_;
+  o.PPI = TkxScreen::PPI();
+  o.SourceDPI = settings.SourceDPI;
+  return o;
+}
+
+void TkxRTFEngine::WriteImage(TkxImageItem& item) {
+  TkxImageTable& table = ImageTable();
+  if (item.ImageIndex < 0 || item.ImageIndex >= static_cast<int>(table.size())) return;
+  const TkxImageTableEntry& entry = table[item.ImageIndex];
+  if (!entry.Picture) return;
+  if (item.Width < 0) item.Width = 1;
+  if (item.Height < 0) item.Height = 1;
+  const std::string data = RTFPictureData(*entry.Picture, item.Width, item.Height, PictureOptions(item.ImageSettings));
+  if (data.empty()) return;
+  std::string s = "{\\pard\\pvpg\\phpg\\absw" + Num(Twips(item.Bounds.Right - item.Bounds.Left)) + "\\absh" +
+                  Num(Twips(item.Bounds.Bottom - item.Bounds.Top)) + "\\posx" + Num(Twips(item.X)) + "\\posy" +
+                  Num(Twips(item.Y)) + "\\overlay";
+  if (item.ImageSettings.FrameImage && item.Pen.Style() != psClear) {
+    TkxBorder border;
+    border.Style = item.Pen.Style();
+    border.Width = Pen().Width();
+    border.Color = Pen().Color();
+    s += textWriter_->BorderDescription(border);
+    if (item.Frame.DrawTop) s += "\\brdrt";
+    if (item.Frame.DrawRight) s += "\\brdrr";
+    if (item.Frame.DrawBottom) s += "\\brdrb";
+    if (item.Frame.DrawLeft) s += "\\brdrl";
+  }
+  s += textWriter_->ParagraphShading(item.Brush);
+  s += "{\\pict" + data + "}\\par}";
+  Write(s);
+  // A picture written is a picture no longer needed.
+  if (!Preferences().UseImagesAsResources()) table[item.ImageIndex].Picture.reset();
+}
+
+void TkxRTFEngine::WriteBitmapAt(const TkxBitmap& bitmap, double y, double x) {
+  if (bitmap.Empty()) return;
+  const std::string data =
+      RTFPictureData(TGraphic(bitmap), bitmap.Width(), bitmap.Height(), PictureOptions(ImageSettings()));
+  if (data.empty()) return;
+  Write("{\\pard\\pvpg\\phpg\\posx" + Num(Twips(x)) + "\\posy" + Num(Twips(y)) + "\\overlay{\\pict" + data +
+        "}\\par}");
+}
+
+void TkxRTFEngine::ProcessPageRecording(const TkxMetafile& metafile, double dy, double dx) {
+  if (!Preferences().MetafileAsImage()) {
+    TkxCustomPlainsheetEngine::ProcessPageRecording(metafile, dy, dx);
+    return;
+  }
+  if (metafile.Empty() || !CurrentItemList()) return;
+  const double x = ToPixelsX(dx) + ReferenceRect().Left, y = ToPixelsY(dy) + ReferenceRect().Top;
+  auto item = std::make_unique<TkxImageItem>(TkxDoublePoint{x, y},
+                                             TkxDoublePoint{x + metafile.Width(), y + metafile.Height()});
+  item->ImageSettings = ImageSettings();
+  item->ImageSettings.SetOutputImageFormat(ifMetafile);
+  TkxImageTableEntry entry;
+  entry.Picture = std::make_unique<TGraphic>(metafile);
+  ImageTable().push_back(std::move(entry));
+  item->ImageIndex = static_cast<int>(ImageTable().size()) - 1;
+  CurrentItemList()->push_back(std::move(item));
+}
+
+}  // namespace pw

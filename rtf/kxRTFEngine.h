@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/kxCustomPlainsheetEngine.h"
+#include "rtf/kxRTFPictureWriter.h"
 #include "rtf/kxRTFPreferences.h"
 #include "rtf/kxRTFTextWriter.h"
 
@@ -102,10 +103,11 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // Page borders are section properties.
   void WritePageBorder() override {}
 
-  // Picture and shape writers (pictures and drawing objects) come with the
-  // picture output; until then these write nothing. Text goes through the
-  // text writer (below).
-  void WriteImage(TkxImageItem& item) override { (void)item; }
+  // Pictures: a positioned paragraph holding the picture group.
+  void WriteImage(TkxImageItem& item) override;
+  void WriteBitmapAt(const TkxBitmap& bitmap, double y, double x) override;
+  // Shape writers (drawing objects) come with the shape output; until then
+  // these write nothing. Text goes through the text writer (below).
   void WriteLine(TkxShapeItem& item) override { (void)item; }
   void WriteRectangle(TkxShapeItem& item) override { (void)item; }
   void WriteRoundRect(TkxShapeItem& item) override { (void)item; }
@@ -130,6 +132,9 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
 
  public:
   std::u16string ReplacePageVariables(const std::u16string& text) override;
+  // With Preferences().MetafileAsImage() the whole recording becomes one
+  // picture item (an enhanced metafile) instead of items of its records.
+  void ProcessPageRecording(const TkxMetafile& metafile, double dy, double dx) override;
 
  protected:
   // Border description of PageBorder: style word, width and colour number.
@@ -137,6 +142,7 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
 
  private:
   void WriteBackgroundImage();
+  TkxRTFPictureOptions PictureOptions(const TkxImageSettings& settings) const;
   // What the text writer takes from the engine.
   class TextHost;
   void FreeWriterState();
