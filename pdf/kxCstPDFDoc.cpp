@@ -9,6 +9,7 @@
 #include <set>
 
 #include "pdf/kxFilters.h"
+#include "pdf/kxWarnings.h"
 
 namespace pw {
 
@@ -144,7 +145,8 @@ void TkxCustomPDFDocument::Status(const std::string& msg) {
   if (OnStatusMessage) OnStatusMessage(this, msg);
 }
 
-void TkxCustomPDFDocument::Warning(const std::string& msg) {
+void TkxCustomPDFDocument::Warning(const std::string& msg, int32_t object) {
+  ReportWarning(msg, object);
   if (OnWarning) OnWarning(this, msg);
 }
 
@@ -199,6 +201,11 @@ bool TkxCustomPDFDocument::LoadData() {
   try {
     ReadDocument();
     if (!isEncrypted_) {
+      ReadStructure();
+    } else if (OnlyAttachmentsEncrypted()) {
+      // Nothing the pages use is encrypted: no password is asked and no
+      // decryptor is attached.
+      encryptionDescription_ = "attachments only";
       ReadStructure();
     } else if (OnPassword) {
       bool cont = true, accepted = false;
@@ -276,6 +283,18 @@ bool TkxCustomPDFDocument::Authenticate(const std::string& password) {
   encryptionDescription_ = decryptor_->HandlerDescription();
   reader_->Decryptor = decryptor_.get();
   return true;
+}
+
+bool TkxCustomPDFDocument::OnlyAttachmentsEncrypted() const {
+  const TkxPDFDictObject* enc = AsDict(trailer_.Encrypt.get());
+  if (!enc) return false;
+  TkxPDFDecrypt probe;
+  try {
+    probe.Setup(*enc, "");
+  } catch (const Exception&) {
+    return false;
+  }
+  return probe.NeedsNoKey();
 }
 
 // ---------------------------------------------------------------------------
@@ -437,7 +456,8 @@ void TkxCustomPDFDocument::ApplyTableEntries(int64_t absPos) {
       SkipWhite(d, p);
       if (!ReadDigits(d, p, offset)) throw ECrossReferenceError(kXRefError);
       SkipWhite(d, p);
-      if (!ReadDigits(d, p, gen)) throw ECrossReferenceError(kXRefError);
+      // Some writers leave the generation out; it is 0 then.
+      if (p < d.size() && d[p] != 'n' && d[p] != 'f' && !ReadDigits(d, p, gen)) throw ECrossReferenceError(kXRefError);
       SkipWhite(d, p);
       if (p >= d.size() || (d[p] != 'n' && d[p] != 'f')) throw ECrossReferenceError(kXRefError);
       char type = static_cast<char>(d[p++]);
@@ -661,7 +681,8 @@ int64_t TkxCustomPDFDocument::CheckedStreamLength(int64_t afterDict, int64_t dec
   if (declared >= 0 && static_cast<uint64_t>(declared) <= d.size() - start) {
     size_t q = start + static_cast<size_t>(declared);
     SkipWhite(d, q);
-    if (StartsWith(d, q, kEndStream)) return declared;
+    // "endobj" right after the data: only the "endstream" keyword is missing.
+    if (StartsWith(d, q, kEndStream) || StartsWith(d, q, "endobj")) return declared;
   }
   // The declared length is wrong or missing: the data ends before the first
   // "endstream", without the end of line that precedes the keyword.
@@ -728,7 +749,7 @@ std::unique_ptr<TkxPDFIndirectObject> TkxCustomPDFDocument::ReadIndirectObjectAt
     throw;
   } catch (const Exception& e) {
     // No "endstream" anywhere after it: the stream stays without data.
-    Warning(e.what());
+    Warning(e.what(), ind->ObjectNumber);
   }
   reader_->Decryptor = decryptor;
   return ind;
@@ -893,7 +914,7 @@ void TkxCustomPDFDocument::LoadObject(TkxPDFObject* root) {
           throw;
         } catch (const Exception& e) {
           // One unreadable object does not cost the whole document.
-          Warning(FormatMsg("Object %s cannot be read: %s", {std::to_string(num), e.what()}));
+          Warning(FormatMsg("Object %s cannot be read: %s", {std::to_string(num), e.what()}), num);
           break;
         }
         if (!fresh) break;
@@ -953,7 +974,7 @@ void TkxCustomPDFDocument::UnpackObjectStream(int32_t streamNumber, int64_t stre
   } catch (const ELimitExceeded&) {
     throw;
   } catch (const Exception& e) {
-    Warning(FormatMsg("Object stream %s cannot be read: %s", {std::to_string(streamNumber), e.what()}));
+    Warning(FormatMsg("Object stream %s cannot be read: %s", {std::to_string(streamNumber), e.what()}), streamNumber);
     return;
   }
   if (count < 0 || first < 0 || static_cast<uint64_t>(first) > decoded.size()) return;
@@ -987,7 +1008,7 @@ void TkxCustomPDFDocument::UnpackObjectStream(int32_t streamNumber, int64_t stre
     } catch (const ELimitExceeded&) {
       throw;
     } catch (const Exception& e) {
-      Warning(FormatMsg("Object %s cannot be read: %s", {std::to_string(m), e.what()}));
+      Warning(FormatMsg("Object %s cannot be read: %s", {std::to_string(m), e.what()}), m);
       continue;
     }
     if (!value) value = std::make_unique<TkxPDFNullObject>();
@@ -1069,12 +1090,12 @@ void TkxCustomPDFDocument::WalkPageTree(TkxPDFObject* rootRef) {
     if (!r) throw Exception("Invalid class typecast");
     // A node listed twice, or a cycle through /Kids, is walked once.
     if (!visited.insert(r->ObjectNumber).second) {
-      Warning(FormatMsg("Page tree node %d is listed more than once", r->ObjectNumber));
+      Warning(FormatMsg("Page tree node %d is listed more than once", r->ObjectNumber), r->ObjectNumber);
       return;
     }
     TkxPDFIndirectObject* node = FetchObject(r->ObjectNumber, r->Generation, nullptr);
     if (!node) {
-      Warning(FormatMsg("Page tree node %d is missing", r->ObjectNumber));
+      Warning(FormatMsg("Page tree node %d is missing", r->ObjectNumber), r->ObjectNumber);
       return;
     }
     TkxPDFDictObject* dict = AsDict(node->Value.get());

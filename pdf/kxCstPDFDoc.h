@@ -70,7 +70,8 @@ class TkxCustomPDFDocument : public TkxComponent {
   int32_t DocumentID() const { return documentId_; }
   const TkxPDFEncryptionSettings& Encryption() const { return encryption_; }
   // "RC4 40-bit", "RC4 128-bit", "AES-128", "AES-256" after a password was
-  // accepted; empty for a file that is not encrypted.
+  // accepted, "attachments only" when only embedded files are encrypted
+  // (opened without a password); empty for a file that is not encrypted.
   std::string EncryptionDescription() const { return encryptionDescription_; }
   // The cross-reference data was rebuilt by scanning the file.
   bool Repaired() const { return repaired_; }
@@ -133,9 +134,12 @@ class TkxCustomPDFDocument : public TkxComponent {
   enum class SectionKind { None, Table, Stream };
 
   bool LoadData();
+  // The encryption dictionary leaves strings and streams in clear.
+  bool OnlyAttachmentsEncrypted() const;
   void ResetState();
   void Status(const std::string& msg);
-  void Warning(const std::string& msg);
+  // To OnWarning and to the thread's warning sink (pdf/kxWarnings.h).
+  void Warning(const std::string& msg, int32_t object = -1);
   void Progress(int pct);
 
   // Cross-reference reading.

@@ -236,6 +236,7 @@ void TkxPDFDecrypt::Setup(const TkxPDFDictObject& encrypt, std::string_view firs
   owner_authenticated_ = false;
   encrypt_metadata_ = true;
   string_method_ = stream_method_ = cmRC4;
+  alt_key_length_ = 0;
   recovered_user_password_.clear();
 
   const TkxPDFObject* filter = encrypt.Lookup("/Filter");
@@ -264,7 +265,7 @@ void TkxPDFDecrypt::Setup(const TkxPDFDictObject& encrypt, std::string_view firs
     key_length_ = revision_ == 2 ? 5 : bits / 8;
   } else if (version_ == 4 || version_ == 5) {
     const TkxPDFDictObject* cf = AsDict(encrypt.Lookup("/CF"));
-    int rc4Bits = 0;
+    int rc4Bits = 0, dictBits = 0;
     auto methodOf = [&](const char* entry) {
       const std::string name = IsName(encrypt.Lookup(entry)) ? NameValue(encrypt.Lookup(entry)) : "Identity";
       if (name == "Identity") return cmIdentity;
@@ -274,7 +275,17 @@ void TkxPDFDecrypt::Setup(const TkxPDFDictObject& encrypt, std::string_view firs
       const std::string m = IsName(cfm) ? NameValue(cfm) : "None";
       if (m == "None") return cmIdentity;
       if (m == "V2" && version_ == 4) {
-        rc4Bits = KeyBitsFrom(f->Lookup("/Length"), rc4Bits ? rc4Bits : 128);
+        const TkxPDFObject* own = f->Lookup("/Length");
+        rc4Bits = KeyBitsFrom(own, rc4Bits ? rc4Bits : 128);
+        // A filter without a length of its own: writers take either 128 bits
+        // or the dictionary's /Length.
+        if (!own && IsNumber(encrypt.Lookup("/Length"))) {
+          try {
+            dictBits = KeyBitsFrom(encrypt.Lookup("/Length"), 128);
+          } catch (const Exception&) {
+            dictBits = 0;
+          }
+        }
         return cmRC4;
       }
       if (m == "AESV2" && version_ == 4) return cmAESV2;
@@ -285,6 +296,7 @@ void TkxPDFDecrypt::Setup(const TkxPDFDictObject& encrypt, std::string_view firs
     string_method_ = methodOf("/StrF");
     key_length_ = version_ == 5 ? 32 : rc4Bits ? rc4Bits / 8 : 16;
     if (version_ == 4 && (stream_method_ == cmAESV2 || string_method_ == cmAESV2)) key_length_ = 16;
+    else if (version_ == 4 && dictBits && dictBits / 8 != key_length_) alt_key_length_ = dictBits / 8;
   }
 
   if (version_ == 5) {
@@ -455,6 +467,19 @@ bool TkxPDFDecrypt::CheckOwnerPassword(std::string_view password) {
 }
 
 bool TkxPDFDecrypt::CheckPassword(std::string_view password) {
+  if (CheckPasswordWithKeyLength(password) || alt_key_length_ == 0) return !file_key_.empty();
+  // The other key length a writer may have used; the check against /U
+  // decides, so a wrong password stays wrong.
+  std::swap(key_length_, alt_key_length_);
+  if (CheckPasswordWithKeyLength(password)) {
+    level_ = key_length_ == 5 ? el40bit : el128bit;
+    return true;
+  }
+  std::swap(key_length_, alt_key_length_);
+  return false;
+}
+
+bool TkxPDFDecrypt::CheckPasswordWithKeyLength(std::string_view password) {
   file_key_.clear();
   owner_authenticated_ = false;
   permissions_ = TkxUserPermissions::All();

@@ -182,6 +182,9 @@ class TkxPDFDecrypt : public TkxBasePDFCrypt {
   // "RC4 40-bit", "RC4 128-bit" (other RC4 lengths likewise), "AES-128",
   // "AES-256", or "None" when strings and streams are stored in clear.
   std::string HandlerDescription() const;
+  // Strings and streams are stored in clear (only embedded files, if
+  // anything, are encrypted): the page content needs no password.
+  bool NeedsNoKey() const { return string_method_ == cmIdentity && stream_method_ == cmIdentity; }
 
  private:
   template <class Buf>
@@ -191,10 +194,12 @@ class TkxPDFDecrypt : public TkxBasePDFCrypt {
   bool CheckUserPasswordAES256(std::string_view password);
   bool CheckOwnerPasswordAES256(std::string_view password);
   bool PermsMatch(const std::string& fileKey) const;
+  bool CheckPasswordWithKeyLength(std::string_view password);
 
   TkxCryptMethod string_method_ = cmRC4;
   TkxCryptMethod stream_method_ = cmRC4;
   std::string recovered_user_password_;
+  int alt_key_length_ = 0;  // a second key length to try, 0 when none
 };
 
 }  // namespace pw

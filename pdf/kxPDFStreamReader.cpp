@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "pdf/kxPDFCrypt.h"
+#include "pdf/kxWarnings.h"
 
 namespace pw {
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr const char* kEndOfData = "end of data";
 constexpr std::string_view kEndStream = "endstream";
+constexpr std::string_view kEndObj = "endobj";
 
 // FF counts as white space as well: PDF files use it as such.
 inline bool IsWhite(uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
@@ -499,6 +501,23 @@ PDFObjectPtr TkxPDFStreamReader::ParseDictionary() {
       pos_ += 2;
       break;
     }
+    if (data_[pos_] != '/') {
+      // A key that is not a name: the entry is dropped, as viewers do, one
+      // object (or one unreadable token) at a time.
+      const size_t before = pos_;
+      try {
+        ParseObject();
+      } catch (const ELimitExceeded&) {
+        throw;
+      } catch (const Exception&) {
+        pos_ = before;
+        ReadToken();
+      }
+      if (pos_ == before) ++pos_;
+      ReportWarning("Dictionary key is not a name; the entry is dropped", CurrentObjectNumber,
+                    static_cast<int64_t>(before));
+      continue;
+    }
     PDFObjectPtr key = ParseName();
     SkipWhitespace();
     if (pos_ >= size_) throw fail(kEndOfData);
@@ -525,11 +544,18 @@ std::vector<uint8_t> TkxPDFStreamReader::ReadStreamData(int64_t length, int32_t 
     return p + kEndStream.size() <= size_ && std::memcmp(data_ + p, kEndStream.data(), kEndStream.size()) == 0;
   };
 
-  bool found = false;
+  auto keywordAt = [this](size_t p, std::string_view word) {
+    return p + word.size() <= size_ && std::memcmp(data_ + p, word.data(), word.size()) == 0;
+  };
+  bool found = false, unterminated = false;
   if (len <= avail) {
     pos_ = start + len;
     SkipWhitespace();
     found = endstreamAt(pos_);
+    // The data ends where the length says and "endobj" follows: the writer
+    // left out "endstream". Searching on would swallow the objects after it.
+    unterminated = !found && keywordAt(pos_, kEndObj);
+    found = found || unterminated;
   }
   if (!found && size_ >= kEndStream.size()) {
     // The declared length is wrong: the nearest "endstream" before the
@@ -554,7 +580,19 @@ std::vector<uint8_t> TkxPDFStreamReader::ReadStreamData(int64_t length, int32_t 
       }
     }
   }
-  if (!found) throw EEndStreamError("Expected PDF endstream");
+  if (!found) {
+    // Neither the length nor any "endstream" marks the end: the data runs to
+    // the object's "endobj", without the end of line before it.
+    const char* first = reinterpret_cast<const char*>(data_ + start);
+    const char* last = reinterpret_cast<const char*>(data_ + size_);
+    const char* hit = std::search(first, last, std::boyer_moore_horspool_searcher(kEndObj.begin(), kEndObj.end()));
+    if (hit == last) throw EEndStreamError("Expected PDF endstream");
+    len = static_cast<size_t>(hit - first);
+    if (len > 0 && data_[start + len - 1] == 10) --len;
+    if (len > 0 && data_[start + len - 1] == 13) --len;
+    unterminated = true;
+  }
+  if (unterminated) ReportWarning("Stream data without \"endstream\"", objNo, static_cast<int64_t>(start));
 
   std::vector<uint8_t> data(data_ + start, data_ + start + len);
   pos_ = start + len;
@@ -563,6 +601,7 @@ std::vector<uint8_t> TkxPDFStreamReader::ReadStreamData(int64_t length, int32_t 
     data = Decryptor->DecryptStream(data, objNo, gen);
   }
   SkipWhitespace();
+  if (unterminated) return data;  // positioned at "endobj"
   if (ReadString(kEndStream.size()) != kEndStream) throw EEndStreamError("Expected PDF endstream");
   return data;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "pdf/kxPDFDoc.h"
+#include "pdf/kxWarnings.h"
 #include "pdf_builder.h"
 
 using namespace pw;
@@ -301,4 +302,79 @@ TEST(Document, BadInputGivesErrors) {
     EXPECT_THROW(doc.LoadFromMemory(Bytes(c.bytes)), Exception) << c.name;
     EXPECT_FALSE(doc.IsLoaded()) << c.name;
   }
+}
+
+// Damage and protection quirks that other readers tolerate: each file opens,
+// shows its text, and leaves a trace in the warning sink where something was
+// repaired on the way.
+TEST(Document, ToleratedDamageAndProtection) {
+  struct Case {
+    const char* file;
+    const char* text;
+    bool warns;
+  };
+  const Case cases[] = {
+      {"tolerate-attachment-only-encrypted.pdf", "Only the attachment is protected", false},
+      {"tolerate-empty-user-v4-cf-40bit.pdf", "Empty user password", false},
+      {"tolerate-broken-dict-key.pdf", "Broken dictionary key", true},
+      {"tolerate-missing-endstream.pdf", "Missing endstream", true},
+      {"tolerate-xref-entry-without-generation.pdf", "Entry without generation", false},
+  };
+  for (const Case& c : cases) {
+    std::ifstream in(Fixture(c.file), std::ios::binary);
+    ASSERT_TRUE(in) << c.file;
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    TkxWarningSink sink;
+    TkxWarningScope scope(sink);
+    TkxPDFDocument doc;
+    int asked = 0;
+    doc.OnPassword = [&](TkxComponent*, std::string& pw, bool& cont, int) {
+      ++asked;
+      pw.clear();
+      cont = asked == 1;
+    };
+    ASSERT_TRUE(doc.LoadFromMemory(bytes)) << c.file;
+    ASSERT_EQ(doc.PageCount(), 1) << c.file;
+    // Exactly the stream's data: nothing of the objects after it.
+    EXPECT_EQ(ContentOf(doc, 1), "BT /F1 12 Tf 20 100 Td (" + std::string(c.text) + ") Tj ET") << c.file;
+    EXPECT_FALSE(doc.Repaired()) << c.file;
+    EXPECT_EQ(sink.Count() > 0, c.warns) << c.file;
+  }
+
+  // No password is asked where only attachments are encrypted.
+  std::ifstream in(Fixture("tolerate-attachment-only-encrypted.pdf"), std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  TkxPDFDocument doc;
+  doc.OnPassword = [](TkxComponent*, std::string&, bool& cont, int) {
+    ADD_FAILURE() << "asked for a password";
+    cont = false;
+  };
+  ASSERT_TRUE(doc.LoadFromMemory(bytes));
+  EXPECT_EQ(doc.EncryptionDescription(), "attachments only");
+  // The page dictionary keeps the entries after the broken key.
+  std::ifstream in2(Fixture("tolerate-broken-dict-key.pdf"), std::ios::binary);
+  ASSERT_TRUE(doc.LoadFromMemory(
+      std::vector<uint8_t>((std::istreambuf_iterator<char>(in2)), std::istreambuf_iterator<char>())));
+  EXPECT_NE(doc.GetPageDict(1)->Lookup("/CropBox"), nullptr);
+  EXPECT_NE(doc.GetPageDict(1)->Lookup("/Contents"), nullptr);
+}
+
+// The other key length is tried only as far as /U confirms it: a wrong
+// password still opens nothing.
+TEST(Document, KeyLengthFallbackKeepsWrongPasswordsOut) {
+  std::ifstream in(Fixture("tolerate-empty-user-v4-cf-40bit.pdf"), std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  TkxPDFDocument doc;
+  doc.OnPassword = [](TkxComponent*, std::string& pw, bool& cont, int tries) {
+    pw = "wrong";
+    cont = tries == 0;
+  };
+  EXPECT_THROW(doc.LoadFromMemory(bytes), EPasswordError);
+  doc.OnPassword = [](TkxComponent*, std::string& pw, bool& cont, int tries) {
+    pw = "owner";
+    cont = tries == 0;
+  };
+  ASSERT_TRUE(doc.LoadFromMemory(bytes));
+  EXPECT_EQ(doc.EncryptionDescription(), "RC4 40-bit");
+  EXPECT_EQ(doc.Encryption().Level(), el40bit);
 }

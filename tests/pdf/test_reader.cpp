@@ -240,6 +240,31 @@ TEST(StreamReader, IndirectObjectSetsCurrentNumbers) {
   EXPECT_EQ(s.r.CurrentGeneration, 3);
 }
 
+// A key that is not a name drops that entry, as viewers do; the keys after
+// it are kept.
+TEST(StreamReader, BrokenDictionaryKeysAreDropped) {
+  struct Case {
+    std::string input;
+    std::vector<std::string> keys;
+  };
+  const std::vector<Case> cases = {
+      {"<< 1 2 >>", {}},
+      {"<</A ] >>", {"/A"}},
+      {"<< /Type /Page Contents 4 0 R /Rotate 90 >>", {"/Type", "/Rotate"}},
+      {"<< /A 1 Rotate 0 12 (x) [1] <<>> ) /B 2 >>", {"/A", "/B"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    Src s(c.input);
+    PDFObjectPtr o = s.r.ParseObject();
+    const TkxPDFDictObject* d = AsDict(o.get());
+    ASSERT_NE(d, nullptr);
+    std::vector<std::string> keys;
+    for (int i = 0; i < d->Count(); ++i) keys.push_back(d->KeyAt(i)->Text);
+    EXPECT_EQ(keys, c.keys);
+  }
+}
+
 TEST(StreamReader, SyntaxErrors) {
   struct Case {
     std::string input;
@@ -256,10 +281,8 @@ TEST(StreamReader, SyntaxErrors) {
       {"[", Is<EArrayReadError>, "Error reading PDF array (end of data)"},
       {"<</A 1", Is<EDictionaryReadError>, "Error reading PDF dictionary (end of data)"},
       {"<</A", Is<EDictionaryReadError>, "Error reading PDF dictionary (end of data)"},
-      {"<</A 1 >", Is<ENameReadError>, "Error reading PDF name string (>)"},
+      {"<</A 1 >", Is<EDictionaryReadError>, "Error reading PDF dictionary (end of data)"},
       {"<</A [1 2", Is<EArrayReadError>, "Error reading PDF array (end of data)"},
-      {"<< 1 2 >>", Is<ENameReadError>, "Error reading PDF name string (1)"},
-      {"<</A ] >>", Is<ENameReadError>, "Error reading PDF name string (])"},
       {"tru", Is<EBooleanError>, "Expected boolean (true) object"},
       {"trap", Is<EBooleanError>, "Expected boolean (true) object"},
       {"fals", Is<EBooleanError>, "Expected boolean (false) object"},
@@ -332,6 +355,10 @@ TEST(StreamReader, StreamData) {
       {"stream\nabc\nendstream endobj", 0, "abc\n"},                // a wrong length of 0 is searched too
       {"stream\nabc\nendstream endobj", -5, "abc\n"},
       {"stream\nabc\nendstream endobj", INT64_MAX, "abc\n"},
+      // "endstream" left out: the length holds when "endobj" follows it; a
+      // wrong one gives way to the data up to "endobj".
+      {"stream\nabc\nendobj 5 0 obj << >> stream\nxy\nendstream endobj", 3, "abc"},
+      {"stream\nabcdef\r\nendobj", 2, "abcdef"},
       {"stream\nab", 2, "!Expected PDF endstream"},
       {"stream\nabc\nendstrea", 3, "!Expected PDF endstream"},
       {"stream\nabc", 1000, "!Expected PDF endstream"},
