@@ -66,6 +66,8 @@ const std::vector<TpwOptionSpec>& OptionTable() {
        [](TpwCliOptions& o, const std::string& v) { o.Jobs = Number("jobs", v, 1, 64); }},
       {"quiet", 'q', nullptr, "no progress line and no summary",
        [](TpwCliOptions& o, const std::string&) { o.Quiet = true; }},
+      {"verbose", 'v', nullptr, "list the problems of the file that were worked around, at most 20 per page",
+       [](TpwCliOptions& o, const std::string&) { o.Verbose = true; }},
       {"password", 0, "PW", "password of an encrypted file (otherwise asked for on a terminal)",
        [](TpwCliOptions& o, const std::string& v) { o.Password = v; }},
       {"version", 0, nullptr, "print the program version",

@@ -14,6 +14,7 @@
 #include "app/pwDocumentAdapter.h"
 #include "app/pwEngineAdapter.h"
 #include "cli/pwPasswordPrompt.h"
+#include "pdf/kxWarnings.h"
 
 namespace pw::cli {
 
@@ -30,7 +31,12 @@ std::string Printable(std::string text) {
 // prompts, and no second chance for the target name.
 class TpwCliView : public TpwDriverView {
  public:
-  TpwCliView(const std::optional<std::string>& password, bool progress) : password_(password), progress_(progress) {}
+  TpwCliView(const std::optional<std::string>& password, bool progress, TkxWarningSink& warnings)
+      : password_(password), progress_(progress), warnings_(warnings) {}
+
+  // The driver reports progress before each page: warnings from now on
+  // belong to the page being drawn (none while loading or writing).
+  void SetProgress(int value, int maximum) override { warnings_.SetPage(value < maximum ? value + 1 : 0); }
 
   void ShowMessage(TpwMessageKind kind, const std::string& text, const std::string&) override {
     if (kind == TpwMessageKind::Error)
@@ -79,6 +85,7 @@ class TpwCliView : public TpwDriverView {
  private:
   std::optional<std::string> password_;
   bool progress_;
+  TkxWarningSink& warnings_;
   bool progressShown_ = false;
   bool givenUsed_ = false;
   bool asked_ = false;
@@ -107,6 +114,30 @@ std::optional<std::string> InputProblem(const std::string& input) {
   return std::nullopt;
 }
 
+// One line per kept warning, then one per page whose warnings were capped.
+void PrintWarnings(const std::string& input, const TkxWarningSink& sink) {
+  std::map<int, bool> pages;
+  for (const TkxWarning& w : sink.Warnings()) {
+    std::string where = w.Page > 0 ? "page " + std::to_string(w.Page) : "document";
+    if (w.Object >= 0) where += ", object " + std::to_string(w.Object);
+    if (w.Offset >= 0) where += ", offset " + std::to_string(w.Offset);
+    std::string times = w.Repeats > 1 ? " (" + std::to_string(w.Repeats) + " times)" : "";
+    std::fprintf(stderr, "paperwright: %s: %s: %s%s\n", input.c_str(), where.c_str(), Printable(w.Text).c_str(),
+                 times.c_str());
+    pages[w.Page] = true;
+  }
+  for (const auto& [page, any] : pages) {
+    if (size_t dropped = sink.Dropped(page))
+      std::fprintf(stderr, "paperwright: %s: %s: %zu more warnings not shown\n", input.c_str(),
+                   page > 0 ? ("page " + std::to_string(page)).c_str() : "document", dropped);
+  }
+}
+
+std::string WarningCount(const TkxWarningSink& sink) {
+  size_t n = sink.Count();
+  return n == 0 ? "" : n == 1 ? ", 1 warning" : ", " + std::to_string(n) + " warnings";
+}
+
 }  // namespace
 
 std::string DefaultTarget(const std::string& input, const std::string* outputDir) {
@@ -124,8 +155,15 @@ int ConvertOne(const std::string& input, const std::string& target, const TpwCli
     std::fprintf(stderr, "paperwright: %s: %s %s\n", input.c_str(), readError, problem->c_str());
     return ecCannotRead;
   }
+  // Each conversion has its own sink (a batch with -j runs each file in its
+  // own process).
+  TkxWarningSink warnings;
+  TkxWarningScope warningScope(warnings);
+  auto listWarnings = [&]() {
+    if (options.Verbose) PrintWarnings(input, warnings);
+  };
   try {
-    TpwCliView view(options.Password, progress);
+    TpwCliView view(options.Password, progress, warnings);
     TpwDocumentAdapter document;
     TpwEngineAdapter engine(&view);
     engine.Engine().SetDocumentEncodingType(options.PositionalLayout ? etPositionalAccuracy : etEaseOfEditing);
@@ -142,6 +180,7 @@ int ConvertOne(const std::string& input, const std::string& target, const TpwCli
     driver.Next();
     view.EndProgressLine();
 
+    listWarnings();
     if (!driver.DocumentLoaded()) {
       if (document.PasswordRejected()) {
         std::fprintf(stderr, "paperwright: %s: %s\n", input.c_str(),
@@ -162,12 +201,13 @@ int ConvertOne(const std::string& input, const std::string& target, const TpwCli
       return ecCannotWrite;
     }
     if (!options.Quiet)
-      std::fprintf(stderr, "paperwright: %s: %d pages converted to %s\n", input.c_str(), driver.PagesConverted(),
-                   driver.Job().TargetFile.c_str());
+      std::fprintf(stderr, "paperwright: %s: %d pages converted to %s%s\n", input.c_str(), driver.PagesConverted(),
+                   driver.Job().TargetFile.c_str(), WarningCount(warnings).c_str());
     return ecOk;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "paperwright: %s: out of memory\n", input.c_str());
   } catch (const std::exception& e) {
+    listWarnings();
     std::fprintf(stderr, "paperwright: %s: %s\n", input.c_str(), Printable(e.what()).c_str());
   }
   return ecCannotWrite;

@@ -11,7 +11,7 @@ thread_local TkxWarningSink* tCurrentSink = nullptr;
 void TkxWarningSink::Add(std::string_view text, int32_t object, int64_t offset) {
   std::lock_guard<std::mutex> guard(lock_);
   ++count_;
-  auto key = std::make_tuple(page_, object, offset, std::string(text));
+  auto key = std::make_tuple(page_, object, std::string(text));
   auto it = index_.find(key);
   if (it != index_.end()) {
     ++kept_[it->second].Repeats;

@@ -21,8 +21,9 @@
 //     ... load, sink.SetPage(n), render page n ...
 //     for (const TkxWarning& w : sink.Warnings()) ...
 //
-// A sink keeps each distinct warning of a page once (same text, object and
-// offset) with a repeat count, and at most kMaxPerPage distinct ones per page;
+// A sink keeps each distinct warning of a page once (same text and object;
+// the first offset is kept) with a repeat count, and at most kMaxPerPage
+// distinct ones per page;
 // Count() still counts every report, so a broken file cannot flood the output
 // but its trouble shows in the total. A sink is safe to report to from
 // several threads; the scope is per thread (work handed to other threads
@@ -45,7 +46,7 @@ struct TkxWarning {
   int32_t Object = -1;   // PDF object number, -1 when not known
   int64_t Offset = -1;   // byte offset, -1 when not known
   std::string Text;
-  size_t Repeats = 1;    // how often the same warning was reported
+  size_t Repeats = 1;    // how often the same warning was reported on the page
 };
 
 class TkxWarningSink {
@@ -68,7 +69,7 @@ class TkxWarningSink {
   int page_ = 0;
   size_t count_ = 0;
   std::vector<TkxWarning> kept_;
-  std::map<std::tuple<int, int32_t, int64_t, std::string>, size_t> index_;  // -> position in kept_
+  std::map<std::tuple<int, int32_t, std::string>, size_t> index_;  // -> position in kept_
   std::map<int, size_t> keptPerPage_;
   std::map<int, size_t> droppedPerPage_;
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "pdf/kxCstPDFDoc.h"
+#include "pdf/kxWarnings.h"
 
 namespace pw {
 
@@ -30,7 +31,8 @@ TkxTextFont* TkxPageRenderContext::FontFor(TkxPDFDictObject* fontDict, const std
       font = std::make_unique<TkxPDFTextFont>(*obj);
       pageFonts_.Add(std::move(obj));
     }
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    ReportWarning("Font " + resourceName + " cannot be loaded: " + e.what());
     font.reset();
   }
   if (!font) font = std::make_unique<TkxSimpleTextFont>("Arial", fsRegular);
@@ -180,9 +182,10 @@ void TkxPDFContentStreamParser::Interpret(const uint8_t* data, size_t size) {
     }
     try {
       Dispatch(op);
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
       // A resource that cannot be read (a broken stream, a bad font) costs
       // only the operator that needed it.
+      ReportWarning("Operator " + op + ": " + e.what(), -1, static_cast<int64_t>(reader.Lexer().Position()));
     }
     operands_.clear();
   }

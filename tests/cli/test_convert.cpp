@@ -197,3 +197,53 @@ TEST_F(CliConvert, SeveralFilesIntoFolderSequentialAndParallel) {
   RunResult r = Exec("-o " + Quote(P("absent")) + " " + Quote(P("one.pdf")));
   EXPECT_EQ(r.code, 4) << r.err;
 }
+
+// --verbose lists what was worked around, one line per warning with its page,
+// object and offset, repeats folded into one line; the summary counts them.
+TEST_F(CliConvert, VerboseListsToleratedProblems) {
+  const std::string broken = Src("tests/pdf/data/tolerate-broken-dict-key.pdf");
+  RunResult r = Exec("--verbose " + Quote(broken) + " " + Quote(P("a.rtf")));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find(": document, object 3, offset 182: Dictionary key is not a name; the entry is dropped (3 times)\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Count(r.err, "\n"), 2u) << r.err;
+  EXPECT_NE(r.err.find("1 pages converted to " + P("a.rtf") + ", 3 warnings\n"), std::string::npos) << r.err;
+
+  // Without --verbose only the count; with --quiet nothing.
+  r = Exec(Quote(broken) + " " + Quote(P("a.rtf")));
+  EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
+  EXPECT_NE(r.err.find(", 3 warnings"), std::string::npos) << r.err;
+  EXPECT_TRUE(Exec("--quiet " + Quote(broken) + " " + Quote(P("a.rtf"))).err.empty());
+
+  // A page drawing the same broken picture 40 times gives one line for it.
+  std::string content;
+  for (int i = 0; i < 40; ++i) content += "/X1 Do\n";
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  auto obj = [&](const std::string& body) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+  };
+  obj("<< /Type /Catalog /Pages 2 0 R >>");
+  obj("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+  obj("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Resources << /XObject << /X1 5 0 R >> >> "
+      "/Contents 4 0 R >>");
+  obj("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+  obj("<< /Type /XObject /Subtype /Form /BBox [0 0 9 9] /Filter /FlateDecode /Length 5 >>\nstream\nabcde\nendstream");
+  size_t xref = pdf.size();
+  pdf += "xref\n0 6\n0000000000 65535 f \n";
+  for (size_t off : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  std::ofstream(P("flood.pdf"), std::ios::binary) << pdf;
+  r = Exec("-v " + Quote(P("flood.pdf")) + " " + Quote(P("b.rtf")));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Count(r.err, "\n"), 2u) << r.err;
+  EXPECT_NE(r.err.find(": page 1, offset "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(40 times)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(", 40 warnings"), std::string::npos) << r.err;
+}

@@ -2,6 +2,7 @@
 // are merged, each page keeps a bounded number, and the total counts them all.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -38,13 +39,15 @@ TEST(Warnings, RepeatsMergeAndPagesAreCapped) {
   TkxWarningSink sink;
   sink.SetPage(3);
   for (int i = 0; i < 5; ++i) sink.Add("same");
-  for (size_t i = 0; i < TkxWarningSink::kMaxPerPage + 10; ++i) sink.Add("bad operator", -1, static_cast<int64_t>(i));
+  sink.Add("same", -1, 99);  // the same warning elsewhere on the page
+  for (size_t i = 0; i < TkxWarningSink::kMaxPerPage + 10; ++i) sink.Add("bad operator " + std::to_string(i));
   sink.SetPage(4);
   sink.Add("same");
   std::vector<TkxWarning> w = sink.Warnings();
-  EXPECT_EQ(sink.Count(), 5 + TkxWarningSink::kMaxPerPage + 10 + 1);
+  EXPECT_EQ(sink.Count(), 6 + TkxWarningSink::kMaxPerPage + 10 + 1);
   ASSERT_EQ(w.size(), TkxWarningSink::kMaxPerPage + 1);
-  EXPECT_EQ(w[0].Repeats, 5u);
+  EXPECT_EQ(w[0].Repeats, 6u);
+  EXPECT_EQ(w[0].Offset, -1);
   EXPECT_EQ(w[0].Page, 3);
   EXPECT_EQ(sink.Dropped(3), 11u);
   EXPECT_EQ(sink.Dropped(4), 0u);
@@ -57,9 +60,9 @@ TEST(Warnings, ManyThreadsReportToOneSink) {
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&sink, t] {
       TkxWarningScope scope(sink);
-      for (int i = 0; i < 1000; ++i) ReportWarning("w", t, i % 3);
+      for (int i = 0; i < 1000; ++i) ReportWarning(i % 3 ? "w" : "v", t, i);
     });
   for (std::thread& th : threads) th.join();
   EXPECT_EQ(sink.Count(), 4000u);
-  EXPECT_EQ(sink.Warnings().size(), 12u);
+  EXPECT_EQ(sink.Warnings().size(), 8u);
 }
