@@ -8,6 +8,8 @@
 #include <iterator>
 #include <limits>
 
+#include "platform/kxJPEG.h"
+
 namespace pw {
 
 namespace {
@@ -342,6 +344,14 @@ TkxDIBInfo TkxBitmap::ReadDIBInfo(const uint8_t* bmi, size_t bmiSize) {
 }
 
 TkxBitmap TkxBitmap::FromDIB(const uint8_t* bmi, size_t bmiSize, const uint8_t* bits, size_t bitsSize) {
+  // Bits that are a whole JPEG file (BI_JPEG).
+  if (bmi && bmiSize >= 40 && Get32(bmi) >= 40 && Get32(bmi + 16) == 4) {
+    try {
+      return DecodeJPEG(bits, bitsSize);
+    } catch (const EJPEGError& e) {
+      Invalid(e.what());
+    }
+  }
   TkxDIBInfo info = ReadDIBInfo(bmi, bmiSize);
   size_t lastRow = (static_cast<size_t>(info.Width) * info.BitCount + 7) / 8;
   size_t need = info.RowBytes * (static_cast<size_t>(info.Height) - 1) + lastRow;

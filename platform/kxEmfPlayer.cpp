@@ -843,7 +843,13 @@ class BitmapPlayer {
       PatBlt(xDest, yDest, cxDest, cyDest, rop);
       return;
     }
-    const TkxDIBInfo info = TkxBitmap::ReadDIBInfo(dib.Bmi, dib.BmiSize);
+    // JPEG bits (BI_JPEG) are a picture of their own, read from the top.
+    const bool jpeg = dib.BmiSize >= 40 && dib.Bmi[16] == 4 && !dib.Bmi[17] && !dib.Bmi[18] && !dib.Bmi[19];
+    TkxDIBInfo info;
+    if (jpeg)
+      info.TopDown = true;
+    else
+      info = TkxBitmap::ReadDIBInfo(dib.Bmi, dib.BmiSize);
     TkxBitmap pic = TkxBitmap::FromDIB(dib.Bmi, dib.BmiSize, dib.Bits, dib.BitsSize);
     pic.SetHasAlpha(false);
     if (rop == NOTSRCCOPY) {

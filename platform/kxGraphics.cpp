@@ -819,4 +819,31 @@ void TkxGraphics::DrawImage(const TkxBitmap& image, const TkxRectF& dest, const 
   canvas_.InvalidateClip();
 }
 
+bool TkxGraphics::DrawJPEG(const std::vector<uint8_t>& jpeg, int width, int height, const TkxRectF& dest,
+                           const TkxImageAttributes* attributes) {
+  if (jpeg.empty() || width <= 0 || height <= 0) return true;
+  if (attributes && attributes->Alpha() < 0.5 / 255) return true;
+  const TkxMatrix m = DeviceTransform();
+  if (!FiniteMatrix(m) || !Finite(dest.X) || !Finite(dest.Y) || !Finite(dest.Width) || !Finite(dest.Height)) return true;
+  if (dest.Width == 0 || dest.Height == 0) return true;
+  const std::vector<TkxPointF> c = Corners(m, dest);
+  const bool axisAligned = std::abs(c[1].Y - c[0].Y) < 1e-6 && std::abs(c[3].X - c[0].X) < 1e-6;
+  if (!axisAligned || c[1].X < c[0].X || c[3].Y < c[0].Y) return false;
+  const int32_t l = Dev(c[0].X), r = Dev(c[1].X), t = Dev(c[0].Y), b = Dev(c[3].Y);
+  canvas_.SyncClip(st_.clip);
+  canvas_.SetStretchBltMode(COLORONCOLOR);
+  std::vector<uint8_t> header(40, 0);
+  auto put = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) header[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put(0, 40);
+  put(4, static_cast<uint32_t>(width));
+  put(8, static_cast<uint32_t>(height));
+  header[12] = 1;                        // planes
+  put(16, 4);                            // BI_JPEG
+  put(20, static_cast<uint32_t>(jpeg.size()));
+  canvas_.StretchDIBits(l, t, std::max(r - l, 1), std::max(b - t, 1), 0, 0, width, height, header, jpeg);
+  return true;
+}
+
 }  // namespace pw

@@ -360,6 +360,12 @@ class TkxGraphics {
   // anything is drawn: a recording carries opaque pictures.
   void DrawImage(const TkxBitmap& image, const TkxRectF& dest, const TkxRectF& src,
                  TkxUnit srcUnit = unPixel, const TkxImageAttributes* attributes = nullptr);
+  // A whole JPEG picture of width x height pixels stretched into dest,
+  // recorded as its JPEG data (a BI_JPEG device-independent bitmap). False,
+  // with nothing drawn, when dest does not land upright on the canvas
+  // (rotated, sheared or mirrored): the caller then draws the pixels.
+  bool DrawJPEG(const std::vector<uint8_t>& jpeg, int width, int height, const TkxRectF& dest,
+                const TkxImageAttributes* attributes = nullptr);
 
  private:
   struct State {

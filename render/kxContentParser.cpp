@@ -677,7 +677,7 @@ void TkxPDFContentStreamParser::DoXObject(const std::string& name) {
   if (subtype == "Form") {
     RunForm(*xobj);
   } else if (subtype == "Image") {
-    if (ctx_.OnImage) ctx_.OnImage(*xobj, st_);
+    if (ctx_.OnImage) ctx_.OnImage(*xobj, name, resources_, st_);
   }
 }
 
@@ -829,7 +829,8 @@ void TkxPDFContentStreamParser::InlineImage() {
   lex.Seek(pos);
   ctx_.FlushText();
   if (ctx_.OnInlineImage)
-    ctx_.OnInlineImage(dict, std::string_view(reinterpret_cast<const char*>(p + dataStart), end - dataStart), st_);
+    ctx_.OnInlineImage(dict, std::string_view(reinterpret_cast<const char*>(p + dataStart), end - dataStart),
+                       resources_, st_);
 }
 
 }  // namespace pw

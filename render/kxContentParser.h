@@ -79,9 +79,15 @@ class TkxPageRenderContext {
   void QueueRun(TkxTextFont& font, TkxTextRun run, const TkxMatrix& end);
   void FlushText();
 
-  // Called for image XObjects and inline images (nothing is drawn without a handler).
-  std::function<void(const TkxPDFStreamObject& image, const TkxGraphicalState& state)> OnImage;
-  std::function<void(const TkxOperand& dict, std::string_view data, const TkxGraphicalState& state)> OnInlineImage;
+  // Called for image XObjects (with their resource name, without "/") and
+  // inline images, with the resources of the content that draws them
+  // (nothing is drawn without a handler).
+  std::function<void(const TkxPDFStreamObject& image, const std::string& name, const TkxPDFDictObject* resources,
+                     const TkxGraphicalState& state)>
+      OnImage;
+  std::function<void(const TkxOperand& dict, std::string_view data, const TkxPDFDictObject* resources,
+                     const TkxGraphicalState& state)>
+      OnInlineImage;
 
  private:
   TkxCustomPDFDocument& doc_;

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
+#include <string>
 
 #include "render/kxContentParser.h"
+#include "render/kxImageDrawing.h"
 
 namespace pw {
 
@@ -89,6 +92,25 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g) {
 
   TkxPageRenderContext ctx(doc, g, page);
   ctx.PageTransform = geo.Transform;
+  // Pictures: each one that cannot be drawn is reported once.
+  std::set<std::string> reported;
+  auto draw = [&](TkxPDFImageItem item, const TkxMatrix& toDevice, double alpha) {
+    if (!item.Problem.empty() && reported.insert(item.Problem).second && doc.OnWarning)
+      doc.OnWarning(&doc, "Page " + std::to_string(page) + ": " + item.Problem);
+    DrawPDFImage(g, item, toDevice, alpha);
+  };
+  ctx.OnImage = [&](const TkxPDFStreamObject& image, const std::string& name, const TkxPDFDictObject* res,
+                    const TkxGraphicalState& st) {
+    const TkxMatrix toDevice = TkxMatrix::Product(st.Ctm, ctx.PageTransform);
+    TkxImageLoader loader(doc, res);
+    draw(loader.LoadXObject(image, "/" + name, st.FillRGB, IsUprightPlacement(toDevice)), toDevice, st.FillAlpha);
+  };
+  ctx.OnInlineImage = [&](const TkxOperand& dict, std::string_view data, const TkxPDFDictObject* res,
+                          const TkxGraphicalState& st) {
+    const TkxMatrix toDevice = TkxMatrix::Product(st.Ctm, ctx.PageTransform);
+    TkxImageLoader loader(doc, res);
+    draw(loader.LoadInline(dict, data, st.FillRGB, IsUprightPlacement(toDevice)), toDevice, st.FillAlpha);
+  };
   const TkxPDFDictObject* resources = dict ? AsDict(doc.Resolve(dict->Lookup("/Resources"))) : nullptr;
   TkxPDFContentStreamParser parser(ctx, resources, TkxGraphicalState());
   parser.Interpret(content.data(), content.size());

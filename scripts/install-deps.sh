@@ -6,7 +6,7 @@ set -euo pipefail
 BUILD_PKGS=(
   build-essential cmake pkg-config git
   zlib1g-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
-  libcairo2-dev libssl-dev
+  libcairo2-dev libssl-dev libopenjp2-7-dev libjbig2dec0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 # Fonts the renderer substitutes with (metric-compatible Arial/Times/Courier,

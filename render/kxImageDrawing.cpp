@@ -1,0 +1,795 @@
+#include "render/kxImageDrawing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+#include "pdf/kxCstPDFDoc.h"
+#include "pdf/kxFilters.h"
+#include "platform/kxJPEG.h"
+#include "render/kxFaxDecoder.h"
+#include "render/kxImageCodecs.h"
+#include "render/kxPDFFunction.h"
+
+namespace pw {
+
+namespace {
+
+constexpr int kMaxSide = 1 << 24;
+constexpr int kMaxColorSpaceDepth = 8;
+
+// ---- Colour spaces of pictures ------------------------------------------------------------
+
+enum class CsKind { Gray, RGB, CMYK, Lab, Indexed, Tint, None, Unsupported };
+
+// A colour space as a picture needs it: how many components a sample has
+// and how a set of components (in the space's own ranges) becomes RGB.
+struct PictureSpace {
+  CsKind Kind = CsKind::Gray;
+  int Components = 1;
+  // Indexed: RGB of every entry.
+  std::vector<uint32_t> Palette;
+  int HiVal = 0;
+  // Tint: the transform into the alternate space.
+  std::shared_ptr<const TkxPDFFunction> Function;
+  std::shared_ptr<const PictureSpace> Alternate;
+  // Lab: white point and the ranges of a* and b*.
+  double White[3] = {0.9505, 1.0, 1.089};
+  double Range[4] = {-100, 100, -100, 100};
+
+  // The default Decode array of a space (for bits per component bpc).
+  std::vector<double> DefaultDecode(int bpc) const {
+    std::vector<double> d;
+    if (Kind == CsKind::Indexed) return {0, std::ldexp(1.0, bpc) - 1};
+    for (int i = 0; i < Components; ++i) {
+      if (Kind == CsKind::Lab && i > 0) {
+        d.push_back(Range[2 * (i - 1)]);
+        d.push_back(Range[2 * (i - 1) + 1]);
+      } else if (Kind == CsKind::Lab) {
+        d.push_back(0), d.push_back(100);
+      } else {
+        d.push_back(0), d.push_back(1);
+      }
+    }
+    return d;
+  }
+
+  uint32_t ToRGB(const double* c) const {
+    auto byte = [](double v) { return uint32_t(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+    switch (Kind) {
+      case CsKind::Gray: {
+        const uint32_t g = byte(c[0]);
+        return (g << 16) | (g << 8) | g;
+      }
+      case CsKind::RGB: return (byte(c[0]) << 16) | (byte(c[1]) << 8) | byte(c[2]);
+      case CsKind::CMYK: {
+        const double k = 1 - std::clamp(c[3], 0.0, 1.0);
+        return (byte((1 - c[0]) * k) << 16) | (byte((1 - c[1]) * k) << 8) | byte((1 - c[2]) * k);
+      }
+      case CsKind::Lab: return LabToRGB(c[0], c[1], c[2]);
+      case CsKind::Indexed: {
+        const int i = int(std::clamp(std::lround(c[0]), 0L, long(HiVal)));
+        return i < int(Palette.size()) ? Palette[size_t(i)] : 0;
+      }
+      case CsKind::Tint: {
+        if (!Function || !Alternate) {
+          const uint32_t g = byte(1 - c[0]);
+          return (g << 16) | (g << 8) | g;
+        }
+        std::vector<double> in(c, c + Components);
+        std::vector<double> out = Function->Evaluate(in);
+        out.resize(size_t(std::max(Alternate->Components, 1)), 0.0);
+        return Alternate->ToRGB(out.data());
+      }
+      default: return 0;
+    }
+  }
+
+  uint32_t LabToRGB(double L, double a, double b) const {
+    auto f = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
+    const double l = (L + 16) / 116;
+    const double X = White[0] * f(l + a / 500), Y = White[1] * f(l), Z = White[2] * f(l - b / 200);
+    const double r = 3.2406 * X - 1.5372 * Y - 0.4986 * Z;
+    const double g = -0.9689 * X + 1.8758 * Y + 0.0415 * Z;
+    const double bl = 0.0557 * X - 0.2040 * Y + 1.0570 * Z;
+    auto gamma = [](double v) {
+      v = std::clamp(v, 0.0, 1.0);
+      return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+    };
+    auto byte = [](double v) { return uint32_t(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+    return (byte(gamma(r)) << 16) | (byte(gamma(g)) << 8) | byte(gamma(bl));
+  }
+};
+
+std::vector<double> NumberArray(TkxCustomPDFDocument& doc, TkxPDFObject* obj) {
+  std::vector<double> out;
+  if (const TkxPDFArrayObject* a = AsArray(doc.Resolve(obj)))
+    for (int i = 0; i < a->Count() && i < 64; ++i) {
+      const double v = NumberValue(doc.Resolve(a->Get(i)), 0);
+      out.push_back(std::isfinite(v) ? v : 0);
+    }
+  return out;
+}
+
+PictureSpace Device(CsKind kind) {
+  PictureSpace s;
+  s.Kind = kind;
+  s.Components = kind == CsKind::RGB ? 3 : kind == CsKind::CMYK ? 4 : kind == CsKind::Lab ? 3 : 1;
+  return s;
+}
+
+PictureSpace ResolveSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources, TkxPDFObject* obj,
+                          int depth);
+
+PictureSpace SpaceByName(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources, const std::string& name,
+                         int depth) {
+  if (name == "DeviceGray" || name == "G" || name == "CalGray") return Device(CsKind::Gray);
+  if (name == "DeviceRGB" || name == "RGB" || name == "CalRGB") return Device(CsKind::RGB);
+  if (name == "DeviceCMYK" || name == "CMYK") return Device(CsKind::CMYK);
+  if (name == "Pattern") return Device(CsKind::Unsupported);
+  if (resources) {
+    if (const TkxPDFDictObject* spaces = AsDict(doc.Resolve(resources->Lookup("/ColorSpace"))))
+      if (TkxPDFObject* named = spaces->Lookup("/" + name)) return ResolveSpace(doc, nullptr, named, depth + 1);
+  }
+  PictureSpace s;
+  s.Kind = CsKind::Unsupported;
+  return s;
+}
+
+PictureSpace ResolveSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources, TkxPDFObject* obj,
+                          int depth) {
+  PictureSpace unsupported;
+  unsupported.Kind = CsKind::Unsupported;
+  if (depth > kMaxColorSpaceDepth) return unsupported;
+  TkxPDFObject* o = doc.Resolve(obj);
+  if (IsName(o)) return SpaceByName(doc, resources, NameValue(o), depth);
+  const TkxPDFArrayObject* a = AsArray(o);
+  if (!a || a->Count() == 0) return unsupported;
+  const std::string family = NameValue(doc.Resolve(a->Get(0)));
+  if (a->Count() == 1) return SpaceByName(doc, resources, family, depth);
+  if (family == "ICCBased") {
+    const TkxPDFStreamObject* icc = AsStream(doc.Resolve(a->Get(1)));
+    if (!icc) return Device(CsKind::RGB);
+    if (TkxPDFObject* alt = icc->Dict->Lookup("/Alternate")) {
+      PictureSpace s = ResolveSpace(doc, resources, alt, depth + 1);
+      if (s.Kind != CsKind::Unsupported) return s;
+    }
+    const int64_t n = IntValue(doc.Resolve(icc->Dict->Lookup("/N")), 3);
+    return Device(n == 1 ? CsKind::Gray : n == 4 ? CsKind::CMYK : CsKind::RGB);
+  }
+  if (family == "CalGray" || family == "G") return Device(CsKind::Gray);
+  if (family == "CalRGB" || family == "RGB") return Device(CsKind::RGB);
+  if (family == "CalCMYK" || family == "CMYK") return Device(CsKind::CMYK);
+  if (family == "DeviceGray" || family == "DeviceRGB" || family == "DeviceCMYK")
+    return SpaceByName(doc, resources, family, depth);
+  if (family == "Lab") {
+    PictureSpace s = Device(CsKind::Lab);
+    if (const TkxPDFDictObject* d = AsDict(doc.Resolve(a->Get(1)))) {
+      std::vector<double> wp = NumberArray(doc, d->Lookup("/WhitePoint"));
+      if (wp.size() >= 3 && wp[1] > 0) std::copy(wp.begin(), wp.begin() + 3, s.White);
+      std::vector<double> range = NumberArray(doc, d->Lookup("/Range"));
+      if (range.size() >= 4) std::copy(range.begin(), range.begin() + 4, s.Range);
+    }
+    return s;
+  }
+  if (family == "Indexed" || family == "I") {
+    if (a->Count() < 4) return unsupported;
+    const PictureSpace base = ResolveSpace(doc, resources, a->Get(1), depth + 1);
+    if (base.Kind == CsKind::Unsupported || base.Kind == CsKind::Indexed || base.Kind == CsKind::None)
+      return unsupported;
+    PictureSpace s;
+    s.Kind = CsKind::Indexed;
+    s.Components = 1;
+    s.HiVal = int(std::clamp<int64_t>(IntValue(doc.Resolve(a->Get(2)), 0), 0, 255));
+    std::vector<uint8_t> table;
+    TkxPDFObject* lookup = doc.Resolve(a->Get(3));
+    if (const TkxPDFStringObject* str = AsString(lookup)) {
+      const std::string bytes = str->GetBytes();
+      table.assign(bytes.begin(), bytes.end());
+    } else if (const TkxPDFStreamObject* st = AsStream(lookup)) {
+      try {
+        table = doc.DecodeStream(*st);
+      } catch (const Exception&) {
+        return unsupported;
+      }
+    } else {
+      return unsupported;
+    }
+    const int n = base.Components;
+    const std::vector<double> range = base.DefaultDecode(8);
+    for (int i = 0; i <= s.HiVal; ++i) {
+      double c[8] = {0};
+      for (int k = 0; k < n && k < 8; ++k) {
+        const size_t at = size_t(i) * size_t(n) + size_t(k);
+        const double v = at < table.size() ? table[at] / 255.0 : 0;
+        c[k] = range[2 * k] + v * (range[2 * k + 1] - range[2 * k]);
+      }
+      s.Palette.push_back(base.ToRGB(c));
+    }
+    return s;
+  }
+  if (family == "Separation" || family == "DeviceN") {
+    if (a->Count() < 4) return unsupported;
+    PictureSpace s;
+    s.Kind = CsKind::Tint;
+    if (family == "Separation") {
+      s.Components = 1;
+      const std::string colorant = NameValue(doc.Resolve(a->Get(1)));
+      if (colorant == "None") {
+        s.Kind = CsKind::None;
+        return s;
+      }
+    } else {
+      const TkxPDFArrayObject* names = AsArray(doc.Resolve(a->Get(1)));
+      s.Components = names ? std::clamp(names->Count(), 1, 32) : 1;
+    }
+    PictureSpace alt = ResolveSpace(doc, resources, a->Get(2), depth + 1);
+    if (alt.Kind != CsKind::Unsupported && alt.Kind != CsKind::None)
+      s.Alternate = std::make_shared<PictureSpace>(std::move(alt));
+    s.Function = TkxPDFFunction::Load(doc, a->Get(3));
+    return s;
+  }
+  return unsupported;
+}
+
+// ---- Samples ---------------------------------------------------------------------------------
+
+// Decoded image data: rows of Width samples of Components components at
+// Bpc bits, each row padded to whole bytes (as PDF image data is laid out).
+struct Samples {
+  int Width = 0, Height = 0, Components = 1, Bpc = 8;
+  std::vector<uint8_t> Data;
+  size_t RowBytes() const { return (size_t(Width) * size_t(Components) * size_t(Bpc) + 7) / 8; }
+  // Rows the data holds completely.
+  int RowsPresent() const {
+    const size_t rb = RowBytes();
+    return rb ? int(std::min<size_t>(Data.size() / rb, size_t(Height))) : 0;
+  }
+  uint32_t Raw(const uint8_t* row, int x, int c) const {
+    const size_t index = size_t(x) * size_t(Components) + size_t(c);
+    switch (Bpc) {
+      case 8: return row[index];
+      case 16: return (uint32_t(row[2 * index]) << 8) | row[2 * index + 1];
+      case 1: return (row[index >> 3] >> (7 - (index & 7))) & 1;
+      case 2: return (row[index >> 2] >> (6 - 2 * (index & 3))) & 3;
+      case 4: return (row[index >> 1] >> ((index & 1) ? 0 : 4)) & 15;
+      default: return 0;
+    }
+  }
+};
+
+bool ValidBpc(int bpc) { return bpc == 1 || bpc == 2 || bpc == 4 || bpc == 8 || bpc == 16; }
+
+// Every n-th sample of a picture larger than kMaxImagePixels.
+int SampleStep(int64_t w, int64_t h) {
+  int step = 1;
+  while ((w / step) * (h / step) > kMaxImagePixels) ++step;
+  return step;
+}
+
+// Filter names written out in full.
+std::string FullFilterName(const std::string& n) {
+  if (n == "AHx") return "ASCIIHexDecode";
+  if (n == "A85") return "ASCII85Decode";
+  if (n == "LZW") return "LZWDecode";
+  if (n == "Fl") return "FlateDecode";
+  if (n == "RL") return "RunLengthDecode";
+  if (n == "CCF") return "CCITTFaxDecode";
+  if (n == "DCT") return "DCTDecode";
+  return n;
+}
+
+struct FilterChain {
+  std::vector<std::string> Names;
+  std::vector<TkxPDFObject*> Parms;  // resolved, may be null
+};
+
+FilterChain ReadFilters(TkxCustomPDFDocument& doc, const TkxPDFDictObject& dict) {
+  FilterChain chain;
+  TkxPDFObject* f = doc.Resolve(dict.Lookup("/Filter"));
+  TkxPDFObject* p = doc.Resolve(dict.Lookup("/DecodeParms"));
+  if (!p) p = doc.Resolve(dict.Lookup("/DP"));
+  if (IsName(f)) {
+    chain.Names.push_back(FullFilterName(NameValue(f)));
+    chain.Parms.push_back(AsArray(p) ? doc.Resolve(AsArray(p)->Get(0)) : p);
+  } else if (const TkxPDFArrayObject* a = AsArray(f)) {
+    const TkxPDFArrayObject* pa = AsArray(p);
+    for (int i = 0; i < a->Count() && i < 32; ++i) {
+      chain.Names.push_back(FullFilterName(NameValue(doc.Resolve(a->Get(i)))));
+      chain.Parms.push_back(pa ? doc.Resolve(pa->Get(i)) : (i == 0 ? p : nullptr));
+    }
+  }
+  return chain;
+}
+
+// Applies the first n filters of the chain.
+std::vector<uint8_t> ApplyFirst(TkxCustomPDFDocument& doc, const FilterChain& chain, size_t n,
+                                const std::vector<uint8_t>& raw) {
+  if (n == 0) return raw;
+  auto filters = std::make_unique<TkxPDFArrayObject>();
+  auto parms = std::make_unique<TkxPDFArrayObject>();
+  for (size_t i = 0; i < n; ++i) {
+    filters->Add(std::make_unique<TkxPDFNameObject>("/" + chain.Names[i]));
+    if (chain.Parms[i] && IsDict(chain.Parms[i]))
+      parms->Add(doc.DeepResolve(chain.Parms[i], 1000));
+    else
+      parms->Add(std::make_unique<TkxPDFNullObject>());
+  }
+  return ApplyDecodeFilters(raw, filters.get(), parms.get());
+}
+
+// Converts samples into an opaque RGB bitmap (and alpha, for colour keys,
+// into the bitmap's alpha). step: every step-th sample.
+TkxBitmap SamplesToBitmap(const Samples& s, const PictureSpace& space, const std::vector<double>& decode,
+                          const std::vector<int64_t>& colorKey, int step) {
+  const int ow = (s.Width + step - 1) / step, oh = (s.Height + step - 1) / step;
+  const bool keyed = !colorKey.empty();
+  TkxBitmap out(ow, oh, keyed || s.RowsPresent() < s.Height);
+  const int n = s.Components;
+  const uint32_t maxRaw = (s.Bpc == 16) ? 65535u : (1u << s.Bpc) - 1;
+  // The component value of every raw sample, per component.
+  std::vector<std::vector<double>> value(static_cast<size_t>(n));
+  const bool small = s.Bpc <= 8;
+  for (int c = 0; c < n; ++c) {
+    const double lo = decode[2 * size_t(c)], hi = decode[2 * size_t(c) + 1];
+    if (small)
+      for (uint32_t v = 0; v <= maxRaw; ++v) value[size_t(c)].push_back(lo + v * (hi - lo) / maxRaw);
+  }
+  auto comp = [&](uint32_t raw, int c) {
+    if (small) return value[size_t(c)][raw];
+    const double lo = decode[2 * size_t(c)], hi = decode[2 * size_t(c) + 1];
+    return lo + raw * (hi - lo) / maxRaw;
+  };
+  // One-component spaces: a table from raw sample to colour.
+  std::vector<uint32_t> table;
+  if (n == 1 && small) {
+    for (uint32_t v = 0; v <= maxRaw; ++v) {
+      const double c = comp(v, 0);
+      table.push_back(space.ToRGB(&c));
+    }
+  }
+  std::unordered_map<uint64_t, uint32_t> cache;
+  const bool plainRGB = space.Kind == CsKind::RGB && s.Bpc == 8 &&
+                        decode == std::vector<double>{0, 1, 0, 1, 0, 1};
+  const int rows = s.RowsPresent();
+  const size_t rb = s.RowBytes();
+  double comps[32];
+  uint32_t raw[32];
+  for (int oy = 0; oy < oh; ++oy) {
+    const int y = oy * step;
+    uint32_t* line = out.Scanline(oy);
+    if (y >= rows) {
+      for (int ox = 0; ox < ow; ++ox) line[ox] = 0;  // data that is not there stays transparent
+      continue;
+    }
+    const uint8_t* row = s.Data.data() + size_t(y) * rb;
+    for (int ox = 0; ox < ow; ++ox) {
+      const int x = ox * step;
+      uint32_t rgb = 0;
+      if (plainRGB) {
+        const uint8_t* p = row + size_t(x) * 3;
+        rgb = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+      } else if (!table.empty()) {
+        raw[0] = s.Raw(row, x, 0);
+        rgb = table[raw[0]];
+      } else {
+        uint64_t key = 0;
+        for (int c = 0; c < n && c < 32; ++c) {
+          raw[c] = s.Raw(row, x, c);
+          key = key * (uint64_t(maxRaw) + 1) + raw[c];
+        }
+        const bool cacheable = n * s.Bpc <= 48;
+        auto hit = cacheable ? cache.find(key) : cache.end();
+        if (hit != cache.end()) {
+          rgb = hit->second;
+        } else {
+          for (int c = 0; c < n && c < 32; ++c) comps[c] = comp(raw[c], c);
+          rgb = space.ToRGB(comps);
+          if (cacheable && cache.size() < 65536) cache.emplace(key, rgb);
+        }
+      }
+      bool masked = false;
+      if (keyed) {
+        masked = true;
+        for (int c = 0; c < n && masked; ++c) {
+          const int64_t v = s.Raw(row, x, c);
+          if (2 * size_t(c) + 1 >= colorKey.size() || v < colorKey[2 * size_t(c)] || v > colorKey[2 * size_t(c) + 1])
+            masked = false;
+        }
+      }
+      line[ox] = masked ? 0 : 0xFF000000u | rgb;
+    }
+  }
+  return out;
+}
+
+// Alpha of every pixel of a picture w x h from a mask of another size
+// (nearest sample); mask values 0..255.
+void ApplyAlpha(TkxBitmap& picture, const std::vector<uint8_t>& alpha, int aw, int ah) {
+  if (aw <= 0 || ah <= 0 || alpha.size() < size_t(aw) * size_t(ah)) return;
+  picture.SetHasAlpha(true);
+  const int w = picture.Width(), h = picture.Height();
+  for (int y = 0; y < h; ++y) {
+    const int my = int(int64_t(y) * ah / h);
+    uint32_t* line = picture.Scanline(y);
+    for (int x = 0; x < w; ++x) {
+      const int mx = int(int64_t(x) * aw / w);
+      const uint32_t a = alpha[size_t(my) * size_t(aw) + size_t(mx)];
+      const uint32_t p = line[x];
+      const uint32_t pa = p >> 24;
+      const uint32_t na = pa * a / 255;
+      if (na == pa) continue;
+      if (pa == 0) continue;
+      // Premultiplied: scale every channel by the new alpha's share.
+      auto ch = [&](int shift) { return (((p >> shift) & 0xFF) * a / 255) << shift; };
+      line[x] = (na << 24) | ch(16) | ch(8) | ch(0);
+    }
+  }
+}
+
+}  // namespace
+
+// ---- Inline images ------------------------------------------------------------------------------
+
+namespace {
+
+PDFObjectPtr OperandToObject(const TkxOperand& o, bool isValueOfFilterOrSpace) {
+  switch (o.Kind) {
+    case okNumberOperand:
+      if (o.IsInteger && std::abs(o.Number) < 2e9) return std::make_unique<TkxPDFIntegerObject>(int32_t(o.Number));
+      return std::make_unique<TkxPDFRealObject>(o.Number);
+    case okBoolOperand: return std::make_unique<TkxPDFBooleanObject>(o.Bool);
+    case okNameOperand: {
+      std::string n = o.Text;
+      if (isValueOfFilterOrSpace) {
+        n = FullFilterName(n);
+        if (n == "G") n = "DeviceGray";
+        else if (n == "RGB") n = "DeviceRGB";
+        else if (n == "CMYK") n = "DeviceCMYK";
+        else if (n == "I") n = "Indexed";
+      }
+      return std::make_unique<TkxPDFNameObject>("/" + n);
+    }
+    case okStringOperand: return std::make_unique<TkxPDFStringObject>("(" + o.Text + ")");
+    case okArrayOperand: {
+      auto a = std::make_unique<TkxPDFArrayObject>();
+      for (const TkxOperand& item : o.Items) a->Add(OperandToObject(item, isValueOfFilterOrSpace));
+      return a;
+    }
+    case okDictOperand: {
+      auto d = std::make_unique<TkxPDFDictObject>();
+      for (size_t i = 0; i + 1 < o.Items.size(); i += 2)
+        if (o.Items[i].IsName()) d->AddObject("/" + o.Items[i].Text, OperandToObject(o.Items[i + 1], false));
+      return d;
+    }
+    default: return std::make_unique<TkxPDFNullObject>();
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<TkxPDFDictObject> ExpandInlineImageDict(const TkxOperand& dict) {
+  static const std::pair<const char*, const char*> kKeys[] = {
+      {"BPC", "BitsPerComponent"}, {"CS", "ColorSpace"}, {"D", "Decode"}, {"DP", "DecodeParms"},
+      {"F", "Filter"},             {"H", "Height"},      {"IM", "ImageMask"}, {"I", "Interpolate"},
+      {"W", "Width"},              {"L", "Length"}};
+  auto out = std::make_unique<TkxPDFDictObject>();
+  for (size_t i = 0; i + 1 < dict.Items.size(); i += 2) {
+    if (!dict.Items[i].IsName()) continue;
+    std::string key = dict.Items[i].Text;
+    for (const auto& [shortKey, longKey] : kKeys)
+      if (key == shortKey) key = longKey;
+    const bool names = key == "Filter" || key == "ColorSpace";
+    if (out->Lookup("/" + key)) continue;
+    out->AddObject("/" + key, OperandToObject(dict.Items[i + 1], names));
+  }
+  return out;
+}
+
+// ---- Loading ----------------------------------------------------------------------------------------
+
+TkxPDFImageItem TkxImageLoader::LoadXObject(const TkxPDFStreamObject& image, const std::string& name, uint32_t fillRGB,
+                                            bool keepJPEG) {
+  TkxPDFImageItem item = Load(*image.Dict, image.Data, fillRGB, keepJPEG, false);
+  if (item.PictureKind) item.Name = name;
+  return item;
+}
+
+TkxPDFImageItem TkxImageLoader::LoadInline(const TkxOperand& dict, std::string_view data, uint32_t fillRGB,
+                                           bool keepJPEG) {
+  const std::unique_ptr<TkxPDFDictObject> full = ExpandInlineImageDict(dict);
+  const std::vector<uint8_t> raw(data.begin(), data.end());
+  return Load(*full, raw, fillRGB, keepJPEG, true);
+}
+
+TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::vector<uint8_t>& raw, uint32_t fillRGB,
+                                     bool keepJPEG, bool isInline) {
+  TkxPDFImageItem item;
+  TkxCustomPDFDocument& doc = doc_;
+  auto get = [&](const char* key) { return doc.Resolve(dict.Lookup(key)); };
+  const int64_t w = IntValue(get("/Width"), 0), h = IntValue(get("/Height"), 0);
+  item.Width = int(std::clamp<int64_t>(w, 0, kMaxSide));
+  item.Height = int(std::clamp<int64_t>(h, 0, kMaxSide));
+  const bool imageMask = [&] {
+    TkxPDFObject* m = get("/ImageMask");
+    return m && m->Kind == okBoolean && static_cast<TkxPDFBooleanObject*>(m)->Value;
+  }();
+  const FilterChain chain = ReadFilters(doc, dict);
+  const std::string last = chain.Names.empty() ? std::string() : chain.Names.back();
+  // Codecs that carry their own size: JPEG, JPEG 2000, JBIG2 (size from the dictionary).
+  const bool dct = last == "DCTDecode", jpx = last == "JPXDecode", jbig2 = last == "JBIG2Decode",
+             fax = last == "CCITTFaxDecode";
+  if ((w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide) && !dct && !jpx) {
+    item.Problem = "picture left out: a width or height that cannot be drawn";
+    return item;
+  }
+  int bpc = imageMask ? 1 : int(IntValue(get("/BitsPerComponent"), (dct || jpx) ? 8 : 0));
+  if (jbig2 || fax) bpc = 1;
+
+  PictureSpace space = Device(CsKind::Gray);
+  TkxPDFObject* csObj = dict.Lookup("/ColorSpace");
+  if (!imageMask) {
+    if (csObj) {
+      space = ResolveSpace(doc, resources_, csObj, 0);
+    } else if (!jpx && !dct) {
+      space.Kind = CsKind::Unsupported;
+    }
+    if (space.Kind == CsKind::None) return item;  // paints nothing
+    if (space.Kind == CsKind::Unsupported && !jpx && !dct) {
+      item.Problem = "picture left out: a colour space that cannot be read";
+      return item;
+    }
+  }
+  std::vector<double> decode = NumberArray(doc, dict.Lookup("/Decode"));
+
+  // Masks: colour key ranges, a stencil mask stream, a soft mask.
+  std::vector<int64_t> colorKey;
+  const TkxPDFStreamObject* stencil = nullptr;
+  if (!imageMask) {
+    TkxPDFObject* mask = get("/Mask");
+    if (const TkxPDFArrayObject* ranges = AsArray(mask)) {
+      for (int i = 0; i < ranges->Count() && i < 64; ++i) colorKey.push_back(IntValue(doc.Resolve(ranges->Get(i)), 0));
+    } else {
+      stencil = AsStream(mask);
+    }
+  }
+  const TkxPDFStreamObject* smask = isInline ? nullptr : AsStream(get("/SMask"));
+
+  try {
+    // ---- JPEG ----
+    if (dct) {
+      std::vector<uint8_t> data = ApplyFirst(doc, chain, chain.Names.size() - 1, raw);
+      TkxJPEGInfo info;
+      try {
+        info = ReadJPEGInfo(data.data(), data.size());
+      } catch (const Exception& e) {
+        item.Problem = std::string("picture left out: JPEG data that cannot be read: ") + e.what();
+        return item;
+      }
+      const bool inverted = decode.size() >= 2 && decode[0] > decode[1];
+      const bool plain = info.ColorSpace != TkxJPEGColorSpace::jcsCMYK &&
+                         info.ColorSpace != TkxJPEGColorSpace::jcsYCCK && !info.Progressive;
+      if (keepJPEG && plain && !inverted && !imageMask && !smask && !stencil && colorKey.empty() &&
+          (space.Kind == CsKind::Gray || space.Kind == CsKind::RGB)) {
+        item.JPEGData = std::move(data);
+        item.Width = info.Width, item.Height = info.Height;
+        item.PictureKind = 2;
+        return item;
+      }
+      TkxBitmap bitmap;
+      try {
+        bitmap = DecodeJPEG(data);
+      } catch (const EJPEGError& e) {
+        item.Problem = std::string("picture left out: JPEG data that cannot be decoded: ") + e.what();
+        return item;
+      }
+      if (inverted && info.ColorSpace != TkxJPEGColorSpace::jcsCMYK && info.ColorSpace != TkxJPEGColorSpace::jcsYCCK)
+        for (int y = 0; y < bitmap.Height(); ++y)
+          for (uint32_t* p = bitmap.Scanline(y), *e = p + bitmap.Width(); p < e; ++p) *p = ~*p | 0xFF000000u;
+      item.Picture = std::move(bitmap);
+      item.Width = info.Width, item.Height = info.Height;
+      item.PictureKind = 1;
+    } else if (jpx) {
+      const std::vector<uint8_t> data = ApplyFirst(doc, chain, chain.Names.size() - 1, raw);
+      TkxDecodedImage d;
+      try {
+        d = DecodeJPX(data.data(), data.size(), kMaxImagePixels);
+      } catch (const EImageCodecError& e) {
+        item.Problem = std::string("picture left out: ") + e.what();
+        return item;
+      }
+      Samples s;
+      s.Width = d.Width, s.Height = d.Height, s.Bpc = 8;
+      const int colour = d.HasAlpha ? d.Components - 1 : d.Components;
+      s.Components = colour;
+      if (!csObj || space.Kind == CsKind::Unsupported || space.Components != colour)
+        space = Device(colour == 1 ? CsKind::Gray : colour == 4 ? CsKind::CMYK : CsKind::RGB);
+      std::vector<uint8_t> alpha;
+      if (d.HasAlpha) {
+        s.Data.reserve(size_t(d.Width) * d.Height * colour);
+        alpha.reserve(size_t(d.Width) * d.Height);
+        for (size_t i = 0; i < d.Samples.size(); i += size_t(d.Components)) {
+          s.Data.insert(s.Data.end(), d.Samples.begin() + long(i), d.Samples.begin() + long(i) + colour);
+          alpha.push_back(d.Samples[i + size_t(colour)]);
+        }
+      } else {
+        s.Data = std::move(d.Samples);
+      }
+      item.Picture = SamplesToBitmap(s, space, space.DefaultDecode(8), {}, 1);
+      if (!alpha.empty()) ApplyAlpha(item.Picture, alpha, d.Width, d.Height);
+      item.Width = d.Width, item.Height = d.Height;
+      item.PictureKind = 1;
+    } else {
+      // ---- Sample data ----
+      if (!ValidBpc(bpc)) {
+        item.Problem = "picture left out: " + std::to_string(bpc) + " bits per component";
+        return item;
+      }
+      Samples s;
+      s.Width = int(w), s.Height = int(h), s.Bpc = bpc, s.Components = imageMask ? 1 : space.Components;
+      // Hostile sizes are refused before anything is allocated for them.
+      const uint64_t rowBytes = s.RowBytes();
+      if (rowBytes * uint64_t(h) > kDefaultMaxDecodedSize) {
+        item.Problem = "picture left out: too large to be drawn";
+        return item;
+      }
+      if (jbig2) {
+        std::vector<uint8_t> globals;
+        TkxPDFObject* parms = chain.Parms.empty() ? nullptr : chain.Parms.back();
+        if (const TkxPDFDictObject* pd = AsDict(parms)) {
+          if (const TkxPDFStreamObject* g = AsStream(doc.Resolve(pd->Lookup("/JBIG2Globals")))) globals = doc.DecodeStream(*g);
+        }
+        const std::vector<uint8_t> data = ApplyFirst(doc, chain, chain.Names.size() - 1, raw);
+        TkxDecodedImage d;
+        try {
+          d = DecodeJBIG2(data.data(), data.size(), globals, kMaxImagePixels);
+        } catch (const EImageCodecError& e) {
+          item.Problem = std::string("picture left out: ") + e.what();
+          return item;
+        }
+        // JBIG2 marks black with 1; PDF samples mark it with 0.
+        s.Data.assign(rowBytes * size_t(h), 0);
+        for (int y = 0; y < std::min(d.Height, s.Height); ++y)
+          for (int x = 0; x < std::min(d.Width, s.Width); ++x)
+            if (!d.Samples[size_t(y) * size_t(d.Width) + size_t(x)])
+              s.Data[size_t(y) * rowBytes + size_t(x >> 3)] |= uint8_t(0x80 >> (x & 7));
+      } else if (fax) {
+        const std::vector<uint8_t> data = ApplyFirst(doc, chain, chain.Names.size() - 1, raw);
+        TkxFaxParams fp;
+        fp.Columns = int(w);
+        if (const TkxPDFDictObject* pd = AsDict(chain.Parms.back())) {
+          fp.K = int(std::clamp<int64_t>(IntValue(doc.Resolve(pd->Lookup("/K")), 0), -1, 1 << 20));
+          fp.Columns = int(std::clamp<int64_t>(IntValue(doc.Resolve(pd->Lookup("/Columns")), 1728), 1, kMaxSide));
+          fp.Rows = int(std::clamp<int64_t>(IntValue(doc.Resolve(pd->Lookup("/Rows")), 0), 0, kMaxSide));
+          TkxPDFObject* b = doc.Resolve(pd->Lookup("/BlackIs1"));
+          fp.BlackIs1 = b && b->Kind == okBoolean && static_cast<TkxPDFBooleanObject*>(b)->Value;
+          TkxPDFObject* al = doc.Resolve(pd->Lookup("/EncodedByteAlign"));
+          fp.EncodedByteAlign = al && al->Kind == okBoolean && static_cast<TkxPDFBooleanObject*>(al)->Value;
+        }
+        int rowsDecoded = 0;
+        std::vector<uint8_t> rows = DecodeFax(data.data(), data.size(), fp, int(h), &rowsDecoded);
+        const size_t faxRow = (size_t(fp.Columns) + 7) / 8;
+        if (fp.Columns == s.Width) {
+          s.Data = std::move(rows);
+        } else {
+          s.Data.assign(rowBytes * size_t(rows.size() / faxRow), fp.BlackIs1 ? 0 : 0xFF);
+          for (size_t y = 0; y < rows.size() / faxRow; ++y)
+            std::memcpy(s.Data.data() + y * rowBytes, rows.data() + y * faxRow, std::min(faxRow, size_t(rowBytes)));
+        }
+        if (rowsDecoded < h)
+          item.Problem = "CCITT fax picture data ends after " + std::to_string(rowsDecoded) + " of " +
+                         std::to_string(h) + " rows";
+      } else {
+        const bool known = std::all_of(chain.Names.begin(), chain.Names.end(), [](const std::string& n) {
+          return n == "FlateDecode" || n == "LZWDecode" || n == "RunLengthDecode" || n == "ASCIIHexDecode" ||
+                 n == "ASCII85Decode";
+        });
+        if (!known) {
+          item.Problem = "picture left out: the filter " + last + " is not known";
+          return item;
+        }
+        s.Data = ApplyFirst(doc, chain, chain.Names.size(), raw);
+        if (s.RowsPresent() < s.Height)
+          item.Problem = "picture data ends after " + std::to_string(s.RowsPresent()) + " of " + std::to_string(h) +
+                         " rows";
+      }
+      if (s.Data.size() > rowBytes * uint64_t(h)) s.Data.resize(rowBytes * size_t(h));
+      const int step = SampleStep(w, h);
+      if (imageMask) {
+        // A stencil: 0 samples (with the default Decode) paint the fill colour.
+        const bool invert = decode.size() >= 2 && decode[0] > decode[1];
+        const int ow = (s.Width + step - 1) / step, oh = (s.Height + step - 1) / step;
+        TkxBitmap out(ow, oh, true);
+        const uint32_t paint = PremultiplyARGB(0xFF000000u | (fillRGB & 0xFFFFFF));
+        const int rows = s.RowsPresent();
+        for (int oy = 0; oy < oh && oy * step < rows; ++oy) {
+          const uint8_t* row = s.Data.data() + size_t(oy) * step * rowBytes;
+          uint32_t* line = out.Scanline(oy);
+          for (int ox = 0; ox < ow; ++ox)
+            if ((s.Raw(row, ox * step, 0) != 0) == invert) line[ox] = paint;
+        }
+        item.Picture = std::move(out);
+      } else {
+        if (decode.size() < 2 * size_t(s.Components)) decode = space.DefaultDecode(bpc);
+        item.Picture = SamplesToBitmap(s, space, decode, colorKey, step);
+      }
+      item.PictureKind = 1;
+    }
+
+    // ---- Masks given as images of their own ----
+    auto loadMask = [&](const TkxPDFStreamObject& m, bool soft, std::vector<uint8_t>& alpha, int& aw, int& ah) {
+      TkxImageLoader sub(doc, resources_);
+      auto maskDict = std::make_unique<TkxPDFDictObject>();
+      // The mask read as a gray picture (a stencil as an image mask: 0 paints).
+      for (const char* key : {"/Width", "/Height", "/BitsPerComponent", "/Filter", "/DecodeParms", "/Decode"})
+        if (TkxPDFObject* v = m.Dict->Lookup(key)) maskDict->AddObject(key, doc.DeepResolve(v, 1000));
+      if (soft) {
+        maskDict->AddName("/ColorSpace", "DeviceGray");
+      } else {
+        maskDict->AddObject("/ImageMask", std::make_unique<TkxPDFBooleanObject>(true));
+      }
+      TkxPDFImageItem mi = sub.Load(*maskDict, m.Data, 0x000000, false, false);
+      if (mi.PictureKind != 1) return false;
+      aw = mi.Picture.Width(), ah = mi.Picture.Height();
+      alpha.resize(size_t(aw) * size_t(ah));
+      for (int y = 0; y < ah; ++y)
+        for (int x = 0; x < aw; ++x) {
+          const uint32_t p = mi.Picture.Pixel(x, y);
+          // Soft: the gray level is the alpha; stencil: painted pixels show the picture.
+          alpha[size_t(y) * size_t(aw) + size_t(x)] = soft ? uint8_t(p & 0xFF) : uint8_t(p >> 24);
+        }
+      return true;
+    };
+    std::vector<uint8_t> alpha;
+    int aw = 0, ah = 0;
+    if (item.PictureKind == 1 && smask && loadMask(*smask, true, alpha, aw, ah))
+      ApplyAlpha(item.Picture, alpha, aw, ah);
+    else if (item.PictureKind == 1 && stencil && loadMask(*stencil, false, alpha, aw, ah))
+      ApplyAlpha(item.Picture, alpha, aw, ah);
+  } catch (const ELimitExceeded& e) {
+    item = TkxPDFImageItem{};
+    item.Problem = std::string("picture left out: too large to be drawn: ") + e.what();
+  } catch (const Exception& e) {
+    item = TkxPDFImageItem{};
+    item.Problem = std::string("picture left out: data that cannot be decoded: ") + e.what();
+  }
+  return item;
+}
+
+// ---- Drawing -------------------------------------------------------------------------------------
+
+bool IsUprightPlacement(const TkxMatrix& m) {
+  // The unit square, flipped so that its first row is at the top.
+  return std::abs(m.M12) < 1e-9 && std::abs(m.M21) < 1e-9 && m.M11 > 0 && m.M22 < 0;
+}
+
+void DrawPDFImage(TkxGraphics& g, const TkxPDFImageItem& item, const TkxMatrix& toDevice, double alpha) {
+  if (item.PictureKind == 0) return;
+  // Image space: row 0 at the top of the unit square (y = 1).
+  const TkxMatrix flip(1, 0, 0, -1, 0, 1);
+  const TkxMatrix saved = g.Transform();
+  g.SetTransform(TkxMatrix::Product(flip, toDevice));
+  TkxImageAttributes attributes;
+  TkxColorMatrix cm;
+  cm.m[3][3] = float(std::clamp(alpha, 0.0, 1.0));
+  attributes.SetColorMatrix(cm);
+  const TkxRectF unit{0, 0, 1, 1};
+  if (item.PictureKind == 2) {
+    if (!g.DrawJPEG(item.JPEGData, item.Width, item.Height, unit, &attributes)) {
+      try {
+        const TkxBitmap pixels = DecodeJPEG(item.JPEGData);
+        g.DrawImage(pixels, unit, TkxRectF{0, 0, double(pixels.Width()), double(pixels.Height())}, unPixel,
+                    &attributes);
+      } catch (const Exception&) {
+      }
+    }
+  } else {
+    g.DrawImage(item.Picture, unit, TkxRectF{0, 0, double(item.Picture.Width()), double(item.Picture.Height())},
+                unPixel, &attributes);
+  }
+  g.SetTransform(saved);
+}
+
+}  // namespace pw
