@@ -144,7 +144,7 @@ std::string WrapBitmapInWMF(const TkxBitmap& bitmap, std::vector<uint8_t>& dib) 
   std::string s = "010009000003";
   s += LE(r + 36, 4) + "0000";
   s += LE(r, 4) + "0000";
-  s += "0000050000000b0200000000050000000c02";
+  s += "050000000b0200000000050000000c02";
   s += LE(h, 2) + LE(w, 2);
   s += "05000000090200000000050000000102ffffff000400000007010300";
   s += LE(r, 4) + "430f2000cc000000";
