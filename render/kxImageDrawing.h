@@ -21,7 +21,7 @@ class TkxCustomPDFDocument;
 
 // Largest picture decoded at its own size; a larger one is read at every
 // n-th sample so that it stays within this many pixels.
-constexpr int64_t kMaxImagePixels = int64_t{40} * 1024 * 1024;
+constexpr int64_t kMaxImagePixels = int64_t{16} * 1024 * 1024;
 
 // The result of loading one image.
 struct TkxPDFImageItem {

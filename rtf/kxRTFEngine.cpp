@@ -1,6 +1,8 @@
 #include "rtf/kxRTFEngine.h"
 
 #include <cmath>
+#include <cstdio>
+#include <vector>
 
 #include "platform/kxBitmap.h"
 #include "platform/kxFontManager.h"
@@ -95,7 +97,9 @@ TkxRTFEngine::TkxRTFEngine()
   RecreatePreferences();
 }
 
-TkxRTFEngine::~TkxRTFEngine() = default;
+TkxRTFEngine::~TkxRTFEngine() {
+  if (spill_) std::fclose(spill_);
+}
 
 std::unique_ptr<TkxPreferences> TkxRTFEngine::PreferencesClass() const {
   return std::make_unique<TkxRTFPreferences>();
@@ -273,6 +277,16 @@ void TkxRTFEngine::EndPageOutput() {
     footer_.clear();
   }
   body_ += "}\\sect";
+  // Finished pages wait in a temporary file, so that a document full of
+  // pictures does not keep them all in memory until the end.
+  if (body_.size() >= kBodySpillSize) {
+    if (!spill_) spill_ = std::tmpfile();
+    if (spill_ && std::fwrite(body_.data(), 1, body_.size(), spill_) == body_.size()) {
+      spilled_ += body_.size();
+      body_.clear();
+      body_.shrink_to_fit();
+    }
+  }
 }
 
 void TkxRTFEngine::WriteText(TkxTextItem& item) { textWriter_->WriteText(item); }
@@ -299,6 +313,9 @@ void TkxRTFEngine::FreeWriterState() {
   output_ = nullptr;
   body_.clear();
   body_.shrink_to_fit();
+  if (spill_) std::fclose(spill_);
+  spill_ = nullptr;
+  spilled_ = 0;
   header_.clear();
   footer_.clear();
   fontTable_.clear();
@@ -319,10 +336,19 @@ void TkxRTFEngine::EndDocOutput() {
   for (TColor c : colorTable_) head += RTFColorTableEntry(c);
   head += "}";
   output_->write(head.data(), static_cast<std::streamsize>(head.size()));
+  bool spillOk = true;
+  if (spill_) {
+    std::rewind(spill_);
+    std::vector<char> chunk(size_t(1) << 20);
+    size_t copied = 0;
+    for (size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), spill_)) > 0; copied += n)
+      output_->write(chunk.data(), static_cast<std::streamsize>(n));
+    spillOk = copied == spilled_;
+  }
   output_->write(body_.data(), static_cast<std::streamsize>(body_.size()));
   output_->put('}');
   output_->flush();
-  const bool ok = output_->good();
+  const bool ok = output_->good() && spillOk;
   if (file_) {
     file_->close();
     if (file_->fail()) throw EFileWriteError();

@@ -9,6 +9,7 @@
 // content to its footer group, body and overlay content to the body.
 #pragma once
 
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <ostream>
@@ -79,7 +80,10 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // ---- Writer state (between BeginDocOutput and the end of EndDocOutput) ----
   const std::vector<std::pair<std::string, int>>& FontTable() const { return fontTable_; }
   const std::vector<TColor>& ColorTable() const { return colorTable_; }
+  // The body written since the last page that went to the temporary file
+  // (finished pages move there once the body reaches kBodySpillSize).
   const std::string& BodyStream() const { return body_; }
+  static constexpr size_t kBodySpillSize = size_t(4) << 20;
   const std::string& HeaderStream() const { return header_; }
   const std::string& FooterStream() const { return footer_; }
   // 1440 / PPI.
@@ -151,6 +155,8 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   std::unique_ptr<std::ofstream> file_;
   std::ostream* output_ = nullptr;
   std::string body_;
+  std::FILE* spill_ = nullptr;  // finished pages, when the body grew large
+  size_t spilled_ = 0;
   std::string header_;
   std::string footer_;
   std::vector<std::pair<std::string, int>> fontTable_;

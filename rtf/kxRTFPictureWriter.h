@@ -28,7 +28,7 @@ std::string WrapBitmapInWMF(const TkxBitmap& bitmap, std::vector<uint8_t>& dib);
 
 // Largest picture written at its own resolution; a larger one is written
 // scaled down to this many pixels (keeping its proportions).
-constexpr int64_t kMaxPicturePixels = int64_t{24} * 1024 * 1024;
+constexpr int64_t kMaxPicturePixels = int64_t{16} * 1024 * 1024;
 
 // How pictures are written.
 struct TkxRTFPictureOptions {
