@@ -786,8 +786,23 @@ void DrawPDFImage(TkxGraphics& g, const TkxPDFImageItem& item, const TkxMatrix& 
       }
     }
   } else {
-    g.DrawImage(item.Picture, unit, TkxRectF{0, 0, double(item.Picture.Width()), double(item.Picture.Height())},
-                unPixel, &attributes);
+    // Only the part of a masked picture that shows is drawn: what its mask
+    // hides would otherwise cover the page as white.
+    const TkxBitmap& b = item.Picture;
+    int x0 = 0, y0 = 0, x1 = b.Width(), y1 = b.Height();
+    if (b.HasAlpha()) {
+      x0 = b.Width(), y0 = b.Height(), x1 = 0, y1 = 0;
+      for (int y = 0; y < b.Height(); ++y) {
+        const uint32_t* line = b.Scanline(y);
+        for (int x = 0; x < b.Width(); ++x)
+          if (line[x] >> 24) x0 = std::min(x0, x), x1 = std::max(x1, x + 1), y0 = std::min(y0, y), y1 = y + 1;
+      }
+    }
+    if (x1 > x0 && y1 > y0) {
+      const double w = b.Width(), h = b.Height();
+      g.DrawImage(b, TkxRectF{x0 / w, y0 / h, (x1 - x0) / w, (y1 - y0) / h},
+                  TkxRectF{double(x0), double(y0), double(x1 - x0), double(y1 - y0)}, unPixel, &attributes);
+    }
   }
   g.SetTransform(saved);
 }

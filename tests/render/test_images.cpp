@@ -224,7 +224,9 @@ TEST(ImageDrawing, MasksPaintThroughOrHidePixels) {
                            "q 0 0 1 rg 100 0 0 100 100 500 cm /Im1 Do Q"));
   ASSERT_EQ(d.Pictures.size(), 1u);
   EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 0, 0), 0x0000FFu);
-  EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 1, 0), 0xFFFFFFu);  // unpainted: the paper shows
+  // Only the painted part is drawn: what the mask hides must not cover the page.
+  EXPECT_EQ(d.Pictures[0].Pixels.Width(), 1);
+  EXPECT_EQ(d.Pictures[0].Box, (TkxEmfRectL{100, 192, 150, 292}));
 
   // A soft mask of half coverage, and a colour key that hides black.
   TestPage soft = ImagePage("/Width 1 /Height 1 /ColorSpace /DeviceRGB /BitsPerComponent 8 /SMask 21 0 R",
@@ -238,8 +240,8 @@ TEST(ImageDrawing, MasksPaintThroughOrHidePixels) {
   d = Draw(ImagePage("/Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 /Mask [0 10]",
                      std::string("\x05\x40", 2)));
   ASSERT_EQ(d.Pictures.size(), 1u);
-  EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 0, 0), 0xFFFFFFu);
-  EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 1, 0), 0x404040u);
+  EXPECT_EQ(d.Pictures[0].Box.left, 150);
+  EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 0, 0), 0x404040u);
 
   // A stencil mask stream hides where its samples are 1.
   TestPage stencil = ImagePage("/Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 /Mask 21 0 R",
@@ -249,7 +251,14 @@ TEST(ImageDrawing, MasksPaintThroughOrHidePixels) {
   d = Draw(stencil);
   ASSERT_EQ(d.Pictures.size(), 1u);
   EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 0, 0), 0x000000u);
-  EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 1, 0), 0xFFFFFFu);
+  EXPECT_EQ(d.Pictures[0].Box.right, 150);
+
+  // A picture its mask hides completely draws nothing.
+  TestPage hidden = ImagePage("/Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 /SMask 21 0 R",
+                              std::string("\x00\x00", 2));
+  hidden.Streams.push_back({21, "/Type /XObject /Subtype /Image /Width 2 /Height 1 /ColorSpace /DeviceGray "
+                                "/BitsPerComponent 8", std::string("\x00\x00", 2)});
+  EXPECT_TRUE(Draw(hidden).Pictures.empty());
 }
 
 TEST(ImageDrawing, JpegDataIsRecordedUnchangedUnlessTurned) {
