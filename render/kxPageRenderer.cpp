@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
 #include <string>
 
+#include "pdf/kxWarnings.h"
 #include "render/kxContentParser.h"
 #include "render/kxImageDrawing.h"
 
@@ -92,11 +92,10 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g) {
 
   TkxPageRenderContext ctx(doc, g, page);
   ctx.PageTransform = geo.Transform;
-  // Pictures: each one that cannot be drawn is reported once.
-  std::set<std::string> reported;
+  // Pictures: what went wrong with one goes to the warnings (which keep
+  // each distinct one once per page).
   auto draw = [&](TkxPDFImageItem item, const TkxMatrix& toDevice, double alpha) {
-    if (!item.Problem.empty() && reported.insert(item.Problem).second && doc.OnWarning)
-      doc.OnWarning(&doc, "Page " + std::to_string(page) + ": " + item.Problem);
+    if (!item.Problem.empty()) ReportWarning(item.Problem);
     DrawPDFImage(g, item, toDevice, alpha);
   };
   ctx.OnImage = [&](const TkxPDFStreamObject& image, const std::string& name, const TkxPDFDictObject* res,

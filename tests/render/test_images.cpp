@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pdf/kxPDFDoc.h"
+#include "pdf/kxWarnings.h"
 #include "platform/kxBitmap.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxJPEG.h"
@@ -62,7 +63,8 @@ struct Drawn {
 Drawn Draw(const TestPage& page) {
   TkxPDFDocument doc;
   Drawn out;
-  doc.OnWarning = [&](TkxComponent*, const std::string& w) { out.Warnings.push_back(w); };
+  TkxWarningSink sink;
+  TkxWarningScope scope(sink);
   doc.LoadFromMemory(pwtest::MakePdf(page));
   TkxEmfRecorder canvas(612, 792, 72);
   RenderPage(doc, 1, canvas);
@@ -79,6 +81,7 @@ Drawn Draw(const TestPage& page) {
     return true;
   });
   out.Rec = pwtest::ReadRecording(mf);
+  for (const TkxWarning& w : sink.Warnings()) out.Warnings.push_back(w.Text);
   return out;
 }
 
