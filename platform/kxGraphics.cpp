@@ -378,6 +378,25 @@ void TkxGraphics::AddClipStep(TkxEmfClipStepPtr step, TkxCombineMode mode) {
     st_.clip.push_back(std::move(step));
 }
 
+bool TkxGraphics::ClipBounds(TkxEmfRectL& box) const {
+  if (st_.clip.empty()) return false;
+  box = {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+  for (const TkxEmfClipStepPtr& step : st_.clip) {
+    TkxEmfRectL r = step->Rect;
+    if (!step->IsRect) {
+      if (step->Path.Empty()) continue;
+      r = {INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+      for (const TkxEmfPointL& p : step->Path.Points) {
+        r.left = std::min(r.left, p.x), r.top = std::min(r.top, p.y);
+        r.right = std::max(r.right, p.x), r.bottom = std::max(r.bottom, p.y);
+      }
+    }
+    box.left = std::max(box.left, r.left), box.top = std::max(box.top, r.top);
+    box.right = std::min(box.right, r.right), box.bottom = std::min(box.bottom, r.bottom);
+  }
+  return true;
+}
+
 void TkxGraphics::SetClip(const TkxGraphicsPath& path, TkxCombineMode mode) {
   if (mode != cmReplace && mode != cmIntersect) return;
   const TkxMatrix m = DeviceTransform();

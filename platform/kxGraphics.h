@@ -308,6 +308,9 @@ class TkxGraphics {
   void RotateTransform(double degrees, TkxMatrixOrder order = moPrepend) { st_.world.Rotate(degrees, order); }
   // World units to device pixels (the world transform, then the page transform).
   TkxMatrix DeviceTransform() const;
+  // A device rectangle (right and bottom exclusive) outside which the clip
+  // shows nothing: the intersection of its steps' bounds. False without a clip.
+  bool ClipBounds(TkxEmfRectL& box) const;
 
   // ---- Quality settings (kept in the drawing state; the recording does not carry them) ----
   TkxSmoothingMode SmoothingMode() const { return st_.smoothing; }

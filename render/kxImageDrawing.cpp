@@ -765,6 +765,56 @@ bool IsUprightPlacement(const TkxMatrix& m) {
   return std::abs(m.M12) < 1e-9 && std::abs(m.M21) < 1e-9 && m.M11 > 0 && m.M22 < 0;
 }
 
+namespace {
+
+// The part of a picture of w x h pixels that can show: [x0, x1) x [y0, y1),
+// from the clip (for upright placements) and the picture's alpha.
+struct VisiblePart {
+  int X0 = 0, Y0 = 0, X1 = 0, Y1 = 0;
+  bool Empty() const { return X1 <= X0 || Y1 <= Y0; }
+  bool Whole(int w, int h) const { return X0 == 0 && Y0 == 0 && X1 == w && Y1 == h; }
+};
+
+VisiblePart ClippedPart(const TkxGraphics& g, int w, int h) {
+  VisiblePart part{0, 0, w, h};
+  TkxEmfRectL clip;
+  const TkxMatrix m = g.DeviceTransform();
+  if (!g.ClipBounds(clip) || std::abs(m.M12) > 1e-9 || std::abs(m.M21) > 1e-9 || m.M11 == 0 || m.M22 == 0)
+    return part;
+  // Unit square to device: x' = M11 x + DX, y' = M22 y + DY.
+  auto unitX = [&](double dx) { return (dx - m.DX) / m.M11; };
+  auto unitY = [&](double dy) { return (dy - m.DY) / m.M22; };
+  const double ux0 = std::min(unitX(clip.left), unitX(clip.right)), ux1 = std::max(unitX(clip.left), unitX(clip.right));
+  const double uy0 = std::min(unitY(clip.top), unitY(clip.bottom)), uy1 = std::max(unitY(clip.top), unitY(clip.bottom));
+  part.X0 = int(std::clamp(std::floor(ux0 * w), 0.0, double(w)));
+  part.X1 = int(std::clamp(std::ceil(ux1 * w), 0.0, double(w)));
+  part.Y0 = int(std::clamp(std::floor(uy0 * h), 0.0, double(h)));
+  part.Y1 = int(std::clamp(std::ceil(uy1 * h), 0.0, double(h)));
+  return part;
+}
+
+void DrawPart(TkxGraphics& g, const TkxBitmap& b, VisiblePart part, const TkxImageAttributes& attributes) {
+  // Only the part of a masked picture that shows is drawn: what its mask
+  // hides would otherwise cover the page as white.
+  if (b.HasAlpha()) {
+    VisiblePart ink{part.X1, part.Y1, part.X0, part.Y0};
+    for (int y = part.Y0; y < part.Y1; ++y) {
+      const uint32_t* line = b.Scanline(y);
+      for (int x = part.X0; x < part.X1; ++x)
+        if (line[x] >> 24) ink.X0 = std::min(ink.X0, x), ink.X1 = std::max(ink.X1, x + 1), ink.Y0 = std::min(ink.Y0, y),
+                           ink.Y1 = y + 1;
+    }
+    part = ink;
+  }
+  if (part.Empty()) return;
+  const double w = b.Width(), h = b.Height();
+  g.DrawImage(b, TkxRectF{part.X0 / w, part.Y0 / h, (part.X1 - part.X0) / w, (part.Y1 - part.Y0) / h},
+              TkxRectF{double(part.X0), double(part.Y0), double(part.X1 - part.X0), double(part.Y1 - part.Y0)},
+              unPixel, &attributes);
+}
+
+}  // namespace
+
 void DrawPDFImage(TkxGraphics& g, const TkxPDFImageItem& item, const TkxMatrix& toDevice, double alpha) {
   if (item.PictureKind == 0) return;
   // Image space: row 0 at the top of the unit square (y = 1).
@@ -775,34 +825,20 @@ void DrawPDFImage(TkxGraphics& g, const TkxPDFImageItem& item, const TkxMatrix& 
   TkxColorMatrix cm;
   cm.m[3][3] = float(std::clamp(alpha, 0.0, 1.0));
   attributes.SetColorMatrix(cm);
-  const TkxRectF unit{0, 0, 1, 1};
   if (item.PictureKind == 2) {
-    if (!g.DrawJPEG(item.JPEGData, item.Width, item.Height, unit, &attributes)) {
+    // JPEG data is recorded as it is unless the clip cuts it.
+    const VisiblePart part = ClippedPart(g, item.Width, item.Height);
+    if (!part.Empty() &&
+        (!part.Whole(item.Width, item.Height) || !g.DrawJPEG(item.JPEGData, item.Width, item.Height,
+                                                             TkxRectF{0, 0, 1, 1}, &attributes))) {
       try {
         const TkxBitmap pixels = DecodeJPEG(item.JPEGData);
-        g.DrawImage(pixels, unit, TkxRectF{0, 0, double(pixels.Width()), double(pixels.Height())}, unPixel,
-                    &attributes);
+        DrawPart(g, pixels, ClippedPart(g, pixels.Width(), pixels.Height()), attributes);
       } catch (const Exception&) {
       }
     }
   } else {
-    // Only the part of a masked picture that shows is drawn: what its mask
-    // hides would otherwise cover the page as white.
-    const TkxBitmap& b = item.Picture;
-    int x0 = 0, y0 = 0, x1 = b.Width(), y1 = b.Height();
-    if (b.HasAlpha()) {
-      x0 = b.Width(), y0 = b.Height(), x1 = 0, y1 = 0;
-      for (int y = 0; y < b.Height(); ++y) {
-        const uint32_t* line = b.Scanline(y);
-        for (int x = 0; x < b.Width(); ++x)
-          if (line[x] >> 24) x0 = std::min(x0, x), x1 = std::max(x1, x + 1), y0 = std::min(y0, y), y1 = y + 1;
-      }
-    }
-    if (x1 > x0 && y1 > y0) {
-      const double w = b.Width(), h = b.Height();
-      g.DrawImage(b, TkxRectF{x0 / w, y0 / h, (x1 - x0) / w, (y1 - y0) / h},
-                  TkxRectF{double(x0), double(y0), double(x1 - x0), double(y1 - y0)}, unPixel, &attributes);
-    }
+    DrawPart(g, item.Picture, ClippedPart(g, item.Picture.Width(), item.Picture.Height()), attributes);
   }
   g.SetTransform(saved);
 }

@@ -156,7 +156,9 @@ TEST(PDFFunctions, CalculatorProgramsAndTheirErrors) {
   for (const Case& c : cases) {
     std::vector<double> stack = c.In;
     EXPECT_EQ(RunCalculator(c.Program, stack), c.Ok) << c.Program;
-    if (c.Ok) EXPECT_EQ(stack, c.Out) << c.Program;
+    if (c.Ok) {
+      EXPECT_EQ(stack, c.Out) << c.Program;
+    }
   }
 }
 
@@ -172,6 +174,19 @@ TEST(ImageDrawing, RgbImageFillsItsPlaceWithTheFirstRowAtTheTop) {
   EXPECT_EQ(Rgb(b, 1, 0), 0x00FF00u);
   EXPECT_EQ(Rgb(b, 0, 1), 0x0000FFu);
   EXPECT_TRUE(d.Warnings.empty());
+}
+
+TEST(ImageDrawing, AClipCutsThePictureToWhatShows) {
+  const std::string data("\xFF\x00\x00\x00\xFF\x00\x00\x00\xFF\xFF\xFF\xFF", 12);
+  const std::string dict = "/Width 2 /Height 2 /ColorSpace /DeviceRGB /BitsPerComponent 8";
+  Drawn d = Draw(ImagePage(dict, data, "q 100 500 50 100 re W n 100 0 0 100 100 500 cm /Im1 Do Q"));
+  ASSERT_EQ(d.Pictures.size(), 1u);
+  EXPECT_EQ(d.Pictures[0].Box, (TkxEmfRectL{100, 192, 150, 292}));
+  EXPECT_EQ(d.Pictures[0].Pixels.Width(), 1);
+  EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 0, 1), 0x0000FFu);
+  // Clipped away completely: nothing.
+  d = Draw(ImagePage(dict, data, "q 0 0 10 10 re W n 100 0 0 100 100 500 cm /Im1 Do Q"));
+  EXPECT_TRUE(d.Pictures.empty());
 }
 
 TEST(ImageDrawing, SampleDepthsColourSpacesAndDecodeArrays) {
