@@ -357,6 +357,13 @@ void TpwConversionDriver::Back() {
   temp_.DeleteTempFile();
 }
 
+void TpwConversionDriver::NewConversion() {
+  if (converting_ || inSteps_) return;
+  passwordTries_ = 0;
+  documentLoaded_ = false;
+  SetScreen(TpwDriverScreen::Files);
+}
+
 void TpwConversionDriver::Close() { temp_.DeleteTempFile(); }
 
 void TpwConversionDriver::OnPassword(std::string& password, bool& cont) {

@@ -153,6 +153,9 @@ class TpwConversionDriver {
   void Pause();
   void Continue();
   void Back();
+  // "Convert another file": the next Next starts afresh, whatever screen
+  // the last conversion ended on.
+  void NewConversion();
   bool CanClose() const { return !converting_; }
   void Close();     // the window closes: the temporary file goes
 
