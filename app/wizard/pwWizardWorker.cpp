@@ -27,7 +27,10 @@ TpwWizardWorker::~TpwWizardWorker() {
   driver_.reset();
 }
 
-void TpwWizardWorker::StartThread() { thread_.start(); }
+void TpwWizardWorker::StartThread() {
+  thread_.start();
+  Post([this]() { threadId_.store(QThread::currentThreadId()); });
+}
 
 void TpwWizardWorker::Shutdown() {
   if (!thread_.isRunning()) return;
@@ -90,7 +93,7 @@ void TpwWizardWorker::ToWindowAndWait(F f) {
 void TpwWizardWorker::ProcessPendingEvents() {
   // Only the worker's own thread has the queued button actions; the
   // priority helpers have nothing to process.
-  if (QThread::currentThread() == &thread_) QCoreApplication::processEvents();
+  if (QThread::currentThreadId() == threadId_.load()) QCoreApplication::processEvents();
 }
 
 void TpwWizardWorker::ShowMessage(TpwMessageKind kind, const std::string& text, const std::string& title) {

@@ -92,6 +92,7 @@ class TpwWizardWorker : public QObject, private TpwDriverView {
   std::unique_ptr<TpwPriorityEngine> priorityEngine_;
   std::unique_ptr<TpwConversionDriver> driver_;
   std::atomic<int> pending_{0};
+  std::atomic<Qt::HANDLE> threadId_{nullptr};
 };
 
 }  // namespace pw

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/wizard/pwAbout.h"
 #include "app/wizard/pwCpuPriority.h"
 #include "app/wizard/pwMain.h"
 #include "app/wizard/pwPassword.h"
@@ -25,6 +28,11 @@
 #include "pdf/pdf_builder.h"
 
 using namespace pw;
+
+QT_BEGIN_NAMESPACE
+// Readable failures for the many QString comparisons.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace {
 
@@ -132,6 +140,10 @@ class ModalResponder {
       saves.pop_front();
       save->edSaveNewRTF->SetText(a.name);
       (a.ok ? save->btnSaveOK : save->btnSaveCancel)->click();
+ } else if (auto* about = qobject_cast<TfmAbout*>(w)) {
+      // A click anywhere on it closes it.
+      seen.push_back(about->windowTitle());
+      QTest::mouseClick(about, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
     } else {
       seen.push_back("unexpected|" + QString(w->metaObject()->className()));
       w->close();
@@ -212,6 +224,21 @@ TEST_F(WizardTest, PickingEnablesNextAndBackAndNextMoveBetweenScreens) {
   EXPECT_EQ(form->btnNext->text(), "Next");
   EXPECT_FALSE(form->btnBack->isEnabled());
 
+  // A PDF dropped on the window counts as picked; its folder is remembered.
+  QString other = Path("dropped.pdf");
+  WriteFile(other, TextPdf(1));
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(other)});
+  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(form.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(form.get(), &drop);
+  EXPECT_EQ(form->pdfFileOpenEdit->Text(), other);
+  EXPECT_EQ(form->docFileSaveEdit->Text(), other + ".rtf");
+  EXPECT_TRUE(form->btnNext->isEnabled());
+  EXPECT_EQ(TpwFileNameEdit::LastFolder(), dir.path());
+
   // A name that names no file: a warning, and the start screen stays.
   ModalResponder responder;
   form->pdfFileOpenEdit->SetText(Path("gone.pdf"));
@@ -221,6 +248,10 @@ TEST_F(WizardTest, PickingEnablesNextAndBackAndNextMoveBetweenScreens) {
   EXPECT_TRUE(form->pnlInit->isVisible());
   ASSERT_EQ(responder.seen.size(), 1u);
   EXPECT_EQ(responder.seen[0], "Warning...|File \"" + Path("gone.pdf") + "\" does not exist!");
+
+  form->btnAbout->click();
+  ASSERT_EQ(responder.seen.size(), 2u);
+  EXPECT_EQ(responder.seen[1], " About");
 }
 
 TEST_F(WizardTest, ExtendedModeEnablesFormatAndQuality) {
@@ -285,33 +316,56 @@ TEST_F(WizardTest, ConvertsToTheDoneScreenAndAgain) {
   EXPECT_FALSE(form->isVisible());
 }
 
-TEST_F(WizardTest, PauseThenContinueFinishesTheFile) {
+class PauseTest : public WizardTest {
+ protected:
+  static constexpr int kPages = 150;
+  void SetUp() override {
+    WizardTest::SetUp();
+    pdf = Path("long.pdf");
+    WriteFile(pdf, TextPdf(kPages, 40));
+    // Pause as soon as the first page is counted.
+    QObject::connect(form->pbConverting, &QProgressBar::valueChanged, [this](int value) {
+      if (value >= 1 && pauseNext) {
+        pauseNext = false;
+        form->btnPause->click();
+      }
+    });
+  }
+  // Starts from the options screen and waits until the pause has landed.
+  void StartAndPause() {
+    ASSERT_TRUE(form->pnlStart->isVisible());
+    pauseNext = true;
+    form->btnNext->click();
+    ASSERT_TRUE(WaitFor([&]() { return form->btnContinue->isVisible() && !form->WorkerBusy(); }))
+        << form->lblPagesInfo->text().toStdString();
+    EXPECT_TRUE(form->btnPause->isHidden());
+    EXPECT_EQ(form->btnContinue->x(), form->btnNext->x());
+    EXPECT_TRUE(form->btnBack->isEnabled());
+  }
+  int PagesDone() const { return form->lblPagesInfo->text().section(' ', 0, 0).toInt(); }
+
+  QString pdf;
+  bool pauseNext = false;
+};
+
+TEST_F(PauseTest, ContinueFinishesTheFile) {
   ModalResponder responder;
-  const int pages = 150;
-  QString pdf = Path("long.pdf");
-  WriteFile(pdf, TextPdf(pages, 40));
   form->PickPdf(pdf);
   form->btnNext->click();
-  // Pause as soon as the first page is counted.
-  bool clicked = false;
-  QObject::connect(form->pbConverting, &QProgressBar::valueChanged, [&](int value) {
-    if (value >= 1 && !clicked) {
-      clicked = true;
-      form->btnPause->click();
-    }
-  });
-  form->btnNext->click();
-  ASSERT_TRUE(WaitFor([&]() { return form->btnContinue->isVisible() && !form->WorkerBusy(); }, kLongWaitMs))
-      << form->lblPagesInfo->text().toStdString() << " clicked " << clicked << " done " << form->pnlDone->isVisible();
-  EXPECT_TRUE(form->btnPause->isHidden());
-  EXPECT_EQ(form->btnContinue->x(), form->btnNext->x());
-  EXPECT_TRUE(form->btnBack->isEnabled());
+  StartAndPause();
   QString paused = form->lblPagesInfo->text();
-  int done = paused.section(' ', 0, 0).toInt();
-  EXPECT_GE(done, 1);
-  EXPECT_LT(done, pages);
+  EXPECT_GE(PagesDone(), 1);
+  EXPECT_LT(PagesDone(), kPages);
   WaitFor([]() { return false; }, 100);
   EXPECT_EQ(form->lblPagesInfo->text(), paused);  // nothing moves while paused
+
+  // Back answered No changes nothing.
+  responder.confirm = false;
+  form->btnBack->click();
+  ASSERT_TRUE(WaitFor([&]() { return responder.seen.size() == 1 && !form->WorkerBusy(); }));
+  EXPECT_EQ(responder.seen[0], "Confirmation...|Are you sure to stop converting and return to the previous screen?");
+  EXPECT_TRUE(form->pnlConverting->isVisible());
+  EXPECT_TRUE(form->btnContinue->isVisible());
 
   form->rbCPUPriHigh->click();
   EXPECT_TRUE(form->Priority().High());
@@ -319,11 +373,29 @@ TEST_F(WizardTest, PauseThenContinueFinishesTheFile) {
   WaitForRest();
   ASSERT_TRUE(form->pnlDone->isVisible());
   EXPECT_EQ(form->lblDoneCapt->text(), "CONGRATULATIONS!");
-  EXPECT_EQ(form->lblPagesInfo->text(), QString("%1 out of %1 pages converted.").arg(pages));
+  EXPECT_EQ(form->lblPagesInfo->text(), QString("%1 out of %1 pages converted.").arg(kPages));
   std::string rtf = ReadFile(pdf + ".rtf");
   EXPECT_NE(rtf.find("page 1"), std::string::npos);
   EXPECT_NE(rtf.find("page 150"), std::string::npos);
-  EXPECT_TRUE(responder.seen.empty());
+  EXPECT_EQ(responder.seen.size(), 1u);
+}
+
+TEST_F(PauseTest, BackLeadsToTheOptionsAndClosingWhilePausedIsAllowed) {
+  ModalResponder responder;
+  form->PickPdf(pdf);
+  form->btnNext->click();
+  StartAndPause();
+  form->btnBack->click();
+  ASSERT_TRUE(WaitFor([&]() { return form->pnlStart->isVisible() && !form->WorkerBusy(); }));
+  EXPECT_EQ(form->btnNext->text(), "Start");
+  EXPECT_TRUE(form->btnNext->isVisible());
+  EXPECT_TRUE(form->btnContinue->isHidden());
+  EXPECT_FALSE(QFile::exists(pdf + ".rtf"));
+
+  // Again from the options screen; this time the window is closed while paused.
+  StartAndPause();
+  EXPECT_TRUE(form->close());
+  EXPECT_FALSE(QFile::exists(pdf + ".rtf"));
 }
 
 TEST_F(WizardTest, PasswordFormThreeTriesThenTheRightOne) {
