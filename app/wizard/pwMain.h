@@ -35,6 +35,7 @@ class TfmMain : public QWidget, public IpwWizardScreens {
   // The worker has no action queued or running.
   bool WorkerBusy() const { return !worker_->Idle(); }
   TpwCpuPriority& Priority() { return worker_->Priority(); }
+  TpwWizardWorker& Worker() { return *worker_; }
   // The forms, once they have been used.
   TfmPass* PasswordForm() const { return fmPass_; }
   TfmSave* SaveForm() const { return fmSave_; }

@@ -117,6 +117,7 @@ void TpwWizardWorker::SetPagesLabel(const std::string& label) {
 }
 void TpwWizardWorker::SetProgress(int value, int maximum) {
   ToWindow([this, value, maximum]() { screens_.SetProgress(value, maximum); });
+  if (value > 0 && pageObserver_) pageObserver_(value);
 }
 
 bool TpwWizardWorker::AskPassword(const std::string& label, std::string& password) {

@@ -59,6 +59,10 @@ class TpwWizardWorker : public QObject, private TpwDriverView {
   // No action is queued or running.
   bool Idle() const { return pending_.load() == 0; }
   TpwCpuPriority& Priority() { return priority_; }
+  // Called in the worker's thread after each page is counted, before the
+  // queued actions are looked at; set it while the worker is idle. For tests
+  // that need an action to land after a given page.
+  void SetPageObserver(std::function<void(int pagesDone)> observer) { pageObserver_ = std::move(observer); }
   void SetScreenResolution(int ppiX, int ppiY);
 
  private:
@@ -91,6 +95,7 @@ class TpwWizardWorker : public QObject, private TpwDriverView {
   std::unique_ptr<TpwPriorityDocument> priorityDocument_;
   std::unique_ptr<TpwPriorityEngine> priorityEngine_;
   std::unique_ptr<TpwConversionDriver> driver_;
+  std::function<void(int)> pageObserver_;
   std::atomic<int> pending_{0};
   std::atomic<Qt::HANDLE> threadId_{nullptr};
 };
