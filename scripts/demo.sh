@@ -14,3 +14,5 @@ mkdir -p out
 "$build/cli/paperwright" "$sample" "$target"
 echo
 echo "Done: the RTF document is $(pwd)/$target ($(wc -c <"$target") bytes)."
+echo
+echo "The desktop wizard: $build/app/wizard/paperwright-wizard $sample"
