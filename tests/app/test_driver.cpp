@@ -160,6 +160,27 @@ TEST_F(DriverTest, OnePageDocument) {
   EXPECT_EQ(engine.quality, 100);
 }
 
+TEST_F(DriverTest, NewConversionAfterDoneStartsAfresh) {
+  doc.rotations = {0};
+  doc.encrypted = true;
+  doc.password = "";
+  auto& d = Make();
+  d.Next();
+  ASSERT_EQ(d.Screen(), TpwDriverScreen::Done);
+  EXPECT_EQ(d.PasswordTries(), 1);
+  d.Next();  // nothing to do on the done screen
+  EXPECT_EQ(engine.beginDocs, 1);
+  d.NewConversion();
+  EXPECT_EQ(d.Screen(), TpwDriverScreen::Files);
+  EXPECT_FALSE(d.DocumentLoaded());
+  EXPECT_EQ(d.PasswordTries(), 0);
+  doc.rotations = {0, 0};
+  d.Next();
+  EXPECT_EQ(engine.beginDocs, 2);
+  EXPECT_EQ(d.PagesConverted(), 2);
+  EXPECT_TRUE(d.Saved());
+}
+
 TEST_F(DriverTest, OrientationFollowsEachPageRotation) {
   doc.rotations = {90, 0, -90, 180, -270, 270};
   Make().Next();
