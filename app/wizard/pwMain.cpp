@@ -18,6 +18,7 @@
 
 #include "app/wizard/pwAbout.h"
 #include "app/wizard/pwArtwork.h"
+#include "app/wizard/pwGuardedDialog.h"
 #include "app/wizard/pwPassword.h"
 #include "app/wizard/pwSave.h"
 
@@ -59,22 +60,6 @@ class TpwButtonBar : public QWidget {
  private:
   qreal scale_;
 };
-
-QLabel* BoldLabel(const QString& text, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  QFont f = label->font();
-  f.setBold(true);
-  label->setFont(f);
-  return label;
-}
-
-QLabel* SmallLabel(const QString& text, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  QFont f = label->font();
-  f.setPointSizeF(f.pointSizeF() * 0.85);
-  label->setFont(f);
-  return label;
-}
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
@@ -132,11 +117,9 @@ TfmMain::~TfmMain() {
 
 void TfmMain::BuildHeaderAndBar() {
   auto make = [this](const char* name, const QString& caption, int left, QStyle::StandardPixmap icon) {
-    auto* b = new QPushButton(style()->standardIcon(icon), caption, buttonBar_);
-    b->setObjectName(name);
+    QPushButton* b = FaceButton(name, icon, caption, buttonBar_);
     b->setGeometry(art::Scaled(scale_, left), art::Scaled(scale_, kButtonTop), art::Scaled(scale_, kButtonWidth),
                    art::Scaled(scale_, kButtonHeight));
-    b->setAutoDefault(false);
     return b;
   };
   btnAbout = make("btnAbout", "About...", 8, QStyle::SP_MessageBoxInformation);
@@ -183,14 +166,10 @@ void TfmMain::BuildInit() {
   pdfFileOpenEdit->setObjectName("pdfFileOpenEdit");
   docFileSaveEdit = new TpwFileNameEdit(TpwFileNameEdit::TpwMode::Save, "RTF files (*.rtf)", ".rtf", pnlInit);
   docFileSaveEdit->setObjectName("docFileSaveEdit");
-  btnOpen = new QPushButton(style()->standardIcon(QStyle::SP_DirOpenIcon), "Open...", pnlInit);
-  btnOpen->setObjectName("btnOpen");
-  btnSave = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), "Save as...", pnlInit);
-  btnSave->setObjectName("btnSave");
-  for (QPushButton* b : {btnOpen, btnSave}) {
+  btnOpen = FaceButton("btnOpen", QStyle::SP_DirOpenIcon, "Open...", pnlInit);
+  btnSave = FaceButton("btnSave", QStyle::SP_DialogSaveButton, "Save as...", pnlInit);
+  for (QPushButton* b : {btnOpen, btnSave})
     b->setFixedSize(art::Scaled(scale_, kButtonWidth), art::Scaled(scale_, kButtonHeight));
-    b->setAutoDefault(false);
-  }
 
   col->addLayout(TopRow(BoldLabel("Step 1:", pnlInit), nullptr, scale_, pnlInit));
   col->addWidget(new QLabel("Click \"Open...\" to select the PDF file you want to convert:", pnlInit));
@@ -367,10 +346,7 @@ void TfmMain::BuildDone() {
   lblDoneInfo = new QLabel(pnlDone);
   lblDoneInfo->setObjectName("lblDoneInfo");
   lblDoneInfo->setWordWrap(true);
-  btnNewConv = new QPushButton(style()->standardIcon(QStyle::SP_FileIcon), "Click here to convert another PDF file...",
-                               pnlDone);
-  btnNewConv->setObjectName("btnNewConv");
-  btnNewConv->setAutoDefault(false);
+  btnNewConv = FaceButton("btnNewConv", QStyle::SP_FileIcon, "Click here to convert another PDF file...", pnlDone);
 
   // Fixed places: the result image stands at 175 from the left.
   const int w = art::Scaled(scale_, 568);

@@ -2,29 +2,17 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
-#include <QStyle>
-#include <QVBoxLayout>
 
 #include "app/wizard/pwArtwork.h"
 
 namespace pw {
 
-TfmPass::TfmPass(QWidget* owner)
-    : QDialog(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+TfmPass::TfmPass(QWidget* owner) : TpwGuardedDialog(owner) {
   setObjectName("fmPass");
   setWindowTitle(" Password protection");
-  setModal(true);
   const qreal s = art::UiScale(font());
 
-  auto* warning = new QLabel(this);
-  const int icon = art::Scaled(s, 32);
-  warning->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(icon, icon));
-  warning->setAlignment(Qt::AlignTop);
-  auto* title = new QLabel("This PDF file has a password protection.", this);
-  QFont bold = title->font();
-  bold.setBold(true);
-  title->setFont(bold);
+  auto* title = BoldLabel("This PDF file has a password protection.", this);
   title->setStyleSheet("color: rgb(128, 0, 0);");
   lblPassInfo = new QLabel("Attempt:", this);
   lblPassInfo->setObjectName("lblPassInfo");
@@ -33,18 +21,13 @@ TfmPass::TfmPass(QWidget* owner)
   edPass->setObjectName("edPass");
   edPass->setEchoMode(QLineEdit::Password);
   passLabel->setBuddy(edPass);
-  btnOkPass = new QPushButton("OK", this);
-  btnOkPass->setObjectName("btnOkPass");
-  btnCancelPass = new QPushButton("Cancel", this);
-  btnCancelPass->setObjectName("btnCancelPass");
-  for (QPushButton* b : {btnOkPass, btnCancelPass}) {
-    b->setAutoDefault(false);
-    b->setMinimumSize(art::Scaled(s, 80), art::Scaled(s, 26));
-  }
+  btnOkPass = FaceButton("btnOkPass", QStyle::SP_DialogOkButton, "OK", this);
+  btnCancelPass = FaceButton("btnCancelPass", QStyle::SP_DialogCancelButton, "Cancel", this);
+  for (QPushButton* b : {btnOkPass, btnCancelPass}) b->setMinimumSize(art::Scaled(s, 80), art::Scaled(s, 26));
 
   auto* grid = new QGridLayout(this);
   grid->setContentsMargins(art::Scaled(s, 12), art::Scaled(s, 10), art::Scaled(s, 12), art::Scaled(s, 10));
-  grid->addWidget(warning, 0, 0, 3, 1);
+  grid->addWidget(WarningImage(art::Scaled(s, 32), this), 0, 0, 3, 1);
   grid->addWidget(title, 0, 1, 1, 2);
   grid->addWidget(lblPassInfo, 1, 1, 1, 2);
   grid->addWidget(passLabel, 2, 1);
@@ -62,7 +45,7 @@ TfmPass::TfmPass(QWidget* owner)
 }
 
 void TfmPass::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
+  TpwGuardedDialog::showEvent(event);
   FormActivate();
 }
 
@@ -83,28 +66,6 @@ void TfmPass::btnCancelPassClick() {
   PasswordAccepted = false;
   CloseAllowed = true;
   reject();
-}
-
-// Keys reach the form before its controls: Enter is OK, Escape is Cancel.
-void TfmPass::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      btnOkPassClick();
-      return;
-    case Qt::Key_Escape:
-      btnCancelPassClick();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
-}
-
-// Every way of closing ends here; without the buttons' leave it is refused.
-void TfmPass::done(int result) {
-  if (!CloseAllowed) return;
-  emit Closed();
-  QDialog::done(result);
 }
 
 }  // namespace pw

@@ -1,29 +1,26 @@
 // The password form: asked for each password try of an encrypted file.
 #pragma once
 
-#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/wizard/pwGuardedDialog.h"
+
 namespace pw {
 
-class TfmPass : public QDialog {
+class TfmPass : public TpwGuardedDialog {
   Q_OBJECT
  public:
   explicit TfmPass(QWidget* owner);
 
   // True after OK, false after Cancel.
   bool PasswordAccepted = false;
-  // Whether the form may close; only OK, Cancel, Enter and Escape allow it.
-  bool CloseAllowed = false;
 
   QLabel* lblPassInfo;
   QLineEdit* edPass;
   QPushButton* btnOkPass;
   QPushButton* btnCancelPass;
-
-  void done(int result) override;
 
  signals:
   // The main window's busy animation pauses while the form is up.
@@ -32,7 +29,9 @@ class TfmPass : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
+  void OkClick() override { btnOkPassClick(); }
+  void CancelClick() override { btnCancelPassClick(); }
+  void Closing() override { emit Closed(); }
 
  private:
   void FormActivate();

@@ -2,50 +2,28 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/wizard/pwArtwork.h"
 
 namespace pw {
 
-namespace {
-QLabel* BoldLabel(const QString& text, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  QFont f = label->font();
-  f.setBold(true);
-  label->setFont(f);
-  return label;
-}
-}  // namespace
-
-TfmSave::TfmSave(QWidget* owner)
-    : QDialog(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+TfmSave::TfmSave(QWidget* owner) : TpwGuardedDialog(owner) {
   setObjectName("fmSave");
   setWindowTitle("Save result as...");
-  setModal(true);
   const qreal s = art::UiScale(font());
 
-  auto* warning = new QLabel(this);
-  const int icon = art::Scaled(s, 32);
-  warning->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(icon, icon));
+  auto* warning = WarningImage(art::Scaled(s, 32), this);
   auto* title = BoldLabel("Impossible to write selected RTF file.  It may be in use.", this);
   title->setStyleSheet("color: rgb(128, 0, 0);");
   lblPassInfo = new QLabel("Attempt:", this);
   lblPassInfo->setObjectName("lblPassInfo");
   edSaveNewRTF = new TpwFileNameEdit(TpwFileNameEdit::TpwMode::Save, "RTF files (*.rtf)", ".rtf", this);
   edSaveNewRTF->setObjectName("edSaveNewRTF");
-  btnSaveNewRTF = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), "Save as...", this);
-  btnSaveNewRTF->setObjectName("btnSaveNewRTF");
-  btnSaveOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
-  btnSaveOK->setObjectName("btnSaveOK");
-  btnSaveCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), " Cancel", this);
-  btnSaveCancel->setObjectName("btnSaveCancel");
-  for (QPushButton* b : {btnSaveNewRTF, btnSaveOK, btnSaveCancel}) {
-    b->setAutoDefault(false);
-    b->setFixedSize(art::Scaled(s, 105), art::Scaled(s, 30));
-  }
+  btnSaveNewRTF = FaceButton("btnSaveNewRTF", QStyle::SP_DialogSaveButton, "Save as...", this);
+  btnSaveOK = FaceButton("btnSaveOK", QStyle::SP_DialogOkButton, "OK", this);
+  btnSaveCancel = FaceButton("btnSaveCancel", QStyle::SP_DialogCancelButton, " Cancel", this);
+  for (QPushButton* b : {btnSaveNewRTF, btnSaveOK, btnSaveCancel}) b->setFixedSize(art::Scaled(s, 105), art::Scaled(s, 30));
 
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(art::Scaled(s, 14), art::Scaled(s, 10), art::Scaled(s, 14), art::Scaled(s, 10));
@@ -90,7 +68,7 @@ TfmSave::TfmSave(QWidget* owner)
 }
 
 void TfmSave::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
+  TpwGuardedDialog::showEvent(event);
   FormActivate();
 }
 
@@ -124,25 +102,6 @@ void TfmSave::edSaveNewRTFChange(const QString& text) {
   int caret = edit->cursorPosition();
   edit->setText(text + ext);
   edit->setCursorPosition(caret);
-}
-
-void TfmSave::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      btnSaveOKClick();
-      return;
-    case Qt::Key_Escape:
-      btnSaveCancelClick();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
-}
-
-void TfmSave::done(int result) {
-  if (!CloseAllowed) return;
-  QDialog::done(result);
 }
 
 }  // namespace pw

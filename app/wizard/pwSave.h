@@ -2,22 +2,21 @@
 // to the chosen name.
 #pragma once
 
-#include <QDialog>
 #include <QLabel>
 #include <QPushButton>
 
 #include "app/wizard/pwFileNameEdit.h"
+#include "app/wizard/pwGuardedDialog.h"
 
 namespace pw {
 
-class TfmSave : public QDialog {
+class TfmSave : public TpwGuardedDialog {
   Q_OBJECT
  public:
   explicit TfmSave(QWidget* owner);
 
   // True after OK with a name, false after Cancel.
   bool SaveRetryAllowed = false;
-  bool CloseAllowed = false;
 
   QLabel* lblPassInfo;
   TpwFileNameEdit* edSaveNewRTF;
@@ -25,11 +24,10 @@ class TfmSave : public QDialog {
   QPushButton* btnSaveOK;
   QPushButton* btnSaveCancel;
 
-  void done(int result) override;
-
  protected:
   void showEvent(QShowEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
+  void OkClick() override { btnSaveOKClick(); }
+  void CancelClick() override { btnSaveCancelClick(); }
 
  private:
   void FormActivate();
