@@ -652,7 +652,10 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
   const TkxMatrix toWorld = TkxMatrix::Product(st_.Ctm, ctx_.PageTransform);
   const TkxMatrix start = tm_;
   if (std::isfinite(tx)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(tx), 0), tm_);
-  if (st_.RenderMode != 3 && !text.empty()) {
+  // Invisible text (render modes 3 and 7) is drawn all the same: it is the
+  // text layer that OCR tools lay over a scanned page, and often the only
+  // text the page has.
+  if (!text.empty()) {
     const TkxMatrix local(th, 0, 0, 1, 0, st_.Rise);
     TkxTextRun run;
     run.Text = std::move(text);

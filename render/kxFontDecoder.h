@@ -32,10 +32,17 @@ class TkxFontDecoder {
   std::shared_ptr<const TkxCIDToUnicode> Collection;     // CID-to-Unicode of the font's collection
   std::unique_ptr<TkxToUnicodeMap> ToUnicode;            // the font's /ToUnicode (may be null)
   bool UnicodeCodes = false;  // a Uni...-UCS2/-UTF16 CMap: the codes are UTF-16 themselves
-  // Identity-encoded embedded TrueType: CID -> glyph -> Unicode from its cmap.
+  // Identity-encoded embedded program: CID -> glyph -> text from the
+  // program's own cmap or glyph names.
   bool CIDToGIDIdentity = true;
   std::vector<uint16_t> CIDToGID;
-  std::unordered_map<uint32_t, char32_t> GIDToUnicode;
+  std::unordered_map<uint32_t, std::u16string> GIDToUnicode;
+
+  // Simple symbolic fonts: the texts that codes took from the glyphs of the
+  // embedded program (its glyph names or Unicode cmap) instead of standing
+  // for themselves. The program cannot draw them by their Unicode values, so
+  // the font is drawn with a family that has them.
+  std::u16string ProgramTexts;
   TkxRangeMap<double> W;   // CID ranges -> width (Origin-independent)
   double DW = 1000;
 

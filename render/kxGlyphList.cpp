@@ -46,11 +46,23 @@ void ReadList(std::string_view text, GlyphMap& map) {
   }
 }
 
+// The Adobe Glyph List: names of ordinary glyphs.
 const GlyphMap& Map() {
   static const GlyphMap map = [] {
     GlyphMap m;
-    m.reserve(4600);
+    m.reserve(4400);
     if (auto agl = LoadResource("kxPDFGLYPH")) ReadList(*agl, m);
+    return m;
+  }();
+  return map;
+}
+
+// The ZapfDingbats names ("a1" to "a191"): they mean dingbats only in a
+// dingbat font; elsewhere "a1" is as likely a plain letter's glyph.
+const GlyphMap& DingbatMap() {
+  static const GlyphMap map = [] {
+    GlyphMap m;
+    m.reserve(220);
     if (auto zapf = LoadResource("kxPDFZAPF")) ReadList(*zapf, m);
     return m;
   }();
@@ -87,8 +99,15 @@ bool UName(std::string_view s, std::u16string& out) {
   return AppendCodePoint(v, out);
 }
 
-bool Component(std::string_view s, std::u16string& out) {
+bool Component(std::string_view s, std::u16string& out, bool dingbats) {
   if (s.empty()) return false;
+  if (dingbats) {
+    const GlyphMap& d = DingbatMap();
+    if (auto it = d.find(std::string(s)); it != d.end()) {
+      out += it->second;
+      return true;
+    }
+  }
   if (const std::u16string* v = GlyphListLookup(s)) {
     out += *v;
     return true;
@@ -116,15 +135,15 @@ const std::u16string* GlyphListLookup(std::string_view name) {
   return it == m.end() ? nullptr : &it->second;
 }
 
-bool GlyphNameToUnicode(std::string_view name, std::u16string& out) {
+bool GlyphNameToUnicode(std::string_view name, std::u16string& out, bool dingbatFont) {
   out.clear();
-  if (Component(name, out)) return true;  // whole names first: "a.sc" may be listed as it stands
+  if (Component(name, out, dingbatFont)) return true;  // whole names first: "a.sc" may be listed as it stands
   std::string_view base = name.substr(0, name.find('.'));
   bool any = false;
   while (!base.empty()) {
     size_t us = base.find('_');
     std::string_view part = base.substr(0, us);
-    if (Component(part, out)) any = true;
+    if (Component(part, out, dingbatFont)) any = true;
     if (us == std::string_view::npos) break;
     base.remove_prefix(us + 1);
   }
@@ -132,9 +151,9 @@ bool GlyphNameToUnicode(std::string_view name, std::u16string& out) {
   return any;
 }
 
-std::u16string GlyphNameToUnicode(std::string_view name) {
+std::u16string GlyphNameToUnicode(std::string_view name, bool dingbatFont) {
   std::u16string out;
-  GlyphNameToUnicode(name, out);
+  GlyphNameToUnicode(name, out, dingbatFont);
   return out;
 }
 

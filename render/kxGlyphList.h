@@ -1,6 +1,7 @@
-// Glyph names to Unicode: the Adobe Glyph List and the ZapfDingbats list
-// (both compiled in), "uniXXXX[XXXX...]" and "uXXXX" to "uXXXXXX" names, and
-// names with a suffix ("a.sc") or ligature components ("f_f_i").
+// Glyph names to Unicode: the Adobe Glyph List and, for dingbat fonts, the
+// ZapfDingbats list (both compiled in), "uniXXXX[XXXX...]" and "uXXXX" to
+// "uXXXXXX" names, and names with a suffix ("a.sc") or ligature components
+// ("f_f_i").
 #pragma once
 
 #include <string>
@@ -9,11 +10,13 @@
 namespace pw {
 
 // The UTF-16 text a glyph name stands for; false (out empty) when unknown.
-// List entries with several values give all of them.
-bool GlyphNameToUnicode(std::string_view name, std::u16string& out);
-std::u16string GlyphNameToUnicode(std::string_view name);
+// List entries with several values give all of them. The dingbat names
+// ("a1" ... "a191") are read only for a dingbat font (dingbatFont true).
+bool GlyphNameToUnicode(std::string_view name, std::u16string& out, bool dingbatFont = false);
+std::u16string GlyphNameToUnicode(std::string_view name, bool dingbatFont = false);
 
-// Only the list lookup (no name forms, no suffixes); nullptr when absent.
+// Only the Adobe Glyph List lookup (no name forms, no suffixes, no dingbat
+// names); nullptr when absent.
 const std::u16string* GlyphListLookup(std::string_view name);
 
 // Appends a code point as UTF-16 (surrogate pair above U+FFFF); code points

@@ -11,6 +11,7 @@
 #include "pdf/kxFilters.h"
 #include "platform/kxFontManager.h"
 #include "render/kxFontDecoder.h"
+#include "render/kxFontProgram.h"
 #include "render/kxGlyphList.h"
 #include "render/kxStandardFonts.h"
 
@@ -174,44 +175,6 @@ std::string ReadHexAt(std::string_view s, size_t& pos) {
   return HexToBytes(s.substr(start, end - start));
 }
 
-// ---------------------------------------------------------------------------
-// Font programs through FreeType.
-
-struct ProgramProbe {
-  bool opened = false;
-  bool drawable = false;  // has a Unicode or symbol character map
-  std::unordered_map<uint32_t, char32_t> gidToUnicode;
-};
-
-ProgramProbe ProbeProgram(const std::vector<uint8_t>& program, bool wantGlyphUnicode) {
-  ProgramProbe p;
-  if (program.empty()) return p;
-  FT_Library lib = nullptr;
-  if (FT_Init_FreeType(&lib) != 0) return p;
-  FT_Face face = nullptr;
-  if (FT_New_Memory_Face(lib, program.data(), static_cast<FT_Long>(program.size()), 0, &face) == 0) {
-    p.opened = true;
-    bool unicode = false;
-    for (int i = 0; i < face->num_charmaps; ++i) {
-      FT_Encoding e = face->charmaps[i]->encoding;
-      if (e == FT_ENCODING_UNICODE) unicode = true;
-      if (e == FT_ENCODING_UNICODE || e == FT_ENCODING_MS_SYMBOL) p.drawable = true;
-    }
-    if (wantGlyphUnicode && unicode && FT_Select_Charmap(face, FT_ENCODING_UNICODE) == 0) {
-      FT_UInt gid = 0;
-      FT_ULong cp = FT_Get_First_Char(face, &gid);
-      size_t guard = 0;
-      while (gid != 0 && guard++ < 0x110000) {
-        p.gidToUnicode.emplace(gid, static_cast<char32_t>(cp));  // the lowest code point wins
-        cp = FT_Get_Next_Char(face, cp, &gid);
-      }
-    }
-    FT_Done_Face(face);
-  }
-  FT_Done_FreeType(lib);
-  return p;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -280,8 +243,10 @@ void TkxFontDecoder::CompositeText(TkxCMapCode code, uint32_t cid, std::u16strin
   if (!GIDToUnicode.empty()) {
     uint32_t gid = cid;
     if (!CIDToGIDIdentity) gid = cid < CIDToGID.size() ? CIDToGID[cid] : 0;
-    auto it = GIDToUnicode.find(gid);
-    if (it != GIDToUnicode.end() && AppendCodePoint(it->second, out)) return;
+    if (auto it = GIDToUnicode.find(gid); it != GIDToUnicode.end()) {
+      out = it->second;
+      return;
+    }
   }
   // Nothing tells what the code means: it stands for itself.
   if (code.Value <= 0xFFFF) out.push_back(static_cast<char16_t>(code.Value));
@@ -519,6 +484,12 @@ class TkxFontLoader {
   // of the load read them.
   const std::vector<uint8_t>& ProgramBytes();
   std::vector<uint8_t> TakeProgramBytes();
+  // The embedded program opened through FreeType (nullptr when the font has
+  // none); opened once however many steps ask.
+  const TkxFontProgram* Program();
+  // The program is a TrueType or OpenType one (its codes select glyphs
+  // through its cmap).
+  bool TrueTypeProgram();
 
   TkxCustomPDFDocument& doc_;
   TkxPDFFontObject& f_;
@@ -526,10 +497,15 @@ class TkxFontLoader {
   TkxPDFStreamObject* program_ = nullptr;
   bool subset_ = false;
   bool symbolic_ = false, nonSymbolic_ = false;
+  bool symbolCodes_ = false;  // codes select the program's glyphs directly
+  bool dingbats_ = false;     // a dingbat font: its glyph names are the dingbat list's
   std::vector<double> simpleWidths_;
   bool hasWidths_ = false;
   std::vector<uint8_t> programBytes_;
   bool programDecoded_ = false;
+  std::unique_ptr<TkxFontProgram> programInfo_;
+  bool programOpened_ = false;
+  std::string programKey_;  // the descriptor key the program came under ("/FontFile2", ...)
 };
 
 const std::vector<uint8_t>& TkxFontLoader::ProgramBytes() {
@@ -542,8 +518,28 @@ const std::vector<uint8_t>& TkxFontLoader::ProgramBytes() {
 
 std::vector<uint8_t> TkxFontLoader::TakeProgramBytes() {
   ProgramBytes();
+  programInfo_.reset();  // it reads the bytes that leave here
+  programOpened_ = false;
   programDecoded_ = false;
   return std::move(programBytes_);
+}
+
+const TkxFontProgram* TkxFontLoader::Program() {
+  if (!programOpened_ && program_) {
+    programOpened_ = true;
+    const std::vector<uint8_t>& bytes = ProgramBytes();
+    if (!bytes.empty()) {
+      auto p = std::make_unique<TkxFontProgram>(bytes);
+      if (p->Opened()) programInfo_ = std::move(p);
+    }
+  }
+  return programInfo_.get();
+}
+
+bool TkxFontLoader::TrueTypeProgram() {
+  if (!program_) return false;
+  return programKey_ == "/FontFile2" ||
+         (programKey_ == "/FontFile3" && NameValue(Get(program_->Dict.get(), "/Subtype")) == "OpenType");
 }
 
 std::vector<uint8_t> TkxFontLoader::StreamBytes(const TkxPDFStreamObject& s, size_t limit) {
@@ -589,6 +585,7 @@ void TkxFontLoader::ReadDescriptor(TkxPDFDictObject* fd) {
     if (TkxPDFStreamObject* s = AsStream(Get(fd, key))) {
       f_.EmbedState = subset_ ? esEmbeddedSubset : esEmbedded;
       program_ = s;
+      programKey_ = key;
       return;
     }
   }
@@ -676,6 +673,8 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
   }
   TkxStandardFamily family;
   const bool standard = StandardFamilyFromName(f_.BaseFontName, family);
+  dingbats_ = (standard && family == sfZapfDingbats) || ContainsNoCase(f_.FontName, "Dingbat") ||
+              (haveBase && base == beZapfDingbats);
   bool noNames = false;
   bool programNames = false;
   if (!haveBase && (f_.Subtype == "/Type1" || f_.Subtype == "/MMType1")) {
@@ -699,8 +698,10 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
     }
   }
   if (!programNames) d_.Encoding.SetBase(base);
-  if (noNames)
+  if (noNames) {
     for (int c = 0; c < 256; ++c) d_.Encoding.SetName(static_cast<uint8_t>(c), std::string());
+    symbolCodes_ = TrueTypeProgram();
+  }
   if (TkxPDFDictObject* e = AsDict(enc)) {
     if (TkxPDFArrayObject* diff = AsArray(Get(e, "/Differences"))) {
       // Elements may be references (rare); resolve them into a private copy.
@@ -817,7 +818,18 @@ void TkxFontLoader::FillSimpleTables() {
     const std::string& name = d_.Encoding.Name(static_cast<uint8_t>(c));
     text.clear();
     if (!(d_.ToUnicode && d_.ToUnicode->Lookup(static_cast<uint32_t>(c), text))) {
-      if (name.empty() || !GlyphNameToUnicode(name, text)) text.assign(1, static_cast<char16_t>(c));
+      if (name.empty() || !GlyphNameToUnicode(name, text, dingbats_)) {
+        text.assign(1, static_cast<char16_t>(c));
+        // A symbolic program's codes select its glyphs; what a glyph is,
+        // its name or the program's Unicode cmap tells.
+        std::u16string fromProgram;
+        if (symbolCodes_ && name.empty() && Program() &&
+            Program()->GlyphText(Program()->SymbolGlyph(static_cast<uint8_t>(c)), fromProgram) &&
+            fromProgram != text) {
+          text = fromProgram;
+          d_.ProgramTexts += fromProgram;
+        }
+      }
     }
     d_.SimpleText[c] = text;
 
@@ -834,9 +846,10 @@ void TkxFontLoader::FillSimpleTables() {
 }
 
 void TkxFontLoader::TakeProgram(TkxPDFDictObject* desc, const TkxPDFFontList* list, bool registerProgram) {
-  const bool identityGlyphs = d_.Composite && !d_.ToUnicode && !d_.Collection && !d_.UnicodeCodes &&
-                              desc && NameValue(Get(desc, "/Subtype")) == "CIDFontType2";
   if (!program_) return;
+  const std::string cidType = desc ? NameValue(Get(desc, "/Subtype")) : std::string();
+  const bool identityGlyphs = d_.Composite && !d_.ToUnicode && !d_.Collection && !d_.UnicodeCodes &&
+                              (cidType == "CIDFontType2" || cidType == "CIDFontType0");
   // A program another font of the page already registered is shared.
   const TkxPDFFontObject* twin = nullptr;
   if (list)
@@ -850,20 +863,23 @@ void TkxFontLoader::TakeProgram(TkxPDFDictObject* desc, const TkxPDFFontList* li
   }
   if (!wantRegistration && !identityGlyphs) return;
 
-  std::vector<uint8_t> bytes = TakeProgramBytes();
-  ProgramProbe probe = ProbeProgram(bytes, identityGlyphs);
-  if (identityGlyphs && !probe.gidToUnicode.empty()) {
-    d_.GIDToUnicode = std::move(probe.gidToUnicode);
-    TkxPDFObject* map = Get(desc, "/CIDToGIDMap");
-    if (TkxPDFStreamObject* s = AsStream(map)) {
+  const TkxFontProgram* program = Program();
+  if (!program) return;
+  // Without a ToUnicode map the codes of an identity-mapped CID font select
+  // glyphs; the program tells what they are. A CID-keyed CFF program's glyph
+  // indices are not the CIDs, so it cannot answer.
+  if (identityGlyphs && (cidType == "CIDFontType2" || program->NameKeyed())) {
+    d_.GIDToUnicode = program->AllGlyphTexts();
+    TkxPDFObject* map = cidType == "CIDFontType2" ? Get(desc, "/CIDToGIDMap") : nullptr;
+    if (TkxPDFStreamObject* s = AsStream(map); s && !d_.GIDToUnicode.empty()) {
       std::vector<uint8_t> m = StreamBytes(*s, size_t(2) * 0x10000);
       d_.CIDToGIDIdentity = false;
       d_.CIDToGID.resize(m.size() / 2);
       for (size_t i = 0; i + 1 < m.size(); i += 2) d_.CIDToGID[i / 2] = static_cast<uint16_t>(m[i] << 8 | m[i + 1]);
     }
   }
-  if (wantRegistration && probe.opened && probe.drawable) {
-    int handle = TkxFontManager::Instance().RegisterFont(f_.BaseFontName, f_.Style(), std::move(bytes));
+  if (wantRegistration && program->Drawable()) {
+    int handle = TkxFontManager::Instance().RegisterFont(f_.BaseFontName, f_.Style(), TakeProgramBytes());
     if (handle > 0) {
       f_.registration_ = handle;
       f_.Installed = true;

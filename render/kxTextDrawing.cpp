@@ -5,6 +5,7 @@
 
 #include "pdf/kxClasses.h"
 #include "platform/kxFontManager.h"
+#include "render/kxFontDecoder.h"
 
 namespace pw {
 
@@ -58,7 +59,16 @@ void TkxSimpleTextFont::Decode(std::string_view bytes, TkxDecodedText& out) {
 
 TkxPDFTextFont::TkxPDFTextFont(const TkxPDFFontObject& font) : font_(font) {
   std::string family = SubstituteFamily(font.BaseFontName, font.Type3());
+  if (const TkxFontDecoder* d = font.Decoder(); d && !d->ProgramTexts.empty()) {
+    programTexts_ = true;
+    family = FamilyWithCharacters(u"", font.Style());
+  }
   SetDrawing(std::move(family), font.Style());
+}
+
+const std::string& TkxPDFTextFont::FamilyFor(std::u16string_view text) const {
+  if (!programTexts_) return Family();
+  return FamilyWithCharacters(text, Style());
 }
 
 void TkxPDFTextFont::Decode(std::string_view bytes, TkxDecodedText& out) { font_.AppendDecoded(bytes, out); }
@@ -129,6 +139,26 @@ std::string SubstituteFamily(const std::string& baseName, bool type3) {
   return "Arial";
 }
 
+const std::string& FamilyWithCharacters(std::u16string_view text, int style) {
+  static const std::string kFamilies[] = {"Arial", "Segoe UI Symbol"};
+  TkxFontManager& fm = TkxFontManager::Instance();
+  for (const std::string& family : kFamilies) {
+    const TkxFontFacePtr face = fm.GetFace(family, style);
+    if (!face) continue;
+    bool all = true;
+    for (size_t i = 0; i < text.size() && all; ++i) {
+      char32_t cp = text[i];
+      if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+        ++i;
+      }
+      if (cp > 0x20) all = face->GlyphIndex(cp) != 0;
+    }
+    if (all) return family;
+  }
+  return kFamilies[1];
+}
+
 void DrawTextRun(TkxGraphics& g, const TkxTextFont& font, const TkxTextRun& run) {
   if (run.Text.empty() || !(std::abs(run.FontSize) > 0) || !std::isfinite(run.FontSize)) return;
   const double size = std::abs(run.FontSize);
@@ -137,9 +167,15 @@ void DrawTextRun(TkxGraphics& g, const TkxTextFont& font, const TkxTextRun& run)
   if (run.FontSize < 0) local = TkxMatrix(-1, 0, 0, 1, 0, 0);
   const TkxMatrix saved = g.Transform();
   g.SetTransform(TkxMatrix::Product(local, run.Origin));
-  const TkxFont gf(TkxFontFamily(font.Family()), size, font.Style(), unWorld);
+  const std::string& family = font.FamilyFor(run.Text);
+  double ascent = font.AscentRatio();
+  if (family != font.Family()) {
+    const TkxFamilyMetrics m = TkxFontFamily(family).Metrics(font.Style());
+    if (m.EmHeight > 0 && m.CellAscent > 0) ascent = static_cast<double>(m.CellAscent) / m.EmHeight;
+  }
+  const TkxFont gf(TkxFontFamily(family), size, font.Style(), unWorld);
   static const TkxStringFormat kFormat = TkxStringFormat::GenericTypographic();
-  g.DrawString(run.Text, gf, TkxPointF{0, -font.AscentRatio() * size}, kFormat, TkxSolidBrush(run.Argb));
+  g.DrawString(run.Text, gf, TkxPointF{0, -ascent * size}, kFormat, TkxSolidBrush(run.Argb));
   g.SetTransform(saved);
 }
 

@@ -34,6 +34,12 @@ class TkxTextFont {
   int Style() const { return style_; }
   // The family's cell ascent as a fraction of the em (for placing the baseline).
   double AscentRatio() const;
+  // The family a run of text is drawn with: Family(), unless the font knows
+  // that family lacks the run's characters.
+  virtual const std::string& FamilyFor(std::u16string_view text) const {
+    (void)text;
+    return family_;
+  }
 
  protected:
   void SetDrawing(std::string family, int style);
@@ -68,10 +74,12 @@ class TkxPDFTextFont : public TkxTextFont {
  public:
   explicit TkxPDFTextFont(const TkxPDFFontObject& font);
   void Decode(std::string_view bytes, TkxDecodedText& out) override;
+  const std::string& FamilyFor(std::u16string_view text) const override;
   const TkxPDFFontObject& FontObject() const { return font_; }
 
  private:
   const TkxPDFFontObject& font_;
+  bool programTexts_ = false;  // some codes read as real characters from a symbol program
 };
 
 // The installed family a PDF base font name (without subset prefix, style
@@ -80,6 +88,13 @@ class TkxPDFTextFont : public TkxTextFont {
 // "Arial". Families of the Windows core set count as installed (the platform
 // substitutes metric-compatible faces for them).
 std::string SubstituteFamily(const std::string& baseName, bool type3 = false);
+
+// The family a symbolic font's text is drawn with once its codes were read
+// as the real characters its glyphs show (a bullet, a check mark): "Arial"
+// when that family has every character of the text, else "Segoe UI Symbol".
+// The font's own symbol program cannot draw characters by their Unicode
+// values.
+const std::string& FamilyWithCharacters(std::u16string_view text, int style);
 
 // One text run: its text, the transform of its origin (text space to world:
 // the run's start on the baseline, y up, one unit = one text-space unit

@@ -421,6 +421,78 @@ TEST(FontDecoding, EmbeddedType1BuiltInEncoding) {
   }
 }
 
+// Fonts that leave out what their codes mean (no /ToUnicode, no /Encoding,
+// a symbolic flag) are read through the embedded program's own glyph names
+// and character maps. The programs are small fixtures (data/make_test_fonts.py):
+// glyphs 1 to 7 are H, e, l, o, space, bullet and a check mark.
+TEST(FontDecoding, TextFromTheEmbeddedProgram) {
+  const std::string data = std::string(PW_SOURCE_DIR) + "/tests/render/data/";
+  const std::string named = ReadFile(data + "symbol-names.ttf"), unnamed = ReadFile(data + "symbol-nonames.ttf"),
+                    noCmap = ReadFile(data + "plain-nocmap.ttf");
+  ASSERT_FALSE(named.empty() || unnamed.empty() || noCmap.empty());
+  const std::string symbolic =
+      "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+PwSymbols /FirstChar 32 /LastChar 126 "
+      "/FontDescriptor 30 0 R >>";
+  auto type0 = [](const std::string& extra) {
+    return "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+PwGlyphs /Encoding /Identity-H /DescendantFonts [<< "
+           "/Type /Font /Subtype /CIDFontType2 /BaseFont /ABCDEF+PwGlyphs /CIDSystemInfo << /Registry (Adobe) "
+           "/Ordering (Identity) /Supplement 0 >> /FontDescriptor 30 0 R " + extra + " >>] >>";
+  };
+  const auto gids = [](std::initializer_list<int> ids) {
+    std::string b;
+    for (int id : ids) b += {static_cast<char>(id >> 8), static_cast<char>(id & 0xFF)};
+    return b;
+  };
+  const std::string descriptor = "<< /Type /FontDescriptor /FontName /ABCDEF+PwSymbols /Flags 4 /FontFile2 31 0 R >>";
+  struct Case {
+    const char* what;
+    std::string font;
+    std::string program;
+    std::string bytes;
+    std::u16string text;
+  } cases[] = {
+      {"symbolic TrueType: glyph names give the bullet and the check mark", symbolic, named, "!3Hello",
+       u"\u2022\u2713Hello"},
+      {"symbolic TrueType without glyph names: codes stand for themselves", symbolic, unnamed, "!Hello", u"!Hello"},
+      {"CID TrueType without cmap: glyph names", type0(""), noCmap, gids({1, 2, 3, 3, 4, 5, 6}), u"Hello \u2022"},
+      {"CID TrueType with a symbol cmap only: its codes", type0(""), unnamed, gids({1, 2, 3, 3, 4}), u"Hello"},
+      {"CID TrueType through a CIDToGIDMap", type0("/CIDToGIDMap 32 0 R"), noCmap, gids({0x48, 0x49}), u"He"},
+  };
+  std::string cidToGid(2 * 0x4A, '\0');
+  cidToGid[2 * 0x48 + 1] = 1;
+  cidToGid[2 * 0x49 + 1] = 2;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FontFixture fx;
+    TkxPDFFontObject& f =
+        fx.Load(c.font, {{30, descriptor}, Stream(31, "/Length1 " + std::to_string(c.program.size()), c.program),
+                         Stream(32, "", cidToGid)});
+    EXPECT_EQ(f.Decode(c.bytes).Text, c.text);
+  }
+}
+
+// The dingbat names ("a1" ... "a191") are the dingbats of ZapfDingbats only;
+// a Type 3 font whose /Differences name its glyphs a1, a2 ... keeps its codes.
+TEST(FontDecoding, DingbatNamesOnlyInDingbatFonts) {
+  struct Case {
+    const char* what;
+    std::string font;
+    std::u16string text;
+  } cases[] = {
+      {"Type 3", "<< /Type /Font /Subtype /Type3 /FontMatrix [0.001 0 0 0.001 0 0] /FontBBox [0 0 1 1] /CharProcs << >> "
+                 "/Resources << >> /FirstChar 65 /LastChar 67 /Widths [500 500 500] /Encoding << /Type /Encoding "
+                 "/Differences [65 /a1 /a71 /bullet] >> >>",
+       u"AB\u2022"},
+      {"ZapfDingbats", "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats /Encoding << /Differences [65 /a1 /a71 "
+                       "/bullet] >> >>",
+       u"\u2701\u25CF\u2022"},
+  };
+  for (const Case& c : cases) {
+    FontFixture fx;
+    EXPECT_EQ(fx.Load(c.font).Decode("ABC").Text, c.text) << c.what;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Hostile and damaged input
 
@@ -490,10 +562,14 @@ TEST(Resources, GlyphListAndPack) {
   struct {
     const char* name;
     std::u16string text;
-  } cases[] = {{"A", u"A"},           {"Euro", u"\u20AC"},       {"a1", u"\u2701"},  {"uni00E9", u"\u00E9"},
+  } cases[] = {{"A", u"A"},           {"Euro", u"\u20AC"},       {"a1", u""},  {"uni00E9", u"\u00E9"},
                {"uni00e9", u"\u00E9"}, {"u1F600", u"\U0001F600"}, {"uniD800", u""},  {"f_f_i", u"ffi"},
                {"e.sc", u"e"},         {"dalethatafpatah", u"\u05D3\u05B2"}, {"g123", u""}, {".notdef", u""}};
   for (const auto& c : cases) EXPECT_EQ(GlyphNameToUnicode(c.name), c.text) << c.name;
+  // The dingbat names are a dingbat font's only.
+  EXPECT_EQ(GlyphNameToUnicode("a1", true), u"\u2701");
+  EXPECT_EQ(GlyphNameToUnicode("a71", true), u"\u25CF");
+  EXPECT_EQ(GlyphNameToUnicode("A", true), u"A");
 }
 
 // Every font of every page of a few corpus files loads and decodes all its

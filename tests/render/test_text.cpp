@@ -1,10 +1,13 @@
 // Text operators: placement of runs, advances, TJ gaps, spacing, the
-// double-quote and quote operators, render mode 3, rise, scaling and font
+// double-quote and quote operators, invisible text, rise, scaling and font
 // selection.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 
+#include "pdf/pdf_builder.h"
 #include "platform/kxGraphics.h"
 #include "render/render_support.h"
 
@@ -176,4 +179,51 @@ TEST(Text, ColourOfText) {
     ASSERT_EQ(r.Texts.size(), 1u) << c.op;
     EXPECT_EQ(r.Texts[0].Color, c.colorRef) << c.op;
   }
+}
+
+// Scans with an OCR text layer: every page draws its picture and lays
+// invisible text (render mode 3) over it, with resources and a form that the
+// pages share. Every page records its text.
+TEST(Text, InvisibleTextOfEveryPageIsRecorded) {
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [10 0 R 11 0 R 12 0 R] /Count 3 /MediaBox [0 0 612 792] >>");
+  b.Object(3, "<< /Font << /F1 5 0 R >> /XObject << /Im0 6 0 R /Fm0 7 0 R >> >>");
+  b.Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+  b.Stream(6, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8",
+           std::string("\x10\xF0\xF0\x10", 4));
+  b.Stream(7, "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources 3 0 R",
+           "BT 3 Tr /F1 10 Tf 72 60 Td (shared footer) Tj ET");
+  for (int page = 1; page <= 3; ++page) {
+    b.Object(9 + page, "<< /Type /Page /Parent 2 0 R /Resources 3 0 R /Contents " + std::to_string(19 + page) +
+                           " 0 R >>");
+    b.Stream(19 + page, "",
+             "q 612 0 0 792 0 0 cm /Im0 Do Q BT 3 Tr /F1 12 Tf 72 700 Td (scanned page " + std::to_string(page) +
+                 ") Tj ET /Fm0 Do");
+  }
+  b.StartXRef(b.XRefTable("/Size 30 /Root 1 0 R"));
+  for (int page = 1; page <= 3; ++page) {
+    Recording r = RenderPdf(b.Data(), 612, 792, page);
+    EXPECT_EQ(r.JoinedText(), "scanned page " + std::to_string(page) + "|shared footer") << page;
+  }
+}
+
+// A bullet that a symbolic font draws at the code of "!" is read as U+2022
+// through the embedded program's glyph names, and drawn in a family that
+// has it (the program itself only answers symbol codes).
+TEST(Text, SymbolFontBulletDrawnInAFamilyThatHasIt) {
+  std::ifstream in(std::string(PW_SOURCE_DIR) + "/tests/render/data/symbol-names.ttf", std::ios::binary);
+  const std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(program.empty());
+  TestPage p;
+  p.Resources = "/Font << /F1 5 0 R /S1 20 0 R >>";
+  p.Objects = {{20, "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+PwSymbols /FirstChar 32 /LastChar 126 "
+                    "/FontDescriptor 21 0 R >>"},
+               {21, "<< /Type /FontDescriptor /FontName /ABCDEF+PwSymbols /Flags 4 /FontFile2 22 0 R >>"}};
+  p.Streams = {{22, "/Length1 " + std::to_string(program.size()), program}};
+  p.Content = "BT /S1 10 Tf 72 700 Td (!) Tj /F1 10 Tf ( Item) Tj ET";
+  Recording r = RenderTestPage(p);
+  ASSERT_EQ(r.Texts.size(), 2u);
+  EXPECT_EQ(Utf8(r.Texts[0].Text), "\u2022");
+  EXPECT_EQ(Utf8(r.Texts[0].Face), "Arial");
 }
