@@ -526,11 +526,20 @@ bool TkxCMap::HasMapping(TkxCMapCode code) const {
 // ---------------------------------------------------------------------------
 // CID-to-Unicode data of the character collections.
 
+// Code points that stand for an ideograph only as a radical or a
+// compatibility duplicate: the Unicode CMaps map them to the same CIDs as
+// the unified ideographs, which are what text means.
+static bool RadicalOrCompatibility(char32_t cp) {
+  return (cp >= 0x2E80 && cp <= 0x2FDF) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x2F800 && cp <= 0x2FA1F);
+}
+
 class TkxCIDToUnicodeBuilder : public TkxCMapHandler {
  public:
   static constexpr uint32_t kMaxCID = 1u << 17;
   explicit TkxCIDToUnicodeBuilder(TkxCIDToUnicode& t) : t_(t) {}
-  // First pass: the lowest code point wins; later passes only fill gaps.
+  // First pass: the lowest code point wins (radicals and compatibility
+  // ideographs only when nothing else reaches the CID); later passes only
+  // fill gaps.
   bool FillGapsOnly = false;
   void CidRange(TkxCMapCode lo, TkxCMapCode hi, uint32_t cid) override {
     if (hi.Value < lo.Value || hi.Value - lo.Value > 0xFFFF) return;
@@ -551,11 +560,15 @@ class TkxCIDToUnicodeBuilder : public TkxCMapHandler {
       if (c >= kMaxCID) return;
       if (t_.map_.size() <= c) t_.map_.resize(c + 1, 0);
       char32_t& slot = t_.map_[c];
-      if (slot == 0 || (!FillGapsOnly && cp < slot)) slot = cp;
+      if (slot == 0 || (!FillGapsOnly && Better(cp, slot))) slot = cp;
     }
   }
 
  private:
+  static bool Better(char32_t cp, char32_t than) {
+    const bool a = RadicalOrCompatibility(cp), b = RadicalOrCompatibility(than);
+    return a != b ? !a : cp < than;
+  }
   TkxCIDToUnicode& t_;
 };
 

@@ -93,8 +93,8 @@ void TkxPageRenderContext::QueueRun(TkxTextFont& font, TkxTextRun run, const Tkx
       const double u = (dx * m.M22 - dy * m.M21) / det;
       const double v = (dy * m.M11 - dx * m.M12) / det;
       if (std::abs(v) <= 0.02 * em && u >= -0.1 * em && u <= 1.0 * em) {
-        // A gap wider than a fifth of an em is a word space.
-        if (u > 0.2 * em && !IsBlankChar(pending_.Text.back()) && !IsBlankChar(run.Text.front()))
+        // A gap wider than a tenth of an em is a word space.
+        if (u > 0.1 * em && !IsBlankChar(pending_.Text.back()) && !IsBlankChar(run.Text.front()))
           pending_.Text += u' ';
         pending_.Text += run.Text;
         pendingEnd_ = end;
@@ -639,9 +639,9 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
       piece = std::u16string_view(decoded.Text).substr(c.TextStart, c.TextLength);
     if (!piece.empty()) {
       const bool solid = !IsBlank(piece);
-      // A kerning gap wider than a fifth of an em between two characters is
+      // A kerning gap wider than a tenth of an em between two characters is
       // a word space the producer did not write as a character.
-      if (gap < -200 && prevSolid && solid) text += u' ';
+      if (gap < -100 && prevSolid && solid) text += u' ';
       text += piece;
       prevSolid = solid;
       gap = 0;

@@ -551,6 +551,11 @@ TEST(CMaps, PredefinedAndCollections) {
     EXPECT_EQ(t->Lookup(c.cid), c.cp) << c.ordering << " " << c.cid;
   }
   EXPECT_EQ(TkxCIDToUnicode::ForOrdering("Identity"), nullptr);
+  // Radicals and compatibility ideographs share CIDs with the unified
+  // ideographs (U+2ED8 and U+9752, U+2ED1 and U+9577); text means the latter.
+  auto uni = TkxCMap::Predefined("UniJIS-UTF16-H");
+  auto japan = TkxCIDToUnicode::ForOrdering("Japan1");
+  for (char32_t cp : {U'\u9752', U'\u9577'}) EXPECT_EQ(japan->Lookup(uni->CIDOf({cp, 2})), cp);
 }
 
 TEST(Resources, GlyphListAndPack) {

@@ -73,6 +73,7 @@ TEST(Text, RunsThatContinueEachOtherAreJoined) {
       {"(Hello) Tj 25.5 0 Td (World) Tj", "Hello World"},     // a gap of a word space
       {"(Hello ) Tj 25.5 0 Td (World) Tj", "Hello World"},    // the space is there already
       {"(Hello) Tj 23 0 Td (World) Tj", "HelloWorld"},        // a small gap is no space
+      {"(Hello) Tj 24.3 0 Td (World) Tj", "Hello World"},     // a tenth of an em and more is one
       {"(Hello) Tj 40 0 Td (World) Tj", "Hello|World"},       // too far apart
       {"(Hello) Tj 10 0 Td (World) Tj", "Hello|World"},       // going back
       {"(Hello) Tj 0 -12 Td (World) Tj", "Hello|World"},      // another line
@@ -95,14 +96,14 @@ TEST(Text, WideTJGapsBecomeSpaces) {
     const char* array;
     const char* text;
   } cases[] = {
-      {"[(Hel) -100 (lo)]", "Hello"},          // kerning
+      {"[(Hel) -90 (lo)]", "Hello"},           // kerning
       {"[(Hel) -500 (lo)]", "Hel lo"},         // a word gap
-      {"[(Hel) -150 -150 (lo)]", "Hel lo"},    // numbers add up
+      {"[(Hel) -60 -60 (lo)]", "Hel lo"},      // numbers add up
       {"[(Hel) 500 (lo)]", "Hello"},           // moving left never makes a space
       {"[(a ) -500 (b)]", "a b"},              // already a space before
       {"[(a) -500 ( b)]", "a b"},              // already a space after
       {"[-500 (ab) -500]", "ab"},              // not between two characters
-      {"[(a) -201 (b) -199 (c)]", "a bc"},
+      {"[(a) -101 (b) -99 (c)]", "a bc"},
   };
   for (const Case& c : cases) {
     Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.array + " TJ ET");
