@@ -16,7 +16,7 @@ FONT_PKGS=(fonts-liberation fonts-urw-base35 fonts-dejavu-core)
 # Peers used by tests and benchmarks that compare against other tools (the
 # tests skip cleanly when these are missing, but make test installs them),
 # and hyperfine, which times the benchmark scripts in bench/.
-TEST_PKGS=(poppler-utils libreoffice-writer-nogui hyperfine)
+TEST_PKGS=(poppler-utils mupdf-tools libreoffice-writer-nogui hyperfine)
 if [ "${PAPERWRIGHT_MINIMAL_DEPS:-}" = 1 ]; then TEST_PKGS=(); fi
 
 missing=()
