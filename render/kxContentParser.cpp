@@ -648,21 +648,39 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
     }
     gap += c.Adjustment;
   }
-  const double tx = decoded.Advance(fs, st_.CharSpacing, st_.WordSpacing, th);
   const TkxMatrix toWorld = TkxMatrix::Product(st_.Ctm, ctx_.PageTransform);
-  const TkxMatrix start = tm_;
-  if (std::isfinite(tx)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(tx), 0), tm_);
+  TkxMatrix start = tm_;
+  TkxMatrix end;  // where a run that continues this one would start
+  TkxMatrix local(th, 0, 0, 1, 0, st_.Rise);
+  if (!decoded.Vertical) {
+    const double tx = decoded.Advance(fs, st_.CharSpacing, st_.WordSpacing, th);
+    if (std::isfinite(tx)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(tx), 0), tm_);
+    end = tm_;
+  } else {
+    // Vertical writing: the codes advance down the column. The run is still
+    // drawn as one horizontal string, placed by its first glyph's vertical
+    // origin; a run that continues it sideways (glyphs laid out left to
+    // right, one Tj each, as some producers write) starts where the glyphs
+    // drawn end.
+    local = TkxMatrix(1, 0, 0, 1, 0, st_.Rise);
+    const double ty = decoded.VerticalAdvance(fs, st_.CharSpacing, st_.WordSpacing);
+    const TkxDecodedChar* first = decoded.Chars.empty() ? nullptr : &decoded.Chars.front();
+    const double vx = first ? first->Vx / 1000.0 * fs : 0, vy = first ? first->Vy / 1000.0 * fs : 0;
+    const double across = decoded.Advance(fs, st_.CharSpacing, st_.WordSpacing, 1.0, false);
+    if (std::isfinite(ty)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, 0, Clamp(ty)), tm_);
+    if (std::isfinite(vx) && std::isfinite(vy)) start = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, -vx, -vy), start);
+    end = std::isfinite(across) ? TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(across), 0), start) : start;
+  }
   // Invisible text (render modes 3 and 7) is drawn all the same: it is the
   // text layer that OCR tools lay over a scanned page, and often the only
   // text the page has.
   if (!text.empty()) {
-    const TkxMatrix local(th, 0, 0, 1, 0, st_.Rise);
     TkxTextRun run;
     run.Text = std::move(text);
     run.FontSize = fs;
     run.Argb = st_.FillARGB();
     run.Origin = TkxMatrix::Product(local, TkxMatrix::Product(start, toWorld));
-    ctx_.QueueRun(*font, std::move(run), TkxMatrix::Product(local, TkxMatrix::Product(tm_, toWorld)));
+    ctx_.QueueRun(*font, std::move(run), TkxMatrix::Product(local, TkxMatrix::Product(end, toWorld)));
   }
 }
 

@@ -45,6 +45,16 @@ class TkxFontDecoder {
   std::u16string ProgramTexts;
   TkxRangeMap<double> W;   // CID ranges -> width (Origin-independent)
   double DW = 1000;
+  // Vertical writing (a -V CMap): per CID the vertical advance w1 and the
+  // position vector (vx, vy) from the glyph's horizontal to its vertical
+  // origin; vx defaults to half the width. Thousandths of text space.
+  struct TkxVerticalMetrics {
+    double W1 = -1000, Vx = 0, Vy = 880;
+    bool HasVx = false;
+  };
+  bool Vertical = false;
+  TkxRangeMap<TkxVerticalMetrics> W2;
+  TkxVerticalMetrics DW2;
 
   // Advance of a code (simple) or CID (composite).
   double Width(uint32_t codeOrCID) const;

@@ -193,6 +193,15 @@ double TkxDecodedText::WidthSum() const {
   return s;
 }
 
+double TkxDecodedText::VerticalAdvance(double fontSize, double charSpacing, double wordSpacing) const {
+  double s = -LeadingAdjustment / 1000.0 * fontSize;
+  for (const auto& c : Chars) {
+    s += (c.W1 - c.Adjustment) / 1000.0 * fontSize + charSpacing;
+    if (c.WordSpace) s += wordSpacing;
+  }
+  return s;
+}
+
 double TkxDecodedText::Advance(double fontSize, double charSpacing, double wordSpacing, double horizontalScale,
                                bool applyAdjustments) const {
   double s = applyAdjustments ? -LeadingAdjustment / 1000.0 * fontSize : 0.0;
@@ -279,6 +288,13 @@ void TkxFontDecoder::Append(std::string_view bytes, TkxDecodedText& out) const {
       ch.TextLength = static_cast<uint32_t>(text.size());
       out.Text += text;
       ch.Width = Width(ch.CID);
+      if (Vertical) {
+        const TkxVerticalMetrics* m = &DW2;
+        if (const auto* r = W2.Find(ch.CID)) m = &r->Value;
+        ch.W1 = m->W1;
+        ch.Vx = m->HasVx ? m->Vx : ch.Width / 2;
+        ch.Vy = m->Vy;
+      }
       p += take;
       n -= take;
     }
@@ -314,6 +330,7 @@ TkxDecodedText TkxPDFFontObject::Decode(std::string_view bytes) const {
 }
 
 void TkxPDFFontObject::AppendDecoded(std::string_view bytes, TkxDecodedText& out) const {
+  out.Vertical = decoder_->Vertical;
   decoder_->Append(bytes, out);
 }
 
@@ -473,6 +490,7 @@ class TkxFontLoader {
   void ReadDescriptor(TkxPDFDictObject* descriptor);
   void ReadSimpleWidths(TkxPDFDictObject& dict);
   void ReadCompositeWidths(TkxPDFDictObject* descendant);
+  void ReadVerticalMetrics(TkxPDFDictObject& descendant);
   void SetUpSimpleEncoding(TkxPDFDictObject& dict);
   bool ApplyProgramEncoding();
   void SetUpComposite(TkxPDFDictObject& dict, TkxPDFDictObject* descendant);
@@ -609,6 +627,7 @@ void TkxFontLoader::ReadSimpleWidths(TkxPDFDictObject& dict) {
 void TkxFontLoader::ReadCompositeWidths(TkxPDFDictObject* desc) {
   if (!desc) return;
   if (TkxPDFObject* dw = Get(desc, "/DW"); IsNumber(dw)) d_.DW = NumberValue(dw);
+  if (d_.Vertical) ReadVerticalMetrics(*desc);
   const TkxPDFArrayObject* w = AsArray(Get(desc, "/W"));
   if (!w) return;
   size_t entries = 0;
@@ -658,6 +677,50 @@ void TkxFontLoader::ReadCompositeWidths(TkxPDFDictObject* desc) {
       if (r.Lo >= size) break;
       const uint64_t hi = std::min<uint64_t>(r.Hi, size - 1);
       for (uint64_t cid = r.Lo; cid <= hi; ++cid) f_.Widths[static_cast<size_t>(cid)] = ClampInt(r.Value);
+    }
+  }
+}
+
+void TkxFontLoader::ReadVerticalMetrics(TkxPDFDictObject& desc) {
+  const auto finite = [](double v, double def) { return std::isfinite(v) && std::abs(v) < 1e6 ? v : def; };
+  if (const TkxPDFArrayObject* dw2 = AsArray(Get(&desc, "/DW2")); dw2 && dw2->Count() >= 2) {
+    d_.DW2.Vy = finite(NumberValue(R(dw2->Items[0].get()), 880), 880);
+    d_.DW2.W1 = finite(NumberValue(R(dw2->Items[1].get()), -1000), -1000);
+  }
+  const TkxPDFArrayObject* w2 = AsArray(Get(&desc, "/W2"));
+  if (!w2) return;
+  const size_t n = w2->Items.size();
+  size_t entries = 0;
+  const auto metric = [&](const TkxPDFArrayObject& from, size_t at) {
+    TkxFontDecoder::TkxVerticalMetrics m;
+    m.W1 = finite(NumberValue(R(from.Items[at].get()), -1000), -1000);
+    m.Vx = finite(NumberValue(R(from.Items[at + 1].get()), 0), 0);
+    m.Vy = finite(NumberValue(R(from.Items[at + 2].get()), 880), 880);
+    m.HasVx = true;
+    return m;
+  };
+  for (size_t i = 0; i + 1 < n && entries < kMaxWidthEntries;) {
+    TkxPDFObject* a = R(w2->Items[i].get());
+    const double c = NumberValue(a, -1);
+    if (!IsNumber(a) || !(c >= 0 && c <= double(UINT32_MAX))) break;
+    if (const TkxPDFArrayObject* list = AsArray(R(w2->Items[i + 1].get()))) {
+      // c [w1 vx vy  w1 vx vy ...]
+      for (size_t k = 0; k + 2 < list->Items.size() && entries < kMaxWidthEntries; k += 3, ++entries) {
+        const uint64_t cid = static_cast<uint64_t>(c) + k / 3;
+        if (cid > UINT32_MAX) break;
+        d_.W2.Insert(cid, cid, metric(*list, k));
+      }
+      i += 2;
+    } else if (i + 4 < n) {
+      // c1 c2 w1 vx vy
+      const double c2 = NumberValue(R(w2->Items[i + 1].get()), -1);
+      if (c2 >= c && c2 <= double(UINT32_MAX)) {
+        d_.W2.Insert(static_cast<uint64_t>(c), static_cast<uint64_t>(c2), metric(*w2, i + 2));
+        ++entries;
+      }
+      i += 5;
+    } else {
+      break;
     }
   }
 }
@@ -789,6 +852,7 @@ void TkxFontLoader::SetUpComposite(TkxPDFDictObject& dict, TkxPDFDictObject* des
     d_.CMap = nullptr;
   }
   if (!d_.CMap) d_.CMap = TkxCMap::Identity(false);
+  d_.Vertical = d_.CMap->Vertical();
   if (encName.empty()) encName = d_.CMap->Name();
   d_.UnicodeCodes = encName.compare(0, 3, "Uni") == 0 &&
                     (encName.find("UCS2") != std::string::npos || encName.find("UTF16") != std::string::npos);

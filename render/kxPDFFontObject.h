@@ -47,6 +47,10 @@ struct TkxDecodedChar {
   double Width = 0;         // horizontal advance in thousandths of text space (a /Widths or
                             // /W value; Type 3 widths already scaled by /FontMatrix)
   bool WordSpace = false;   // a single-byte code 32: word spacing applies to it
+  // Vertical writing only: the vertical advance (negative: down) and the
+  // position vector from the glyph's horizontal origin to its vertical one,
+  // in thousandths of text space.
+  double W1 = 0, Vx = 0, Vy = 0;
   double Adjustment = 0;    // sum of the TJ numbers that follow this code (thousandths of text
                             // space; positive moves the next code left)
 };
@@ -61,12 +65,18 @@ struct TkxDecodedText {
   void AddAdjustment(double value);
   // Sum of the code widths in thousandths of text space.
   double WidthSum() const;
+  bool Vertical = false;  // the codes advance down (a vertical CMap)
+
   // Horizontal displacement in unscaled text space units:
   //   sum over codes of (Width / 1000 * fontSize + charSpacing + (WordSpace ? wordSpacing : 0)
   //   - Adjustment / 1000 * fontSize), times horizontalScale (Tz / 100). With
   //   applyAdjustments false the TJ numbers are left out.
   double Advance(double fontSize, double charSpacing, double wordSpacing, double horizontalScale = 1.0,
                  bool applyAdjustments = true) const;
+  // Vertical displacement of vertical writing in text space units: sum over
+  // codes of ((W1 - Adjustment) / 1000 * fontSize + charSpacing + (WordSpace ?
+  // wordSpacing : 0)), TJ numbers before the first code included.
+  double VerticalAdvance(double fontSize, double charSpacing, double wordSpacing) const;
 };
 
 class TkxPDFFontObject {

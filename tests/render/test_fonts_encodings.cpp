@@ -294,6 +294,23 @@ TEST(FontWidths, PublishedWidthTable) {
   EXPECT_DOUBLE_EQ(f.CodeWidth(70000), 5);
 }
 
+TEST(FontWidths, VerticalMetrics) {
+  FontFixture fx;
+  TkxPDFFontObject& f = fx.Load(
+      "<< /Type /Font /Subtype /Type0 /Encoding /Identity-V /DescendantFonts [<< /Subtype /CIDFontType2 /W [65 "
+      "[600 400]] /DW2 [900 -800] /W2 [65 [-500 100 700] 70 80 -300 1 2] >>] >>");
+  TkxDecodedText t = f.Decode(std::string("\x00\x41\x00\x42\x00\x48", 6));
+  ASSERT_EQ(t.Chars.size(), 3u);
+  EXPECT_TRUE(t.Vertical);
+  const double expected[3][3] = {{-500, 100, 700}, {-800, 200, 900}, {-300, 1, 2}};  // W1, Vx, Vy
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_DOUBLE_EQ(t.Chars[i].W1, expected[i][0]) << i;
+    EXPECT_DOUBLE_EQ(t.Chars[i].Vx, expected[i][1]) << i;
+    EXPECT_DOUBLE_EQ(t.Chars[i].Vy, expected[i][2]) << i;
+  }
+  EXPECT_DOUBLE_EQ(t.VerticalAdvance(10, 1, 0), -16 + 3);
+}
+
 // ---------------------------------------------------------------------------
 // Names, style and embedding
 
