@@ -92,7 +92,7 @@ void TkxPageRenderContext::QueueRun(TkxTextFont& font, TkxTextRun run, const Tkx
     if (std::abs(det) > 1e-12 && em > 0) {
       const double u = (dx * m.M22 - dy * m.M21) / det;
       const double v = (dy * m.M11 - dx * m.M12) / det;
-      if (std::abs(v) <= 0.02 * em && u >= -0.1 * em && u <= 1.0 * em) {
+      if (std::abs(v) <= 0.02 * em && u >= -0.25 * em && u <= 1.0 * em) {
         // A gap wider than a tenth of an em is a word space.
         if (u > 0.1 * em && !IsBlankChar(pending_.Text.back()) && !IsBlankChar(run.Text.front()))
           pending_.Text += u' ';
@@ -632,21 +632,24 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
   std::u16string text;
   text.reserve(decoded.Text.size() + 8);
   bool prevSolid = false;  // the last character drawn was not blank
-  double gap = 0;          // TJ numbers since that character
+  double gap = 0;          // space since that character beyond its width, thousandths of an em (negative: wider)
+  // Character and word spacing in the units of the TJ numbers.
+  const double spacingUnits = fs != 0 && !decoded.Vertical ? 1000.0 / std::abs(fs) : 0.0;
   for (const TkxDecodedChar& c : decoded.Chars) {
     std::u16string_view piece;
     if (c.TextStart <= decoded.Text.size())
       piece = std::u16string_view(decoded.Text).substr(c.TextStart, c.TextLength);
     if (!piece.empty()) {
       const bool solid = !IsBlank(piece);
-      // A kerning gap wider than a tenth of an em between two characters is
-      // a word space the producer did not write as a character.
+      // A gap wider than a tenth of an em between two characters (TJ
+      // numbers, or character spacing that producers use to reach a tab
+      // stop) is a word space the producer did not write as a character.
       if (gap < -100 && prevSolid && solid) text += u' ';
       text += piece;
       prevSolid = solid;
       gap = 0;
     }
-    gap += c.Adjustment;
+    gap += c.Adjustment - (st_.CharSpacing + (c.WordSpace ? st_.WordSpacing : 0)) * spacingUnits;
   }
   const TkxMatrix toWorld = TkxMatrix::Product(st_.Ctm, ctx_.PageTransform);
   TkxMatrix start = tm_;
@@ -655,7 +658,12 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
   if (!decoded.Vertical) {
     const double tx = decoded.Advance(fs, st_.CharSpacing, st_.WordSpacing, th);
     if (std::isfinite(tx)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(tx), 0), tm_);
-    end = tm_;
+    // The last glyph ends before the spacing that follows it: a run that
+    // starts there continues this one.
+    double trailing = 0;
+    if (!decoded.Chars.empty())
+      trailing = (st_.CharSpacing + (decoded.Chars.back().WordSpace ? st_.WordSpacing : 0)) * th;
+    end = std::isfinite(trailing) ? TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, -Clamp(trailing), 0), tm_) : tm_;
   } else {
     // Vertical writing: the codes advance down the column. The run is still
     // drawn as one horizontal string, placed by its first glyph's vertical

@@ -76,6 +76,8 @@ TEST(Text, RunsThatContinueEachOtherAreJoined) {
       {"(Hello) Tj 24.3 0 Td (World) Tj", "Hello World"},     // a tenth of an em and more is one
       {"(Hello) Tj 40 0 Td (World) Tj", "Hello|World"},       // too far apart
       {"(Hello) Tj 10 0 Td (World) Tj", "Hello|World"},       // going back
+      {"(Hello) Tj 21.3 0 Td (World) Tj", "HelloWorld"},      // kerned into the previous run
+      {"3 Tc (ab) Tj 14.12 0 Td 0 Tc (cd) Tj", "a bcd"},       // the spacing after "b" is no gap
       {"(Hello) Tj 0 -12 Td (World) Tj", "Hello|World"},      // another line
       {"(Hello) Tj 3 Ts (World) Tj", "Hello|World"},          // raised
       {"(Hello) Tj /F2 10 Tf (World) Tj", "Hello|World"},     // another font
@@ -104,6 +106,8 @@ TEST(Text, WideTJGapsBecomeSpaces) {
       {"[(a) -500 ( b)]", "a b"},              // already a space after
       {"[-500 (ab) -500]", "ab"},              // not between two characters
       {"[(a) -101 (b) -99 (c)]", "a bc"},
+      {"2 Tc [(ab)]", "a b"},                  // character spacing reaching a tab stop
+      {"1.5 Tc [(a) 200 (b)]", "ab"},          // spacing that only makes up for kerning
   };
   for (const Case& c : cases) {
     Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.array + " TJ ET");
