@@ -515,7 +515,7 @@ class TkxFontLoader {
   TkxPDFStreamObject* program_ = nullptr;
   bool subset_ = false;
   bool symbolic_ = false, nonSymbolic_ = false;
-  bool symbolCodes_ = false;  // codes select the program's glyphs directly
+  bool symbolCodes_ = false;  // a symbolic font: its codes select the program's glyphs directly
   bool dingbats_ = false;     // a dingbat font: its glyph names are the dingbat list's
   std::vector<double> simpleWidths_;
   bool hasWidths_ = false;
@@ -763,7 +763,7 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
   if (!programNames) d_.Encoding.SetBase(base);
   if (noNames) {
     for (int c = 0; c < 256; ++c) d_.Encoding.SetName(static_cast<uint8_t>(c), std::string());
-    symbolCodes_ = TrueTypeProgram();
+    symbolCodes_ = true;
   }
   if (TkxPDFDictObject* e = AsDict(enc)) {
     if (TkxPDFArrayObject* diff = AsArray(Get(e, "/Differences"))) {
@@ -878,20 +878,22 @@ void TkxFontLoader::FillSimpleTables() {
   StandardFamilyFromName(f_.BaseFontName, family);  // other names take Helvetica's metrics
   const double scale = f_.Type3() ? f_.FontMatrix[0] * 1000.0 : 1.0;
   std::u16string text;
+  const bool trueType = !f_.Type3() && TrueTypeProgram();
   for (int c = 0; c < 256; ++c) {
     const std::string& name = d_.Encoding.Name(static_cast<uint8_t>(c));
     text.clear();
     if (!(d_.ToUnicode && d_.ToUnicode->Lookup(static_cast<uint32_t>(c), text))) {
       if (name.empty() || !GlyphNameToUnicode(name, text, dingbats_)) {
         text.assign(1, static_cast<char16_t>(c));
-        // A symbolic program's codes select its glyphs; what a glyph is,
-        // its name or the program's Unicode cmap tells.
+        // A code the encoding gives no name (every code of a symbolic font)
+        // selects a TrueType glyph through the program's cmap; what the
+        // glyph is, its name or the program's Unicode cmap tells.
         std::u16string fromProgram;
-        if (symbolCodes_ && name.empty() && Program() &&
+        if (name.empty() && trueType && Program() &&
             Program()->GlyphText(Program()->SymbolGlyph(static_cast<uint8_t>(c)), fromProgram) &&
             fromProgram != text) {
           text = fromProgram;
-          d_.ProgramTexts += fromProgram;
+          if (symbolCodes_) d_.ProgramTexts += fromProgram;
         }
       }
     }

@@ -441,7 +441,7 @@ TEST(FontDecoding, EmbeddedType1BuiltInEncoding) {
 // Fonts that leave out what their codes mean (no /ToUnicode, no /Encoding,
 // a symbolic flag) are read through the embedded program's own glyph names
 // and character maps. The programs are small fixtures (data/make_test_fonts.py):
-// glyphs 1 to 7 are H, e, l, o, space, bullet and a check mark.
+// glyphs 1 to 8 are H, e, l, o, space, bullet, a check mark and an fi ligature.
 TEST(FontDecoding, TextFromTheEmbeddedProgram) {
   const std::string data = std::string(PW_SOURCE_DIR) + "/tests/render/data/";
   const std::string named = ReadFile(data + "symbol-names.ttf"), unnamed = ReadFile(data + "symbol-nonames.ttf"),
@@ -450,6 +450,8 @@ TEST(FontDecoding, TextFromTheEmbeddedProgram) {
   const std::string symbolic =
       "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+PwSymbols /FirstChar 32 /LastChar 126 "
       "/FontDescriptor 30 0 R >>";
+  std::string nonSymbolic = symbolic;
+  nonSymbolic.insert(nonSymbolic.find("/FontDescriptor"), "/Encoding /WinAnsiEncoding ");
   auto type0 = [](const std::string& extra) {
     return "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+PwGlyphs /Encoding /Identity-H /DescendantFonts [<< "
            "/Type /Font /Subtype /CIDFontType2 /BaseFont /ABCDEF+PwGlyphs /CIDSystemInfo << /Registry (Adobe) "
@@ -471,6 +473,7 @@ TEST(FontDecoding, TextFromTheEmbeddedProgram) {
       {"symbolic TrueType: glyph names give the bullet and the check mark", symbolic, named, "!3Hello",
        u"\u2022\u2713Hello"},
       {"symbolic TrueType without glyph names: codes stand for themselves", symbolic, unnamed, "!Hello", u"!Hello"},
+      {"WinAnsi TrueType: a code WinAnsi leaves unnamed", nonSymbolic, named, "\x01!", u"fi!"},
       {"CID TrueType without cmap: glyph names", type0(""), noCmap, gids({1, 2, 3, 3, 4, 5, 6}), u"Hello \u2022"},
       {"CID TrueType with a symbol cmap only: its codes", type0(""), unnamed, gids({1, 2, 3, 3, 4}), u"Hello"},
       {"CID TrueType through a CIDToGIDMap", type0("/CIDToGIDMap 32 0 R"), noCmap, gids({0x48, 0x49}), u"He"},

@@ -3,8 +3,9 @@
 
 symbol-names.ttf     a typographic-symbol font as word processors embed it:
                      a (3,0) symbol cmap only (codes at U+F000 + byte), the
-                     bullet at the code of "!", a check mark at "3", letters
-                     at their ASCII codes, and glyph names in its post table.
+                     bullet at the code of "!", a check mark at "3", an "fi"
+                     ligature at code 1, letters at their ASCII codes, and
+                     glyph names in its post table.
 symbol-nonames.ttf   the same glyphs with a (3,0) cmap but no glyph names
                      (post format 3).
 plain-nocmap.ttf     letters with glyph names and no cmap table at all, as
@@ -55,9 +56,9 @@ def build(path, names, cmap, keep_names):
 
 
 letters = [("H", 722), ("e", 556), ("l", 222), ("o", 556), ("space", 278)]
-symbols = [("bullet", 350), ("uni2713", 800)]
+symbols = [("bullet", 350), ("uni2713", 800), ("f_i", 500)]
 sym_cmap = {0xF048: "H", 0xF065: "e", 0xF06C: "l", 0xF06F: "o", 0xF020: "space",
-            0xF021: "bullet", 0xF033: "uni2713"}
+            0xF021: "bullet", 0xF033: "uni2713", 0xF001: "f_i"}
 build("symbol-names.ttf", letters + symbols, sym_cmap, True)
 build("symbol-nonames.ttf", letters + symbols, sym_cmap, False)
 build("plain-nocmap.ttf", letters + symbols, None, True)
