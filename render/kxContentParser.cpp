@@ -666,17 +666,17 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
     end = std::isfinite(trailing) ? TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, -Clamp(trailing), 0), tm_) : tm_;
   } else {
     // Vertical writing: the codes advance down the column. The run is still
-    // drawn as one horizontal string, placed by its first glyph's vertical
-    // origin; a run that continues it sideways (glyphs laid out left to
-    // right, one Tj each, as some producers write) starts where the glyphs
-    // drawn end.
+    // drawn as one horizontal string, its baseline at the column's current
+    // point and its first glyph centred on the column (half the glyph's
+    // width to the left); a run that continues it sideways (glyphs laid out
+    // left to right, one Tj each, as some producers write) starts where the
+    // glyphs drawn end.
     local = TkxMatrix(1, 0, 0, 1, 0, st_.Rise);
     const double ty = decoded.VerticalAdvance(fs, st_.CharSpacing, st_.WordSpacing);
-    const TkxDecodedChar* first = decoded.Chars.empty() ? nullptr : &decoded.Chars.front();
-    const double vx = first ? first->Vx / 1000.0 * fs : 0, vy = first ? first->Vy / 1000.0 * fs : 0;
+    const double vx = decoded.Chars.empty() ? 0 : decoded.Chars.front().Vx / 1000.0 * fs;
     const double across = decoded.Advance(fs, st_.CharSpacing, st_.WordSpacing, 1.0, false);
     if (std::isfinite(ty)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, 0, Clamp(ty)), tm_);
-    if (std::isfinite(vx) && std::isfinite(vy)) start = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, -vx, -vy), start);
+    if (std::isfinite(vx)) start = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, -Clamp(vx), 0), start);
     end = std::isfinite(across) ? TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(across), 0), start) : start;
   }
   // Invisible text (render modes 3 and 7) is drawn all the same: it is the

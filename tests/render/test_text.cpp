@@ -233,10 +233,9 @@ TEST(Text, SymbolFontBulletDrawnInAFamilyThatHasIt) {
   EXPECT_EQ(Utf8(r.Texts[0].Face), "Arial");
 }
 
-// Vertical writing: codes advance down the column, and a run is placed by
-// its first glyph's vertical origin (half a glyph to the left of the glyph's
-// centre line, 0.88 em above its baseline). Glyphs that a producer lays out
-// sideways with one Tj each still join into one run.
+// Vertical writing: codes advance down the column, and a run starts half its
+// first glyph's width to the left of the column's centre line. Glyphs that a
+// producer lays out sideways with one Tj each still join into one run.
 TEST(Text, VerticalFonts) {
   TestPage p;
   p.Resources = "/Font << /F1 5 0 R /V1 20 0 R >>";
@@ -248,7 +247,7 @@ TEST(Text, VerticalFonts) {
   ASSERT_EQ(sideways.Texts.size(), 1u);
   EXPECT_EQ(Utf8(sideways.Texts[0].Text), "ABC");
   EXPECT_NEAR(sideways.Texts[0].Reference.x, 97, 1);
-  EXPECT_NEAR(sideways.Texts[0].Reference.y, TopFor(500 - 8.8, 10), 1);
+  EXPECT_NEAR(sideways.Texts[0].Reference.y, TopFor(500, 10), 1);
 
   p.Content = "BT /V1 10 Tf 100 500 Td <00410042> Tj 1 0 0 rg <0043> Tj ET";
   Recording column = RenderTestPage(p);
