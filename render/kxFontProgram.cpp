@@ -48,15 +48,19 @@ TkxFontProgram::TkxFontProgram(const std::vector<uint8_t>& bytes) {
     if (e == FT_ENCODING_MS_SYMBOL) symbolMap_ = true;
     if (e == FT_ENCODING_APPLE_ROMAN) macMap_ = true;
   }
-  if (unicodeMap_ && FT_Select_Charmap(face_, FT_ENCODING_UNICODE) == 0) {
-    FT_UInt gid = 0;
-    FT_ULong cp = FT_Get_First_Char(face_, &gid);
-    size_t guard = 0;
-    while (gid != 0 && guard++ < 0x110000) {
-      auto [it, fresh] = unicode_.emplace(gid, static_cast<char32_t>(cp));
-      if (!fresh && Better(static_cast<char32_t>(cp), it->second)) it->second = static_cast<char32_t>(cp);
-      cp = FT_Get_Next_Char(face_, cp, &gid);
-    }
+}
+
+void TkxFontProgram::ReverseUnicodeMap() const {
+  if (unicodeRead_) return;
+  unicodeRead_ = true;
+  if (!unicodeMap_ || FT_Select_Charmap(face_, FT_ENCODING_UNICODE) != 0) return;
+  FT_UInt gid = 0;
+  FT_ULong cp = FT_Get_First_Char(face_, &gid);
+  size_t guard = 0;
+  while (gid != 0 && guard++ < 0x110000) {
+    auto [it, fresh] = unicode_.emplace(gid, static_cast<char32_t>(cp));
+    if (!fresh && Better(static_cast<char32_t>(cp), it->second)) it->second = static_cast<char32_t>(cp);
+    cp = FT_Get_Next_Char(face_, cp, &gid);
   }
 }
 
@@ -87,6 +91,7 @@ unsigned TkxFontProgram::SymbolGlyph(uint8_t code) const {
 bool TkxFontProgram::GlyphText(unsigned gid, std::u16string& out) const {
   out.clear();
   if (!face_ || gid == 0) return false;
+  ReverseUnicodeMap();
   if (auto it = unicode_.find(gid); it != unicode_.end() && !PrivateUse(it->second) && AppendCodePoint(it->second, out))
     return true;
   out.clear();

@@ -56,7 +56,11 @@ class TkxFontProgram {
   FT_Library lib_ = nullptr;
   FT_Face face_ = nullptr;
   bool unicodeMap_ = false, symbolMap_ = false, macMap_ = false;
-  std::unordered_map<uint32_t, char32_t> unicode_;  // glyph -> code point from the Unicode map
+  // Reads the Unicode map into unicode_ on first use.
+  void ReverseUnicodeMap() const;
+
+  mutable bool unicodeRead_ = false;
+  mutable std::unordered_map<uint32_t, char32_t> unicode_;  // glyph -> code point from the Unicode map
 };
 
 }  // namespace pw
