@@ -470,6 +470,12 @@ TkxDecodeFilter FilterFromName(std::string_view name) {
       {"/A85", ftASCII85Decode},             {"/FlateDecode", ftFlateDecode},
       {"/RunLengthDecode", ftRunLengthDecode}, {"/LZWDecode", ftLZWDecode},
       {"/CCITTFaxDecode", ftCCITTFaxDecode}, {"/DCTDecode", ftDCTDecode},
+      // The short names belong to inline images, but producers write them on
+      // streams too and every common reader accepts them there; refusing one
+      // would lose a whole page.
+      {"/AHx", ftASCIIHexDecode},            {"/Fl", ftFlateDecode},
+      {"/RL", ftRunLengthDecode},            {"/LZW", ftLZWDecode},
+      {"/CCF", ftCCITTFaxDecode},            {"/DCT", ftDCTDecode},
   };
   for (const Known& k : kKnown)
     if (k.name == name) return k.kind;
