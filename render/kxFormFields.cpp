@@ -214,6 +214,15 @@ TkxGraphicsPath BoxPath(double x, double y, double w, double h) {
 
 }  // namespace
 
+bool ShowsAppearance(std::string_view subtype) {
+  // Annotations that put text or marks on the page as a viewer shows it
+  // (typewriter text, stamps, drawn shapes). Notes, links, pop-ups and text
+  // markup are left out: they are icons or tints over the page's own text.
+  static const std::string_view kShown[] = {"FreeText", "Stamp",   "Square",   "Circle", "Line",
+                                            "Polygon",  "PolyLine", "Ink",     "Watermark"};
+  return std::find(std::begin(kShown), std::end(kShown), subtype) != std::end(kShown);
+}
+
 TkxFieldKind FieldKind(std::string_view fieldType, int64_t flags) {
   if (!fieldType.empty() && fieldType.front() == '/') fieldType.remove_prefix(1);
   if (fieldType == "Btn") {
@@ -305,7 +314,14 @@ void TkxFormFieldDrawer::DrawFormFields() {
 void TkxFormFieldDrawer::DrawAnnotation(TkxPDFObject* entry, int depth) {
   TkxPDFDictObject* annot = AsDict(doc_.Resolve(entry));
   if (!annot || depth > kMaxFieldDepth || !drawn_.insert(annot).second) return;
-  if (NameValue(doc_.Resolve(annot->Lookup("/Subtype"))) != "Widget") return;
+  const std::string subtype = NameValue(doc_.Resolve(annot->Lookup("/Subtype")));
+  if (subtype != "Widget") {
+    if (depth == 0 && ShowsAppearance(subtype)) {
+      ++widgets_;
+      DrawMarkup(annot);
+    }
+    return;
+  }
   // A field and its widget merged in the page's list, with further widgets
   // as kids: the kids are the widgets drawn.
   if (const TkxPDFArrayObject* kids = AsArray(doc_.Resolve(annot->Lookup("/Kids")))) {
@@ -314,6 +330,28 @@ void TkxFormFieldDrawer::DrawAnnotation(TkxPDFObject* entry, int depth) {
   }
   ++widgets_;
   DrawWidget(annot);
+}
+
+void TkxFormFieldDrawer::DrawMarkup(TkxPDFDictObject* annot) {
+  const TkxPDFObject* flags = doc_.Resolve(annot->Lookup("/F"));
+  if (IsNumber(flags) && (IntValue(flags) & (kAfHidden | kAfNoView))) return;
+  double rect[4];
+  if (!ReadRect(annot, rect)) return;
+  TkxWidgetField none;
+  none.State = NameValue(doc_.Resolve(annot->Lookup("/AS")));
+  DrawAppearance(annot, none, rect);
+}
+
+bool TkxFormFieldDrawer::ReadRect(TkxPDFDictObject* annot, double rect[4]) {
+  double r[4];
+  if (!ReadNumbers(doc_, annot->Lookup("/Rect"), r, 4)) return false;
+  rect[0] = std::min(r[0], r[2]);
+  rect[1] = std::min(r[1], r[3]);
+  rect[2] = std::max(r[0], r[2]);
+  rect[3] = std::max(r[1], r[3]);
+  for (int i = 0; i < 4; ++i)
+    if (std::abs(rect[i]) > kMaxCoord) return false;
+  return true;
 }
 
 TkxPDFObject* TkxFormFieldDrawer::Inherited(TkxPDFDictObject* widget, std::string_view key) {
@@ -368,11 +406,8 @@ TkxFormFieldDrawer::TkxWidgetField TkxFormFieldDrawer::ReadField(TkxPDFDictObjec
 void TkxFormFieldDrawer::DrawWidget(TkxPDFDictObject* widget) {
   const TkxPDFObject* flags = doc_.Resolve(widget->Lookup("/F"));
   if (IsNumber(flags) && (IntValue(flags) & (kAfHidden | kAfNoView))) return;
-  double r[4];
-  if (!ReadNumbers(doc_, widget->Lookup("/Rect"), r, 4)) return;
-  const double rect[4] = {std::min(r[0], r[2]), std::min(r[1], r[3]), std::max(r[0], r[2]), std::max(r[1], r[3])};
-  for (double c : rect)
-    if (std::abs(c) > kMaxCoord) return;
+  double rect[4];
+  if (!ReadRect(widget, rect)) return;
   const TkxWidgetField field = ReadField(widget);
   // A form that asks for its appearances to be rebuilt gets text and choice
   // fields drawn from their values: their stored appearances are often

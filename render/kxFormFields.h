@@ -34,6 +34,10 @@ enum TkxFieldKind : uint8_t {
 // The kind of a field from its type name (with or without "/") and flags.
 TkxFieldKind FieldKind(std::string_view fieldType, int64_t flags);
 
+// Whether an annotation of this subtype (without "/") other than a widget
+// has its appearance drawn.
+bool ShowsAppearance(std::string_view subtype);
+
 // The installed family a field's font is drawn with, from its base font
 // name (subset prefix removed or not).
 std::string MapFieldFontName(const std::string& name);
@@ -43,9 +47,10 @@ std::string MapFieldFontName(const std::string& name);
 // that is not a colour gives opaque black.
 bool ColorFromArray(TkxCustomPDFDocument& doc, TkxPDFObject* array, uint32_t& argb);
 
-// Draws the widgets of the page's /Annots on the page session's graphics,
-// in default page space (ctx.PageTransform). Fields that cannot be read are
-// skipped; nothing escapes.
+// Draws the widgets of the page's /Annots (and the other annotations
+// ShowsAppearance names) on the page session's graphics, in default page
+// space (ctx.PageTransform). Annotations that cannot be read are skipped;
+// nothing escapes.
 class TkxFormFieldDrawer {
  public:
   // Widgets nested deeper than this (parents, kids) are not followed.
@@ -81,6 +86,10 @@ class TkxFormFieldDrawer {
 
   void DrawAnnotation(TkxPDFObject* entry, int depth);
   void DrawWidget(TkxPDFDictObject* widget);
+  void DrawMarkup(TkxPDFDictObject* annot);
+  // The annotation's /Rect ordered (x1 y1 x2 y2, lower-left first); false
+  // when it is missing, not numbers or beyond any page.
+  bool ReadRect(TkxPDFDictObject* annot, double rect[4]);
   TkxWidgetField ReadField(TkxPDFDictObject* widget);
   // The value of an inheritable field entry: the widget's own, else the
   // nearest ancestor's (nullptr when none has it).
