@@ -617,11 +617,13 @@ void TkxFormFieldDrawer::DrawFieldDirect(TkxPDFDictObject* widget, const TkxWidg
   const TkxMetrics metrics = MetricsOf(font.Family, font.Style);
   const double lineHeight = metrics.Ascent + metrics.Descent;  // in ems
 
+  // The automatic size of a one-line value: as high as the box allows.
+  const double fitHeight = std::clamp((h - 2 * inset) / std::max(lineHeight, 0.5) * 0.9, 1.0, 1000.0);
   // One line placed by the field's alignment, its baseline centred in the box.
   auto drawSingle = [&](const std::u16string& text, double size, int quadding) {
     if (text.empty()) return;
     if (size <= 0) {
-      size = std::clamp((h - 2 * inset) / (lineHeight > 0 ? lineHeight : 1.15) * 0.9, 1.0, 12.0);
+      size = fitHeight;
       const double width = WidthOf(font.Family, font.Style, size, text);
       if (width > w - 2 * pad && width > 0) size = std::max(1.0, size * (w - 2 * pad) / width);
     }
@@ -665,7 +667,7 @@ void TkxFormFieldDrawer::DrawFieldDirect(TkxPDFDictObject* widget, const TkxWidg
       } else if ((field.Flags & kFfComb) && field.MaxLen > 0) {
         // One character per cell, each centred in it.
         const double cell = w / field.MaxLen;
-        double size = font.Size > 0 ? font.Size : std::clamp((h - 2 * inset) / lineHeight * 0.9, 1.0, 12.0);
+        const double size = font.Size > 0 ? font.Size : fitHeight;
         const double baseline = (h - lineHeight * size) / 2 + metrics.Descent * size;
         const size_t count = std::min(value.size(), static_cast<size_t>(field.MaxLen));
         std::u16string line;
