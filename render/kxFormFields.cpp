@@ -469,7 +469,9 @@ bool TkxFormFieldDrawer::DrawAppearance(TkxPDFDictObject* widget, const TkxWidge
   } clearBounds{ctx_};
   // Lines scrolled out of the rectangle are not shown.
   ctx_.TextBounds = TransformedBounds(ctx_.PageTransform, rect[0], rect[1], rect[2], rect[3]);
-  TkxPDFContentStreamParser parser(ctx_, pageResources_, initial);
+  // An appearance without resources of its own names the form's fonts.
+  const TkxPDFDictObject* resources = acroForm_ ? AsDict(doc_.Resolve(acroForm_->Lookup("/DR"))) : nullptr;
+  TkxPDFContentStreamParser parser(ctx_, resources ? resources : pageResources_, initial);
   parser.RunForm(*form);
   ctx_.FlushText();
   return true;

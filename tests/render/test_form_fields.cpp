@@ -14,7 +14,6 @@
 
 #include "pdf/kxPDFDoc.h"
 #include "pdf/kxPDFObjects.h"
-#include "pdf/pdf_builder.h"
 #include "platform/kxFontManager.h"
 #include "render/kxFormFields.h"
 #include "render/kxPageRenderer.h"
@@ -32,26 +31,19 @@ struct FormPage {
   std::vector<TestPage::Stream> Streams;
 };
 
-std::vector<uint8_t> MakeFormPdf(const FormPage& p) {
-  PdfBuilder b;
-  b.Object(1, "<< /Type /Catalog /Pages 2 0 R" + (p.AcroForm.empty() ? std::string() : " /AcroForm " + p.AcroForm) +
-                  " >>");
-  b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 612 792] >>");
-  std::string annots;
-  for (const std::string& a : p.Annots) annots += a + " ";
-  b.Object(3, "<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 5 0 R >> >> /Contents 4 0 R /Annots [" +
-                  annots + "] >>");
-  b.Stream(4, "", p.Content);
-  b.Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-  b.Object(6, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>");
-  b.Object(7, "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats >>");
-  for (const auto& [num, body] : p.Objects) b.Object(num, body);
-  for (const auto& s : p.Streams) b.Stream(s.Number, s.Dict, s.Data);
-  b.StartXRef(b.XRefTable("/Size 200 /Root 1 0 R"));
-  return b.Data();
+Recording RenderForm(const FormPage& p) {
+  TestPage page;
+  page.Content = p.Content;
+  page.Resources = "/Font << /F1 5 0 R >>";
+  page.CatalogExtra = p.AcroForm.empty() ? "" : "/AcroForm " + p.AcroForm;
+  page.PageExtra = "/Annots [";
+  for (const std::string& a : p.Annots) page.PageExtra += a + " ";
+  page.PageExtra += "]";
+  page.Objects = p.Objects;
+  page.Objects.emplace_back(7, "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats >>");
+  page.Streams = p.Streams;
+  return RenderTestPage(page);
 }
-
-Recording RenderForm(const FormPage& p) { return RenderPdf(MakeFormPdf(p)); }
 
 // A one-widget page: the widget is object 20.
 Recording RenderWidget(const std::string& widget, std::vector<TestPage::Stream> streams = {},
@@ -180,6 +172,16 @@ TEST(FormFields, AppearanceIsFittedOntoTheRectangle) {
   const RecordedText* u = FindText(turned, "Field");
   ASSERT_NE(u, nullptr);
   EXPECT_EQ(u->Escapement, 900);  // running upwards
+
+  // An appearance without resources finds its font among the form's.
+  FormPage p;
+  p.AcroForm = "<< /Fields [20 0 R] /DR << /Font << /TiRo 6 0 R >> >> >>";
+  p.Annots = {"20 0 R"};
+  p.Objects = {{20, "<< /Type /Annot /Subtype /Widget /FT /Tx /Rect [200 600 300 620] /AP << /N 30 0 R >> >>"}};
+  p.Streams = {{30, "/Type /XObject /Subtype /Form /BBox [0 0 100 20]", "BT /TiRo 10 Tf 2 5 Td (Serif) Tj ET"}};
+  Recording serif = RenderForm(p);
+  ASSERT_EQ(serif.Texts.size(), 1u);
+  EXPECT_EQ(Utf8(serif.Texts[0].Face), "Times New Roman");
 }
 
 TEST(FormFields, ButtonStateChoosesTheAppearance) {
@@ -248,7 +250,8 @@ TEST(FormFields, MultilineCombAndPasswordFields) {
   for (size_t i = 1; i < r.Texts.size(); ++i) {
     EXPECT_GT(r.Texts[i].Reference.y, r.Texts[i - 1].Reference.y);
     EXPECT_LE(WidthOf("Arial", 10, r.Texts[i].Text), 96.5);
-    rest += (i > 1 ? " " : "") + Utf8(r.Texts[i].Text);
+    if (i > 1) rest += ' ';
+    rest += Utf8(r.Texts[i].Text);
   }
   EXPECT_EQ(rest, "and a second line that is too long for the box");
 
