@@ -6,6 +6,7 @@
 #include "pdf/kxClasses.h"
 #include "pdf/kxCstPDFDoc.h"
 #include "pdf/kxPDFTypes.h"
+#include "pdf/kxWarnings.h"
 #include "platform/kxFontManager.h"
 #include "render/kxContentLexer.h"
 #include "render/kxContentParser.h"
@@ -305,8 +306,10 @@ void TkxFormFieldDrawer::DrawFormFields() {
   for (int i = 0; i < annots->Count() && widgets_ < kMaxWidgets; ++i) {
     try {
       DrawAnnotation(annots->Get(i), 0);
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
       // A field that cannot be read costs only itself.
+      const TkxPDFIndirectReference* ref = AsReference(annots->Get(i));
+      ReportWarning(std::string("Annotation cannot be drawn: ") + e.what(), ref ? ref->ObjectNumber : -1);
     }
   }
 }
