@@ -78,7 +78,7 @@ class TkxPageRenderContext {
   // or the clip changes).
   bool JoinRuns = true;
   // When set, text runs whose start lies outside this box (canvas units,
-  // widened by a quarter of the run's em) are not drawn: the lines an
+  // widened by nine tenths of the run's em) are not drawn: the lines an
   // annotation's appearance scrolls out of its rectangle.
   std::optional<TkxRectF> TextBounds;
   void QueueRun(TkxTextFont& font, TkxTextRun run, const TkxMatrix& end);
