@@ -80,6 +80,15 @@ constexpr size_t kMaxJoinedText = 4096;
 }  // namespace
 
 void TkxPageRenderContext::QueueRun(TkxTextFont& font, TkxTextRun run, const TkxMatrix& end) {
+  if (TextBounds) {
+    // A line whose baseline lies less than an ascent beyond the box still
+    // shows part of its glyphs.
+    const double em = std::abs(run.FontSize) * std::sqrt(std::abs(run.Origin.Determinant())) * 0.9;
+    const double x = run.Origin.DX, y = run.Origin.DY;
+    if (!(x >= TextBounds->X - em && x <= TextBounds->Right() + em && y >= TextBounds->Y - em &&
+          y <= TextBounds->Bottom() + em))
+      return;
+  }
   if (pendingFont_ && JoinRuns && pendingFont_ == &font && pending_.FontSize == run.FontSize &&
       pending_.Argb == run.Argb && SameLinear(pending_.Origin, run.Origin) &&
       pending_.Text.size() + run.Text.size() < kMaxJoinedText) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -76,6 +77,10 @@ class TkxPageRenderContext {
   // draws what is held (the parser calls it before anything else is drawn
   // or the clip changes).
   bool JoinRuns = true;
+  // When set, text runs whose start lies outside this box (canvas units,
+  // widened by nine tenths of the run's em) are not drawn: the lines an
+  // annotation's appearance scrolls out of its rectangle.
+  std::optional<TkxRectF> TextBounds;
   void QueueRun(TkxTextFont& font, TkxTextRun run, const TkxMatrix& end);
   void FlushText();
 
@@ -125,6 +130,11 @@ class TkxPDFContentStreamParser {
   size_t OperandCount() const { return operands_.size(); }
   const TkxMatrix& TextMatrix() const { return tm_; }
 
+  // Runs a form XObject from this parser's current state (its /Matrix on
+  // the current transformation, clipped to its /BBox); also how annotation
+  // appearances are drawn.
+  void RunForm(const TkxPDFStreamObject& form);
+
  private:
   struct SavedState {
     TkxGraphicalState State;
@@ -168,7 +178,6 @@ class TkxPDFContentStreamParser {
 
   // XObjects and inline images.
   void DoXObject(const std::string& name);
-  void RunForm(const TkxPDFStreamObject& form);
   void InlineImage();
 
   TkxPageRenderContext& ctx_;

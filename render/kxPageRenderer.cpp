@@ -6,6 +6,7 @@
 
 #include "pdf/kxWarnings.h"
 #include "render/kxContentParser.h"
+#include "render/kxFormFields.h"
 #include "render/kxImageDrawing.h"
 
 namespace pw {
@@ -111,8 +112,16 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g) {
     draw(loader.LoadInline(dict, data, st.FillRGB, IsUprightPlacement(toDevice)), toDevice, st.FillAlpha);
   };
   const TkxPDFDictObject* resources = dict ? AsDict(doc.Resolve(dict->Lookup("/Resources"))) : nullptr;
-  TkxPDFContentStreamParser parser(ctx, resources, TkxGraphicalState());
-  parser.Interpret(content.data(), content.size());
+  {
+    // The fields are drawn in default page space whatever state the
+    // content left behind.
+    const TkxGraphicsState contentStart = g.Save();
+    TkxPDFContentStreamParser parser(ctx, resources, TkxGraphicalState());
+    parser.Interpret(content.data(), content.size());
+    g.Restore(contentStart);
+    g.SetTransform(geo.Transform);
+  }
+  TkxFormFieldDrawer(ctx, resources).DrawFormFields();
   g.Restore(outer);
 }
 

@@ -20,6 +20,8 @@ struct TestPage {
   // Further entries of the page dictionary (/Rotate, /CropBox, ...).
   std::string PageExtra;
   std::string MediaBox = "[0 0 612 792]";
+  // Further entries of the catalog (/AcroForm, ...).
+  std::string CatalogExtra;
   // Further objects (number, body); numbers from 20 up are free.
   std::vector<std::pair<int, std::string>> Objects;
   // Further stream objects (number, dictionary entries, data).

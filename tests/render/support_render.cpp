@@ -12,7 +12,7 @@ namespace pwtest {
 
 std::vector<uint8_t> MakePdf(const TestPage& page) {
   PdfBuilder b;
-  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R " + page.CatalogExtra + " >>");
   b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox " + page.MediaBox + " >>");
   const std::string contents = page.PageExtra.find("/Contents") == std::string::npos ? "/Contents 4 0 R " : "";
   b.Object(3, "<< /Type /Page /Parent 2 0 R /Resources << " + page.Resources + " >> " + contents +
