@@ -104,7 +104,7 @@ const char* StandardResourceFont(const std::string& resourceName) {
 // The text of a ZapfDingbats character code (a check-box caption).
 std::u16string DingbatText(uint8_t code) {
   std::u16string out;
-  if (const char* glyph = BaseEncodingGlyph(beZapfDingbats, code)) GlyphNameToUnicode(glyph, out);
+  if (const char* glyph = BaseEncodingGlyph(beZapfDingbats, code)) GlyphNameToUnicode(glyph, out, /*dingbatFont=*/true);
   return out;
 }
 

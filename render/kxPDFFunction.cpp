@@ -471,7 +471,8 @@ std::unique_ptr<TkxPDFFunction> TkxPDFFunction::Load(TkxCustomPDFDocument& doc, 
         if (!stream || range.empty()) return nullptr;
         const std::vector<uint8_t> data = doc.DecodeStream(*stream);
         auto c = std::make_unique<TkxCalculatorFunction>();
-        Compiler comp(std::string(data.begin(), data.end()));
+        const std::string source(data.begin(), data.end());  // the compiler keeps a reference
+        Compiler comp(source);
         if (!comp.Program(c->Code)) return nullptr;
         f = std::move(c);
         break;
