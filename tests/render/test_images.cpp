@@ -14,6 +14,7 @@
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxJPEG.h"
 #include "render/kxFaxDecoder.h"
+#include "render/kxImageCodecs.h"
 #include "render/kxImageDrawing.h"
 #include "render/kxPDFFunction.h"
 #include "render/kxPageRenderer.h"
@@ -133,6 +134,38 @@ TEST(FaxDecoder, DataEndingEarlyKeepsTheRowsDecodedAndGarbageStops) {
   const std::vector<uint8_t> ones(64, 0xFF);
   p.K = 0;
   EXPECT_NO_THROW(DecodeFax(ones.data(), ones.size(), p, 100000, &rows));
+}
+
+// An embedded JBIG2 page holding the same picture as a generic region coded
+// with MMR (which is Group 4 coding).
+std::string Jbig2Page() {
+  auto be32 = [](uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  auto segment = [&](uint32_t number, uint8_t type, const std::string& data) {
+    return be32(number) + char(type) + char(0) + char(1) + be32(uint32_t(data.size())) + data;
+  };
+  const std::string pageInfo = be32(37) + be32(9) + be32(0) + be32(0) + char(0) + std::string(2, '\0');
+  const std::string region = be32(37) + be32(9) + be32(0) + be32(0) + char(0) + char(1) +
+                             std::string(kG4.begin(), kG4.end());
+  return segment(0, 48, pageInfo) + segment(1, 39, region) + segment(2, 49, "");
+}
+
+TEST(ImageCodecs, Jbig2PageDrawsAndLacksNothing) {
+  const std::string page = Jbig2Page();
+  const TkxDecodedImage d =
+      DecodeJBIG2(reinterpret_cast<const uint8_t*>(page.data()), page.size(), {}, int64_t{1} << 20);
+  ASSERT_EQ(d.Width, 37);
+  ASSERT_EQ(d.Height, 9);
+  std::string rows;
+  for (uint8_t v : d.Samples) rows += v ? '0' : '1';  // JBIG2 marks black with 1
+  EXPECT_EQ(rows, Expected());
+  // Through a page: black where the picture is black.
+  const Drawn drawn = Draw(ImagePage("/Width 37 /Height 9 /BitsPerComponent 1 /ColorSpace /DeviceGray "
+                                     "/Filter /JBIG2Decode", page));
+  ASSERT_EQ(drawn.Pictures.size(), 1u);
+  EXPECT_EQ(Rgb(drawn.Pictures[0].Pixels, 0, 0), Expected()[0] == '1' ? 0xFFFFFFu : 0x000000u);
+  EXPECT_TRUE(drawn.Warnings.empty());
 }
 
 TEST(PDFFunctions, CalculatorProgramsAndTheirErrors) {
