@@ -25,4 +25,17 @@ struct TkxFaxParams {
 std::vector<uint8_t> DecodeFax(const uint8_t* data, size_t size, const TkxFaxParams& params, int maxRows,
                                int* rowsDecoded = nullptr);
 
+// The same for two-dimensional Group 4 data (params.K is taken as -1) and
+// for Group 3 data (one-dimensional, or mixed when params.K > 0).
+inline std::vector<uint8_t> DecodeFaxGroup4(const uint8_t* data, size_t size, TkxFaxParams params, int maxRows,
+                                            int* rowsDecoded = nullptr) {
+  params.K = -1;
+  return DecodeFax(data, size, params, maxRows, rowsDecoded);
+}
+inline std::vector<uint8_t> DecodeFaxGroup3(const uint8_t* data, size_t size, TkxFaxParams params, int maxRows,
+                                            int* rowsDecoded = nullptr) {
+  if (params.K < 0) params.K = 0;
+  return DecodeFax(data, size, params, maxRows, rowsDecoded);
+}
+
 }  // namespace pw

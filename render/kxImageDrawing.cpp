@@ -322,7 +322,7 @@ std::vector<uint8_t> ApplyFirst(TkxCustomPDFDocument& doc, const FilterChain& ch
 
 // Converts samples into an opaque RGB bitmap (and alpha, for colour keys,
 // into the bitmap's alpha). step: every step-th sample.
-TkxBitmap SamplesToBitmap(const Samples& s, const PictureSpace& space, const std::vector<double>& decode,
+TkxBitmap BuildBitmap(const Samples& s, const PictureSpace& space, const std::vector<double>& decode,
                           const std::vector<int64_t>& colorKey, int step) {
   const int ow = (s.Width + step - 1) / step, oh = (s.Height + step - 1) / step;
   const bool keyed = !colorKey.empty();
@@ -617,7 +617,7 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
       } else {
         s.Data = std::move(d.Samples);
       }
-      item.Picture = SamplesToBitmap(s, space, space.DefaultDecode(8), {}, 1);
+      item.Picture = BuildBitmap(s, space, space.DefaultDecode(8), {}, 1);
       if (!alpha.empty()) ApplyAlpha(item.Picture, alpha, d.Width, d.Height);
       item.Width = d.Width, item.Height = d.Height;
       item.PictureKind = 1;
@@ -669,7 +669,8 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
           fp.EncodedByteAlign = al && al->Kind == okBoolean && static_cast<TkxPDFBooleanObject*>(al)->Value;
         }
         int rowsDecoded = 0;
-        std::vector<uint8_t> rows = DecodeFax(data.data(), data.size(), fp, int(h), &rowsDecoded);
+        std::vector<uint8_t> rows = fp.K < 0 ? DecodeFaxGroup4(data.data(), data.size(), fp, int(h), &rowsDecoded)
+                                             : DecodeFaxGroup3(data.data(), data.size(), fp, int(h), &rowsDecoded);
         const size_t faxRow = (size_t(fp.Columns) + 7) / 8;
         if (fp.Columns == s.Width) {
           s.Data = std::move(rows);
@@ -713,7 +714,7 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
         item.Picture = std::move(out);
       } else {
         if (decode.size() < 2 * size_t(s.Components)) decode = space.DefaultDecode(bpc);
-        item.Picture = SamplesToBitmap(s, space, decode, colorKey, step);
+        item.Picture = BuildBitmap(s, space, decode, colorKey, step);
       }
       item.PictureKind = 1;
     }
