@@ -382,6 +382,22 @@ void TkxRTFEngine::WriteImage(TkxImageItem& item) {
   if (item.Height < 0) item.Height = 1;
   const std::string data = RTFPictureData(*entry.Picture, item.Width, item.Height, PictureOptions(item.ImageSettings));
   if (data.empty()) return;
+  if (LineMode()) {
+    // Among flowing lines a positioned paragraph would push the text aside:
+    // the picture becomes a shape on the page, behind the text, that text
+    // does not flow around.
+    const long long x = Twips(item.X), y = Twips(item.Y);
+    const long long id = 1024 + ++shapeCount_;
+    Write("{\\shp{\\*\\shpinst\\shpleft" + Num(x) + "\\shptop" + Num(y) + "\\shpright" +
+          Num(x + Twips(item.Bounds.Right - item.Bounds.Left)) + "\\shpbottom" +
+          Num(y + Twips(item.Bounds.Bottom - item.Bounds.Top)) +
+          "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt1\\shpz" +
+          Num(shapeCount_) + "\\shplid" + Num(id) +
+          "{\\sp{\\sn shapeType}{\\sv 75}}{\\sp{\\sn fBehindDocument}{\\sv 1}}{\\sp{\\sn pib}{\\sv {\\pict" + data +
+          "}}}}}");
+    if (!Preferences().UseImagesAsResources()) table[item.ImageIndex].Picture.reset();
+    return;
+  }
   std::string s = "{\\pard\\pvpg\\phpg\\absw" + Num(Twips(item.Bounds.Right - item.Bounds.Left)) + "\\absh" +
                   Num(Twips(item.Bounds.Bottom - item.Bounds.Top)) + "\\posx" + Num(Twips(item.X)) + "\\posy" +
                   Num(Twips(item.Y)) + "\\overlay";

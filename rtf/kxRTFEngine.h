@@ -157,6 +157,7 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   std::string body_;
   std::FILE* spill_ = nullptr;  // finished pages, when the body grew large
   size_t spilled_ = 0;
+  int shapeCount_ = 0;  // pictures written as shapes (their z-order and id)
   std::string header_;
   std::string footer_;
   std::vector<std::pair<std::string, int>> fontTable_;
