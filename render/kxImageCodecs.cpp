@@ -1,6 +1,7 @@
 #include "render/kxImageCodecs.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -128,6 +129,44 @@ TkxDecodedImage DecodeJPX(const uint8_t* data, size_t size, int64_t maxPixels) {
 
 namespace {
 
+// An allocator that refuses to hand out more than a budget, so that a page
+// size or symbol count out of bounds fails instead of exhausting memory.
+struct CappedAllocator {
+  Jbig2Allocator Base;
+  size_t Used = 0;
+  size_t Limit = 0;
+};
+constexpr size_t kHeader = 16;  // the size of each block, kept before it
+
+void* CappedAlloc(Jbig2Allocator* a, size_t size) {
+  auto* c = reinterpret_cast<CappedAllocator*>(a);
+  if (size > c->Limit - c->Used || size > SIZE_MAX - kHeader) return nullptr;
+  auto* block = static_cast<uint8_t*>(std::malloc(size + kHeader));
+  if (!block) return nullptr;
+  std::memcpy(block, &size, sizeof size);
+  c->Used += size;
+  return block + kHeader;
+}
+void CappedFree(Jbig2Allocator* a, void* p) {
+  if (!p) return;
+  auto* c = reinterpret_cast<CappedAllocator*>(a);
+  uint8_t* block = static_cast<uint8_t*>(p) - kHeader;
+  size_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  c->Used -= size;
+  std::free(block);
+}
+void* CappedRealloc(Jbig2Allocator* a, void* p, size_t size) {
+  if (!p) return CappedAlloc(a, size);
+  size_t old = 0;
+  std::memcpy(&old, static_cast<uint8_t*>(p) - kHeader, sizeof old);
+  void* fresh = CappedAlloc(a, size);
+  if (!fresh) return nullptr;
+  std::memcpy(fresh, p, std::min(old, size));
+  CappedFree(a, p);
+  return fresh;
+}
+
 struct Jbig2Errors {
   std::string Fatal;
 };
@@ -140,14 +179,19 @@ void OnJbig2Error(void* data, const char* msg, Jbig2Severity severity, uint32_t)
 
 TkxDecodedImage DecodeJBIG2(const uint8_t* data, size_t size, const std::vector<uint8_t>& globals, int64_t maxPixels) {
   Jbig2Errors errors;
+  // The page's bits, and as much again for the segments that build it.
+  auto allocator = std::make_unique<CappedAllocator>();
+  allocator->Base = {CappedAlloc, CappedFree, CappedRealloc};
+  allocator->Limit = size_t(std::max<int64_t>(maxPixels, 0)) / 4 + (size_t(64) << 20);
+  Jbig2Allocator* alloc = &allocator->Base;
   Jbig2GlobalCtx* global = nullptr;
   if (!globals.empty()) {
-    Jbig2Ctx* g = jbig2_ctx_new(nullptr, JBIG2_OPTIONS_EMBEDDED, nullptr, OnJbig2Error, &errors);
+    Jbig2Ctx* g = jbig2_ctx_new(alloc, JBIG2_OPTIONS_EMBEDDED, nullptr, OnJbig2Error, &errors);
     if (!g) throw EImageCodecError("JBIG2 decoder unavailable");
     jbig2_data_in(g, globals.data(), globals.size());
     global = jbig2_make_global_ctx(g);
   }
-  Jbig2Ctx* ctx = jbig2_ctx_new(nullptr, JBIG2_OPTIONS_EMBEDDED, global, OnJbig2Error, &errors);
+  Jbig2Ctx* ctx = jbig2_ctx_new(alloc, JBIG2_OPTIONS_EMBEDDED, global, OnJbig2Error, &errors);
   if (!ctx) {
     if (global) jbig2_global_ctx_free(global);
     throw EImageCodecError("JBIG2 decoder unavailable");
