@@ -129,6 +129,10 @@ void TkxCustomPDFDocument::ResetState() {
   scannedTrailers_.clear();
   scannedObjStms_.clear();
   attempted_.clear();
+  pageSlots_.clear();
+  pageNumbers_.clear();
+  holders_.clear();
+  unheld_.clear();
   repaired_ = false;
   pdfVersion_ = pvPDF14;
   pageMode_ = pmUseNone;
@@ -189,7 +193,7 @@ bool TkxCustomPDFDocument::LoadFromMemory(std::vector<uint8_t> data) {
 
 bool TkxCustomPDFDocument::LoadData() {
   auto finish = [this]() {
-    // From here on the document works from memory only.
+    // A document that failed to load keeps nothing of the file.
     reader_.reset();
     data_.clear();
     data_.shrink_to_fit();
@@ -236,7 +240,9 @@ bool TkxCustomPDFDocument::LoadData() {
     isLoaded_ = false;
     throw;
   }
-  finish();
+  // The file stays in memory: pages are read in when first asked for.
+  scannedTrailers_.clear();
+  scannedObjStms_.clear();
   return isLoaded_;
 }
 
@@ -895,6 +901,8 @@ void TkxCustomPDFDocument::LoadObject(TkxPDFObject* root) {
           Warning(FormatMsg("Invalid Object number in PDF (%d)", num));
           break;
         }
+        // What holds the object (pages are held by the page list alone).
+        if (!pageNumbers_.count(num)) ++holders_[TkxObjectKey{documentId_, num, r->Generation}];
         int idx = store_.IndexOfObject(documentId_, num, r->Generation);
         if (idx >= 0) {
           TkxPDFIndirectObject* stored = store_.Get(idx);
@@ -1046,10 +1054,8 @@ void TkxCustomPDFDocument::ReadStructure() {
   Progress(30);
   // What the pages' form fields and annotations need.
   Status("Processing Annotations...");
-  for (TkxPDFIndirectObject* page : pages_) {
-    if (TkxPDFObject* annots = AsDict(page->Value.get())->Lookup("/Annots")) LoadObject(annots);
-    Status("Processing Annotations...");
-  }
+  // A page's annotations are read in with the page.
+  for (size_t i = 0; i < pages_.size(); ++i) Status("Processing Annotations...");
   Progress(90);
   if (TkxPDFObject* acro = cat->Lookup("/AcroForm")) {
     catalog_.AcroForm = acro->Clone();
@@ -1069,7 +1075,6 @@ void TkxCustomPDFDocument::ReadStructure() {
       // The information dictionary is not needed to read the pages.
     }
   }
-  reader_.reset();
   isLoaded_ = true;
   Status(FormatMsg("Document read complete. Pages read = %d", PageCount()));
   if (OnEndRead) OnEndRead(this);
@@ -1078,14 +1083,14 @@ void TkxCustomPDFDocument::ReadStructure() {
 void TkxCustomPDFDocument::WalkPageTree(TkxPDFObject* rootRef) {
   static constexpr const char* kInherited[] = {"/Rotate", "/MediaBox", "/Resources", "/CropBox"};
   struct Frame {
-    std::unique_ptr<TkxPDFDictObject> attrs;  // inherited attributes for the kids
+    std::shared_ptr<TkxPDFDictObject> attrs;  // inherited attributes for the kids
     TkxPDFArrayObject* kids;
     int next;
   };
   std::vector<Frame> stack;
   std::unordered_set<int32_t> visited;
 
-  auto visit = [&](TkxPDFObject* ref, const TkxPDFDictObject* inherited) {
+  auto visit = [&](TkxPDFObject* ref, const std::shared_ptr<TkxPDFDictObject>& inherited) {
     const TkxPDFIndirectReference* r = AsReference(ref);
     if (!r) throw Exception("Invalid class typecast");
     // A node listed twice, or a cycle through /Kids, is walked once.
@@ -1107,29 +1112,27 @@ void TkxCustomPDFDocument::WalkPageTree(TkxPDFObject* rootRef) {
       if (inherited) f.attrs.reset(static_cast<TkxPDFDictObject*>(inherited->Clone().release()));
       for (const char* key : kInherited) {
         if (const TkxPDFObject* v = dict->Lookup(key)) {
-          if (!f.attrs) f.attrs = std::make_unique<TkxPDFDictObject>();
+          if (!f.attrs) f.attrs = std::make_shared<TkxPDFDictObject>();
           f.attrs->SetValue(key, v->Clone());
         }
       }
       f.kids = AsArray(ResolveOnDemand(dict->Lookup("/Kids")));
       stack.push_back(std::move(f));
     } else if (type->Text == "/Page") {
-      node->AddRef();
-      dict->Remove("/Parent");
-      dict->Remove("/B");
-      if (inherited) {
-        for (int i = 0; i < inherited->Count(); ++i) {
-          const std::string& key = inherited->KeyAt(i)->Text;
-          if (dict->IndexOf(key) < 0 && inherited->ValueAt(i)) dict->AddObject(key, inherited->ValueAt(i)->Clone());
-        }
+      // The page, and what it uses, is read in when it is first asked for;
+      // a page that cannot be read from the file again is kept as it is.
+      PageSlot slot{node->ObjectNumber, node->Generation, inherited, false};
+      pageNumbers_.insert(node->ObjectNumber);
+      if (Rereadable(node->ObjectNumber)) {
+        store_.Free(store_.IndexOfObject(documentId_, node->ObjectNumber, node->Generation));
+        attempted_.erase(node->ObjectNumber);
+        node = nullptr;
+      } else {
+        PreparePage(node, inherited.get());
       }
-      for (int i = 0; i < dict->Count(); ++i) {
-        const std::string& key = dict->KeyAt(i)->Text;
-        if (key == "/Annots" || key == "/B") continue;
-        LoadObject(dict->ValueAt(i));
-        Status(kTraversing);
-      }
+      Status(kTraversing);
       pages_.push_back(node);
+      pageSlots_.push_back(std::move(slot));
     } else {
       throw EUnexpectedError("Unexpected Error");
     }
@@ -1143,7 +1146,8 @@ void TkxCustomPDFDocument::WalkPageTree(TkxPDFObject* rootRef) {
       continue;
     }
     TkxPDFObject* kid = top.kids->Get(top.next++);
-    visit(kid, top.attrs.get());  // may grow the stack: `top` is not used afterwards
+    const std::shared_ptr<TkxPDFDictObject> attrs = top.attrs;
+    visit(kid, attrs);  // may grow the stack: `top` is not used afterwards
     Status(kTraversing);
   }
 }
@@ -1153,7 +1157,116 @@ void TkxCustomPDFDocument::WalkPageTree(TkxPDFObject* rootRef) {
 
 TkxPDFIndirectObject* TkxCustomPDFDocument::GetPage(int page) const {
   if (page < 1 || page > PageCount()) throw EInvalidPageError(FormatMsg("Invalid page number (%d)", page));
-  return pages_[static_cast<size_t>(page - 1)];
+  const size_t index = static_cast<size_t>(page - 1);
+  // Reading the page in changes the store, not what the document says.
+  if (!pageSlots_[index].Loaded) const_cast<TkxCustomPDFDocument*>(this)->LoadPage(index);
+  return pages_[index];
+}
+
+void TkxCustomPDFDocument::PreparePage(TkxPDFIndirectObject* node, const TkxPDFDictObject* inherited) {
+  node->AddRef();
+  TkxPDFDictObject* dict = AsDict(node->Value.get());
+  if (!dict) return;
+  dict->Remove("/Parent");
+  dict->Remove("/B");
+  if (inherited) {
+    for (int i = 0; i < inherited->Count(); ++i) {
+      const std::string& key = inherited->KeyAt(i)->Text;
+      if (dict->IndexOf(key) < 0 && inherited->ValueAt(i)) dict->AddObject(key, inherited->ValueAt(i)->Clone());
+    }
+  }
+}
+
+void TkxCustomPDFDocument::LoadPage(size_t index) {
+  PageSlot& slot = pageSlots_[index];
+  slot.Loaded = true;
+  if (!pages_[index]) {
+    // Read as when the page tree was walked; should the file no longer give
+    // it, the page is an empty one rather than a hole in the list.
+    attempted_.erase(slot.ObjectNumber);
+    TkxPDFIndirectObject* node = nullptr;
+    try {
+      node = FetchObject(slot.ObjectNumber, slot.Generation, nullptr);
+    } catch (const ELimitExceeded&) {
+      throw;
+    } catch (const Exception& e) {
+      Warning(e.what(), slot.ObjectNumber);
+    }
+    if (!node || !AsDict(node->Value.get()))
+      node = store_.Add(std::make_unique<TkxPDFIndirectObject>(documentId_, slot.ObjectNumber,
+                                                               static_cast<uint16_t>(slot.Generation),
+                                                               std::make_unique<TkxPDFDictObject>()));
+    PreparePage(node, slot.Inherited.get());
+    pages_[index] = node;
+  }
+  TkxPDFDictObject* dict = AsDict(pages_[index]->Value.get());
+  if (dict && reader_)
+    for (int i = 0; i < dict->Count(); ++i)
+      if (dict->KeyAt(i)->Text != "/B") LoadObject(dict->ValueAt(i));
+  // Only now are the objects of deleted pages freed: what this page uses
+  // again (fonts shared by consecutive pages) is held once more and stays.
+  FreeUnheld(unheld_);
+}
+
+bool TkxCustomPDFDocument::Rereadable(int32_t num) const {
+  // Objects of object streams, and anything of a rebuilt file, are read once.
+  if (!reader_ || repaired_) return false;
+  auto st = xrefStm_.find(num);
+  if (st != xrefStm_.end() && st->second.Type == 2) return false;
+  return LookupOffset(num) > 0;
+}
+
+void TkxCustomPDFDocument::DropReferences(const TkxPDFObject* root, std::vector<TkxObjectKey>& unheld) {
+  // The same walk as LoadObject's, counting down.
+  std::vector<const TkxPDFObject*> work{root};
+  while (!work.empty()) {
+    const TkxPDFObject* o = work.back();
+    work.pop_back();
+    if (!o) continue;
+    switch (o->Kind) {
+      case okArray:
+        for (const PDFObjectPtr& item : static_cast<const TkxPDFArrayObject*>(o)->Items)
+          if (IsArray(item.get()) || IsDict(item.get()) || IsReference(item.get())) work.push_back(item.get());
+        break;
+      case okDict:
+        for (const PDFObjectPtr& v : static_cast<const TkxPDFDictObject*>(o)->Values)
+          if (IsArray(v.get()) || IsDict(v.get()) || IsReference(v.get()) || IsStream(v.get())) work.push_back(v.get());
+        break;
+      case okStream:
+        work.push_back(static_cast<const TkxPDFStreamObject*>(o)->Dict.get());
+        break;
+      case okIndirectObject:
+        work.push_back(static_cast<const TkxPDFIndirectObject*>(o)->Value.get());
+        break;
+      case okIndirectReference: {
+        const auto* r = static_cast<const TkxPDFIndirectReference*>(o);
+        if (r->ObjectNumber <= 0 || pageNumbers_.count(r->ObjectNumber)) break;
+        auto it = holders_.find(TkxObjectKey{documentId_, r->ObjectNumber, r->Generation});
+        if (it == holders_.end()) break;
+        if (--it->second <= 0) {
+          unheld.push_back(it->first);
+          holders_.erase(it);
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+void TkxCustomPDFDocument::FreeUnheld(std::vector<TkxObjectKey>& unheld) {
+  while (!unheld.empty()) {
+    const TkxObjectKey key = unheld.back();
+    unheld.pop_back();
+    if (key.ObjectNumber == trailer_.RootObjectNumber || !Rereadable(key.ObjectNumber)) continue;
+    if (auto held = holders_.find(key); held != holders_.end() && held->second > 0) continue;
+    const int idx = store_.IndexOfObject(key.DocumentID, key.ObjectNumber, key.Generation);
+    if (idx < 0) continue;
+    if (store_.IsLoaded(idx)) DropReferences(store_.Get(idx)->Value.get(), unheld);
+    store_.Free(idx);
+    attempted_.erase(key.ObjectNumber);  // may be read again for a later page
+  }
 }
 
 TkxPDFDictObject* TkxCustomPDFDocument::GetPageDict(int page) const { return AsDict(GetPage(page)->Value.get()); }
@@ -1268,12 +1381,33 @@ void TkxCustomPDFDocument::DeletePages(const std::string& range) {
     if (named[static_cast<size_t>(n - 1)]) throw EInvalidPageError(FormatMsg("Invalid page range (%s)", range));
     named[static_cast<size_t>(n - 1)] = true;
   }
-  std::unordered_set<const TkxPDFIndirectObject*> all(pages_.begin(), pages_.end());
+  std::unordered_set<const TkxPDFIndirectObject*> all;
+  for (TkxPDFIndirectObject* page : pages_)
+    if (page) all.insert(page);
+  // Objects left unheld by an earlier deletion that no page read in since.
+  FreeUnheld(unheld_);
   for (int n : numbers) {
-    ReleasePage(pages_[static_cast<size_t>(n - 1)], all);
-    pages_[static_cast<size_t>(n - 1)] = nullptr;
+    const size_t index = static_cast<size_t>(n - 1);
+    TkxPDFIndirectObject* page = pages_[index];
+    if (!page) continue;  // never read in: nothing to release
+    ReleasePage(page, all);
+    // The page and what nothing else holds are freed; shared objects stay.
+    if (pageSlots_[index].Loaded) {
+      const TkxPDFDictObject* dict = AsDict(page->Value.get());
+      for (int i = 0; dict && i < dict->Count(); ++i)
+        if (dict->KeyAt(i)->Text != "/B") DropReferences(dict->ValueAt(i), unheld_);
+    }
+    store_.Free(store_.IndexOfObject(page->DocumentID, page->ObjectNumber, page->Generation));
   }
-  pages_.erase(std::remove(pages_.begin(), pages_.end(), nullptr), pages_.end());
+  std::vector<TkxPDFIndirectObject*> keptPages;
+  std::vector<PageSlot> keptSlots;
+  for (size_t i = 0; i < pages_.size(); ++i) {
+    if (named[i]) continue;
+    keptPages.push_back(pages_[i]);
+    keptSlots.push_back(std::move(pageSlots_[i]));
+  }
+  pages_ = std::move(keptPages);
+  pageSlots_ = std::move(keptSlots);
   Status(FormatMsg("%d pages deleted", static_cast<long long>(numbers.size())));
 }
 

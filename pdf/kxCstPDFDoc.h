@@ -2,6 +2,9 @@
 // objects through the cross-reference data (rebuilding that data by scanning
 // the file when it is damaged), asks for a password when the file is
 // encrypted, and builds the page list with the inherited page attributes.
+// What a page uses (resources, contents, annotations) is read in when the
+// page is first asked for, and deleting a page frees what no remaining page
+// or the catalog holds, so that memory stays flat over long documents.
 #pragma once
 
 #include <array>
@@ -85,7 +88,9 @@ class TkxCustomPDFDocument : public TkxComponent {
   // /MediaBox as llx, lly, urx, ury; US Letter when absent or malformed.
   std::array<double, 4> GetPageMediaBox(int page) const;
   // Deletes the pages named by a range text such as "1,3,5-12"; naming a page
-  // twice raises "Invalid page range (%s)".
+  // twice raises "Invalid page range (%s)". The deleted page objects, and the
+  // objects only they held, leave the store (those that can be read from the
+  // file again; objects of object streams stay).
   void DeletePages(const std::string& range);
   static std::vector<int> ParsePageRange(const std::string& text, int pageCount);
 
@@ -172,6 +177,20 @@ class TkxCustomPDFDocument : public TkxComponent {
 
   // Structure.
   void WalkPageTree(TkxPDFObject* rootRef);
+  // Reads in the page and everything it uses (once, when the page is first
+  // asked for).
+  void LoadPage(size_t index);
+  // The page dictionary as the page list holds it: /Parent and /B removed,
+  // the inherited attributes it lacks copied in.
+  void PreparePage(TkxPDFIndirectObject* node, const TkxPDFDictObject* inherited);
+  // Whether a freed object can be read from the file again.
+  bool Rereadable(int32_t num) const;
+  // Lowers the holder counts of what `root` refers to; keys that reach 0 are
+  // appended to `unheld`.
+  void DropReferences(const TkxPDFObject* root, std::vector<TkxObjectKey>& unheld);
+  // Frees the unheld objects that can be read again and are still unheld,
+  // and what only they held.
+  void FreeUnheld(std::vector<TkxObjectKey>& unheld);
   void ReleasePage(TkxPDFIndirectObject* page, const std::unordered_set<const TkxPDFIndirectObject*>& pages);
 
   // Contents.
@@ -193,9 +212,25 @@ class TkxCustomPDFDocument : public TkxComponent {
   TkxPDFInfo info_;
   TkxPDFObjectStore store_;
   TkxPDFIndirectObject* catalogObj_ = nullptr;
+  // Per page: the page object, nullptr until the page is first asked for.
   std::vector<TkxPDFIndirectObject*> pages_;
+  struct PageSlot {
+    int32_t ObjectNumber;
+    int32_t Generation;
+    std::shared_ptr<TkxPDFDictObject> Inherited;  // attributes from the page tree
+    bool Loaded;                                  // the page and what it uses were read in
+  };
+  std::vector<PageSlot> pageSlots_;
+  std::unordered_set<int32_t> pageNumbers_;  // object numbers of the pages
+  // How many references in read-in objects (pages' own dictionaries among
+  // them) hold each object; references to pages do not count.
+  std::unordered_map<TkxObjectKey, int32_t, TkxObjectKeyHash> holders_;
+  // Objects deleted pages no longer hold, freed when the next page has been
+  // read in unless it holds them again.
+  std::vector<TkxObjectKey> unheld_;
 
-  // Present while loading only.
+  // The file, kept while the document is loaded: pages are read in when
+  // first asked for, and what only deleted pages used is freed.
   std::vector<uint8_t> data_;
   std::unique_ptr<TkxPDFStreamReader> reader_;
   std::unique_ptr<TkxPDFDecrypt> decryptor_;

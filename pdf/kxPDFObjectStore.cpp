@@ -35,6 +35,15 @@ TkxPDFIndirectObject* TkxPDFObjectStore::Get(int index) const {
   return items_[index].obj.get();
 }
 
+void TkxPDFObjectStore::Free(int index) {
+  if (index < 0 || index >= Count() || !items_[index].obj) return;
+  const TkxPDFIndirectObject& o = *items_[index].obj;
+  auto it = index_.find(TkxObjectKey{o.DocumentID, o.ObjectNumber, o.Generation});
+  if (it != index_.end() && it->second == index) index_.erase(it);
+  items_[index].obj.reset();
+  items_[index].loaded = false;
+}
+
 void TkxPDFObjectStore::Clear() {
   index_.clear();
   items_.clear();

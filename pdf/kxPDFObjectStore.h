@@ -32,6 +32,10 @@ class TkxPDFObjectStore {
   TkxPDFIndirectObject* Get(int index) const;
   void Clear();
 
+  // Destroys the object at an index; Find no longer answers it (the index
+  // stays valid, Get gives nullptr). A later Add may enter it again.
+  void Free(int index);
+
   // Whether what the object at an index refers to has been read in.
   bool IsLoaded(int index) const;
   void SetLoaded(int index, bool loaded = true);

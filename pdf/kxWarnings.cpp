@@ -10,6 +10,9 @@ thread_local TkxWarningSink* tCurrentSink = nullptr;
 
 void TkxWarningSink::Add(std::string_view text, int32_t object, int64_t offset) {
   std::lock_guard<std::mutex> guard(lock_);
+  // A problem at a known place of the file is reported again whenever the
+  // object is read again (for a later page): it is still the one problem.
+  if (object >= 0 && offset >= 0 && !placed_.emplace(object, offset, std::string(text)).second) return;
   ++count_;
   auto key = std::make_tuple(page_, object, std::string(text));
   auto it = index_.find(key);

@@ -25,7 +25,9 @@
 // the first offset is kept) with a repeat count, and at most kMaxPerPage
 // distinct ones per page;
 // Count() still counts every report, so a broken file cannot flood the output
-// but its trouble shows in the total. A sink is safe to report to from
+// but its trouble shows in the total. A warning that names both object and
+// offset is a fault at one place of the file: reported again (the object is
+// read again for a later page) it is neither kept nor counted again. A sink is safe to report to from
 // several threads; the scope is per thread (work handed to other threads
 // reports nowhere unless they install a scope of their own).
 #pragma once
@@ -34,6 +36,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <tuple>
 #include <string>
 #include <string_view>
@@ -57,7 +60,8 @@ class TkxWarningSink {
   void SetPage(int page);
   int Page() const;
 
-  // Every report, repeats and those beyond the per-page cap included.
+  // Every report, repeats and those beyond the per-page cap included (not a
+  // fault at a known place met again).
   size_t Count() const;
   // The distinct warnings kept, in the order first reported.
   std::vector<TkxWarning> Warnings() const;
@@ -70,6 +74,7 @@ class TkxWarningSink {
   size_t count_ = 0;
   std::vector<TkxWarning> kept_;
   std::map<std::tuple<int, int32_t, std::string>, size_t> index_;  // -> position in kept_
+  std::set<std::tuple<int32_t, int64_t, std::string>> placed_;     // warnings with object and offset
   std::map<int, size_t> keptPerPage_;
   std::map<int, size_t> droppedPerPage_;
 };

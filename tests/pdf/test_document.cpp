@@ -378,3 +378,47 @@ TEST(Document, KeyLengthFallbackKeepsWrongPasswordsOut) {
   EXPECT_EQ(doc.EncryptionDescription(), "RC4 40-bit");
   EXPECT_EQ(doc.Encryption().Level(), el40bit);
 }
+
+// Pages are read in when first asked for; deleting a page frees it and what
+// only it held once the next page has been read in. Objects of object streams
+// cannot be read again and stay.
+TEST(Document, DeletedPagesFreeWhatOnlyTheyHeld) {
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [10 0 R 11 0 R 12 0 R] /Count 3 /MediaBox [0 0 612 792] >>");
+  for (int i = 0; i < 3; ++i) {
+    std::string font = i == 1 ? "" : "/Resources << /Font << /F1 50 0 R >> >> ";
+    b.Object(10 + i, "<< /Type /Page /Parent 2 0 R " + font + "/Contents " + std::to_string(100 + i) + " 0 R >>");
+    b.Stream(100 + i, "", "BT (page " + std::to_string(i + 1) + ") Tj ET");
+  }
+  b.Object(50, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FontDescriptor 51 0 R >>");
+  b.Object(51, "<< /Type /FontDescriptor /FontName /Helvetica >>");
+  b.ObjectStream(60, {{70, "<< /Kept true >>"}});
+  b.Object(13, "<< /Uses 70 0 R >>");
+  b.StartXRef(b.XRefStream(99, "/Root 1 0 R"));
+  TkxPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromMemory(Bytes(b.bytes)));
+  const int32_t id = doc.DocumentID();
+  auto stored = [&](int num) { return doc.Store().Find(id, num, 0) != nullptr; };
+  EXPECT_FALSE(stored(100));  // not read before the page is asked for
+  EXPECT_EQ(ContentOf(doc, 1), "BT (page 1) Tj ET");
+  EXPECT_TRUE(stored(100) && stored(50) && stored(51));
+
+  doc.DeletePages("1");
+  EXPECT_FALSE(stored(10));  // the page itself goes at once
+  EXPECT_EQ(ContentOf(doc, 1), "BT (page 2) Tj ET");
+  EXPECT_FALSE(stored(100));
+  EXPECT_FALSE(stored(50));  // page 2 does not use the font
+  EXPECT_FALSE(stored(51));
+
+  doc.DeletePages("1");
+  EXPECT_EQ(ContentOf(doc, 1), "BT (page 3) Tj ET");
+  // Freed objects are read again when a later page needs them.
+  ASSERT_TRUE(stored(50));
+  EXPECT_EQ(NameValue(AsDict(doc.Store().Find(id, 50, 0)->Value.get())->Lookup("/BaseFont")), "Helvetica");
+  EXPECT_TRUE(stored(1));   // the catalog stays
+  EXPECT_TRUE(stored(70));  // from an object stream: stays
+  doc.DeletePages("1");
+  EXPECT_EQ(doc.PageCount(), 0);
+  EXPECT_TRUE(stored(1));
+}

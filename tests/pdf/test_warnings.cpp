@@ -43,15 +43,20 @@ TEST(Warnings, RepeatsMergeAndPagesAreCapped) {
   for (size_t i = 0; i < TkxWarningSink::kMaxPerPage + 10; ++i) sink.Add("bad operator " + std::to_string(i));
   sink.SetPage(4);
   sink.Add("same");
+  // A fault at one place of the file, met again on a later page.
+  sink.Add("bad key", 12, 345);
+  sink.SetPage(5);
+  sink.Add("bad key", 12, 345);
   std::vector<TkxWarning> w = sink.Warnings();
-  EXPECT_EQ(sink.Count(), 6 + TkxWarningSink::kMaxPerPage + 10 + 1);
-  ASSERT_EQ(w.size(), TkxWarningSink::kMaxPerPage + 1);
+  EXPECT_EQ(sink.Count(), 6 + TkxWarningSink::kMaxPerPage + 10 + 1 + 1);
+  ASSERT_EQ(w.size(), TkxWarningSink::kMaxPerPage + 2);
   EXPECT_EQ(w[0].Repeats, 6u);
   EXPECT_EQ(w[0].Offset, -1);
   EXPECT_EQ(w[0].Page, 3);
   EXPECT_EQ(sink.Dropped(3), 11u);
   EXPECT_EQ(sink.Dropped(4), 0u);
   EXPECT_EQ(w.back().Page, 4);
+  EXPECT_EQ(w.back().Repeats, 1u);
 }
 
 TEST(Warnings, ManyThreadsReportToOneSink) {

@@ -323,6 +323,7 @@ TEST(XRef, CyclesAndLongChainsLoad) {
   auto l = Load(b.bytes);
   TkxCustomPDFDocument& doc = *l->doc;
   ASSERT_EQ(doc.PageCount(), 1);
+  ASSERT_NE(doc.GetPageDict(1), nullptr);  // what the page uses is read in now
   EXPECT_NE(doc.Store().Find(doc.DocumentID(), 1000 + chain - 1, 0), nullptr);
   // A resolved copy cuts the cycle with a null object.
   PDFObjectPtr copy = doc.DeepResolve(doc.GetPageDict(1)->Lookup("/Resources"));
