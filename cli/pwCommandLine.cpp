@@ -60,7 +60,7 @@ const std::vector<TpwOptionSpec>& OptionTable() {
        [](TpwCliOptions& o, const std::string& v) {
          o.PositionalLayout = Choice("layout", v, {{"editing", "0"}, {"exact", "1"}}) == "1";
        }},
-      {"output-dir", 'o', "DIR", "convert every INPUT to DIR/<name>.rtf",
+      {"output-dir", 'o', "DIR", "convert every INPUT to DIR/<name>.rtf (DIR is made when missing)",
        [](TpwCliOptions& o, const std::string& v) { o.OutputDir = v; }},
       {"jobs", 'j', "N", "with -o, convert up to N files at the same time (default 1)",
        [](TpwCliOptions& o, const std::string& v) { o.Jobs = Number("jobs", v, 1, 64); }},

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -229,10 +230,13 @@ int RunConvert(const TpwCliOptions& options) {
     std::fprintf(stderr, "paperwright: no input files\n%s", UsageText().c_str());
     return ecUsage;
   }
+  // The folder is made when it does not exist yet, parents included.
+  std::error_code made;
+  std::filesystem::create_directories(*options.OutputDir, made);
   struct stat st {};
   if (stat(options.OutputDir->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "paperwright: cannot write to %s: %s\n", options.OutputDir->c_str(),
-                 std::strerror(errno != 0 && stat(options.OutputDir->c_str(), &st) != 0 ? errno : ENOTDIR));
+    std::string reason = made ? made.message() : std::strerror(ENOTDIR);
+    std::fprintf(stderr, "paperwright: cannot write to %s: %s\n", options.OutputDir->c_str(), reason.c_str());
     return ecCannotWrite;
   }
   // Several files: the worst outcome decides the exit code.

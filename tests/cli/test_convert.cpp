@@ -194,8 +194,17 @@ TEST_F(CliConvert, SeveralFilesIntoFolderSequentialAndParallel) {
     EXPECT_EQ(CountControlWord(ReadAll(dir_ / "out" / "two.pdf.rtf"), "\\sectd"), 4u);
     fs::remove_all(dir_ / "out");
   }
-  RunResult r = Exec("-o " + Quote(P("absent")) + " " + Quote(P("one.pdf")));
+  // A folder that does not exist yet is made, parents included; a file in
+  // its place cannot be written to.
+  RunResult r = Exec("--quiet -o " + Quote(P("absent/deeper")) + " " + Quote(P("one.pdf")));
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Entries(dir_ / "absent" / "deeper"), (std::vector<std::string>{"one.pdf.rtf"}));
+  r = Exec("-o " + Quote(P("bad.pdf")) + " " + Quote(P("one.pdf")));
   EXPECT_EQ(r.code, 4) << r.err;
+  EXPECT_NE(r.err.find("cannot write to " + P("bad.pdf")), std::string::npos) << r.err;
+  r = Exec("-o " + Quote(P("bad.pdf/sub")) + " " + Quote(P("one.pdf")));
+  EXPECT_EQ(r.code, 4) << r.err;
+  EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
 }
 
 // --verbose lists what was worked around, one line per warning with its page,
