@@ -83,7 +83,7 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // The body written since the last page that went to the temporary file
   // (finished pages move there once the body reaches kBodySpillSize).
   const std::string& BodyStream() const { return body_; }
-  static constexpr size_t kBodySpillSize = size_t(4) << 20;
+  static constexpr size_t kBodySpillSize = size_t(256) << 10;
   const std::string& HeaderStream() const { return header_; }
   const std::string& FooterStream() const { return footer_; }
   // 1440 / PPI.
