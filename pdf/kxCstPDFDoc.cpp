@@ -133,6 +133,7 @@ void TkxCustomPDFDocument::ResetState() {
   pageNumbers_.clear();
   holders_.clear();
   unheld_.clear();
+  freedOnce_.clear();
   repaired_ = false;
   pdfVersion_ = pvPDF14;
   pageMode_ = pmUseNone;
@@ -1261,8 +1262,13 @@ void TkxCustomPDFDocument::FreeUnheld(std::vector<TkxObjectKey>& unheld) {
     unheld.pop_back();
     if (key.ObjectNumber == trailer_.RootObjectNumber || !Rereadable(key.ObjectNumber)) continue;
     if (auto held = holders_.find(key); held != holders_.end() && held->second > 0) continue;
+    // A dictionary or array freed once and needed again serves pages far
+    // apart (the widths of a font of every heading): reading it is costlier
+    // than keeping it. Streams, which carry the bulk, are always freed.
     const int idx = store_.IndexOfObject(key.DocumentID, key.ObjectNumber, key.Generation);
     if (idx < 0) continue;
+    const bool stream = IsStream(store_.Get(idx)->Value.get());
+    if (!stream && !freedOnce_.insert(key.ObjectNumber).second) continue;
     if (store_.IsLoaded(idx)) DropReferences(store_.Get(idx)->Value.get(), unheld);
     store_.Free(idx);
     attempted_.erase(key.ObjectNumber);  // may be read again for a later page

@@ -228,6 +228,7 @@ class TkxCustomPDFDocument : public TkxComponent {
   // Objects deleted pages no longer hold, freed when the next page has been
   // read in unless it holds them again.
   std::vector<TkxObjectKey> unheld_;
+  std::unordered_set<int32_t> freedOnce_;  // dictionaries and arrays freed before
 
   // The file, kept while the document is loaded: pages are read in when
   // first asked for, and what only deleted pages used is freed.

@@ -385,16 +385,16 @@ TEST(Document, KeyLengthFallbackKeepsWrongPasswordsOut) {
 TEST(Document, DeletedPagesFreeWhatOnlyTheyHeld) {
   PdfBuilder b;
   b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
-  b.Object(2, "<< /Type /Pages /Kids [10 0 R 11 0 R 12 0 R] /Count 3 /MediaBox [0 0 612 792] >>");
-  for (int i = 0; i < 3; ++i) {
-    std::string font = i == 1 ? "" : "/Resources << /Font << /F1 50 0 R >> >> ";
+  b.Object(2, "<< /Type /Pages /Kids [10 0 R 11 0 R 12 0 R 13 0 R] /Count 4 /MediaBox [0 0 612 792] >>");
+  for (int i = 0; i < 4; ++i) {
+    std::string font = i % 2 ? "" : "/Resources << /Font << /F1 50 0 R >> >> ";
     b.Object(10 + i, "<< /Type /Page /Parent 2 0 R " + font + "/Contents " + std::to_string(100 + i) + " 0 R >>");
     b.Stream(100 + i, "", "BT (page " + std::to_string(i + 1) + ") Tj ET");
   }
   b.Object(50, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FontDescriptor 51 0 R >>");
   b.Object(51, "<< /Type /FontDescriptor /FontName /Helvetica >>");
   b.ObjectStream(60, {{70, "<< /Kept true >>"}});
-  b.Object(13, "<< /Uses 70 0 R >>");
+  b.Object(14, "<< /Uses 70 0 R >>");
   b.StartXRef(b.XRefStream(99, "/Root 1 0 R"));
   TkxPDFDocument doc;
   ASSERT_TRUE(doc.LoadFromMemory(Bytes(b.bytes)));
@@ -418,6 +418,11 @@ TEST(Document, DeletedPagesFreeWhatOnlyTheyHeld) {
   EXPECT_EQ(NameValue(AsDict(doc.Store().Find(id, 50, 0)->Value.get())->Lookup("/BaseFont")), "Helvetica");
   EXPECT_TRUE(stored(1));   // the catalog stays
   EXPECT_TRUE(stored(70));  // from an object stream: stays
+  // Needed again after it was freed: a dictionary now stays, a stream not.
+  doc.DeletePages("1");
+  EXPECT_EQ(ContentOf(doc, 1), "BT (page 4) Tj ET");
+  EXPECT_TRUE(stored(50));
+  EXPECT_FALSE(stored(102));
   doc.DeletePages("1");
   EXPECT_EQ(doc.PageCount(), 0);
   EXPECT_TRUE(stored(1));
