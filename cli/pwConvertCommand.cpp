@@ -16,6 +16,8 @@
 #include "app/pwEngineAdapter.h"
 #include "cli/pwPasswordPrompt.h"
 #include "pdf/kxWarnings.h"
+#include "platform/kxFontManager.h"
+#include "render/kxGlyphList.h"
 
 namespace pw::cli {
 
@@ -248,7 +250,11 @@ int RunConvert(const TpwCliOptions& options) {
     return result;
   }
   // One process per file, at most Jobs at a time; each child does the whole
-  // conversion and exits with its code.
+  // conversion and exits with its code. The font configuration and the glyph
+  // list are read here, once, before the first child: they are most of the
+  // work of converting a small file, and every child would repeat them.
+  TkxFontManager::Instance();
+  GlyphListLookup("space");
   std::fflush(nullptr);
   std::map<pid_t, std::string> running;
   size_t next = 0;
