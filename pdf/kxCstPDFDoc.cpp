@@ -1125,8 +1125,8 @@ void TkxCustomPDFDocument::WalkPageTree(TkxPDFObject* rootRef) {
       PageSlot slot{node->ObjectNumber, node->Generation, inherited, false};
       pageNumbers_.insert(node->ObjectNumber);
       if (Rereadable(node->ObjectNumber)) {
-        store_.Free(store_.IndexOfObject(documentId_, node->ObjectNumber, node->Generation));
-        attempted_.erase(node->ObjectNumber);
+        store_.Free(store_.IndexOfObject(documentId_, slot.ObjectNumber, slot.Generation));
+        attempted_.erase(slot.ObjectNumber);
         node = nullptr;
       } else {
         PreparePage(node, inherited.get());
