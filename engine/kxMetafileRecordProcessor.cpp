@@ -59,12 +59,14 @@ void TkxMetafileRecordProcessor::ProcessRecord(const TkxEmfRecord& record) {
       return;
     default:
       ProcessStateRecord(record);  // false: a type without a handler, skipped
+      drawing_.TrackStateRecord(record);
       return;
   }
 }
 
 void TkxMetafileRecordProcessor::ProcessDrawingRecord(const TkxEmfRecord& record) {
-  if (ProcessPictureRecord(*this, record)) return;
+  if (drawing_.ProcessRecord(record)) return;
+  ProcessPictureRecord(*this, record);
 }
 
 void TkxMetafileRecordProcessor::ProcessTextRecord(const TkxEmfRecord& record) {

@@ -8,6 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <memory>
+
+#include "engine/kxMetafileDrawingRecords.h"
 #include "engine/kxMetafileState.h"
 #include "platform/kxEmf.h"
 
@@ -15,7 +18,7 @@ namespace pw {
 
 class TkxMetafileRecordProcessor : public TkxMetafileState {
  public:
-  explicit TkxMetafileRecordProcessor(TkxMetafileTarget& target) : TkxMetafileState(target) {}
+  explicit TkxMetafileRecordProcessor(TkxMetafileTarget& target) : TkxMetafileState(target), drawing_(*this) {}
 
   // Stores the offsets (engine pixels added to every produced x and y) and
   // passes every record to ProcessRecord.
@@ -33,6 +36,11 @@ class TkxMetafileRecordProcessor : public TkxMetafileState {
   virtual void ProcessTextRecord(const TkxEmfRecord& record);
   // Shapes, paths, clipping regions and pictures.
   virtual void ProcessDrawingRecord(const TkxEmfRecord& record);
+
+  TkxMetafileDrawing& Drawing() { return drawing_; }
+
+ private:
+  TkxMetafileDrawing drawing_;
 };
 
 }  // namespace pw

@@ -186,6 +186,8 @@ void TkxRTFEngine::BeginDocOutput() {
   fontTable_.clear();
   colorTable_.clear();
   twipsPerPixel_ = 1.0 / UnitFactorOf(muTwips);
+  shapeWriter_ = std::make_unique<TkxRTFShapeWriter>(twipsPerPixel_, [this](TColor c) { return ColorNumber(c); });
+  pendingShapes_.clear();
 
   const TFontCharset charset = Font().Charset();
   const TkxDocInfo& info = DocInfo();
@@ -267,6 +269,7 @@ void TkxRTFEngine::BeginPageOutput() {
 }
 
 void TkxRTFEngine::EndPageOutput() {
+  FlushShapes();
   textWriter_->EndPage();
   if (!header_.empty()) {
     body_ += "{\\header " + header_ + "}";
@@ -289,9 +292,49 @@ void TkxRTFEngine::EndPageOutput() {
   }
 }
 
-void TkxRTFEngine::WriteText(TkxTextItem& item) { textWriter_->WriteText(item); }
+void TkxRTFEngine::WriteText(TkxTextItem& item) {
+  FlushShapes();
+  textWriter_->WriteText(item);
+}
 
-void TkxRTFEngine::WriteTextList(TkxTextList& list) { textWriter_->WriteTextList(list); }
+void TkxRTFEngine::WriteTextList(TkxTextList& list) {
+  FlushShapes();
+  textWriter_->WriteTextList(list);
+}
+
+// ---- Shapes ----
+
+void TkxRTFEngine::WriteLine(TkxShapeItem& item) {
+  if (shapeWriter_) pendingShapes_ += shapeWriter_->Line(item);
+}
+
+void TkxRTFEngine::WriteRectangle(TkxShapeItem& item) {
+  if (shapeWriter_) pendingShapes_ += shapeWriter_->Rectangle(item);
+}
+
+void TkxRTFEngine::WriteRoundRect(TkxShapeItem& item) {
+  if (shapeWriter_) pendingShapes_ += shapeWriter_->RoundRect(item);
+}
+
+void TkxRTFEngine::WriteEllipse(TkxShapeItem& item) {
+  if (shapeWriter_) pendingShapes_ += shapeWriter_->Ellipse(item);
+}
+
+void TkxRTFEngine::WritePolygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen,
+                                bool closed) {
+  if (shapeWriter_)
+    pendingShapes_ += shapeWriter_->Polygon(points, count, brush, pen, closed, ShapeLineJoin(), ShapeEndCap());
+}
+
+void TkxRTFEngine::FlushShapes() {
+  if (pendingShapes_.empty()) return;
+  // A tiny frame in the page's corner carries them: it takes no room from
+  // the text, and the objects are placed on the page whatever holds them.
+  Write("{\\pard\\pvpg\\phpg\\posx0\\posy0\\absw20\\absh-20\\overlay ");
+  Write(pendingShapes_);
+  Write("\\par}");
+  pendingShapes_.clear();
+}
 
 void TkxRTFEngine::SortTextList(TkxTextList& list) { pw::SortTextList(list); }
 
@@ -312,6 +355,7 @@ void TkxRTFEngine::FreeWriterState() {
   file_.reset();
   output_ = nullptr;
   body_.clear();
+  pendingShapes_.clear();
   body_.shrink_to_fit();
   if (spill_) std::fclose(spill_);
   spill_ = nullptr;

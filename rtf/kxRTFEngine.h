@@ -22,6 +22,7 @@
 #include "engine/kxCustomPlainsheetEngine.h"
 #include "rtf/kxRTFPictureWriter.h"
 #include "rtf/kxRTFPreferences.h"
+#include "rtf/kxRTFShapeWriter.h"
 #include "rtf/kxRTFTextWriter.h"
 
 namespace pw {
@@ -110,16 +111,18 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // Pictures: a positioned paragraph holding the picture group.
   void WriteImage(TkxImageItem& item) override;
   void WriteBitmapAt(const TkxBitmap& bitmap, double y, double x) override;
-  // Shape writers (drawing objects) come with the shape output; until then
-  // these write nothing. Text goes through the text writer (below).
-  void WriteLine(TkxShapeItem& item) override { (void)item; }
-  void WriteRectangle(TkxShapeItem& item) override { (void)item; }
-  void WriteRoundRect(TkxShapeItem& item) override { (void)item; }
-  void WriteEllipse(TkxShapeItem& item) override { (void)item; }
+  // Shapes: drawing objects placed on the page (kxRTFShapeWriter), held
+  // until the end of the page (or, for flowing lines, until the lines) and
+  // then written together in one paragraph, so that each page's shapes stay
+  // on that page.
+  void WriteLine(TkxShapeItem& item) override;
+  void WriteRectangle(TkxShapeItem& item) override;
+  void WriteRoundRect(TkxShapeItem& item) override;
+  void WriteEllipse(TkxShapeItem& item) override;
   void WritePolygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen,
-                    bool closed) override {
-    (void)points, (void)count, (void)brush, (void)pen, (void)closed;
-  }
+                    bool closed) override;
+  // Writes the shapes held so far.
+  void FlushShapes();
 
   // The stream of the band being written: header and underlay to the
   // header stream, footer to the footer stream, body and overlay to the body.
@@ -168,6 +171,8 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   double lineHeight_ = 0;
   std::unique_ptr<TextHost> textHost_;
   std::unique_ptr<TkxRTFTextWriter> textWriter_;
+  std::unique_ptr<TkxRTFShapeWriter> shapeWriter_;
+  std::string pendingShapes_;
 };
 
 }  // namespace pw

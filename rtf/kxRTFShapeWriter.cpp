@@ -1,0 +1,241 @@
+#include "rtf/kxRTFShapeWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace pw {
+
+namespace {
+
+std::string Num(long long v) { return std::to_string(v); }
+
+// English metric units per twip.
+constexpr long long kEmuPerTwip = 635;
+// Line segments one freeform segment word may count.
+constexpr size_t kMaxSegmentRun = 8000;
+
+struct TwipPoint {
+  long long X = 0;
+  long long Y = 0;
+};
+
+int Red(TColor c) { return static_cast<int>(ColorToRGB(c) & 0xFF); }
+int Green(TColor c) { return static_cast<int>((ColorToRGB(c) >> 8) & 0xFF); }
+int Blue(TColor c) { return static_cast<int>((ColorToRGB(c) >> 16) & 0xFF); }
+
+// A colour as the freeform shape properties take it (0x00BBGGRR).
+long long ShapeColor(TColor c) { return static_cast<long long>(ColorToRGB(c)) & 0xFFFFFF; }
+
+}  // namespace
+
+TkxRTFShapeWriter::TkxRTFShapeWriter(double twipsPerPixel, std::function<int(TColor)> colorNumber)
+    : twipsPerPixel_(twipsPerPixel), colorNumber_(std::move(colorNumber)) {}
+
+long long TkxRTFShapeWriter::Twips(double pixels) const {
+  const double t = std::nearbyint(pixels * twipsPerPixel_);
+  // Hostile sizes stay finite numbers in the file.
+  constexpr double kLimit = 1e9;
+  if (!std::isfinite(t)) return 0;
+  return static_cast<long long>(std::clamp(t, -kLimit, kLimit));
+}
+
+std::string TkxRTFShapeWriter::LineStyle(const TPen& pen) const {
+  std::string s;
+  switch (pen.Style()) {
+    case psDash: s = "\\dplinedash"; break;
+    case psDot: s = "\\dplinedot"; break;
+    case psDashDot: s = "\\dplinedado"; break;
+    case psDashDotDot: s = "\\dplinedadodo"; break;
+    case psClear: s = "\\dplinehollow"; break;
+    default: s = "\\dplinesolid"; break;
+  }
+  const TColor c = pen.Color();
+  s += "\\dplinecor" + Num(Red(c)) + "\\dplinecog" + Num(Green(c)) + "\\dplinecob" + Num(Blue(c));
+  s += "\\dplinew" + Num(Twips(std::max(1, pen.Width()))) + " ";
+  return s;
+}
+
+std::string TkxRTFShapeWriter::FillStyle(const TBrush& brush) {
+  int pattern = 1;
+  switch (brush.Style()) {
+    case bsClear: pattern = 0; break;
+    case bsHorizontal: pattern = 14; break;
+    case bsVertical: pattern = 15; break;
+    case bsFDiagonal: pattern = 16; break;
+    case bsBDiagonal: pattern = 17; break;
+    case bsCross: pattern = 18; break;
+    case bsDiagCross: pattern = 19; break;
+    default: pattern = 1; break;
+  }
+  const TColor c = brush.Color();
+  return "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr" + Num(Red(c)) + "\\dpfillbgcg" +
+         Num(Green(c)) + "\\dpfillbgcb" + Num(Blue(c)) + "\\dpfillpat" + Num(pattern) + " ";
+}
+
+std::string TkxRTFShapeWriter::ParagraphShading(const TBrush& brush) const {
+  std::string word;
+  switch (brush.Style()) {
+    case bsSolid: word = "\\shading10000"; break;
+    case bsHorizontal: word = "\\bghoriz"; break;
+    case bsVertical: word = "\\bgvert"; break;
+    case bsFDiagonal: word = "\\bgfdiag"; break;
+    case bsBDiagonal: word = "\\bgbdiag"; break;
+    case bsCross: word = "\\bgcross"; break;
+    case bsDiagCross: word = "\\bgdcross"; break;
+    default: return {};
+  }
+  return word + "\\cfpat" + Num(colorNumber_(brush.Color()));
+}
+
+std::string TkxRTFShapeWriter::FrameBorder(const TPen& pen, const TkxFrame& frame) const {
+  if (pen.Style() == psClear) return {};
+  std::string s;
+  switch (pen.Style()) {
+    case psDash: s = "\\brdrdash"; break;
+    case psDot: s = "\\brdrdot"; break;
+    case psDashDot: s = "\\brdrdashd"; break;
+    case psDashDotDot: s = "\\brdrdashdd"; break;
+    default: s = "\\brdrs"; break;
+  }
+  s += "\\brdrw" + Num(Twips(pen.Width())) + "\\brdrcf" + Num(colorNumber_(pen.Color()));
+  if (frame.DrawTop) s += "\\brdrt";
+  if (frame.DrawRight) s += "\\brdrr";
+  if (frame.DrawBottom) s += "\\brdrb";
+  if (frame.DrawLeft) s += "\\brdrl";
+  return s;
+}
+
+std::string TkxRTFShapeWriter::Line(const TkxShapeItem& item) const {
+  if (item.Points.size() < 2) return {};
+  const long long x0 = Twips(item.Points[0].X), y0 = Twips(item.Points[0].Y);
+  const long long x1 = Twips(item.Points[1].X), y1 = Twips(item.Points[1].Y);
+  return "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx" + Num(x0) + "\\dpy" + Num(y0) + "\\dpxsize" + Num(x1 - x0) +
+         "\\dpysize" + Num(y1 - y0) + LineStyle(item.Pen) + "}";
+}
+
+std::string TkxRTFShapeWriter::BoxShape(const TkxShapeItem& item, const char* kind) const {
+  if (item.Points.size() < 2) return {};
+  const long long x0 = Twips(item.Points[0].X), y0 = Twips(item.Points[0].Y);
+  const long long x1 = Twips(item.Points[1].X), y1 = Twips(item.Points[1].Y);
+  std::string s = "{\\lang1024 {\\*\\do\\dobxpage\\dobypage";
+  s += kind;
+  s += "\\dpx" + Num(x0) + "\\dpy" + Num(y0) + "\\dpxsize" + Num(x1 - x0) + "\\dpysize" + Num(y1 - y0);
+  s += LineStyle(item.Pen);
+  if (item.Brush) s += FillStyle(*item.Brush);
+  return s + "}}";
+}
+
+std::string TkxRTFShapeWriter::Rectangle(const TkxShapeItem& item) const { return BoxShape(item, "\\dprect"); }
+std::string TkxRTFShapeWriter::RoundRect(const TkxShapeItem& item) const {
+  return BoxShape(item, "\\dprect\\dproundr");
+}
+std::string TkxRTFShapeWriter::Ellipse(const TkxShapeItem& item) const { return BoxShape(item, "\\dpellipse"); }
+
+std::string TkxRTFShapeWriter::DrawingPolygon(const TkxPoints& points, size_t count, const TBrush* brush,
+                                              const TPen& pen, bool closed) const {
+  std::vector<TwipPoint> pts(count);
+  for (size_t i = 0; i < count; ++i) pts[i] = {Twips(points[i].X), Twips(points[i].Y)};
+  long long minX = pts[0].X, minY = pts[0].Y, maxX = 0, maxY = 0;
+  for (const TwipPoint& p : pts) {
+    minX = std::min(minX, p.X);
+    minY = std::min(minY, p.Y);
+    maxX = std::max(maxX, p.X);
+    maxY = std::max(maxY, p.Y);
+  }
+  std::string s = "{\\lang1024 {\\*\\do\\dobxpage\\dobypage";
+  s += closed ? "\\dppolygon" : "\\dppolyline";
+  s += "\\dppolycount" + Num(static_cast<long long>(count));
+  for (const TwipPoint& p : pts) s += "\\dpptx" + Num(p.X - minX) + "\\dppty" + Num(p.Y - minY);
+  s += "\\dpx" + Num(minX) + "\\dpy" + Num(minY) + "\\dpxsize" + Num(maxX - minX) + "\\dpysize" + Num(maxY - minY);
+  s += LineStyle(pen);
+  if (brush) s += FillStyle(*brush);
+  return s + "}}";
+}
+
+std::string TkxRTFShapeWriter::Polygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen,
+                                       bool closed, uint8_t join, uint8_t cap) const {
+  if (count <= 0) return {};
+  const size_t n = std::min(static_cast<size_t>(count), points.size());
+  if (n < 2) return {};
+  if (n == 2 && !brush) {
+    TkxShapeItem line(shLine);
+    line.Pen = pen;
+    line.Points.assign(points.begin(), points.begin() + 2);
+    return Line(line);
+  }
+  // Readers that take the drawing-object polygon keep only its first two
+  // points, so the figure goes out as a freeform shape, with the
+  // drawing-object form as its result for readers of that form only.
+  std::vector<TwipPoint> pts(n);
+  for (size_t i = 0; i < n; ++i) pts[i] = {Twips(points[i].X), Twips(points[i].Y)};
+  long long minX = pts[0].X, minY = pts[0].Y, maxX = pts[0].X, maxY = pts[0].Y;
+  for (const TwipPoint& p : pts) {
+    minX = std::min(minX, p.X);
+    minY = std::min(minY, p.Y);
+    maxX = std::max(maxX, p.X);
+    maxY = std::max(maxY, p.Y);
+  }
+  const long long w = std::max(1LL, maxX - minX), h = std::max(1LL, maxY - minY);
+  auto prop = [](const char* name, const std::string& value) {
+    return std::string("{\\sp{\\sn ") + name + "}{\\sv " + value + "}}";
+  };
+  std::string s = "{\\shp{\\*\\shpinst\\shpleft" + Num(minX) + "\\shptop" + Num(minY) + "\\shpright" +
+                  Num(minX + w) + "\\shpbottom" + Num(minY + h) +
+                  "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt0";
+  s += prop("shapeType", "0");
+  s += prop("geoLeft", "0") + prop("geoTop", "0") + prop("geoRight", Num(w)) + prop("geoBottom", Num(h));
+  std::string vertices = "8;" + Num(static_cast<long long>(n + (closed ? 1 : 0)));
+  for (const TwipPoint& p : pts) {
+    vertices += ";(";
+    vertices += Num(p.X - minX);
+    vertices += ',';
+    vertices += Num(p.Y - minY);
+    vertices += ')';
+  }
+  if (closed) vertices += ";(" + Num(pts[0].X - minX) + "," + Num(pts[0].Y - minY) + ")";
+  s += prop("pVerticies", vertices);
+  std::vector<long long> segments{0x4000};
+  for (size_t left = n - 1 + (closed ? 1 : 0); left > 0;) {
+    const size_t run = std::min(left, kMaxSegmentRun);
+    segments.push_back(static_cast<long long>(run));
+    left -= run;
+  }
+  if (closed) segments.push_back(0x6001);
+  segments.push_back(0x8000);
+  std::string segs = "2;" + Num(static_cast<long long>(segments.size()));
+  for (long long v : segments) {
+    segs += ';';
+    segs += Num(v);
+  }
+  s += prop("pSegmentInfo", segs);
+  const bool filled = brush && brush->Style() != bsClear;
+  s += prop("fFilled", filled ? "1" : "0");
+  if (filled) s += prop("fillColor", Num(ShapeColor(brush->Color())));
+  if (pen.Style() == psClear) {
+    s += prop("fLine", "0");
+  } else {
+    s += prop("lineColor", Num(ShapeColor(pen.Color())));
+    s += prop("lineWidth", Num(Twips(std::max(1, pen.Width())) * kEmuPerTwip));
+    int dashing = 0;
+    switch (pen.Style()) {
+      case psDash: dashing = 1; break;
+      case psDot: dashing = 2; break;
+      case psDashDot: dashing = 3; break;
+      case psDashDotDot: dashing = 4; break;
+      default: break;
+    }
+    if (dashing) s += prop("lineDashing", Num(dashing));
+    // Joins: 1 bevel, 2 miter, 3 round here; 0 bevel, 1 miter, 2 round there.
+    if (join >= 1 && join <= 3) s += prop("lineJoinStyle", Num(join - 1));
+    // Caps: 1 round, 2 square, 3 flat here; 0 round, 1 square, 2 flat there.
+    if (cap >= 1 && cap <= 3) s += prop("lineEndCapStyle", Num(cap - 1));
+  }
+  s += "}{\\shprslt ";
+  s += DrawingPolygon(points, n, brush, pen, closed);
+  s += "}}";
+  return s;
+}
+
+}  // namespace pw

@@ -1,0 +1,59 @@
+// RTF drawing objects of the shape items: lines, rectangles, rounded
+// rectangles and ellipses as "\do" drawing objects placed on the page, and
+// polygons and polylines as freeform shapes ("\shp", whose result group
+// carries the same figure as a "\do" polygon for readers of the older
+// form), with the style words of pens, brushes, shaded paragraphs and
+// framed pictures.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/kxDocumentItems.h"
+#include "engine/kxFormatSettings.h"
+#include "platform/kxGraphicsObjects.h"
+
+namespace pw {
+
+class TkxRTFShapeWriter {
+ public:
+  // twipsPerPixel: RTF length of an item pixel; colorNumber: the colour's
+  // number in the document's colour table.
+  TkxRTFShapeWriter(double twipsPerPixel, std::function<int(TColor)> colorNumber);
+
+  // Line words of a pen: style, colour and width (never below one pixel).
+  std::string LineStyle(const TPen& pen) const;
+  // Fill words of a brush: colours and pattern.
+  static std::string FillStyle(const TBrush& brush);
+  // Shading words of a positioned paragraph behind a picture.
+  std::string ParagraphShading(const TBrush& brush) const;
+  // Border words of a framed picture: the pen's style, width and colour,
+  // then the sides the frame draws; nothing for a clear pen.
+  std::string FrameBorder(const TPen& pen, const TkxFrame& frame) const;
+
+  // The drawing object of a shape item, or nothing when it has too few
+  // points.
+  std::string Line(const TkxShapeItem& item) const;
+  std::string Rectangle(const TkxShapeItem& item) const;
+  std::string RoundRect(const TkxShapeItem& item) const;
+  std::string Ellipse(const TkxShapeItem& item) const;
+  // A polygon (closed) or polyline of count points; two points make a line.
+  // join and cap as TkxShapeItem::LineJoin and EndCap.
+  std::string Polygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen, bool closed,
+                      uint8_t join, uint8_t cap) const;
+
+  // Twips of a length in pixels (nearest, halves to even).
+  long long Twips(double pixels) const;
+
+ private:
+  std::string BoxShape(const TkxShapeItem& item, const char* kind) const;
+  // The older form of a polygon or polyline.
+  std::string DrawingPolygon(const TkxPoints& points, size_t count, const TBrush* brush, const TPen& pen,
+                             bool closed) const;
+
+  double twipsPerPixel_;
+  std::function<int(TColor)> colorNumber_;
+};
+
+}  // namespace pw
