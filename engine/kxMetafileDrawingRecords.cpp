@@ -387,8 +387,10 @@ void TkxMetafileDrawing::TrackStateRecord(const TkxEmfRecord& r) {
       const double t = h.Frame.top * st_.DevicePixelsPerMMY / 100.0;
       const double rr = (h.Frame.right + 1.0) * st_.DevicePixelsPerMMX / 100.0;
       const double b = (h.Frame.bottom + 1.0) * st_.DevicePixelsPerMMY / 100.0;
-      page_ = {l * st_.Rx() + st_.OffsetX, t * st_.Ry() + st_.OffsetY, rr * st_.Rx() + st_.OffsetX,
-               b * st_.Ry() + st_.OffsetY};
+      // A pixel in from every edge: drawing that reaches past the paper
+      // stays on it once lengths are rounded in the document.
+      page_ = {l * st_.Rx() + st_.OffsetX + 1, t * st_.Ry() + st_.OffsetY + 1, rr * st_.Rx() + st_.OffsetX - 1,
+               b * st_.Ry() + st_.OffsetY - 1};
       havePage_ = !IsEmpty(page_) && std::isfinite(page_.Right) && std::isfinite(page_.Bottom);
       break;
     }
@@ -422,6 +424,7 @@ void TkxMetafileDrawing::TrackStateRecord(const TkxEmfRecord& r) {
       inPath_ = false;
       path_.clear();
       FlattenCrowdedPage();
+      painted_.clear();
       break;
     default: break;
   }
@@ -694,6 +697,7 @@ void TkxMetafileDrawing::BoxShape(const TkxEmfRecord& r) {
   if (!std::isfinite(box.Left) || !std::isfinite(box.Right) || !std::isfinite(box.Top) || !std::isfinite(box.Bottom))
     return;
   if (!Overlap(Inflated(box, st_.Pen.Width()), VisibleRect())) return;
+  painted_.push_back(Inflated(box, st_.Pen.Width()));
   uint8_t kind = shEllipse;
   std::vector<TkxDoublePoint> pts{a, c};
   switch (r.Type()) {
@@ -760,6 +764,18 @@ std::unique_ptr<TkxShapeItem> TkxMetafileDrawing::NewShape(uint8_t kind, bool wi
   return shape;
 }
 
+bool TkxMetafileDrawing::FillsBlankPaper(const TkxDoubleRect& box) const {
+  if (st_.Brush.Style() != bsSolid || (ColorToRGB(st_.Brush.Color()) & 0xFFFFFF) != 0xFFFFFF) return false;
+  for (const TkxDoubleRect& r : painted_)
+    if (Overlap(r, box)) return false;
+  if (const TkxItemList* list = st_.Target().ItemList())
+    for (const TkxDocumentItemPtr& item : *list)
+      if (auto* image = dynamic_cast<const TkxImageItem*>(item.get()))
+        if (Overlap(Normalized({image->X, image->Y}, {image->X + image->Width, image->Y + image->Height}), box))
+          return false;
+  return true;
+}
+
 void TkxMetafileDrawing::AppendShape(std::unique_ptr<TkxDocumentItem> item) {
   ++shapeCount_;
   st_.AppendItem(std::move(item));
@@ -788,6 +804,8 @@ void TkxMetafileDrawing::Paint(std::vector<TkxMetaFigure> figures, bool fill, bo
   const TkxDoubleRect reach = Inflated(box, pad);
   if (!Overlap(reach, visible)) return;
   const bool inside = Within(reach, visible);
+  if (fill && !stroke && FillsBlankPaper(box)) return;
+  painted_.push_back(Intersect(reach, visible));
   if (fill) PaintFill(figures, visible, evenOdd, stroke && inside);
   if (stroke && !(fill && inside)) PaintStroke(figures, Inflated(visible, pad));
 }

@@ -108,6 +108,9 @@ class TkxMetafileDrawing {
   // A filled axis-aligned rectangle: a thin one becomes a line of its
   // thickness in the brush colour.
   void PaintRect(const TkxDoubleRect& r, bool withPen);
+  // A fill in the paper's colour over nothing drawn before it on the page
+  // (a page background) changes nothing visible.
+  bool FillsBlankPaper(const TkxDoubleRect& box) const;
   // Moves the shapes of a crowded page into one picture.
   void FlattenCrowdedPage();
 
@@ -119,6 +122,8 @@ class TkxMetafileDrawing {
   bool inPath_ = false;
   std::vector<TkxMetaFigure> path_;
   size_t shapeCount_ = 0;
+  // Boxes of what the page's shapes cover so far.
+  std::vector<TkxDoubleRect> painted_;
 };
 
 }  // namespace pw

@@ -328,9 +328,15 @@ void TkxRTFEngine::WritePolygon(const TkxPoints& points, int count, const TBrush
 
 void TkxRTFEngine::FlushShapes() {
   if (pendingShapes_.empty()) return;
-  // A tiny frame in the page's corner carries them: it takes no room from
-  // the text, and the objects are placed on the page whatever holds them.
-  Write("{\\pard\\pvpg\\phpg\\posx0\\posy0\\absw20\\absh-20\\overlay ");
+  if (LineMode()) {
+    // Among flowing lines: a paragraph one twip high at the page's top,
+    // which moves the lines by no more than that.
+    Write("{\\pard \\sl-1 ");
+  } else {
+    // Among positioned frames: a tiny frame in the page's corner, which
+    // takes no room; the objects are placed on the page whatever holds them.
+    Write("{\\pard\\pvpg\\phpg\\posx0\\posy0\\absw20\\absh-20\\overlay ");
+  }
   Write(pendingShapes_);
   Write("\\par}");
   pendingShapes_.clear();
