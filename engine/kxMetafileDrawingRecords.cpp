@@ -863,9 +863,11 @@ void TkxMetafileDrawing::PaintFill(std::vector<TkxMetaFigure>& figures, const Tk
   if (apart && total <= kMaxShapePoints * std::max<size_t>(1, polys.size())) {
     for (auto& p : polys) {
       TkxDoubleRect r;
-      if (AsRectangle(p, r) || (p.size() == 2 && (p[0].X == p[1].X || p[0].Y == p[1].Y) &&
-                                (r = Normalized(p[0], p[1]), true))) {
-        PaintRect(r, withPen);
+      const TkxDoubleRect b = BoundsOf(p);
+      // Rectangles, and figures thinner than a pixel (rules whose sides
+      // met when they were recorded), are boxes.
+      if (AsRectangle(p, r) || b.Width() < 1 || b.Height() < 1) {
+        PaintRect(AsRectangle(p, r) ? r : b, withPen);
         continue;
       }
       if (p.size() < 3) continue;

@@ -292,10 +292,7 @@ void TkxRTFEngine::EndPageOutput() {
   }
 }
 
-void TkxRTFEngine::WriteText(TkxTextItem& item) {
-  FlushShapes();
-  textWriter_->WriteText(item);
-}
+void TkxRTFEngine::WriteText(TkxTextItem& item) { textWriter_->WriteText(item); }
 
 void TkxRTFEngine::WriteTextList(TkxTextList& list) {
   FlushShapes();
@@ -328,15 +325,11 @@ void TkxRTFEngine::WritePolygon(const TkxPoints& points, int count, const TBrush
 
 void TkxRTFEngine::FlushShapes() {
   if (pendingShapes_.empty()) return;
-  if (LineMode()) {
-    // Among flowing lines: a paragraph one twip high at the page's top,
-    // which moves the lines by no more than that.
-    Write("{\\pard \\sl-1 ");
-  } else {
-    // Among positioned frames: a tiny frame in the page's corner, which
-    // takes no room; the objects are placed on the page whatever holds them.
-    Write("{\\pard\\pvpg\\phpg\\posx0\\posy0\\absw20\\absh-20\\overlay ");
-  }
+  // A paragraph one twip high carries them: it moves what flows after it
+  // by no more than that, and the objects are placed on the page whatever
+  // holds them. (A positioned frame would take no room at all, but readers
+  // lose the frames that follow one holding a freeform shape.)
+  Write("{\\pard \\sl-1 ");
   Write(pendingShapes_);
   Write("\\par}");
   pendingShapes_.clear();
