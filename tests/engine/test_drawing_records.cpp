@@ -1,0 +1,259 @@
+// Drawing, path and clipping records of page recordings turned into shape
+// items: what the page's graphics become (rectangles, rules, polylines,
+// polygons, filled rings), cutting to the page and to clips, the text-only
+// mode, crowded pages and hostile records.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/kxGraphic.h"
+#include "engine/kxMetafileDrawingRecords.h"
+#include "engine/kxMetafileRecordProcessor.h"
+#include "platform/kxEmfRecorder.h"
+#include "platform/kxGraphics.h"
+
+using namespace pw;
+
+namespace {
+
+class Target : public TkxMetafileTarget {
+ public:
+  int Wanted = 7;
+  TkxItemList Items;
+  TkxTextItemList LineItems;
+  TkxImageTable Images;
+
+  int InputXRes() const override { return 96; }
+  int InputYRes() const override { return 96; }
+  int PPI() const override { return 96; }
+  bool LineMode() const override { return false; }
+  int ItemsToRenderMask() const override { return Wanted; }
+  int OutputCapabilities() const override { return 7; }
+  TkxItemList* ItemList() override { return &Items; }
+  TkxTextItemList* LineTextList() override { return &LineItems; }
+  TkxImageTable* ImageTable() override { return &Images; }
+
+  template <class T>
+  std::vector<T*> All() const {
+    std::vector<T*> out;
+    for (const auto& i : Items)
+      if (auto* t = dynamic_cast<T*>(i.get())) out.push_back(t);
+    return out;
+  }
+  std::vector<TkxShapeItem*> Shapes() const { return All<TkxShapeItem>(); }
+};
+
+// A page of 800 x 1000 pixels drawn through the platform graphics, as the
+// renderer draws.
+struct Page {
+  TkxEmfRecorder Rec{800, 1000, 96};
+  TkxGraphics G{Rec};
+  Target T;
+
+  void Run() {
+    const TkxMetafile& m = Rec.Close();
+    TkxMetafileRecordProcessor p(T);
+    p.ProcessMetafile(m, 0, 0);
+  }
+  void Raw(TkxEmfRecordWriter w) { Rec.AppendRecord(w.Finish()); }
+};
+
+TkxGraphicsPath RectPath(double x, double y, double w, double h) {
+  TkxGraphicsPath p;
+  p.AddRectangle({x, y, w, h});
+  return p;
+}
+
+constexpr uint32_t kRed = 0xFFFF0000u, kBlue = 0xFF0000FFu;
+
+}  // namespace
+
+TEST(DrawingRecords, FillsAndStrokesBecomeTheirShapes) {
+  Page pg;
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 200, 50));         // a box
+  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(100, 300, 400, 1));         // a rule
+  pg.G.DrawPath(TkxPen(kRed, 2), RectPath(50, 500, 100, 100));             // a frame
+  TkxGraphicsPath zigzag;
+  zigzag.AddLines({{10, 700}, {30, 720}, {50, 700}, {70, 720}, {90, 700}, {110, 720}});
+  pg.G.DrawPath(TkxPen(kBlue, 1), zigzag);                                 // one polyline
+  TkxGraphicsPath tri;
+  tri.AddLines({{400, 500}, {500, 600}, {300, 600}});
+  tri.CloseFigure();
+  pg.G.FillPath(TkxSolidBrush(kBlue), tri);                                // a polygon
+  pg.Run();
+
+  const auto shapes = pg.T.Shapes();
+  ASSERT_EQ(shapes.size(), 5u);
+  EXPECT_EQ(shapes[0]->ShapeType, shRectangle);
+  ASSERT_TRUE(shapes[0]->Brush);
+  EXPECT_EQ(shapes[0]->Brush->Color(), 0x0000FF);  // red as a TColor
+  EXPECT_EQ(shapes[0]->Pen.Style(), psClear);
+  EXPECT_DOUBLE_EQ(shapes[0]->Points[0].X, 100);
+  EXPECT_DOUBLE_EQ(shapes[0]->Points[1].Y, 150);
+
+  EXPECT_EQ(shapes[1]->ShapeType, shLine);  // thin fill: a line in the fill colour
+  EXPECT_EQ(shapes[1]->Pen.Color(), 0xFF0000);
+  EXPECT_GE(shapes[1]->Pen.Width(), 1);
+  EXPECT_FALSE(shapes[1]->Brush);
+  EXPECT_DOUBLE_EQ(shapes[1]->Points[0].Y, shapes[1]->Points[1].Y);
+  EXPECT_NEAR(shapes[1]->Points[1].X - shapes[1]->Points[0].X, 400, 1);
+
+  EXPECT_EQ(shapes[2]->ShapeType, shRectangle);  // stroked four-point path
+  EXPECT_FALSE(shapes[2]->Brush);
+  EXPECT_EQ(shapes[2]->Pen.Width(), 2);
+
+  EXPECT_EQ(shapes[3]->ShapeType, shPolyline);
+  EXPECT_EQ(shapes[3]->PointCount(), 6);
+
+  EXPECT_EQ(shapes[4]->ShapeType, shPolygon);
+  EXPECT_EQ(shapes[4]->PointCount(), 3);
+  EXPECT_TRUE(shapes[4]->Brush);
+}
+
+TEST(DrawingRecords, CurvesAreFlattenedAndRingsFilledTogether) {
+  Page pg;
+  TkxGraphicsPath curve;
+  curve.StartFigure();
+  curve.AddBezier({100, 100}, {200, 0}, {300, 200}, {400, 100});
+  pg.G.DrawPath(TkxPen(kRed, 1), curve);
+  TkxGraphicsPath ring;
+  ring.AddRectangle({100, 300, 300, 300});
+  ring.AddRectangle({200, 400, 100, 100});
+  ring.SetFillMode(fmAlternate);
+  pg.G.FillPath(TkxSolidBrush(kBlue), ring);
+  pg.Run();
+
+  const auto shapes = pg.T.Shapes();
+  ASSERT_EQ(shapes.size(), 1u);
+  EXPECT_EQ(shapes[0]->ShapeType, shPolyline);
+  EXPECT_GT(shapes[0]->PointCount(), 8);
+  EXPECT_NEAR(shapes[0]->Points.front().X, 100, 1);
+  EXPECT_NEAR(shapes[0]->Points.back().X, 400, 1);
+  const auto rings = pg.T.All<TkxPolyPolygonItem>();
+  ASSERT_EQ(rings.size(), 1u);
+  EXPECT_EQ(rings[0]->PolygonCount(), 2);
+  EXPECT_TRUE(rings[0]->Alternate);
+}
+
+TEST(DrawingRecords, NothingOutsideThePageOrTheClipIsKept) {
+  Page pg;
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(900, 100, 50, 50));     // right of the page
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(700, 900, 300, 300));   // partly off the page
+  pg.G.SetClip(TkxRectF{100, 100, 100, 100});
+  for (int i = 0; i < 100; ++i)
+    for (int j = 0; j < 100; ++j) pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(300 + i * 4, 300 + j * 4, 3, 3));
+  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(150, 150, 200, 10));   // cut at the clip's right
+  TkxGraphicsPath line;
+  line.AddLine(0, 120, 800, 120);
+  pg.G.DrawPath(TkxPen(kBlue, 1), line);                             // cut to the clip
+  pg.G.ResetClip();
+  pg.Run();
+
+  const auto shapes = pg.T.Shapes();
+  ASSERT_EQ(shapes.size(), 3u);
+  EXPECT_EQ(shapes[0]->ShapeType, shRectangle);
+  EXPECT_LE(shapes[0]->Points[1].X, 800);
+  EXPECT_LE(shapes[0]->Points[1].Y, 1000);
+  EXPECT_EQ(shapes[1]->ShapeType, shRectangle);
+  EXPECT_DOUBLE_EQ(shapes[1]->Points[1].X, 200);
+  EXPECT_EQ(shapes[2]->ShapeType, shLine);
+  // A stroke is cut where its pen no longer reaches into the clip.
+  EXPECT_NEAR(shapes[2]->Points[0].X, 100, 2);
+  EXPECT_NEAR(shapes[2]->Points[1].X, 200, 2);
+}
+
+TEST(DrawingRecords, TextOnlyModeMakesNoShapes) {
+  Page pg;
+  pg.T.Wanted = 1;
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 200, 50));
+  TkxGraphicsPath curve;
+  curve.StartFigure();
+  curve.AddBezier({100, 100}, {200, 0}, {300, 200}, {400, 100});
+  pg.G.DrawPath(TkxPen(kRed, 1), curve);
+  pg.Run();
+  for (const auto& item : pg.T.Items) {
+    EXPECT_FALSE(dynamic_cast<TkxShapeItem*>(item.get()));
+    EXPECT_FALSE(dynamic_cast<TkxPathItem*>(item.get()));
+  }
+}
+
+TEST(DrawingRecords, BlankPaperFillsAreDropped) {
+  Page pg;
+  pg.G.FillPath(TkxSolidBrush(0xFFFFFFFFu), RectPath(0, 0, 800, 1000));  // the page's background
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 200, 200));
+  pg.G.FillPath(TkxSolidBrush(0xFFFFFFFFu), RectPath(150, 150, 50, 50));  // white over red stays
+  pg.Run();
+  const auto shapes = pg.T.Shapes();
+  ASSERT_EQ(shapes.size(), 2u);
+  EXPECT_EQ(shapes[1]->Brush->Color(), 0xFFFFFF);
+}
+
+TEST(DrawingRecords, CrowdedPageBecomesOnePicture) {
+  Page pg;
+  const int n = static_cast<int>(kMaxPageShapes) + 100;
+  for (int i = 0; i < n; ++i) pg.G.FillPath(TkxSolidBrush(kRed), RectPath(10 + (i % 70) * 11, 10 + (i / 70) * 11, 8, 8));
+  pg.Run();
+  EXPECT_TRUE(pg.T.Shapes().empty());
+  const auto images = pg.T.All<TkxImageItem>();
+  ASSERT_EQ(images.size(), 1u);
+  ASSERT_EQ(pg.T.Images.size(), 1u);
+  ASSERT_TRUE(pg.T.Images[0].Picture);
+  EXPECT_EQ(pg.T.Images[0].Picture->Width(), static_cast<int>(images[0]->Width));
+  EXPECT_NEAR(images[0]->X, 10, 2);
+  EXPECT_LT(images[0]->Width, 800);
+}
+
+TEST(DrawingRecords, HostileRecordsStayBounded) {
+  Page pg;
+  // An open path bracket that never ends, a line from nowhere, empty and
+  // oversized point lists, extreme coordinates.
+  pg.Rec.UsePen({PS_SOLID, 1, 0, 0, 0, {}});
+  pg.Rec.LineTo({400, 400});
+  pg.Rec.Polyline({{INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX}, {INT32_MIN, 5}});
+  {
+    TkxEmfRecordWriter w(EMR_POLYGON);
+    w.Rect({0, 0, 0, 0}).U32(1000000);  // a count the record does not hold
+    pg.Raw(std::move(w));
+  }
+  std::vector<TkxEmfPointL> many;
+  for (int64_t i = 0; i < 1000000; ++i)
+    many.push_back({static_cast<int32_t>(100 + i % 600), static_cast<int32_t>(100 + (i * 7919) % 800)});
+  pg.Rec.UseBrush({BS_SOLID, 0x00FF00, 0});
+  pg.Rec.Polygon(many);
+  pg.Rec.BeginPath();
+  pg.Rec.MoveTo({10, 10});
+  pg.Rec.LineTo({20, 20});
+  pg.Run();
+
+  size_t points = 0;
+  for (auto* s : pg.T.Shapes()) {
+    points += s->Points.size();
+    for (const auto& p : s->Points) {
+      EXPECT_TRUE(std::isfinite(p.X) && std::isfinite(p.Y));
+      EXPECT_GE(p.X, -1);
+      EXPECT_LE(p.X, 801);
+    }
+  }
+  EXPECT_LE(points, 2 * kMaxShapePoints);
+  // The large polygon is one item that is drawn as a picture.
+  EXPECT_EQ(pg.T.All<TkxPolyPolygonItem>().size(), 1u);
+}
+
+TEST(DrawingGeometry, ClipsPolylinesAndPolygonsToRectangles) {
+  const TkxDoubleRect r{0, 0, 10, 10};
+  const auto pieces = ClipPolylineToRect({{-5, 5}, {5, 5}, {5, 15}, {15, 15}, {15, 5}, {8, 5}}, r);
+  ASSERT_EQ(pieces.size(), 2u);
+  EXPECT_DOUBLE_EQ(pieces[0].front().X, 0);
+  EXPECT_DOUBLE_EQ(pieces[0].back().Y, 10);
+  EXPECT_DOUBLE_EQ(pieces[1].front().X, 10);
+  EXPECT_DOUBLE_EQ(pieces[1].back().X, 8);
+  EXPECT_TRUE(ClipPolylineToRect({{-5, -5}, {-1, 20}}, r).empty());
+
+  const auto poly = ClipPolygonToRect({{-10, -10}, {20, -10}, {20, 20}, {-10, 20}}, r);
+  ASSERT_EQ(poly.size(), 4u);
+  for (const auto& p : poly) EXPECT_TRUE((p.X == 0 || p.X == 10) && (p.Y == 0 || p.Y == 10));
+  EXPECT_TRUE(ClipPolygonToRect({{20, 20}, {30, 20}, {30, 30}}, r).empty());
+}

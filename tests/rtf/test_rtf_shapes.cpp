@@ -1,0 +1,158 @@
+// Shapes in RTF: the drawing-object words of pens, brushes, shaded and
+// framed paragraphs, each shape's group, freeform polygons, and where the
+// engine puts a page's shapes.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/kxScreen.h"
+#include "rtf/kxRTFEngine.h"
+#include "rtf/kxRTFShapeWriter.h"
+
+using namespace pw;
+
+namespace {
+
+TkxRTFShapeWriter Writer() {
+  return TkxRTFShapeWriter(15, [](TColor c) { return c == clWhite ? 2 : 7; });
+}
+
+TPen Pen(TPenStyle style, int width, TColor color) {
+  TPen p;
+  p.SetStyle(style);
+  p.SetWidth(width);
+  p.SetColor(color);
+  return p;
+}
+
+TBrush Brush(TBrushStyle style, TColor color) {
+  TBrush b;
+  b.SetColor(color);
+  b.SetStyle(style);
+  return b;
+}
+
+}  // namespace
+
+TEST(RTFShapes, StyleWords) {
+  const TkxRTFShapeWriter w = Writer();
+  struct PenCase {
+    TPenStyle Style;
+    int Width;
+    const char* Expected;
+  };
+  const PenCase pens[] = {
+      {psSolid, 2, "\\dplinesolid\\dplinecor1\\dplinecog2\\dplinecob3\\dplinew30 "},
+      {psDash, 1, "\\dplinedash\\dplinecor1\\dplinecog2\\dplinecob3\\dplinew15 "},
+      {psDot, 1, "\\dplinedot\\dplinecor1\\dplinecog2\\dplinecob3\\dplinew15 "},
+      {psDashDot, 1, "\\dplinedado\\dplinecor1\\dplinecog2\\dplinecob3\\dplinew15 "},
+      {psDashDotDot, 1, "\\dplinedadodo\\dplinecor1\\dplinecog2\\dplinecob3\\dplinew15 "},
+      {psClear, 1, "\\dplinehollow\\dplinecor1\\dplinecog2\\dplinecob3\\dplinew15 "},
+      {psSolid, 0, "\\dplinesolid\\dplinecor1\\dplinecog2\\dplinecob3\\dplinew15 "},  // a hairline stays
+  };
+  for (const PenCase& c : pens) EXPECT_EQ(w.LineStyle(Pen(c.Style, c.Width, 0x030201)), c.Expected);
+
+  EXPECT_EQ(TkxRTFShapeWriter::FillStyle(Brush(bsSolid, 0x0A0B0C)),
+            "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr12\\dpfillbgcg11\\dpfillbgcb10\\dpfillpat1 ");
+  EXPECT_NE(TkxRTFShapeWriter::FillStyle(Brush(bsDiagCross, 0)).find("\\dpfillpat19 "), std::string::npos);
+  EXPECT_NE(TkxRTFShapeWriter::FillStyle(Brush(bsClear, 0)).find("\\dpfillpat0 "), std::string::npos);
+
+  EXPECT_EQ(w.ParagraphShading(Brush(bsSolid, clWhite)), "\\shading10000\\cfpat2");
+  EXPECT_EQ(w.ParagraphShading(Brush(bsVertical, clRed)), "\\bgvert\\cfpat7");
+  EXPECT_EQ(w.ParagraphShading(Brush(bsClear, clRed)), "");
+
+  TkxFrame all;
+  EXPECT_EQ(w.FrameBorder(Pen(psSolid, 1, clRed), all), "\\brdrs\\brdrw15\\brdrcf7\\brdrt\\brdrr\\brdrb\\brdrl");
+  TkxFrame some;
+  some.DrawLeft = some.DrawTop = false;
+  EXPECT_EQ(w.FrameBorder(Pen(psDash, 2, clRed), some), "\\brdrdash\\brdrw30\\brdrcf7\\brdrr\\brdrb");
+  EXPECT_EQ(w.FrameBorder(Pen(psClear, 1, clRed), all), "");
+}
+
+TEST(RTFShapes, ShapeGroups) {
+  const TkxRTFShapeWriter w = Writer();
+  TkxShapeItem line(shLine);
+  line.Points = {{10, 10}, {110, 60}};
+  EXPECT_EQ(w.Line(line),
+            "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx150\\dpy150\\dpxsize1500\\dpysize750"
+            "\\dplinesolid\\dplinecor0\\dplinecog0\\dplinecob0\\dplinew15 }");
+
+  TkxShapeItem rect(shRectangle);
+  rect.Points = {{20, 40}, {10, 20}};
+  rect.SetBrush(Brush(bsSolid, 0xFF));
+  const std::string r = w.Rectangle(rect);
+  EXPECT_EQ(r.rfind("{\\lang1024 {\\*\\do\\dobxpage\\dobypage\\dprect\\dpx300\\dpy600\\dpxsize-150\\dpysize-300", 0), 0u);
+  EXPECT_NE(r.find("\\dpfillbgcr255\\dpfillbgcg0\\dpfillbgcb0"), std::string::npos);
+  EXPECT_EQ(r.substr(r.size() - 2), "}}");
+
+  TkxShapeItem round(shRoundRect);
+  round.Points = {{0, 0}, {10, 10}, {2, 2}};
+  EXPECT_NE(w.RoundRect(round).find("\\dprect\\dproundr\\dpx0"), std::string::npos);
+  TkxShapeItem ellipse(shEllipse);
+  ellipse.Points = {{0, 0}, {10, 10}};
+  EXPECT_NE(w.Ellipse(ellipse).find("\\dpellipse\\dpx0"), std::string::npos);
+  EXPECT_EQ(w.Ellipse(TkxShapeItem(shEllipse)), "");  // no points
+}
+
+TEST(RTFShapes, PolygonsAreFreeformShapesWithTheDrawingObjectAsResult) {
+  const TkxRTFShapeWriter w = Writer();
+  const TkxPoints tri{{10, 10}, {20, 30}, {0, 30}};
+  const TBrush fill = Brush(bsSolid, 0x00FF00);
+  const std::string s = w.Polygon(tri, 3, &fill, Pen(psDash, 1, 0xFF), true, 3, 1);
+  EXPECT_EQ(s.rfind("{\\shp{\\*\\shpinst\\shpleft0\\shptop150\\shpright300\\shpbottom450", 0), 0u);
+  EXPECT_NE(s.find("{\\sn pVerticies}{\\sv 8;4;(150,0);(300,300);(0,300);(150,0)}"), std::string::npos);
+  EXPECT_NE(s.find("{\\sn pSegmentInfo}{\\sv 2;4;16384;3;24577;32768}"), std::string::npos);
+  EXPECT_NE(s.find("{\\sn fillColor}{\\sv 65280}"), std::string::npos);
+  EXPECT_NE(s.find("{\\sn lineColor}{\\sv 255}"), std::string::npos);
+  EXPECT_NE(s.find("{\\sn lineWidth}{\\sv 9525}"), std::string::npos);
+  EXPECT_NE(s.find("{\\sn lineDashing}{\\sv 1}"), std::string::npos);
+  EXPECT_NE(s.find("{\\sn lineJoinStyle}{\\sv 2}"), std::string::npos);
+  EXPECT_NE(s.find("{\\shprslt {\\lang1024 {\\*\\do\\dobxpage\\dobypage\\dppolygon\\dppolycount3"
+                   "\\dpptx150\\dppty0\\dpptx300\\dppty300\\dpptx0\\dppty300\\dpx0\\dpy150\\dpxsize300\\dpysize300"),
+            std::string::npos);
+
+  const std::string open = w.Polygon(tri, 3, nullptr, Pen(psSolid, 1, 0), false, 0, 0);
+  EXPECT_NE(open.find("{\\sv 2;3;16384;2;32768}"), std::string::npos);
+  EXPECT_NE(open.find("{\\sn fFilled}{\\sv 0}"), std::string::npos);
+  EXPECT_NE(open.find("\\dppolyline"), std::string::npos);
+  // Two points make a line; no points make nothing.
+  EXPECT_EQ(w.Polygon(tri, 2, nullptr, Pen(psSolid, 1, 0), false, 0, 0).rfind("{\\*\\do\\dobxpage\\dobypage\\dpline", 0),
+            0u);
+  EXPECT_EQ(w.Polygon(tri, 0, nullptr, Pen(psSolid, 1, 0), false, 0, 0), "");
+}
+
+TEST(RTFShapes, PageShapesGoTogetherAtThePageEnd) {
+  if (TkxScreen::PPI() != 96) GTEST_SKIP() << "the expected lengths are those of 96 pixels per inch";
+  for (TkxRTFEncodingType type : {etPositionalAccuracy, etEaseOfEditing}) {
+    TkxRTFEngine e;
+    std::ostringstream out;
+    e.Preferences().SetOpenAfterCreate(false);
+    e.Preferences().SetShowSetupDialog(false);
+    e.Preferences().SetOutputToUserStream(true);
+    e.SetUserStream(&out);
+    e.SetDocumentEncodingType(type);
+    e.SetMeasurementUnit(muPixels);
+    e.BeginDoc();
+    e.Line(10, 10, 110, 60);
+    e.TextOut(96, 96, u"Hello");
+    e.Rectangle(10, 10, 50, 50, true);
+    e.NewPage();
+    e.Polygon({{10, 10}, {20, 30}, {0, 30}}, true);
+    e.EndDoc();
+    const std::string rtf = out.str();
+    const size_t firstSect = rtf.find("}\\sect");
+    const size_t shapes = rtf.find("{\\pard \\sl-1 {\\*\\do\\dobxpage\\dobypage\\dpline\\dpx150\\dpy150");
+    ASSERT_NE(shapes, std::string::npos) << type;
+    // Positioned text comes first, to lie over the shapes; flowing lines
+    // come after the shapes' paragraph at the page's top.
+    if (type == etPositionalAccuracy)
+      EXPECT_LT(rtf.find("Hello"), shapes);
+    else
+      EXPECT_GT(rtf.find("Hello"), shapes);
+    EXPECT_LT(shapes, firstSect);
+    EXPECT_LT(rtf.find("\\dprect", shapes), firstSect);
+    EXPECT_GT(rtf.find("{\\shp{"), firstSect);
+  }
+}
