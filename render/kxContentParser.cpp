@@ -5,6 +5,7 @@
 
 #include "pdf/kxCstPDFDoc.h"
 #include "pdf/kxWarnings.h"
+#include "render/kxShadingDrawing.h"
 
 namespace pw {
 
@@ -297,7 +298,9 @@ void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
     case Op("scn"): SetColorInSpace(true); break;
     case Op("SC"):
     case Op("SCN"): SetColorInSpace(false); break;
-    case Op("sh"): break;  // shadings are not drawn
+    case Op("sh"):
+      if (Last() && Last()->IsName()) PaintShadingResource(Last()->Text);
+      break;
 
     // ---- text ----
     case Op("BT"): BeginText(); break;
@@ -495,6 +498,10 @@ void TkxPDFContentStreamParser::SetColorSpace(bool fill, const std::string& name
 
 void TkxPDFContentStreamParser::SetColorInSpace(bool fill) {
   const TkxColorSpace& cs = fill ? st_.FillSpace : st_.StrokeSpace;
+  if (cs.Kind == csPattern && fill) {
+    st_.FillPattern = !operands_.empty() && operands_.back().IsName() ? operands_.back().Text : std::string();
+    return;
+  }
   if (cs.Kind == csPattern || cs.Kind == csUnsupported) return;
   // A pattern name after the components (uncoloured patterns) is skipped.
   size_t end = operands_.size();
@@ -572,7 +579,8 @@ void TkxPDFContentStreamParser::PaintPath(bool close, bool fill, bool evenOdd, b
     if (fill || stroke || pendingClip_) UseCtm();
     if (fill) {
       path_.SetFillMode(evenOdd ? fmAlternate : fmWinding);
-      g.FillPath(TkxSolidBrush(st_.FillARGB()), path_);
+      if (!(st_.FillSpace.Kind == csPattern && FillWithPattern()))
+        g.FillPath(TkxSolidBrush(st_.FillARGB()), path_);
     }
     if (stroke) g.DrawPath(st_.MakePen(), path_);
     // The clip takes effect after the path has been painted.
@@ -584,6 +592,60 @@ void TkxPDFContentStreamParser::PaintPath(bool close, bool fill, bool evenOdd, b
   pendingClip_ = 0;
   path_.Reset();
   hasCurrent_ = false;
+}
+
+// ---- shadings and patterns ----------------------------------------------------
+
+const TkxPDFObject* TkxPDFContentStreamParser::Resource(const char* category, const std::string& name) {
+  if (!resources_) return nullptr;
+  TkxCustomPDFDocument& doc = ctx_.Document();
+  const TkxPDFDictObject* dict = AsDict(doc.Resolve(resources_->Lookup(category)));
+  if (!dict) return nullptr;
+  return doc.Resolve(dict->Lookup("/" + name));
+}
+
+void TkxPDFContentStreamParser::PaintShadingResource(const std::string& name) {
+  const TkxPDFObject* shading = Resource("/Shading", name);
+  if (!shading) return;
+  ctx_.FlushText();
+  UseCtm();
+  PaintShading(ctx_.Document(), shading, ctx_.Graphics(), TkxMatrix::Product(st_.Ctm, ctx_.PageTransform));
+}
+
+bool TkxPDFContentStreamParser::FillWithPattern() {
+  if (st_.FillPattern.empty()) return false;
+  TkxCustomPDFDocument& doc = ctx_.Document();
+  const TkxPDFObject* pattern = Resource("/Pattern", st_.FillPattern);
+  const TkxPDFDictObject* dict = AsDict(pattern);
+  if (!dict && AsStream(pattern)) dict = AsStream(pattern)->Dict.get();
+  if (!dict) return false;
+  TkxGraphics& g = ctx_.Graphics();
+  const int64_t type = IntValue(doc.Resolve(dict->Lookup("/PatternType")), 0);
+  if (type == 2) {
+    // The shading painted within the path; the pattern's matrix places it
+    // on the page.
+    TkxMatrix m;
+    if (const TkxPDFArrayObject* a = AsArray(doc.Resolve(dict->Lookup("/Matrix"))); a && a->Count() == 6) {
+      double v[6];
+      for (int i = 0; i < 6; ++i) v[i] = NumberValue(doc.Resolve(a->Get(i)), i == 0 || i == 3 ? 1 : 0);
+      m.SetElements(v[0], v[1], v[2], v[3], v[4], v[5]);
+    }
+    const TkxGraphicsState saved = g.Save();
+    g.SetClip(path_, cmIntersect);
+    PaintShading(doc, dict->Lookup("/Shading"), g, TkxMatrix::Product(m, ctx_.PageTransform));
+    g.Restore(saved);
+    return true;
+  }
+  if (type == 1) {
+    // A tiling pattern fills with the colour its cell mostly paints.
+    uint32_t rgb = 0;
+    const int64_t paintType = IntValue(doc.Resolve(dict->Lookup("/PaintType")), 1);
+    if (paintType == 1 && AsStream(pattern) && TilingPatternColor(doc, *AsStream(pattern), rgb)) {
+      g.FillPath(TkxSolidBrush(TkxGraphicalState::ArgbWith(rgb, st_.FillAlpha)), path_);
+      return true;
+    }
+  }
+  return false;
 }
 
 // ---- text --------------------------------------------------------------------

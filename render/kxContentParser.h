@@ -149,6 +149,13 @@ class TkxPDFContentStreamParser {
   bool Numbers(size_t n, double* out) const;
   const TkxOperand* Last(size_t back = 0) const;
 
+  // Shadings ("sh") and fills in a pattern space.
+  const TkxPDFObject* Resource(const char* category, const std::string& name);
+  void PaintShadingResource(const std::string& name);
+  // Fills the path with the current pattern; false when it cannot, so that
+  // the path is filled with the current colour instead.
+  bool FillWithPattern();
+
   // Graphics state.
   void SaveState();
   void RestoreState();

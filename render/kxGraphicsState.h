@@ -88,6 +88,8 @@ struct TkxGraphicalState {
   TkxColorSpace FillSpace, StrokeSpace;
   std::vector<double> FillColor{0.0}, StrokeColor{0.0};
   uint32_t FillRGB = 0, StrokeRGB = 0;  // 0x00RRGGBB
+  // The pattern resource named by "scn" in a pattern space (without "/").
+  std::string FillPattern;
   double FillAlpha = 1.0, StrokeAlpha = 1.0;
 
   // Text state.

@@ -1,0 +1,59 @@
+// Smooth shadings ("sh", and fills with a shading pattern) painted as a
+// picture of the area they cover, and the colour a tiling pattern fills
+// with. The page canvas records pictures, not gradients, so an axial or
+// radial shading is rasterised with cairo over the clip in force (at twice
+// the canvas resolution) and drawn through the graphics as a picture; a
+// function-based shading paints its middle colour; mesh shadings are left
+// out.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/kxGraphics.h"
+
+namespace pw {
+
+class TkxCustomPDFDocument;
+class TkxPDFObject;
+class TkxPDFStreamObject;
+
+// A PDF function of one input (types 0, 2 and 3, or an array of them, one
+// per output).
+class TkxShadingFunction {
+ public:
+  // False for functions of other kinds or that do not read.
+  bool Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj, int depth = 0);
+  // The outputs at t (clamped to the domain).
+  std::vector<double> Evaluate(double t) const;
+  double Domain0() const { return domain0_; }
+  double Domain1() const { return domain1_; }
+
+ private:
+  int type_ = -1;
+  double domain0_ = 0, domain1_ = 1;
+  // Exponential.
+  std::vector<double> c0_, c1_;
+  double n_ = 1;
+  // Stitching.
+  std::vector<TkxShadingFunction> parts_;
+  std::vector<double> bounds_, encode_;
+  // Sampled.
+  int size_ = 0, outputs_ = 0;
+  std::vector<double> samples_, decode_;
+  double encode0_ = 0, encode1_ = 0;
+  // An array of one-output functions.
+  std::vector<TkxShadingFunction> perOutput_;
+};
+
+// Paints a shading dictionary (or stream) over the graphics' clip.
+// shadingToWorld maps the shading's space to the graphics' world space.
+// False when nothing was painted (unknown kind, nothing visible).
+bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGraphics& g,
+                  const TkxMatrix& shadingToWorld);
+
+// The colour (0x00RRGGBB) a tiling pattern's cell mostly paints with: the
+// average of the fill colours its content sets. False when it sets none.
+bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pattern, uint32_t& rgb);
+
+}  // namespace pw

@@ -1,0 +1,65 @@
+// Fuzz target: the input is a run of page-recording records (type, size,
+// fields) placed between a valid header of an 800 x 1000 pixel page and the
+// end record. The metafile processor turns them into items with every kind
+// of content wanted, and the shapes are written as RTF drawing objects.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/kxGraphic.h"
+#include "engine/kxMetafileRecordProcessor.h"
+#include "platform/kxEmfRecorder.h"
+#include "rtf/kxRTFShapeWriter.h"
+
+namespace {
+
+class Target : public pw::TkxMetafileTarget {
+ public:
+  pw::TkxItemList Items;
+  pw::TkxTextItemList LineItems;
+  pw::TkxImageTable Images;
+  int InputXRes() const override { return 96; }
+  int InputYRes() const override { return 96; }
+  int PPI() const override { return 96; }
+  bool LineMode() const override { return false; }
+  int ItemsToRenderMask() const override { return 7; }
+  int OutputCapabilities() const override { return 7; }
+  pw::TkxItemList* ItemList() override { return &Items; }
+  pw::TkxTextItemList* LineTextList() override { return &LineItems; }
+  pw::TkxImageTable* ImageTable() override { return &Images; }
+};
+
+std::vector<uint8_t> Header() {
+  pw::TkxEmfRecorder rec(800, 1000, 96);
+  std::vector<uint8_t> bytes = rec.Close().Bytes();
+  // Everything up to the end record, which closes the input later.
+  const uint32_t headerSize = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | uint32_t(bytes[7]) << 24;
+  bytes.resize(headerSize);
+  return bytes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::vector<uint8_t> header = Header();
+  std::vector<uint8_t> emf = header;
+  emf.insert(emf.end(), data, data + size);
+  const uint8_t eof[20] = {14, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 20, 0, 0, 0};
+  emf.insert(emf.end(), eof, eof + sizeof eof);
+
+  Target target;
+  {
+    pw::TkxMetafileRecordProcessor processor(target);
+    processor.ProcessRecords(emf.data(), emf.size(), 0, 0);
+  }
+  const pw::TkxRTFShapeWriter writer(15, [](pw::TColor) { return 1; });
+  for (const auto& item : target.Items) {
+    auto* shape = dynamic_cast<const pw::TkxShapeItem*>(item.get());
+    if (!shape) continue;
+    writer.Line(*shape);
+    writer.Rectangle(*shape);
+    writer.Polygon(shape->Points, shape->PointCount(), shape->Brush.get(), shape->Pen, true, shape->LineJoin,
+                   shape->EndCap);
+  }
+  return 0;
+}
