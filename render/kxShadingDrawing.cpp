@@ -214,7 +214,13 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
   };
 
   // The area: the page within the clip, within the shading's box.
-  const TkxMatrix toDevice = TkxMatrix::Product(shadingToWorld, g.DeviceTransform());
+  // World space to device pixels: the page unit's scale alone (the world
+  // transform in force is already part of shadingToWorld).
+  const TkxMatrix world = g.Transform();
+  g.ResetTransform();
+  const TkxMatrix unit = g.DeviceTransform();
+  g.SetTransform(world);
+  const TkxMatrix toDevice = TkxMatrix::Product(shadingToWorld, unit);
   const TkxEmfRecorder& canvas = g.Canvas();
   Box area{0, 0, static_cast<double>(canvas.Width()), static_cast<double>(canvas.Height())};
   TkxEmfRectL clip;
@@ -281,7 +287,6 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
   // Drawn in device pixels: world space scaled to them alone.
   const TkxGraphicsState saved = g.Save();
   g.ResetTransform();
-  const TkxMatrix unit = g.DeviceTransform();
   if (unit.M11 > 0 && unit.M22 > 0) {
     g.DrawImage(picture,
                 {area.L / unit.M11, area.T / unit.M22, (area.R - area.L) / unit.M11, (area.B - area.T) / unit.M22},
