@@ -301,6 +301,9 @@ bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pat
   // Numbers before "rg", "g" and "k" (fill colours), averaged.
   double sum[3] = {0, 0, 0};
   int count = 0;
+  // Rectangles the cell paints: how much of the cell its colour covers.
+  double rectArea = 0;
+  int rects = 0;
   std::vector<double> operands;
   size_t i = 0;
   const size_t n = std::min<size_t>(bytes.size(), 1 << 20);
@@ -322,7 +325,10 @@ bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pat
       continue;
     }
     double r = -1, gr = 0, b = 0;
-    if (token == "rg" && operands.size() >= 3) {
+    if (token == "re" && operands.size() >= 4) {
+      rectArea += std::fabs(operands[operands.size() - 2] * operands.back());
+      ++rects;
+    } else if (token == "rg" && operands.size() >= 3) {
       r = operands[operands.size() - 3], gr = operands[operands.size() - 2], b = operands.back();
     } else if (token == "g" && !operands.empty()) {
       r = gr = b = operands.back();
@@ -339,7 +345,16 @@ bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pat
     operands.clear();
   }
   if (count == 0) return false;
-  auto byte = [&](double s) { return static_cast<uint32_t>(std::lround(s / count * 255)); };
+  // Where the cell's rectangles cover part of it, the paper shows through
+  // the rest.
+  double cover = 1;
+  const TkxPDFDictObject* dict = pattern.Dict.get();
+  const double xStep = dict ? std::fabs(NumberValue(R(doc, dict->Lookup("/XStep")), 0)) : 0;
+  const double yStep = dict ? std::fabs(NumberValue(R(doc, dict->Lookup("/YStep")), 0)) : 0;
+  if (rects > 0 && xStep > 0 && yStep > 0 && std::isfinite(rectArea)) cover = std::min(1.0, rectArea / (xStep * yStep));
+  auto byte = [&](double s) {
+    return static_cast<uint32_t>(std::lround((s / count * cover + (1 - cover)) * 255));
+  };
   rgb = byte(sum[0]) << 16 | byte(sum[1]) << 8 | byte(sum[2]);
   return true;
 }

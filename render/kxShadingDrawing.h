@@ -52,8 +52,10 @@ class TkxShadingFunction {
 bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGraphics& g,
                   const TkxMatrix& shadingToWorld);
 
-// The colour (0x00RRGGBB) a tiling pattern's cell mostly paints with: the
-// average of the fill colours its content sets. False when it sets none.
+// The average colour (0x00RRGGBB) of a tiling pattern's cell: the fill
+// colours its content sets, averaged, over the share of the cell its
+// rectangles cover (the paper showing through the rest). False when it sets
+// no colour.
 bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pattern, uint32_t& rgb);
 
 }  // namespace pw
