@@ -12,6 +12,7 @@
 #include <limits>
 #include <thread>
 
+#include "engine/kxMetafileDrawingRecords.h"
 #include "engine/kxMetafileProcessor.h"
 #include "engine/kxPagesToRender.h"
 #include "platform/kxBitmap.h"
@@ -116,33 +117,6 @@ std::vector<std::u16string> SplitLines(const std::u16string& text) {
   }
   lines.push_back(std::move(line));
   return lines;
-}
-
-TkxCanvasPen CanvasPen(const TPen& pen) {
-  TkxCanvasPen p;
-  p.Color = ColorRefToARGB(static_cast<uint32_t>(ColorToRGB(pen.Color())));
-  p.Width = pen.Width();
-  p.Style = pen.Style() <= psInsideFrame ? static_cast<TkxPenStyle>(pen.Style()) : TkxPenStyle::Solid;
-  return p;
-}
-
-TkxCanvasBrush CanvasBrush(const TBrush* brush) {
-  TkxCanvasBrush b;
-  if (!brush) {
-    b.Style = TkxBrushStyle::Clear;
-    return b;
-  }
-  b.Color = ColorRefToARGB(static_cast<uint32_t>(ColorToRGB(brush->Color())));
-  b.Style = static_cast<TkxBrushStyle>(brush->Style());
-  return b;
-}
-
-std::vector<TkxCanvasPoint> CanvasPoints(const TkxPoints& points, size_t count) {
-  std::vector<TkxCanvasPoint> out;
-  count = std::min(count, points.size());
-  out.reserve(count);
-  for (size_t i = 0; i < count; ++i) out.push_back({points[i].X, points[i].Y});
-  return out;
 }
 
 // The box of a shape, and a bitmap that holds it.
@@ -686,26 +660,8 @@ void TkxCustomDocumentEngine::DrawShapeBitmap(const TkxShapeItem& item) {
   if (bitmap.Empty()) return;
   {
     TkxBitmapCanvas canvas(bitmap);
-    canvas.Pen = CanvasPen(item.Pen);
-    canvas.Brush = CanvasBrush(item.Brush.get());
     canvas.SetOrigin(-box.Left, -box.Top);
-    const double l = std::min(pts[0].X, boxShape ? pts[1].X : pts[0].X);
-    const double t = std::min(pts[0].Y, boxShape ? pts[1].Y : pts[0].Y);
-    const double r = boxShape ? std::max(pts[0].X, pts[1].X) : 0;
-    const double b = boxShape ? std::max(pts[0].Y, pts[1].Y) : 0;
-    switch (type) {
-      case shLine:
-        if (pts.size() >= 2) canvas.Line(pts[0].X, pts[0].Y, pts[1].X, pts[1].Y);
-        break;
-      case shRectangle: canvas.Rectangle(l, t, r, b); break;
-      case shRoundRect: canvas.RoundRect(l, t, r, b, pts[2].X, pts[2].Y); break;
-      case shEllipse: canvas.Ellipse(l, t, r, b); break;
-      case shArc: canvas.Arc(l, t, r, b, pts[2].X, pts[2].Y, pts[3].X, pts[3].Y); break;
-      case shChord: canvas.Chord(l, t, r, b, pts[2].X, pts[2].Y, pts[3].X, pts[3].Y); break;
-      case shPie: canvas.Pie(l, t, r, b, pts[2].X, pts[2].Y, pts[3].X, pts[3].Y); break;
-      case shPolyBezier: canvas.PolyBezier(CanvasPoints(pts, pts.size())); break;
-      default: return;
-    }
+    DrawShapeOnCanvas(canvas, item);
   }
   WriteBitmapAt(bitmap, box.Top, box.Left);
 }
@@ -729,13 +685,13 @@ void TkxCustomDocumentEngine::WritePolygon(const TkxPoints& points, int count, c
   if (bitmap.Empty()) return;
   {
     TkxBitmapCanvas canvas(bitmap);
-    canvas.Pen = CanvasPen(pen);
-    canvas.Brush = CanvasBrush(brush);
+    canvas.Pen = CanvasPenOf(pen);
+    canvas.Brush = CanvasBrushOf(brush);
     canvas.SetOrigin(-box.Left, -box.Top);
     if (closed)
-      canvas.Polygon(CanvasPoints(points, n));
+      canvas.Polygon(CanvasPointsOf(points, n));
     else
-      canvas.Polyline(CanvasPoints(points, n));
+      canvas.Polyline(CanvasPointsOf(points, n));
   }
   WriteBitmapAt(bitmap, box.Top, box.Left);
 }
@@ -752,12 +708,12 @@ void TkxCustomDocumentEngine::WritePolyShape(TkxPolyShapeItem& item, bool closed
     canvas.SetOrigin(-box.Left, -box.Top);
     for (const auto& part : item.Parts) {
       if (!part || part->Points.empty()) continue;
-      canvas.Pen = CanvasPen(part->Pen);
-      canvas.Brush = CanvasBrush(part->Brush.get());
+      canvas.Pen = CanvasPenOf(part->Pen);
+      canvas.Brush = CanvasBrushOf(part->Brush.get());
       if (closed)
-        canvas.Polygon(CanvasPoints(part->Points, part->Points.size()));
+        canvas.Polygon(CanvasPointsOf(part->Points, part->Points.size()));
       else
-        canvas.Polyline(CanvasPoints(part->Points, part->Points.size()));
+        canvas.Polyline(CanvasPointsOf(part->Points, part->Points.size()));
     }
   }
   WriteBitmapAt(bitmap, box.Top, box.Left);
@@ -770,13 +726,8 @@ void TkxCustomDocumentEngine::WritePolyPolygon(TkxPolyPolygonItem& item) {
   if (bitmap.Empty()) return;
   {
     TkxBitmapCanvas canvas(bitmap);
-    canvas.Pen = CanvasPen(item.Pen);
-    canvas.Brush = CanvasBrush(item.Brush.get());
-    canvas.FillMode = item.Alternate ? TkxFillMode::Alternate : TkxFillMode::Winding;
     canvas.SetOrigin(-box.Left, -box.Top);
-    std::vector<int> counts;
-    if (item.Counts.size() > 1) counts.assign(item.Counts.begin() + 1, item.Counts.end());
-    canvas.PolyPolygon(CanvasPoints(item.Points, item.Points.size()), counts);
+    DrawShapeOnCanvas(canvas, item);
   }
   WriteBitmapAt(bitmap, box.Top, box.Left);
 }

@@ -764,6 +764,12 @@ std::unique_ptr<TkxShapeItem> TkxMetafileDrawing::NewShape(uint8_t kind, bool wi
   return shape;
 }
 
+TkxShapeItem* TkxMetafileDrawing::LastShape() const {
+  TkxItemList* list = st_.Target().ItemList();
+  if (!list || list->empty()) return nullptr;
+  return dynamic_cast<TkxShapeItem*>(list->back().get());
+}
+
 bool TkxMetafileDrawing::FillsBlankPaper(const TkxDoubleRect& box) const {
   if (st_.Brush.Style() != bsSolid || (ColorToRGB(st_.Brush.Color()) & 0xFFFFFF) != 0xFFFFFF) return false;
   for (const TkxDoubleRect& r : painted_)
@@ -913,6 +919,17 @@ void TkxMetafileDrawing::PaintStroke(const std::vector<TkxMetaFigure>& figures, 
     if (inside && f.Closed) {
       TkxDoubleRect r;
       if (AsRectangle(pts, r)) {
+        // The outline of the box just filled: one shape with both.
+        if (TkxShapeItem* last = LastShape(); last && last->ShapeType == shRectangle && last->Brush &&
+                                              last->Pen.Style() == psClear && last->Points.size() >= 2 &&
+                                              last->Points[0].X == r.Left && last->Points[0].Y == r.Top &&
+                                              last->Points[1].X == r.Right && last->Points[1].Y == r.Bottom) {
+          const std::unique_ptr<TkxShapeItem> pen = NewShape(shRectangle, false, true);
+          last->Pen = pen->Pen;
+          last->LineJoin = pen->LineJoin;
+          last->EndCap = pen->EndCap;
+          continue;
+        }
         auto rect = NewShape(shRectangle, false, true);
         rect->SetPoints(std::vector<TkxDoublePoint>{{r.Left, r.Top}, {r.Right, r.Bottom}});
         AppendShape(std::move(rect));

@@ -108,6 +108,8 @@ class TkxMetafileDrawing {
   // A filled axis-aligned rectangle: a thin one becomes a line of its
   // thickness in the brush colour.
   void PaintRect(const TkxDoubleRect& r, bool withPen);
+  // The page's last item when it is a shape.
+  TkxShapeItem* LastShape() const;
   // A fill in the paper's colour over nothing drawn before it on the page
   // (a page background) changes nothing visible.
   bool FillsBlankPaper(const TkxDoubleRect& box) const;

@@ -257,3 +257,15 @@ TEST(DrawingGeometry, ClipsPolylinesAndPolygonsToRectangles) {
   for (const auto& p : poly) EXPECT_TRUE((p.X == 0 || p.X == 10) && (p.Y == 0 || p.Y == 10));
   EXPECT_TRUE(ClipPolygonToRect({{20, 20}, {30, 20}, {30, 30}}, r).empty());
 }
+
+TEST(DrawingRecords, AFilledBoxAndItsOutlineAreOneShape) {
+  Page pg;
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 200, 50));
+  pg.G.DrawPath(TkxPen(kBlue, 1), RectPath(100, 100, 200, 50));
+  pg.Run();
+  const auto shapes = pg.T.Shapes();
+  ASSERT_EQ(shapes.size(), 1u);
+  ASSERT_TRUE(shapes[0]->Brush);
+  EXPECT_EQ(shapes[0]->Pen.Style(), psSolid);
+  EXPECT_EQ(shapes[0]->Pen.Color(), 0xFF0000);  // blue as a TColor
+}
