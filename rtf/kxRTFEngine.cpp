@@ -186,7 +186,7 @@ void TkxRTFEngine::BeginDocOutput() {
   fontTable_.clear();
   colorTable_.clear();
   twipsPerPixel_ = 1.0 / UnitFactorOf(muTwips);
-  shapeWriter_ = std::make_unique<TkxRTFShapeWriter>(twipsPerPixel_, [this](TColor c) { return ColorNumber(c); });
+  shapeWriter_ = std::make_unique<TkxRTFShapeWriter>(twipsPerPixel_);
   pendingShapes_.clear();
 
   const TFontCharset charset = Font().Charset();

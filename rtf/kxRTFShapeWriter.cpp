@@ -25,23 +25,20 @@ int Red(TColor c) { return static_cast<int>(ColorToRGB(c) & 0xFF); }
 int Green(TColor c) { return static_cast<int>((ColorToRGB(c) >> 8) & 0xFF); }
 int Blue(TColor c) { return static_cast<int>((ColorToRGB(c) >> 16) & 0xFF); }
 
-// A colour as the freeform shape properties take it (0x00BBGGRR).
-long long ShapeColor(TColor c) { return static_cast<long long>(ColorToRGB(c)) & 0xFFFFFF; }
-
-}  // namespace
-
-TkxRTFShapeWriter::TkxRTFShapeWriter(double twipsPerPixel, std::function<int(TColor)> colorNumber)
-    : twipsPerPixel_(twipsPerPixel), colorNumber_(std::move(colorNumber)) {}
-
-long long TkxRTFShapeWriter::Twips(double pixels) const {
-  const double t = std::nearbyint(pixels * twipsPerPixel_);
-  // Hostile sizes stay finite numbers in the file.
+// Twips of a length in pixels (nearest, halves to even), finite.
+long long TwipsOf(double pixels, double twipsPerPixel) {
+  const double t = std::nearbyint(pixels * twipsPerPixel);
   constexpr double kLimit = 1e9;
   if (!std::isfinite(t)) return 0;
   return static_cast<long long>(std::clamp(t, -kLimit, kLimit));
 }
 
-std::string TkxRTFShapeWriter::LineStyle(const TPen& pen) const {
+// A colour as the freeform shape properties take it (0x00BBGGRR).
+long long ShapeColor(TColor c) { return static_cast<long long>(ColorToRGB(c)) & 0xFFFFFF; }
+
+}  // namespace
+
+std::string RTFLineStyle(const TPen& pen, double twipsPerPixel) {
   std::string s;
   switch (pen.Style()) {
     case psDash: s = "\\dplinedash"; break;
@@ -53,11 +50,11 @@ std::string TkxRTFShapeWriter::LineStyle(const TPen& pen) const {
   }
   const TColor c = pen.Color();
   s += "\\dplinecor" + Num(Red(c)) + "\\dplinecog" + Num(Green(c)) + "\\dplinecob" + Num(Blue(c));
-  s += "\\dplinew" + Num(Twips(std::max(1, pen.Width()))) + " ";
+  s += "\\dplinew" + Num(TwipsOf(pen.Width(), twipsPerPixel)) + " ";
   return s;
 }
 
-std::string TkxRTFShapeWriter::FillStyle(const TBrush& brush) {
+std::string RTFFillStyle(const TBrush& brush) {
   int pattern = 1;
   switch (brush.Style()) {
     case bsClear: pattern = 0; break;
@@ -74,37 +71,16 @@ std::string TkxRTFShapeWriter::FillStyle(const TBrush& brush) {
          Num(Green(c)) + "\\dpfillbgcb" + Num(Blue(c)) + "\\dpfillpat" + Num(pattern) + " ";
 }
 
-std::string TkxRTFShapeWriter::ParagraphShading(const TBrush& brush) const {
-  std::string word;
-  switch (brush.Style()) {
-    case bsSolid: word = "\\shading10000"; break;
-    case bsHorizontal: word = "\\bghoriz"; break;
-    case bsVertical: word = "\\bgvert"; break;
-    case bsFDiagonal: word = "\\bgfdiag"; break;
-    case bsBDiagonal: word = "\\bgbdiag"; break;
-    case bsCross: word = "\\bgcross"; break;
-    case bsDiagCross: word = "\\bgdcross"; break;
-    default: return {};
-  }
-  return word + "\\cfpat" + Num(colorNumber_(brush.Color()));
-}
+TkxRTFShapeWriter::TkxRTFShapeWriter(double twipsPerPixel) : twipsPerPixel_(twipsPerPixel) {}
 
-std::string TkxRTFShapeWriter::FrameBorder(const TPen& pen, const TkxFrame& frame) const {
-  if (pen.Style() == psClear) return {};
-  std::string s;
-  switch (pen.Style()) {
-    case psDash: s = "\\brdrdash"; break;
-    case psDot: s = "\\brdrdot"; break;
-    case psDashDot: s = "\\brdrdashd"; break;
-    case psDashDotDot: s = "\\brdrdashdd"; break;
-    default: s = "\\brdrs"; break;
-  }
-  s += "\\brdrw" + Num(Twips(pen.Width())) + "\\brdrcf" + Num(colorNumber_(pen.Color()));
-  if (frame.DrawTop) s += "\\brdrt";
-  if (frame.DrawRight) s += "\\brdrr";
-  if (frame.DrawBottom) s += "\\brdrb";
-  if (frame.DrawLeft) s += "\\brdrl";
-  return s;
+long long TkxRTFShapeWriter::Twips(double pixels) const { return TwipsOf(pixels, twipsPerPixel_); }
+
+std::string TkxRTFShapeWriter::LineStyle(const TPen& pen) const {
+  if (pen.Width() >= 1) return RTFLineStyle(pen, twipsPerPixel_);
+  // A hairline stays visible.
+  TPen visible = pen;
+  visible.SetWidth(1);
+  return RTFLineStyle(visible, twipsPerPixel_);
 }
 
 std::string TkxRTFShapeWriter::Line(const TkxShapeItem& item) const {
@@ -123,7 +99,7 @@ std::string TkxRTFShapeWriter::BoxShape(const TkxShapeItem& item, const char* ki
   s += kind;
   s += "\\dpx" + Num(x0) + "\\dpy" + Num(y0) + "\\dpxsize" + Num(x1 - x0) + "\\dpysize" + Num(y1 - y0);
   s += LineStyle(item.Pen);
-  if (item.Brush) s += FillStyle(*item.Brush);
+  if (item.Brush) s += RTFFillStyle(*item.Brush);
   return s + "}}";
 }
 
@@ -150,7 +126,7 @@ std::string TkxRTFShapeWriter::DrawingPolygon(const TkxPoints& points, size_t co
   for (const TwipPoint& p : pts) s += "\\dpptx" + Num(p.X - minX) + "\\dppty" + Num(p.Y - minY);
   s += "\\dpx" + Num(minX) + "\\dpy" + Num(minY) + "\\dpxsize" + Num(maxX - minX) + "\\dpysize" + Num(maxY - minY);
   s += LineStyle(pen);
-  if (brush) s += FillStyle(*brush);
+  if (brush) s += RTFFillStyle(*brush);
   return s + "}}";
 }
 

@@ -2,12 +2,10 @@
 // rectangles and ellipses as "\do" drawing objects placed on the page, and
 // polygons and polylines as freeform shapes ("\shp", whose result group
 // carries the same figure as a "\do" polygon for readers of the older
-// form), with the style words of pens, brushes, shaded paragraphs and
-// framed pictures.
+// form), with the style words of pens and brushes.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "engine/kxDocumentItems.h"
@@ -16,21 +14,18 @@
 
 namespace pw {
 
+// Line words of a drawing object's pen: style, colour and width.
+std::string RTFLineStyle(const TPen& pen, double twipsPerPixel);
+// Fill words of a drawing object's brush: colours and pattern.
+std::string RTFFillStyle(const TBrush& brush);
+
 class TkxRTFShapeWriter {
  public:
-  // twipsPerPixel: RTF length of an item pixel; colorNumber: the colour's
-  // number in the document's colour table.
-  TkxRTFShapeWriter(double twipsPerPixel, std::function<int(TColor)> colorNumber);
+  // twipsPerPixel: RTF length of an item pixel.
+  explicit TkxRTFShapeWriter(double twipsPerPixel);
 
-  // Line words of a pen: style, colour and width (never below one pixel).
+  // Line words of a shape's pen, never thinner than a pixel.
   std::string LineStyle(const TPen& pen) const;
-  // Fill words of a brush: colours and pattern.
-  static std::string FillStyle(const TBrush& brush);
-  // Shading words of a positioned paragraph behind a picture.
-  std::string ParagraphShading(const TBrush& brush) const;
-  // Border words of a framed picture: the pen's style, width and colour,
-  // then the sides the frame draws; nothing for a clear pen.
-  std::string FrameBorder(const TPen& pen, const TkxFrame& frame) const;
 
   // The drawing object of a shape item, or nothing when it has too few
   // points.
@@ -53,7 +48,6 @@ class TkxRTFShapeWriter {
                              bool closed) const;
 
   double twipsPerPixel_;
-  std::function<int(TColor)> colorNumber_;
 };
 
 }  // namespace pw

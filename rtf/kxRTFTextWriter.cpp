@@ -9,6 +9,7 @@
 #include "pdf/kxClasses.h"
 #include "rtf/kxRTFEncoding.h"
 #include "rtf/kxRTFHyperlinks.h"
+#include "rtf/kxRTFShapeWriter.h"
 
 namespace pw {
 
@@ -383,68 +384,9 @@ std::string TkxRTFTextWriter::BorderDescription(const TkxBorder& border) {
   return out;
 }
 
-std::string TkxRTFTextWriter::LineStyle(const TPen& pen) const {
-  std::string out;
-  switch (pen.Style()) {
-    case psDash:
-      out = "\\dplinedash";
-      break;
-    case psDot:
-      out = "\\dplinedot";
-      break;
-    case psDashDot:
-      out = "\\dplinedado";
-      break;
-    case psDashDotDot:
-      out = "\\dplinedadodo";
-      break;
-    case psClear:
-      out = "\\dplinehollow";
-      break;
-    default:
-      out = "\\dplinesolid";
-      break;
-  }
-  const TColor c = ColorToRGB(pen.Color());
-  out += "\\dplinecor" + std::to_string(ColorRed(c)) + "\\dplinecog" +
-         std::to_string(ColorGreen(c)) + "\\dplinecob" + std::to_string(ColorBlue(c)) +
-         "\\dplinew" + std::to_string(Twips(pen.Width())) + " ";
-  return out;
-}
+std::string TkxRTFTextWriter::LineStyle(const TPen& pen) const { return RTFLineStyle(pen, host_.TwipsPerPixel()); }
 
-std::string TkxRTFTextWriter::FillStyle(const TBrush& brush) const {
-  const char* pattern = "1";
-  switch (brush.Style()) {
-    case bsSolid:
-      pattern = "1";
-      break;
-    case bsClear:
-      pattern = "0";
-      break;
-    case bsHorizontal:
-      pattern = "14";
-      break;
-    case bsVertical:
-      pattern = "15";
-      break;
-    case bsFDiagonal:
-      pattern = "16";
-      break;
-    case bsBDiagonal:
-      pattern = "17";
-      break;
-    case bsCross:
-      pattern = "18";
-      break;
-    case bsDiagCross:
-      pattern = "19";
-      break;
-  }
-  const TColor c = ColorToRGB(brush.Color());
-  return "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr" + std::to_string(ColorRed(c)) +
-         "\\dpfillbgcg" + std::to_string(ColorGreen(c)) + "\\dpfillbgcb" +
-         std::to_string(ColorBlue(c)) + "\\dpfillpat" + pattern + " ";
-}
+std::string TkxRTFTextWriter::FillStyle(const TBrush& brush) const { return RTFFillStyle(brush); }
 
 // ---- Text pieces --------------------------------------------------------------
 

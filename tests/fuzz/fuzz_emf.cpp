@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pw::TkxMetafileRecordProcessor processor(target);
     processor.ProcessRecords(emf.data(), emf.size(), 0, 0);
   }
-  const pw::TkxRTFShapeWriter writer(15, [](pw::TColor) { return 1; });
+  const pw::TkxRTFShapeWriter writer(15);
   for (const auto& item : target.Items) {
     auto* shape = dynamic_cast<const pw::TkxShapeItem*>(item.get());
     if (!shape) continue;

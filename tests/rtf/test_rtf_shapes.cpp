@@ -1,6 +1,5 @@
-// Shapes in RTF: the drawing-object words of pens, brushes, shaded and
-// framed paragraphs, each shape's group, freeform polygons, and where the
-// engine puts a page's shapes.
+// Shapes in RTF: the drawing-object words of pens and brushes, each shape's
+// group, freeform polygons, and where the engine puts a page's shapes.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -15,9 +14,7 @@ using namespace pw;
 
 namespace {
 
-TkxRTFShapeWriter Writer() {
-  return TkxRTFShapeWriter(15, [](TColor c) { return c == clWhite ? 2 : 7; });
-}
+TkxRTFShapeWriter Writer() { return TkxRTFShapeWriter(15); }
 
 TPen Pen(TPenStyle style, int width, TColor color) {
   TPen p;
@@ -54,21 +51,10 @@ TEST(RTFShapes, StyleWords) {
   };
   for (const PenCase& c : pens) EXPECT_EQ(w.LineStyle(Pen(c.Style, c.Width, 0x030201)), c.Expected);
 
-  EXPECT_EQ(TkxRTFShapeWriter::FillStyle(Brush(bsSolid, 0x0A0B0C)),
+  EXPECT_EQ(RTFFillStyle(Brush(bsSolid, 0x0A0B0C)),
             "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr12\\dpfillbgcg11\\dpfillbgcb10\\dpfillpat1 ");
-  EXPECT_NE(TkxRTFShapeWriter::FillStyle(Brush(bsDiagCross, 0)).find("\\dpfillpat19 "), std::string::npos);
-  EXPECT_NE(TkxRTFShapeWriter::FillStyle(Brush(bsClear, 0)).find("\\dpfillpat0 "), std::string::npos);
-
-  EXPECT_EQ(w.ParagraphShading(Brush(bsSolid, clWhite)), "\\shading10000\\cfpat2");
-  EXPECT_EQ(w.ParagraphShading(Brush(bsVertical, clRed)), "\\bgvert\\cfpat7");
-  EXPECT_EQ(w.ParagraphShading(Brush(bsClear, clRed)), "");
-
-  TkxFrame all;
-  EXPECT_EQ(w.FrameBorder(Pen(psSolid, 1, clRed), all), "\\brdrs\\brdrw15\\brdrcf7\\brdrt\\brdrr\\brdrb\\brdrl");
-  TkxFrame some;
-  some.DrawLeft = some.DrawTop = false;
-  EXPECT_EQ(w.FrameBorder(Pen(psDash, 2, clRed), some), "\\brdrdash\\brdrw30\\brdrcf7\\brdrr\\brdrb");
-  EXPECT_EQ(w.FrameBorder(Pen(psClear, 1, clRed), all), "");
+  EXPECT_NE(RTFFillStyle(Brush(bsDiagCross, 0)).find("\\dpfillpat19 "), std::string::npos);
+  EXPECT_NE(RTFFillStyle(Brush(bsClear, 0)).find("\\dpfillpat0 "), std::string::npos);
 }
 
 TEST(RTFShapes, ShapeGroups) {
