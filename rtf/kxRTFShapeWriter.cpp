@@ -87,8 +87,9 @@ std::string TkxRTFShapeWriter::Line(const TkxShapeItem& item) const {
   if (item.Points.size() < 2) return {};
   const long long x0 = Twips(item.Points[0].X), y0 = Twips(item.Points[0].Y);
   const long long x1 = Twips(item.Points[1].X), y1 = Twips(item.Points[1].Y);
-  return "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx" + Num(x0) + "\\dpy" + Num(y0) + "\\dpxsize" + Num(x1 - x0) +
-         "\\dpysize" + Num(y1 - y0) + LineStyle(item.Pen) + "}";
+  std::string line = "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx" + Num(x0) + "\\dpy" + Num(y0) + "\\dpxsize" +
+                     Num(x1 - x0) + "\\dpysize" + Num(y1 - y0) + LineStyle(item.Pen) + "}";
+  return line;
 }
 
 std::string TkxRTFShapeWriter::BoxShape(const TkxShapeItem& item, const char* kind) const {
@@ -138,12 +139,19 @@ std::string TkxRTFShapeWriter::Polygon(const TkxPoints& points, int count, const
   if (n == 2 && !brush) {
     TkxShapeItem line(shLine);
     line.Pen = pen;
+    line.LineJoin = join;
+    line.EndCap = cap;
     line.Points.assign(points.begin(), points.begin() + 2);
     return Line(line);
   }
   // Readers that take the drawing-object polygon keep only its first two
   // points, so the figure goes out as a freeform shape, with the
   // drawing-object form as its result for readers of that form only.
+  return Freeform(points, n, brush, pen, closed, join, cap, DrawingPolygon(points, n, brush, pen, closed));
+}
+
+std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const TBrush* brush, const TPen& pen,
+                                        bool closed, uint8_t join, uint8_t cap, const std::string& result) const {
   std::vector<TwipPoint> pts(n);
   for (size_t i = 0; i < n; ++i) pts[i] = {Twips(points[i].X), Twips(points[i].Y)};
   long long minX = pts[0].X, minY = pts[0].Y, maxX = pts[0].X, maxY = pts[0].Y;
@@ -209,7 +217,7 @@ std::string TkxRTFShapeWriter::Polygon(const TkxPoints& points, int count, const
     if (cap >= 1 && cap <= 3) s += prop("lineEndCapStyle", Num(cap - 1));
   }
   s += "}{\\shprslt ";
-  s += DrawingPolygon(points, n, brush, pen, closed);
+  s += result;
   s += "}}";
   return s;
 }

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "engine/kxDocumentItems.h"
-#include "engine/kxFormatSettings.h"
 #include "platform/kxGraphicsObjects.h"
 
 namespace pw {
@@ -43,6 +42,10 @@ class TkxRTFShapeWriter {
 
  private:
   std::string BoxShape(const TkxShapeItem& item, const char* kind) const;
+  // A freeform shape of the first n points; result: the group readers
+  // without freeform shapes take instead.
+  std::string Freeform(const TkxPoints& points, size_t n, const TBrush* brush, const TPen& pen, bool closed,
+                       uint8_t join, uint8_t cap, const std::string& result) const;
   // The older form of a polygon or polyline.
   std::string DrawingPolygon(const TkxPoints& points, size_t count, const TBrush* brush, const TPen& pen,
                              bool closed) const;
