@@ -423,6 +423,7 @@ void TkxMetafileDrawing::TrackStateRecord(const TkxEmfRecord& r) {
       // A path left open at the end is dropped with the page.
       inPath_ = false;
       path_.clear();
+      if (st_.Target().LineMode()) UncoverFlowingText();
       FlattenCrowdedPage();
       painted_.clear();
       break;
@@ -963,6 +964,48 @@ void TkxMetafileDrawing::PaintStroke(const std::vector<TkxMetaFigure>& figures, 
       }
     }
   }
+}
+
+// ---- Text among fills -----------------------------------------------------------------------
+
+void TkxMetafileDrawing::UncoverFlowingText() {
+  TkxItemList* list = st_.Target().ItemList();
+  const TkxTextItemList* texts = st_.Target().LineTextList();
+  if (!list || !texts || texts->empty()) return;
+  std::vector<TkxDoubleRect> boxes;
+  boxes.reserve(texts->size());
+  for (const auto& t : *texts) {
+    if (!t) continue;
+    const double h = std::fabs(static_cast<double>(t->Font.Height()));
+    double w = 0;
+    for (double a : t->CharAdvances) w += a;
+    if (w <= 0) w = h * 0.5 * static_cast<double>(t->FirstLine().size());
+    boxes.push_back({t->X, t->Y, t->X + w, t->Y + h});
+  }
+  // Shapes sit in front of flowing lines in the reader: a fill under text
+  // would hide it, so such a fill is left out (its outline stays).
+  for (TkxDocumentItemPtr& item : *list) {
+    auto* shape = dynamic_cast<TkxShapeItem*>(item.get());
+    if (!shape || !shape->Brush || shape->Points.size() < 2) continue;
+    TkxDoubleRect box = BoundsOf(std::vector<TkxDoublePoint>(shape->Points.begin(),
+                                                             shape->Points.begin() +
+                                                                 (shape->ShapeType == shPolygon ? shape->Points.size() : 2)));
+    box = Inflated(box, -1);
+    bool covers = false;
+    for (const TkxDoubleRect& b : boxes)
+      if (Overlap(b, box)) {
+        covers = true;
+        break;
+      }
+    if (!covers) continue;
+    if (shape->Pen.Style() == psClear) {
+      item.reset();
+      --shapeCount_;
+    } else {
+      shape->Brush.reset();
+    }
+  }
+  std::erase(*list, nullptr);
 }
 
 // ---- Crowded pages -------------------------------------------------------------------------

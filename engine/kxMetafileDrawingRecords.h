@@ -60,8 +60,8 @@ class TkxMetafileDrawing {
   bool ProcessRecord(const TkxEmfRecord& r);
   // Follows the state records that the drawing depends on (the page size in
   // the header, saved states, the current position, clip rectangles), after
-  // the state has taken them; at EMR_EOF a page with too many shapes gets
-  // them as one picture.
+  // the state has taken them; at EMR_EOF fills over flowing text are left
+  // out and a page with too many shapes gets them as one picture.
   void TrackStateRecord(const TkxEmfRecord& r);
 
   // Shapes made on this page so far.
@@ -113,6 +113,9 @@ class TkxMetafileDrawing {
   // A fill in the paper's colour over nothing drawn before it on the page
   // (a page background) changes nothing visible.
   bool FillsBlankPaper(const TkxDoubleRect& box) const;
+  // Flowing text lies under the page's shapes in the reader: fills over
+  // text are left out.
+  void UncoverFlowingText();
   // Moves the shapes of a crowded page into one picture.
   void FlattenCrowdedPage();
 

@@ -22,6 +22,7 @@ namespace {
 class Target : public TkxMetafileTarget {
  public:
   int Wanted = 7;
+  bool Line = false;
   TkxItemList Items;
   TkxTextItemList LineItems;
   TkxImageTable Images;
@@ -29,7 +30,7 @@ class Target : public TkxMetafileTarget {
   int InputXRes() const override { return 96; }
   int InputYRes() const override { return 96; }
   int PPI() const override { return 96; }
-  bool LineMode() const override { return false; }
+  bool LineMode() const override { return Line; }
   int ItemsToRenderMask() const override { return Wanted; }
   int OutputCapabilities() const override { return 7; }
   TkxItemList* ItemList() override { return &Items; }
@@ -268,4 +269,27 @@ TEST(DrawingRecords, AFilledBoxAndItsOutlineAreOneShape) {
   ASSERT_TRUE(shapes[0]->Brush);
   EXPECT_EQ(shapes[0]->Pen.Style(), psSolid);
   EXPECT_EQ(shapes[0]->Pen.Color(), 0xFF0000);  // blue as a TColor
+}
+
+TEST(DrawingRecords, FlowingTextIsNotCoveredByFills) {
+  // Lines of text flow under the reader's shapes: fills under text lose
+  // their fill (outlined ones keep the outline); fills elsewhere stay.
+  Page pg;
+  pg.T.Line = true;
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 300, 40));    // under the text
+  pg.G.DrawPath(TkxPen(kBlue, 1), RectPath(100, 100, 300, 40));
+  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(100, 500, 300, 40));   // apart from it
+  TkxLogFontW font;
+  font.lfFaceName = u"Liberation Sans";
+  font.lfHeight = -20;
+  pg.Rec.UseFont(font);
+  pg.Rec.SetTextAlign(TA_TOP | TA_LEFT);
+  pg.Rec.ExtTextOutW({120, 110}, 0, {0, 0, -1, -1}, u"Hello", {}, {120, 110, 180, 130});
+  pg.Run();
+  ASSERT_EQ(pg.T.LineItems.size(), 1u);
+  const auto shapes = pg.T.Shapes();
+  ASSERT_EQ(shapes.size(), 2u);
+  EXPECT_FALSE(shapes[0]->Brush);
+  EXPECT_EQ(shapes[0]->Pen.Style(), psSolid);
+  EXPECT_TRUE(shapes[1]->Brush);
 }
