@@ -415,23 +415,6 @@ void TkxGraphics::SetClip(const TkxGraphicsPath& path, TkxCombineMode mode) {
   AddClipStep(std::move(step), mode);
 }
 
-bool TkxGraphics::ClipBounds(TkxEmfRectL& out) const {
-  if (st_.clip.empty()) return false;
-  bool first = true;
-  for (const TkxEmfClipStepPtr& step : st_.clip) {
-    TkxEmfRectL r = step->IsRect ? step->Rect : PathBounds(step->Path);
-    if (!step->IsRect && step->Path.Empty()) r = {0, 0, 0, 0};
-    if (first) {
-      out = r;
-      first = false;
-    } else {
-      out = {std::max(out.left, r.left), std::max(out.top, r.top), std::min(out.right, r.right),
-             std::min(out.bottom, r.bottom)};
-    }
-  }
-  return true;
-}
-
 void TkxGraphics::SetClip(const TkxRectF& rect, TkxCombineMode mode) {
   TkxGraphicsPath p;
   p.AddRectangle(rect);

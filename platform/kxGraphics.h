@@ -337,8 +337,6 @@ class TkxGraphics {
   void SetClip(const TkxRectF& rect, TkxCombineMode mode = cmIntersect);
   void ResetClip() { st_.clip.clear(); }
   bool IsClipInfinite() const { return st_.clip.empty(); }
-  // The box of the clip in device pixels; false when there is no clip.
-  bool ClipBounds(TkxEmfRectL& out) const;
 
   // ---- Drawing ----
   void FillPath(const TkxSolidBrush& brush, const TkxGraphicsPath& path);
