@@ -1,6 +1,10 @@
 #include "app/pwEngineAdapter.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "app/pwDocumentAdapter.h"
+#include "platform/kxScreen.h"
 
 namespace pw {
 
@@ -62,6 +66,42 @@ void TpwEngineAdapter::SetPaperSize(int paperCode) { engine_.Page().SetPaperSize
 
 void TpwEngineAdapter::SetLandscape(bool landscape) {
   engine_.Page().SetOrientation(landscape ? poLandscape : poPortrait);
+}
+
+void TpwEngineAdapter::SetDrawnPageSize(double width, double height, bool paperFromPage) {
+  width = std::abs(width);
+  height = std::abs(height);
+  pendingScaleX_ = pendingScaleY_ = 1;
+  if (!std::isfinite(width) || !std::isfinite(height) || width < 1 || height < 1) return;
+  TkxPageSettings& page = engine_.Page();
+  const double ppi = TkxScreen::PPI();
+  const double widthPixels = width * ppi / 72, heightPixels = height * ppi / 72;
+  if (paperFromPage) {
+    // Sizes are kept within what RTF readers take (22 inches is Word's
+    // largest page); a larger page is drawn smaller to fit.
+    constexpr double kLargestInches = 22;
+    const double largest = kLargestInches * ppi;
+    const double scale = std::min({1.0, largest / widthPixels, largest / heightPixels});
+    page.SetOrientation(width > height ? poLandscape : poPortrait);
+    page.SetPaperSize(TkxPaperSize::Custom);
+    const double unit = page.UnitFactor();
+    page.SetWidth(widthPixels * scale / unit);
+    page.SetHeight(heightPixels * scale / unit);
+    pendingScaleX_ = pendingScaleY_ = scale;
+    return;
+  }
+  const double unit = page.UnitFactor();
+  const double paperWidth = page.Width() * unit, paperHeight = page.Height() * unit;
+  // The drawing is made as small as the paper needs, down or across; the
+  // other way it shrinks as much, or up to a tenth less where the paper's
+  // shape allows, so that the page fills the paper as the PDF's page did
+  // its own without text losing its shape.
+  const double scaleX = std::min(1.0, paperWidth / widthPixels);
+  const double scaleY = std::min(1.0, paperHeight / heightPixels);
+  const double scale = std::min(scaleX, scaleY);
+  constexpr double kMostDistortion = 1.1;
+  pendingScaleX_ = std::min(scaleX, scale * kMostDistortion);
+  pendingScaleY_ = std::min(scaleY, scale * kMostDistortion);
 }
 
 void TpwEngineAdapter::SetOutputImageFormat(int formatCode) {

@@ -587,9 +587,10 @@ void TkxCustomDocumentEngine::ProcessPageRecording(const TkxMetafile& metafile, 
   processor.TrackCurrentPosition = true;
   const double offX = dx + referenceRect_.Left, offY = dy + referenceRect_.Top;
   const int ppi = TkxScreen::PPI();
-  if (!(outputCapabilities_ & ocRecordingAsIs) && (inputXRes_ != ppi || inputYRes_ != ppi)) {
-    const TkxMetafile fresh =
-        StretchRecording(metafile, PagePixels(ToPixelsX(page_.Width())), PagePixels(ToPixelsY(page_.Height())));
+  const bool fit = contentScaleX_ < 1 || contentScaleY_ < 1;
+  if (!(outputCapabilities_ & ocRecordingAsIs) && (fit || inputXRes_ != ppi || inputYRes_ != ppi)) {
+    const TkxMetafile fresh = StretchRecording(metafile, PagePixels(ToPixelsX(page_.Width()) * contentScaleX_),
+                                               PagePixels(ToPixelsY(page_.Height()) * contentScaleY_));
     processor.ProcessMetafile(fresh, offX, offY);
   } else {
     processor.ProcessMetafile(metafile, offX, offY);

@@ -183,6 +183,15 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   int InputXRes() const { return inputXRes_; }
   void SetInputXRes(int res);
   int InputYRes() const { return inputYRes_; }
+  // Shares (0..1] by which the drawing of the current page is made smaller
+  // across and down when its recording is processed, so that a drawing
+  // larger than the paper fits it; 1 (the default) leaves it as drawn.
+  double ContentScaleX() const { return contentScaleX_; }
+  double ContentScaleY() const { return contentScaleY_; }
+  void SetContentScale(double x, double y) {
+    contentScaleX_ = (x > 0 && x < 1) ? x : 1;
+    contentScaleY_ = (y > 0 && y < 1) ? y : 1;
+  }
   void SetInputYRes(int res);
   TkxItemsToRender ItemsToRender() const { return itemsToRender_; }
   void SetItemsToRender(TkxItemsToRender items) { itemsToRender_ = items; }
@@ -511,6 +520,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   std::string fileDescription_;
   int inputXRes_;
   int inputYRes_;
+  double contentScaleX_ = 1, contentScaleY_ = 1;
   TkxItemsToRender itemsToRender_ = TkxItemsToRender::All();
   std::string pagesToRender_;
   TkxUnitType measurementUnit_ = muInches;

@@ -40,6 +40,11 @@ constexpr double kCondenseShare = 0.02;
 // A run narrower in the reader than in the PDF gets its characters spread
 // by at most this share of an em each.
 constexpr double kMaxExpandEm = 0.05;
+constexpr double kSpreadClearShare = 0.05;
+// A line paragraph may run an inch past the page's right edge: a line the
+// reader draws wider than measured is cut at the edge instead of breaking
+// into two lines that push the rest of the page down.
+constexpr const char* kRunPastEdge = "\\ri-1440";
 constexpr double kRoundingPixels = 2;
 constexpr double kRoundingPixelsPerChar = 0.05;
 // Recorded widths further than this share from the reader's are not used.
@@ -666,6 +671,9 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
   for (const TkxTextItem* itemPtr : items) {
     const TkxTextItem& item = *itemPtr;
     const std::u16string& line = item.FirstLine();
+    // Blanks drawn on their own carry nothing that tab stops do not already
+    // give, and in a large size they would make the line tall.
+    if (line.find_first_not_of(u" \u00A0") == std::u16string::npos) continue;
     const std::string source = Hyperlinks(EncodeRun(line, item.Font.Charset()));
 
     // A piece drawn twice at (nearly) the same place is written once.
@@ -693,6 +701,9 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
     run.Text = source;
     run.Width = extent.Width;
     run.Chars = line.size();
+    run.Measured = std::all_of(line.begin(), line.end(), [](char16_t c) {
+      return c < 0x250 || (c >= 0x2010 && c <= 0x2027);
+    });
     const double pdfWidth = PieceWidth(item, extent.Width);
     run.PdfWidth = pdfWidth == extent.Width ? 0 : pdfWidth;
     if (joins) {
@@ -732,10 +743,15 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
   // What a cell needs in the reader's face, the least it can be drawn in,
   // and the width the PDF gives it.
   std::vector<double> need(n, 0), least(n, 0), pdf(n, 0), start(n, 0);
-  std::vector<bool> tabbed(n, true);
+  std::vector<bool> tabbed(n, true), measured(n, true);
+  // Readers keep character spacing in units of their own, so a long run
+  // may come out a little wider than asked for: some room is kept spare.
+  std::vector<double> spare(n, kRoundingPixels);
   for (size_t i = 0; i < n; ++i) {
     bool pdfKnown = true;
     for (const LineRun& r : cells[i].Runs) {
+      spare[i] += kRoundingPixelsPerChar * static_cast<double>(r.Chars);
+      measured[i] = measured[i] && r.Measured;
       need[i] += r.Width;
       least[i] += std::max(0.0, r.Width - static_cast<double>(r.Chars) * kMaxCondenseEm * r.Em);
       if (r.PdfWidth > 0) pdf[i] += r.PdfWidth;
@@ -751,7 +767,14 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
     if (i == 0) {
       tabbed[i] = cells[i].X > left;
     } else {
-      const double previousEnd = start[i - 1] + least[i - 1] + 1;
+      // The cell before is planned as narrow as it can be drawn when its
+      // text is in letters whose widths the reader's face is known to
+      // have; symbols and formulas may come from a fallback face, and a
+      // cell of them is planned as wide as the PDF has it (a pixel more),
+      // or as measured.
+      const double planned =
+          measured[i - 1] ? least[i - 1] : std::clamp(pdf[i - 1] + 1, least[i - 1], need[i - 1]);
+      const double previousEnd = start[i - 1] + planned + spare[i - 1] + 1;
       if (t < previousEnd) t = previousEnd;
       if (t <= prevStop) t = prevStop + 1;
     }
@@ -765,19 +788,21 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
   for (size_t i = 0; i < n; ++i) {
     // Room up to the next stop (a pixel less, so that its tab is not
     // passed) or to the line's end.
-    // Readers keep character spacing in units of their own, so a long
-    // run may come out a little wider than asked for: a share of a pixel
-    // per character is kept back.
     size_t chars = 0;
     for (const LineRun& r : cells[i].Runs) chars += r.Chars;
-    const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - kRoundingPixels -
-                        kRoundingPixelsPerChar * static_cast<double>(chars);
+    const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - spare[i];
     // The cell is drawn as wide as the PDF has it when the reader's face
     // differs by more than a small share (a narrower face would leave the
     // later words of a justified line short of their places), never wider
     // than its room.
     double target = need[i];
     if (std::abs(pdf[i] - need[i]) > kCondenseShare * need[i]) target = pdf[i];
+    // Spreading is only worth it well clear of the room's end: a reader
+    // that draws some character wider than measured (a symbol from a
+    // fallback face) must not be pushed past the next stop by it.
+    const double em = cells[i].Runs.front().Em;
+    if (target > need[i] && target > room - kSpreadClearShare * need[i] - em)
+      target = std::max(need[i], room - kSpreadClearShare * need[i] - em);
     if (room < target) target = room;
     // Twips added to (or, negative, taken from) every character.
     int spacing = 0;
@@ -865,7 +890,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     } else {
       cursor += lineHeight;
     }
-    out += "{\\pard " + spacing + tabs + ParagraphSize(content) + content +
+    out += "{\\pard " + spacing + kRunPastEdge + tabs + ParagraphSize(content) + content +
            (li + 1 == lines.size() ? "\\par }" : "\\par}");
   }
   return out;

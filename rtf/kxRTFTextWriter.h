@@ -153,6 +153,8 @@ class TkxRTFTextWriter {
     double PdfWidth = 0;
     size_t Chars = 0;
     double Em = 0;
+    // Only letters and punctuation that the reader's face surely has.
+    bool Measured = true;
   };
   // Runs that share one tab stop (pieces that continue each other), X
   // where the PDF starts them.
