@@ -92,16 +92,19 @@ void TpwEngineAdapter::SetDrawnPageSize(double width, double height, bool paperF
   }
   const double unit = page.UnitFactor();
   const double paperWidth = page.Width() * unit, paperHeight = page.Height() * unit;
-  // The drawing is made as small as the paper needs, down or across; the
-  // other way it shrinks as much, or up to a tenth less where the paper's
-  // shape allows, so that the page fills the paper as the PDF's page did
-  // its own without text losing its shape.
-  const double scaleX = std::min(1.0, paperWidth / widthPixels);
-  const double scaleY = std::min(1.0, paperHeight / heightPixels);
-  const double scale = std::min(scaleX, scaleY);
-  constexpr double kMostDistortion = 1.1;
-  pendingScaleX_ = std::min(scaleX, scale * kMostDistortion);
-  pendingScaleY_ = std::min(scaleY, scale * kMostDistortion);
+  // A page of about the paper's shape (Letter on A4) is stretched to fill
+  // the paper, as a reader expects the text to stand on it; text keeps its
+  // widths by the writer's spacing. A page of another shape is made as
+  // small as the paper needs, if larger, keeping its shape.
+  const double scaleX = paperWidth / widthPixels, scaleY = paperHeight / heightPixels;
+  constexpr double kSimilarShape = 1.12;
+  if (std::max(scaleX, scaleY) / std::min(scaleX, scaleY) <= kSimilarShape) {
+    pendingScaleX_ = scaleX;
+    pendingScaleY_ = scaleY;
+    return;
+  }
+  const double scale = std::min({1.0, scaleX, scaleY});
+  pendingScaleX_ = pendingScaleY_ = scale;
 }
 
 void TpwEngineAdapter::SetOutputImageFormat(int formatCode) {

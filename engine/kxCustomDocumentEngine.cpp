@@ -587,7 +587,7 @@ void TkxCustomDocumentEngine::ProcessPageRecording(const TkxMetafile& metafile, 
   processor.TrackCurrentPosition = true;
   const double offX = dx + referenceRect_.Left, offY = dy + referenceRect_.Top;
   const int ppi = TkxScreen::PPI();
-  const bool fit = contentScaleX_ < 1 || contentScaleY_ < 1;
+  const bool fit = contentScaleX_ != 1 || contentScaleY_ != 1;
   if (!(outputCapabilities_ & ocRecordingAsIs) && (fit || inputXRes_ != ppi || inputYRes_ != ppi)) {
     const TkxMetafile fresh = StretchRecording(metafile, PagePixels(ToPixelsX(page_.Width()) * contentScaleX_),
                                                PagePixels(ToPixelsY(page_.Height()) * contentScaleY_));

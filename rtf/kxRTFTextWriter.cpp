@@ -35,16 +35,18 @@ constexpr double kWidthShare = 0.03;
 // The reader may draw a run's characters closer together by at most this
 // share of an em each, and does so when the run is wider than the PDF has
 // it by more than the second share.
-constexpr double kMaxCondenseEm = 0.3;
+constexpr double kMaxCondenseEm = 0.15;
 constexpr double kCondenseShare = 0.02;
-// A run narrower in the reader than in the PDF gets its characters spread
-// by at most this share of an em each.
-constexpr double kMaxExpandEm = 0.05;
-constexpr double kSpreadClearShare = 0.05;
+// In the exact layout, pieces whose tops differ by at most this share of
+// their height are one line; a gap wider than the second figure (ems)
+// starts another frame; no frame is narrower than the third (pixels).
+constexpr double kSameLineShare = 0.2;
+constexpr double kFrameGapEm = 0.8;
+constexpr double kMinFramePixels = 20;
 // A line paragraph may run an inch past the page's right edge: a line the
 // reader draws wider than measured is cut at the edge instead of breaking
 // into two lines that push the rest of the page down.
-constexpr const char* kRunPastEdge = "\\ri-1440";
+constexpr int kRunPastEdgeTwips = 1440;
 constexpr double kRoundingPixels = 2;
 constexpr double kRoundingPixelsPerChar = 0.05;
 // Recorded widths further than this share from the reader's are not used.
@@ -791,20 +793,16 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
     size_t chars = 0;
     for (const LineRun& r : cells[i].Runs) chars += r.Chars;
     const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - spare[i];
-    // The cell is drawn as wide as the PDF has it when the reader's face
-    // differs by more than a small share (a narrower face would leave the
-    // later words of a justified line short of their places), never wider
-    // than its room.
+    // The cell is drawn as narrow as the PDF has it when the reader's face
+    // is wider by more than a small share. A narrower face is left as it
+    // is: the PDF's widths are known a little too large, and a gap between
+    // cells or columns narrowed by spreading would run their words together
+    // for a reader.
     double target = need[i];
-    if (std::abs(pdf[i] - need[i]) > kCondenseShare * need[i]) target = pdf[i];
-    // Spreading is only worth it well clear of the room's end: a reader
-    // that draws some character wider than measured (a symbol from a
-    // fallback face) must not be pushed past the next stop by it.
-    const double em = cells[i].Runs.front().Em;
-    if (target > need[i] && target > room - kSpreadClearShare * need[i] - em)
-      target = std::max(need[i], room - kSpreadClearShare * need[i] - em);
-    if (room < target) target = room;
-    // Twips added to (or, negative, taken from) every character.
+    if (pdf[i] < need[i] * (1 - kCondenseShare)) target = pdf[i];
+    // (A cell that starts at or past the line's end is left as it is.)
+    if (room < target && room > kMinFramePixels) target = room;
+    // Twips taken from every character (negative).
     int spacing = 0;
     if (chars > 0 && target != need[i]) {
       const double each = (target - need[i]) * twipsPerPixel / static_cast<double>(chars);
@@ -816,8 +814,7 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
       if (k == 0 && tabbed[i]) content += "\\tab";
       content += r.Head;
       const int condenseLimit = static_cast<int>(std::floor(kMaxCondenseEm * r.Em * twipsPerPixel));
-      const int expandLimit = static_cast<int>(std::floor(kMaxExpandEm * r.Em * twipsPerPixel));
-      const int take = std::clamp(spacing, -condenseLimit, expandLimit);
+      const int take = std::clamp(spacing, -condenseLimit, 0);
       if (take != 0) content += "\\expndtw" + std::to_string(take);
       content += " " + r.Text + "}";
     }
@@ -890,34 +887,81 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     } else {
       cursor += lineHeight;
     }
-    out += "{\\pard " + spacing + kRunPastEdge + tabs + ParagraphSize(content) + content +
+    // The line may run past the page's right edge by an inch, or as far as
+    // its last piece starts.
+    double past = 0;
+    for (const LineCell& cell : cells) past = std::max(past, cell.X + kMinFramePixels - lineRight);
+    const int runPast = std::max(kRunPastEdgeTwips, Twips(past) + kRunPastEdgeTwips);
+    out += "{\\pard " + spacing + "\\ri-" + std::to_string(runPast) + tabs + ParagraphSize(content) + content +
            (li + 1 == lines.size() ? "\\par }" : "\\par}");
   }
   return out;
 }
 
 std::string TkxRTFTextWriter::LineFrames() {
-  SortTextList(pageFrames_);
+  // Lines: pieces whose tops lie within a small share of their height of
+  // each other (a raised or lowered piece gets a frame of its own, at its
+  // own place), ordered by X.
+  std::vector<TkxTextItem*> items;
+  for (auto& item : pageFrames_)
+    if (item) items.push_back(item.get());
+  std::stable_sort(items.begin(), items.end(),
+                   [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->Y) < SortKey(b->Y); });
+  std::vector<std::vector<const TkxTextItem*>> lines;
+  double lineY = 0, lineTolerance = 0;
+  for (const TkxTextItem* item : items) {
+    const double height = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
+    if (lines.empty() || !(item->Y - lineY <= lineTolerance)) {
+      lines.emplace_back();
+      lineY = item->Y;
+      lineTolerance = kSameLineShare * height;
+    }
+    lines.back().push_back(item);
+  }
+
   const double pageWidth = host_.PageWidth();
   std::string out;
-  size_t from = 0;
-  while (from < pageFrames_.size()) {
-    size_t to = from + 1;
-    while (to < pageFrames_.size() && pageFrames_[to]->Y == pageFrames_[from]->Y) ++to;
-    std::vector<const TkxTextItem*> items;
-    for (size_t i = from; i < to; ++i) items.push_back(pageFrames_[i].get());
-    from = to;
-    const std::vector<LineCell> cells = LineCells(items, nullptr);
-    if (cells.empty()) continue;
-    // The frame reaches to the page's right edge: a reader's wider face
-    // runs on instead of breaking the line.
-    const double left = cells.front().X;
-    const double right = std::max(pageWidth, left + 20);
-    std::string tabs, content;
-    LineRTF(cells, left, right, tabs, content);
-    out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(items.front()->Y)) + "\\posx" +
-           std::to_string(Twips(left)) + "\\absw" + std::to_string(Twips(right - left)) + "\\overlay" + tabs +
-           ParagraphSize(content) + " " + content + "\\par}";
+  for (auto& line : lines) {
+    std::stable_sort(line.begin(), line.end(),
+                     [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->X) < SortKey(b->X); });
+    // Another column or table cell, a wide gap or a piece that starts back
+    // within the one before ends a frame: each column keeps frames of its
+    // own and reads on in its own order.
+    std::vector<std::vector<const TkxTextItem*>> frames;
+    double prevEnd = 0;
+    for (const TkxTextItem* item : line) {
+      const double em = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
+      // Pieces in one font that continue each other were joined when the
+      // page was drawn: the same font again is another column or cell.
+      const bool sameFont = !frames.empty() && item->Font == frames.back().back()->Font;
+      if (frames.empty() || sameFont || item->X > prevEnd + kFrameGapEm * em ||
+          item->X < prevEnd - kJoinOverlapEm * em)
+        frames.emplace_back();
+      frames.back().push_back(item);
+      const double width = PieceWidth(*item, host_.MeasureText(item->FirstLine(), item->Font).Width);
+      prevEnd = std::max(frames.back().size() == 1 ? 0.0 : prevEnd, item->X + width);
+    }
+    for (size_t f = 0; f < frames.size(); ++f) {
+      const std::vector<LineCell> cells = LineCells(frames[f], nullptr);
+      if (cells.empty()) continue;
+      // The text is condensed where a reader's wider face needs it to end
+      // before the next frame of the line or the page's right edge; the
+      // frame itself reaches to the page's edge, so that what a reader
+      // draws wider still runs on instead of breaking the line.
+      const double left = cells.front().X;
+      double room = f + 1 < frames.size() ? frames[f + 1].front()->X : pageWidth;
+      // (A piece at or past the page's edge is left as it is, in a frame
+      // as wide as the reader makes it.)
+      const bool pastEdge = pageWidth - left < kMinFramePixels;
+      if (room < left + kMinFramePixels) room = std::numeric_limits<double>::max();
+      std::string tabs, content;
+      LineRTF(cells, left, room, tabs, content);
+      double top = frames[f].front()->Y;
+      for (const TkxTextItem* item : frames[f]) top = std::min(top, item->Y);
+      out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(top)) + "\\posx" + std::to_string(Twips(left));
+      if (!pastEdge) out += "\\absw" + std::to_string(Twips(pageWidth - left));
+      out += "\\overlay" + tabs + ParagraphSize(content) + " " + content + "\\par}";
+    }
   }
   return out;
 }
