@@ -589,8 +589,13 @@ void TkxCustomDocumentEngine::ProcessPageRecording(const TkxMetafile& metafile, 
   const int ppi = TkxScreen::PPI();
   const bool fit = contentScaleX_ != 1 || contentScaleY_ != 1;
   if (!(outputCapabilities_ & ocRecordingAsIs) && (fit || inputXRes_ != ppi || inputYRes_ != ppi)) {
-    const TkxMetafile fresh = StretchRecording(metafile, PagePixels(ToPixelsX(page_.Width()) * contentScaleX_),
-                                               PagePixels(ToPixelsY(page_.Height()) * contentScaleY_));
+    // The size of the page the recording belongs to: the settings for the
+    // next page may already differ (another orientation).
+    const TkxPageItem* item = PageItem(currentPage_);
+    const double width = item ? item->PageSettings.Width() : ToPixelsX(page_.Width());
+    const double height = item ? item->PageSettings.Height() : ToPixelsY(page_.Height());
+    const TkxMetafile fresh =
+        StretchRecording(metafile, PagePixels(width * contentScaleX_), PagePixels(height * contentScaleY_));
     processor.ProcessMetafile(fresh, offX, offY);
   } else {
     processor.ProcessMetafile(metafile, offX, offY);

@@ -801,7 +801,7 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
     double target = need[i];
     if (pdf[i] < need[i] * (1 - kCondenseShare)) target = pdf[i];
     // (A cell that starts at or past the line's end is left as it is.)
-    if (room < target && room > kMinFramePixels) target = room;
+    if (room < target && room > 0) target = room;
     // Twips taken from every character (negative).
     int spacing = 0;
     if (chars > 0 && target != need[i]) {
