@@ -583,6 +583,93 @@ TEST(RTFText, PiecesInAnotherFontContinueTheirCell) {
                                     tight + "  der}{\\tab" + plain + "y}{\\tab" + italic + "z}\\par }");
 }
 
+// In the exact layout the pieces of a line share a frame: a piece in
+// another font that continues the line is a run of the same frame, a piece
+// in the same font again (another column) a frame of its own, and a frame
+// that a reader would draw past the next one is drawn closer together.
+TEST(RTFText, LineFramesKeepALineTogether) {
+  FakeHost host;
+  host.fixedMetrics = true;  // 7 pixels a character, |font height| high
+  host.pageWidth = 400;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(14);
+  w.BeginPage();
+  TFont text = MakeFont("Arial", 12);
+  text.SetHeight(-14);
+  TFont math = text;
+  math.SetStyle(fsItalic);
+  auto sei = MakeText(u"Sei", 100, 50, text);  // ends at 121
+  auto x = MakeText(u"x", 121, 51, math);      // one pixel lower: the same line
+  auto col = MakeText(u"abcdef", 150, 50, text);  // 42 pixels, but the next column starts at 180
+  auto next = MakeText(u"z", 180, 50, text);
+  auto below = MakeText(u"low", 100, 80, text);
+  for (auto* item : {col.get(), sei.get(), next.get(), x.get(), below.get()}) w.WriteText(*item);
+  EXPECT_EQ(host.body, "");
+  w.EndPage();
+  const std::string plain = "\\f0\\cf1\\fs22", italic = "\\f0\\cf1\\fs22 \\i";
+  EXPECT_EQ(host.body,
+            "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw4500\\overlay\\fs22 {" + plain + " Sei}{" + italic +
+                " x}\\par}"
+                "{\\pard\\pvpg\\phpg\\posy750\\posx2250\\absw3750\\overlay\\fs22 {" + plain +
+                "\\expndtw-31 abcdef}\\par}"
+                "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw3300\\overlay\\fs22 {" + plain + " z}\\par}"
+                "{\\pard\\pvpg\\phpg\\posy1200\\posx1500\\absw4500\\overlay\\fs22 {" + plain + " low}\\par}");
+  EXPECT_TRUE(BracesBalanced(host.body));
+}
+
+// Text turned by a quarter turn becomes a text box whose text runs up (90
+// degrees) or down (270) from where the PDF starts it; at other angles it
+// stands upright across the middle of the turned text's box. In line mode
+// turned text stands apart from the lines in the same way.
+TEST(RTFText, TurnedText) {
+  FakeHost host;
+  host.fixedMetrics = true;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(14);
+  w.BeginPage();
+  TFont font = MakeFont("Arial", 12);
+  font.SetHeight(-10);
+  auto up = MakeText(u"Up", 100, 200, font);  // 14 wide, 10 high
+  up->Angle = 90;
+  w.WriteText(*up);
+  // Across: 10 * 1.3 pixels from X; along: 14 * 1.3 + 10 pixels up from Y.
+  EXPECT_EQ(host.body.rfind("{\\shp{\\*\\shpinst\\shpleft1500\\shptop2577\\shpright1695\\shpbottom3000", 0), 0u)
+      << host.body;
+  EXPECT_NE(host.body.find("{\\sp{\\sn txflTextFlow}{\\sv 2}}"), std::string::npos);
+  EXPECT_NE(host.body.find("\\f0\\cf1\\fs16 Up\\par}}}"), std::string::npos);
+  EXPECT_TRUE(BracesBalanced(host.body));
+
+  host.body.clear();
+  auto down = MakeText(u"Dn", 100, 200, font);
+  down->Angle = 270;
+  w.WriteText(*down);
+  EXPECT_EQ(host.body.rfind("{\\shp{\\*\\shpinst\\shpleft1305\\shptop3000\\shpright1500\\shpbottom3423", 0), 0u)
+      << host.body;
+  EXPECT_NE(host.body.find("{\\sp{\\sn txflTextFlow}{\\sv 1}}"), std::string::npos);
+
+  host.body.clear();
+  auto slanted = MakeText(u"Slant", 100, 200, font);  // 35 wide
+  slanted->Angle = 30;
+  w.WriteText(*slanted);
+  EXPECT_EQ(host.body.find("\\shp"), std::string::npos);
+  EXPECT_EQ(host.body.rfind("{\\pard\\pvpg\\phpg\\posy", 0), 0u) << host.body;
+  EXPECT_NE(host.body.find(" Slant\\par}"), std::string::npos);
+  w.EndPage();
+
+  FakeHost lineHost;
+  lineHost.fixedMetrics = true;
+  TkxRTFTextWriter lw(lineHost);
+  lw.BeginDocument(14);
+  TextList list;
+  list.push_back(MakeText(u"Up", 100, 200, font));
+  list.back()->Angle = 90;
+  list.push_back(MakeText(u"flat", 10, 10, font));
+  lw.WriteTextList(list);
+  EXPECT_EQ(lineHost.body.rfind("{\\shp{", 0), 0u) << lineHost.body;
+  EXPECT_EQ(lineHost.body.find("Up}"), std::string::npos);
+  EXPECT_NE(lineHost.body.find(" flat}\\par }"), std::string::npos);
+}
+
 TEST(RTFText, TextListInABandIsWrittenAsFrames) {
   FakeHost host;
   TkxRTFTextWriter w(host);
