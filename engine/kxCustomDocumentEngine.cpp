@@ -591,9 +591,12 @@ void TkxCustomDocumentEngine::ProcessPageRecording(const TkxMetafile& metafile, 
   if (!(outputCapabilities_ & ocRecordingAsIs) && (fit || inputXRes_ != ppi || inputYRes_ != ppi)) {
     // The size of the page the recording belongs to: the settings for the
     // next page may already differ (another orientation).
+    // (A page item keeps its lengths in stored pixels; they are read in the
+    // engine's unit as the page settings are.)
     const TkxPageItem* item = PageItem(currentPage_);
-    const double width = item ? item->PageSettings.Width() : ToPixelsX(page_.Width());
-    const double height = item ? item->PageSettings.Height() : ToPixelsY(page_.Height());
+    const double unit = UnitFactor();
+    const double width = ToPixelsX(item ? item->PageSettings.Width() / unit : page_.Width());
+    const double height = ToPixelsY(item ? item->PageSettings.Height() / unit : page_.Height());
     const TkxMetafile fresh =
         StretchRecording(metafile, PagePixels(width * contentScaleX_), PagePixels(height * contentScaleY_));
     processor.ProcessMetafile(fresh, offX, offY);
