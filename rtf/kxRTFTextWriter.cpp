@@ -805,8 +805,9 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
     // Twips taken from every character (negative).
     int spacing = 0;
     if (chars > 0 && target != need[i]) {
+      // (Bounded before the conversion: the widths come from the file.)
       const double each = (target - need[i]) * twipsPerPixel / static_cast<double>(chars);
-      spacing = static_cast<int>(std::floor(each));
+      if (std::isfinite(each)) spacing = static_cast<int>(std::clamp(std::floor(each), -1e6, 0.0));
     }
     for (size_t k = 0; k < cells[i].Runs.size(); ++k) {
       const LineRun& r = cells[i].Runs[k];

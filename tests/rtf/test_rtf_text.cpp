@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -615,6 +616,19 @@ TEST(RTFText, LineFramesKeepALineTogether) {
                 "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw3300\\overlay\\fs22 {" + plain + " z}\\par}"
                 "{\\pard\\pvpg\\phpg\\posy1200\\posx1500\\absw4500\\overlay\\fs22 {" + plain + " low}\\par}");
   EXPECT_TRUE(BracesBalanced(host.body));
+
+  // Places and widths from a hostile file still give well-formed frames.
+  host.body.clear();
+  w.BeginPage();
+  auto lost = MakeText(u"nan", std::nan(""), 1e300, text);
+  auto wide = MakeText(u"ab", -1e300, 10, text);
+  wide->CharAdvances = {1e308, 1e308};
+  auto turned = MakeText(u"t", std::nan(""), std::nan(""), text);
+  turned->Angle = 90;
+  for (auto* item : {lost.get(), wide.get(), turned.get()}) w.WriteText(*item);
+  w.EndPage();
+  EXPECT_TRUE(BracesBalanced(host.body)) << host.body;
+  EXPECT_NE(host.body.find(" nan}"), std::string::npos);
 }
 
 // Text turned by a quarter turn becomes a text box whose text runs up (90
