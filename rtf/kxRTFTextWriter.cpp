@@ -35,7 +35,7 @@ constexpr double kWidthShare = 0.03;
 // The reader may draw a run's characters closer together by at most this
 // share of an em each, and does so when the run is wider than the PDF has
 // it by more than the second share.
-constexpr double kMaxCondenseEm = 0.15;
+constexpr double kMaxCondenseEm = 0.08;
 constexpr double kCondenseShare = 0.02;
 // In the exact layout, pieces whose tops differ by at most this share of
 // their height are one line; a gap wider than the second figure (ems)
@@ -48,6 +48,8 @@ constexpr double kMinFramePixels = 20;
 // into two lines that push the rest of the page down.
 constexpr int kRunPastEdgeTwips = 1440;
 constexpr double kRoundingPixels = 2;
+// A cell keeps up to this many ems of the PDF's gap to the next cell.
+constexpr double kCellGapEm = 0.25;
 constexpr double kRoundingPixelsPerChar = 0.05;
 // Recorded widths further than this share from the reader's are not used.
 constexpr double kTrustedWidthShare = 0.35;
@@ -761,6 +763,15 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
     }
     if (!pdfKnown) pdf[i] = need[i];
   }
+  // What is kept clear after a cell: the spare room, and as much of the
+  // PDF's own gap to the next cell as a word space takes, so that cells
+  // drawn closer together do not run into each other.
+  std::vector<double> clear(spare);
+  for (size_t i = 0; i + 1 < n; ++i) {
+    const double gap = cells[i + 1].X - (cells[i].X + pdf[i]);
+    const double wordSpace = kCellGapEm * cells[i].Runs.back().Em;
+    if (gap > 0) clear[i] = std::max(clear[i], std::min(gap, wordSpace));
+  }
   // Tab stops where the PDF has the cells, moved right only where the cell
   // before cannot be drawn narrow enough to end before it.
   double prevStop = 0;
@@ -776,7 +787,7 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
       // or as measured.
       const double planned =
           measured[i - 1] ? least[i - 1] : std::clamp(pdf[i - 1] + 1, least[i - 1], need[i - 1]);
-      const double previousEnd = start[i - 1] + planned + spare[i - 1] + 1;
+      const double previousEnd = start[i - 1] + planned + clear[i - 1] + 1;
       if (t < previousEnd) t = previousEnd;
       if (t <= prevStop) t = prevStop + 1;
     }
@@ -792,7 +803,7 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
     // passed) or to the line's end.
     size_t chars = 0;
     for (const LineRun& r : cells[i].Runs) chars += r.Chars;
-    const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - spare[i];
+    const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - clear[i];
     // The cell is drawn as narrow as the PDF has it when the reader's face
     // is wider by more than a small share. A narrower face is left as it
     // is: the PDF's widths are known a little too large, and a gap between

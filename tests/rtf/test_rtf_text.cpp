@@ -471,16 +471,16 @@ TEST(RTFText, LineOutput) {
     double leftMargin;
     std::string rtf;
   };
-  const std::string piece = "\\f0\\cf1\\fs22 ", tightPiece = "\\f0\\cf1\\fs22\\expndtw-31 ";
+  const std::string piece = "\\f0\\cf1\\fs22 ", tightPiece = "\\f0\\cf1\\fs22\\expndtw-16 ";
   const Case cases[] = {
       // Pieces at 100 and 100.5: the second stop right after as little of
       // the first piece as its letters can be drawn closer together into
-      // (14 pixels less 0.15 em a letter), with a little room to spare;
+      // (14 pixels less 0.08 em a letter), with a little room to spare;
       // the first piece is drawn that narrow.
       {"stops",
        {{u"ab", 100, 0}, {u"cd", 100.5, 0}},
        0,
-       "{\\pard \\sl-0\\tx1515\\tx1708{\\tab" + tightPiece + "ab}{\\tab" + piece + "cd}\\par }"},
+       "{\\pard \\sl-0\\tx1515\\tx1738{\\tab" + tightPiece + "ab}{\\tab" + piece + "cd}\\par }"},
       // The same text less than 8 pixels away on one line: written once.
       {"duplicate",
        {{u"ab", 100, 0}, {u"ab", 105, 0}, {u"ab", 120, 0}},
@@ -528,7 +528,7 @@ TEST(RTFText, LineOutput) {
       {"at the margin",
        {{u"ab", 0, 0}, {u"cd", 0, 0}},
        0,
-       "{\\pard \\sl-0\\tx194{" + tightPiece + "ab}{\\tab" + piece + "cd}\\par }"},
+       "{\\pard \\sl-0\\tx223{" + tightPiece + "ab}{\\tab" + piece + "cd}\\par }"},
   };
   for (const Case& c : cases) {
     host.margins = {c.leftMargin, 0, 0, 0};
@@ -612,7 +612,7 @@ TEST(RTFText, LineFramesKeepALineTogether) {
             "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw4500\\overlay\\fs22 {" + plain + " Sei}{" + italic +
                 " x}\\par}"
                 "{\\pard\\pvpg\\phpg\\posy750\\posx2250\\absw3750\\overlay\\fs22 {" + plain +
-                "\\expndtw-31 abcdef}\\par}"
+                "\\expndtw-16 abcdef}\\par}"
                 "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw3300\\overlay\\fs22 {" + plain + " z}\\par}"
                 "{\\pard\\pvpg\\phpg\\posy1200\\posx1500\\absw4500\\overlay\\fs22 {" + plain + " low}\\par}");
   EXPECT_TRUE(BracesBalanced(host.body));
