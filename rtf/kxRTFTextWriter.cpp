@@ -39,9 +39,11 @@ constexpr double kMaxCondenseEm = 0.08;
 constexpr double kCondenseShare = 0.02;
 // In the exact layout, pieces whose tops differ by at most this share of
 // their height are one line; a gap wider than the second figure (ems)
-// starts another frame; no frame is narrower than the third (pixels).
-constexpr double kSameLineShare = 0.2;
-constexpr double kFrameGapEm = 0.8;
+// after a piece in the same font, or than the third after any piece,
+// starts another frame; no frame is narrower than the fourth (pixels).
+constexpr double kSameLineShare = 0.35;
+constexpr double kFrameGapEm = 0.5;
+constexpr double kWideGapEm = 3;
 constexpr double kMinFramePixels = 20;
 // A line paragraph may run an inch past the page's right edge: a line the
 // reader draws wider than measured is cut at the edge instead of breaking
@@ -944,10 +946,12 @@ std::string TkxRTFTextWriter::LineFrames() {
     for (const TkxTextItem* item : line) {
       const double em = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
       // Pieces in one font that continue each other were joined when the
-      // page was drawn: the same font again is another column or cell.
+      // page was drawn: the same font again after a gap is another column
+      // or cell.
       const bool sameFont = !frames.empty() && item->Font == frames.back().back()->Font;
-      if (frames.empty() || sameFont || item->X > prevEnd + kFrameGapEm * em ||
-          item->X < prevEnd - kJoinOverlapEm * em)
+      const double gap = item->X - prevEnd;
+      if (frames.empty() || (sameFont && gap > kFrameGapEm * em) || gap > kWideGapEm * em ||
+          gap < -kJoinOverlapEm * em)
         frames.emplace_back();
       frames.back().push_back(item);
       const double width = PieceWidth(*item, host_.MeasureText(item->FirstLine(), item->Font).Width);

@@ -585,9 +585,10 @@ TEST(RTFText, PiecesInAnotherFontContinueTheirCell) {
 }
 
 // In the exact layout the pieces of a line share a frame: a piece in
-// another font that continues the line is a run of the same frame, a piece
-// in the same font again (another column) a frame of its own, and a frame
-// that a reader would draw past the next one is drawn closer together.
+// another font that continues the line is a run of it, a piece after a gap
+// a cell on a tab stop; a piece in the same font that starts back within
+// the one before (or after a gap: another column) starts a frame of its
+// own, and the frame before is drawn closer together to end before it.
 TEST(RTFText, LineFramesKeepALineTogether) {
   FakeHost host;
   host.fixedMetrics = true;  // 7 pixels a character, |font height| high
@@ -599,9 +600,9 @@ TEST(RTFText, LineFramesKeepALineTogether) {
   text.SetHeight(-14);
   TFont math = text;
   math.SetStyle(fsItalic);
-  auto sei = MakeText(u"Sei", 100, 50, text);  // ends at 121
-  auto x = MakeText(u"x", 121, 51, math);      // one pixel lower: the same line
-  auto col = MakeText(u"abcdef", 150, 50, text);  // 42 pixels, but the next column starts at 180
+  auto sei = MakeText(u"Sei", 100, 50, text);     // ends at 121
+  auto x = MakeText(u"x", 121, 51, math);         // one pixel lower: the same line
+  auto col = MakeText(u"abcdef", 150, 50, text);  // 42 pixels, but z starts at 180
   auto next = MakeText(u"z", 180, 50, text);
   auto below = MakeText(u"low", 100, 80, text);
   for (auto* item : {col.get(), sei.get(), next.get(), x.get(), below.get()}) w.WriteText(*item);
@@ -609,10 +610,8 @@ TEST(RTFText, LineFramesKeepALineTogether) {
   w.EndPage();
   const std::string plain = "\\f0\\cf1\\fs22", italic = "\\f0\\cf1\\fs22 \\i";
   EXPECT_EQ(host.body,
-            "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw4500\\overlay\\fs22 {" + plain + " Sei}{" + italic +
-                " x}\\par}"
-                "{\\pard\\pvpg\\phpg\\posy750\\posx2250\\absw3750\\overlay\\fs22 {" + plain +
-                "\\expndtw-16 abcdef}\\par}"
+            "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw4500\\overlay\\tx765\\fs22 {" + plain + " Sei}{" + italic +
+                " x}{\\tab" + plain + "\\expndtw-16 abcdef}\\par}"
                 "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw3300\\overlay\\fs22 {" + plain + " z}\\par}"
                 "{\\pard\\pvpg\\phpg\\posy1200\\posx1500\\absw4500\\overlay\\fs22 {" + plain + " low}\\par}");
   EXPECT_TRUE(BracesBalanced(host.body));
