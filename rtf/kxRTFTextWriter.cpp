@@ -535,17 +535,20 @@ void TkxRTFTextWriter::AdjustClippedX(TkxTextItem& item) {
     item.X = clip.Left;
 }
 
+bool TkxRTFTextWriter::SeenOnPage(const TkxTextItem& item) {
+  if (!host_.RemoveDuplicates()) return false;
+  // The same first line at exactly the same place is one text drawn twice.
+  auto key = std::make_tuple(item.FirstLine(), item.X, item.Y);
+  const bool comparable = !std::isnan(item.X) && !std::isnan(item.Y);
+  const bool seen = comparable && pageTextMemory_.count(key) != 0;
+  ++pageTextCount_;
+  if (!seen && comparable) pageTextMemory_.insert(std::move(key));
+  return seen;
+}
+
 std::string TkxRTFTextWriter::TextFrame(TkxTextItem& item) {
   const std::u16string line = item.FirstLine();
-  if (host_.RemoveDuplicates()) {
-    // The same first line at exactly the same place is one text drawn twice.
-    auto key = std::make_tuple(line, item.X, item.Y);
-    const bool comparable = !std::isnan(item.X) && !std::isnan(item.Y);
-    const bool seen = comparable && pageTextMemory_.count(key) != 0;
-    ++pageTextCount_;
-    if (seen) return {};
-    if (comparable) pageTextMemory_.insert(std::move(key));
-  }
+  if (SeenOnPage(item)) return {};
 
   AdjustClippedX(item);
   if (line == lastWrittenText_ && item.X == lastWrittenX_ && item.Y == lastWrittenY_) return {};
@@ -599,14 +602,7 @@ void TkxRTFTextWriter::WriteText(TkxTextItem& item) {
   const int band = host_.CurrentBand();
   if ((band == 0 || band == 4) && !item.HasClipRect()) {
     const std::u16string line = item.FirstLine();
-    if (host_.RemoveDuplicates()) {
-      auto key = std::make_tuple(line, item.X, item.Y);
-      const bool comparable = !std::isnan(item.X) && !std::isnan(item.Y);
-      const bool seen = comparable && pageTextMemory_.count(key) != 0;
-      ++pageTextCount_;
-      if (seen) return;
-      if (comparable) pageTextMemory_.insert(std::move(key));
-    }
+    if (SeenOnPage(item)) return;
     if (line == lastWrittenText_ && item.X == lastWrittenX_ && item.Y == lastWrittenY_) return;
     lastWrittenText_ = line;
     lastWrittenX_ = item.X;

@@ -172,6 +172,10 @@ class TkxRTFTextWriter {
   void LineRTF(const std::vector<LineCell>& cells, double left, double right, std::string& tabs,
                std::string& content) const;
 
+  // With RemoveDuplicates: whether the page already had this text at this
+  // place (and remembers it otherwise).
+  bool SeenOnPage(const TkxTextItem& item);
+
   int Twips(double pixels) const;
   std::string Hyperlinks(std::string_view rtf);
   // Variables other than page variables, then encoding, then page
