@@ -174,7 +174,10 @@ std::string TpwConversionDriver::PagesLabel(int k) const {
 }
 
 void TpwConversionDriver::ApplyOrientation() {
-  engine_.SetLandscape(IsLandscapePage(document_.GetPageRotation(1), document_.GetPageMediaBox(1)));
+  const std::array<double, 4> box = document_.GetPageMediaBox(1);
+  engine_.SetLandscape(IsLandscapePage(document_.GetPageRotation(1), box));
+  // The page is drawn unrotated, as large as its media box.
+  engine_.SetDrawnPageSize(box[2] - box[0], box[3] - box[1], job_.PaperSize == "PDF");
 }
 
 void TpwConversionDriver::Next() {

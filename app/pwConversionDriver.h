@@ -48,6 +48,13 @@ class IpwEngine {
   virtual void SetItemsToRender(int items) = 0;
   virtual void SetPaperSize(int paperCode) = 0;
   virtual void SetLandscape(bool landscape) = 0;
+  // The PDF page about to be drawn is width x height points as drawn. With
+  // paperFromPage its RTF page takes that size; otherwise a page larger
+  // than the paper is drawn smaller to fit it. Takes effect for the page
+  // that the next BeginDoc or NewPage starts.
+  virtual void SetDrawnPageSize(double width, double height, bool paperFromPage) {
+    (void)width, (void)height, (void)paperFromPage;
+  }
   virtual void SetOutputImageFormat(int formatCode) = 0;
   virtual void SetJPEGQuality(int quality) = 0;
   virtual void SetFileName(const std::string& fileName) = 0;
@@ -93,7 +100,8 @@ class TpwDriverView {
 struct TpwJobSettings {
   std::string SourceFile;
   std::string TargetFile;
-  std::string PaperSize = "A4";     // "A3", "A4", "Letter", "A5", "B4", "B5", "ISO-B4"
+  std::string PaperSize = "A4";     // "A3", "A4", "Letter", "A5", "B4", "B5", "ISO-B4", or "PDF": each
+                                    // page the size of its PDF page
   bool ExtendedConversion = false;  // text, pictures and shapes instead of text only
   std::string ImageFormat = "JPEG";  // "JPEG", "BMP", "PNG", "Metafile" ("GIF" recognised)
   int ImagesQuality = 100;           // 1..100

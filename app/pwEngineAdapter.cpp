@@ -1,6 +1,10 @@
 #include "app/pwEngineAdapter.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "app/pwDocumentAdapter.h"
+#include "platform/kxScreen.h"
 
 namespace pw {
 
@@ -62,6 +66,46 @@ void TpwEngineAdapter::SetPaperSize(int paperCode) { engine_.Page().SetPaperSize
 
 void TpwEngineAdapter::SetLandscape(bool landscape) {
   engine_.Page().SetOrientation(landscape ? poLandscape : poPortrait);
+}
+
+void TpwEngineAdapter::SetDrawnPageSize(double width, double height, bool paperFromPage) {
+  width = std::abs(width);
+  height = std::abs(height);
+  pendingScaleX_ = pendingScaleY_ = 1;
+  if (!std::isfinite(width) || !std::isfinite(height) || width < 1 || height < 1) return;
+  TkxPageSettings& page = engine_.Page();
+  const double ppi = TkxScreen::PPI();
+  const double widthPixels = width * ppi / 72, heightPixels = height * ppi / 72;
+  if (paperFromPage) {
+    // Sizes are kept within what RTF readers take (22 inches is Word's
+    // largest page); a larger page is drawn smaller to fit.
+    constexpr double kLargestInches = 22;
+    const double largest = kLargestInches * ppi;
+    const double scale = std::min({1.0, largest / widthPixels, largest / heightPixels});
+    page.SetOrientation(width > height ? poLandscape : poPortrait);
+    page.SetPaperSize(TkxPaperSize::Custom);
+    const double unit = page.UnitFactor();
+    page.SetWidth(widthPixels * scale / unit);
+    page.SetHeight(heightPixels * scale / unit);
+    pendingScaleX_ = pendingScaleY_ = scale;
+    return;
+  }
+  const double unit = page.UnitFactor();
+  const double paperWidth = page.Width() * unit, paperHeight = page.Height() * unit;
+  // A page of about the paper's shape (Letter on A4) is made as narrow and
+  // as low as the paper, each way on its own, where it is larger: the text
+  // keeps its widths by the writer's spacing. It is not made larger: text
+  // at the foot of an enlarged page would run onto another page. A page of
+  // another shape is made as small as the paper needs, keeping its shape.
+  const double scaleX = paperWidth / widthPixels, scaleY = paperHeight / heightPixels;
+  constexpr double kSimilarShape = 1.12;
+  if (std::max(scaleX, scaleY) / std::min(scaleX, scaleY) <= kSimilarShape) {
+    pendingScaleX_ = std::min(scaleX, 1.0);
+    pendingScaleY_ = std::min(scaleY, 1.0);
+    return;
+  }
+  const double scale = std::min({1.0, scaleX, scaleY});
+  pendingScaleX_ = pendingScaleY_ = scale;
 }
 
 void TpwEngineAdapter::SetOutputImageFormat(int formatCode) {

@@ -23,8 +23,15 @@ class TpwEngineAdapter : public IpwEngine {
   void SetOutputImageFormat(int formatCode) override;
   void SetJPEGQuality(int quality) override;
   void SetFileName(const std::string& fileName) override { engine_.SetFileName(fileName); }
-  void BeginDoc() override { engine_.BeginDoc(); }
-  void NewPage() override { engine_.NewPage(); }
+  void SetDrawnPageSize(double width, double height, bool paperFromPage) override;
+  void BeginDoc() override {
+    engine_.BeginDoc();
+    engine_.SetContentScale(pendingScaleX_, pendingScaleY_);
+  }
+  void NewPage() override {
+    engine_.NewPage();
+    engine_.SetContentScale(pendingScaleX_, pendingScaleY_);
+  }
   void SetActivePage(int page) override { engine_.SetActivePage(page); }
   int PageCount() override { return engine_.PageCount(); }
   // `document` must be a TpwDocumentAdapter; anything else draws nothing.
@@ -35,6 +42,8 @@ class TpwEngineAdapter : public IpwEngine {
 
  private:
   TkxRTFEngine engine_;
+  // Scale for the drawing of the page that starts next.
+  double pendingScaleX_ = 1, pendingScaleY_ = 1;
 };
 
 }  // namespace pw

@@ -37,10 +37,12 @@ const std::vector<TpwOptionSpec>& OptionTable() {
        [](TpwCliOptions& o, const std::string& v) { o.DumpEmfDir = v; }},
       {"dump-text", 0, nullptr, "print the text records of each page's drawing, one line per record",
        [](TpwCliOptions& o, const std::string&) { o.DumpText = true; }},
-      {"paper", 0, "SIZE", "paper of the RTF pages: A3, A4 (default), Letter, A5, B4, B5 or ISO-B4",
+      {"paper", 0, "SIZE",
+       "paper of the RTF pages: A3, A4 (default), Letter, A5, B4, B5, ISO-B4, or pdf: each page the size "
+       "and orientation of its PDF page; a PDF page larger than the paper is drawn smaller to fit it",
        [](TpwCliOptions& o, const std::string& v) {
          o.PaperSize = Choice("paper", v, {{"A3", "A3"}, {"A4", "A4"}, {"Letter", "Letter"}, {"A5", "A5"},
-                                           {"B4", "B4"}, {"B5", "B5"}, {"ISO-B4", "ISO-B4"}});
+                                           {"B4", "B4"}, {"B5", "B5"}, {"ISO-B4", "ISO-B4"}, {"pdf", "PDF"}});
        }},
       {"mode", 0, "MODE", "standard (text only, default) or extended (text, pictures and shapes)",
        [](TpwCliOptions& o, const std::string& v) {

@@ -561,9 +561,18 @@ void TkxCustomDocumentEngine::ProcessPageRecording(const TkxMetafile& metafile, 
   processor.TrackCurrentPosition = true;
   const double offX = dx + referenceRect_.Left, offY = dy + referenceRect_.Top;
   const int ppi = TkxScreen::PPI();
-  if (!(outputCapabilities_ & ocRecordingAsIs) && (inputXRes_ != ppi || inputYRes_ != ppi)) {
+  const bool fit = contentScaleX_ != 1 || contentScaleY_ != 1;
+  if (!(outputCapabilities_ & ocRecordingAsIs) && (fit || inputXRes_ != ppi || inputYRes_ != ppi)) {
+    // The size of the page the recording belongs to: the settings for the
+    // next page may already differ (another orientation).
+    // (A page item keeps its lengths in stored pixels; they are read in the
+    // engine's unit as the page settings are.)
+    const TkxPageItem* item = PageItem(currentPage_);
+    const double unit = UnitFactor();
+    const double width = ToPixelsX(item ? item->PageSettings.Width() / unit : page_.Width());
+    const double height = ToPixelsY(item ? item->PageSettings.Height() / unit : page_.Height());
     const TkxMetafile fresh =
-        StretchRecording(metafile, PagePixels(ToPixelsX(page_.Width())), PagePixels(ToPixelsY(page_.Height())));
+        StretchRecording(metafile, PagePixels(width * contentScaleX_), PagePixels(height * contentScaleY_));
     processor.ProcessMetafile(fresh, offX, offY);
   } else {
     processor.ProcessMetafile(metafile, offX, offY);

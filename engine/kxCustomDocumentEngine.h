@@ -183,6 +183,16 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   int InputXRes() const { return inputXRes_; }
   void SetInputXRes(int res);
   int InputYRes() const { return inputYRes_; }
+  // Factors by which the drawing of the current page is scaled across and
+  // down when its recording is processed, so that a page drawn for other
+  // paper fills this one; 1 (the default) leaves it as drawn. Factors
+  // outside (0, 4] count as 1.
+  double ContentScaleX() const { return contentScaleX_; }
+  double ContentScaleY() const { return contentScaleY_; }
+  void SetContentScale(double x, double y) {
+    contentScaleX_ = (x > 0 && x <= 4) ? x : 1;
+    contentScaleY_ = (y > 0 && y <= 4) ? y : 1;
+  }
   void SetInputYRes(int res);
   TkxItemsToRender ItemsToRender() const { return itemsToRender_; }
   void SetItemsToRender(TkxItemsToRender items) { itemsToRender_ = items; }
@@ -511,6 +521,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   std::string fileDescription_;
   int inputXRes_;
   int inputYRes_;
+  double contentScaleX_ = 1, contentScaleY_ = 1;
   TkxItemsToRender itemsToRender_ = TkxItemsToRender::All();
   std::string pagesToRender_;
   TkxUnitType measurementUnit_ = muInches;

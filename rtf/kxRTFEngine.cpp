@@ -21,12 +21,19 @@ std::string Num(long long v) { return std::to_string(v); }
 
 std::string RTFFontTableEntry(int n, const std::string& name, int charset, int acp) {
   const std::string face = EncodeText(Utf8ToWide(name), ANSI_CHARSET);
-  std::string entry = "{\\f" + Num(n);
+  // Family, pitch, PANOSE number and an alternate of the same widths tell a
+  // reader without the face what to take instead.
+  const TkxFontTableFacts facts = FontTableFacts(name);
+  std::string entry = "{\\f" + Num(n) + facts.FamilyWord;
   if (acp != 1252)
     entry += "\\fcharset" + Num(CharsetOfCodePage(acp));
   else if (charset != DEFAULT_CHARSET)
     entry += "\\fcharset" + Num(charset);
-  return entry + " " + face + ";}";
+  if (facts.Pitch) entry += "\\fprq" + Num(facts.Pitch);
+  if (!facts.Panose.empty()) entry += "{\\*\\panose " + facts.Panose + "}";
+  entry += " " + face;
+  if (!facts.Alternate.empty()) entry += "{\\*\\falt " + facts.Alternate + "}";
+  return entry + ";}";
 }
 
 std::string RTFColorTableEntry(TColor color) {

@@ -26,55 +26,68 @@ bool StartsAny(std::string_view s, const std::array<std::string_view, N>& prefix
   return false;
 }
 
-// Families found on practically every machine that opens RTF (Windows and
-// Office faces; LibreOffice maps them to its metric-compatible faces), with
-// the names PDF producers give them.
-constexpr std::pair<std::string_view, std::string_view> kCommonFamilies[] = {
+// Faces that Word and LibreOffice both draw with the same widths, under the
+// names PDF producers give them and the names of their metric twins.
+constexpr std::pair<std::string_view, std::string_view> kSameWidthFamilies[] = {
     {"arial", "Arial"},
     {"arialmt", "Arial"},
     {"helvetica", "Arial"},
+    {"liberationsans", "Arial"},
+    {"nimbussans", "Arial"},
+    {"nimbussansl", "Arial"},
+    {"arimo", "Arial"},
     {"arialnarrow", "Arial Narrow"},
-    {"arialblack", "Arial Black"},
+    {"helveticanarrow", "Arial Narrow"},
+    {"liberationsansnarrow", "Arial Narrow"},
+    {"nimbussansnarrow", "Arial Narrow"},
     {"timesnewroman", "Times New Roman"},
     {"timesnewromanps", "Times New Roman"},
     {"timesnewromanpsmt", "Times New Roman"},
     {"times", "Times New Roman"},
     {"timesroman", "Times New Roman"},
+    {"liberationserif", "Times New Roman"},
+    {"nimbusroman", "Times New Roman"},
+    {"tinos", "Times New Roman"},
     {"couriernew", "Courier New"},
     {"couriernewpsmt", "Courier New"},
     {"courier", "Courier New"},
-    {"calibri", "Calibri"},
-    {"calibrilight", "Calibri Light"},
-    {"cambria", "Cambria"},
-    {"cambriamath", "Cambria Math"},
-    {"candara", "Candara"},
-    {"consolas", "Consolas"},
-    {"constantia", "Constantia"},
-    {"corbel", "Corbel"},
-    {"segoeui", "Segoe UI"},
-    {"georgia", "Georgia"},
-    {"verdana", "Verdana"},
-    {"tahoma", "Tahoma"},
-    {"trebuchetms", "Trebuchet MS"},
-    {"garamond", "Garamond"},
-    {"bookantiqua", "Book Antiqua"},
-    {"bookmanoldstyle", "Bookman Old Style"},
-    {"centurygothic", "Century Gothic"},
-    {"palatinolinotype", "Palatino Linotype"},
-    {"comicsansms", "Comic Sans MS"},
-    {"impact", "Impact"},
-    {"lucidaconsole", "Lucida Console"},
-    {"lucidasansunicode", "Lucida Sans Unicode"},
-    {"msgothic", "MS Gothic"},
-    {"msmincho", "MS Mincho"},
-    {"simsun", "SimSun"},
-    {"simhei", "SimHei"},
-    {"batang", "Batang"},
-    {"gulim", "Gulim"},
-    {"microsoftyahei", "Microsoft YaHei"},
-    {"malgungothic", "Malgun Gothic"},
-    {"meiryo", "Meiryo"},
-    {"aptos", "Aptos"},
+    {"liberationmono", "Courier New"},
+    {"nimbusmonops", "Courier New"},
+    {"cousine", "Courier New"},
+};
+
+// East Asian system faces: their text comes from the reader's fallback for
+// the script whatever the name, so the name is kept for the reader that has
+// the face.
+constexpr std::pair<std::string_view, std::string_view> kEastAsianFamilies[] = {
+    {"msgothic", "MS Gothic"},     {"msmincho", "MS Mincho"},       {"simsun", "SimSun"},
+    {"simhei", "SimHei"},          {"batang", "Batang"},            {"gulim", "Gulim"},
+    {"microsoftyahei", "Microsoft YaHei"}, {"malgungothic", "Malgun Gothic"}, {"meiryo", "Meiryo"},
+};
+
+struct FamilyFacts {
+  std::string_view name;
+  const char* familyWord;
+  int pitch;
+  std::string_view panose;
+  std::string_view alternate;
+};
+// PANOSE numbers of the faces the writer names, and the metric twins a
+// reader without the face is likely to have.
+constexpr FamilyFacts kFamilyFacts[] = {
+    {"Times New Roman", "\\froman", 2, "02020603050405020304", "Liberation Serif"},
+    {"Arial", "\\fswiss", 2, "020b0604020202020204", "Liberation Sans"},
+    {"Arial Narrow", "\\fswiss", 2, "020b0606020202030204", "Liberation Sans Narrow"},
+    {"Courier New", "\\fmodern", 1, "02070309020205020404", "Liberation Mono"},
+    {"Symbol", "\\ftech", 2, "05050102010706020507", ""},
+    {"Wingdings", "\\fnil", 2, "05000000000000000000", ""},
+    {"DejaVu Sans", "\\fswiss", 2, "020b0603030804020204", "Verdana"},
+    {"DejaVu Serif", "\\froman", 2, "02060603050605020204", ""},
+    {"DejaVu Sans Mono", "\\fmodern", 1, "020b0609030804020204", ""},
+    {"MS Gothic", "\\fmodern", 1, "020b0609070205080204", ""},
+    {"MS Mincho", "\\fmodern", 1, "02020609040205080304", ""},
+    {"SimSun", "\\fnil", 2, "02010600030101010101", ""},
+    {"SimHei", "\\fmodern", 1, "02010609060101010101", ""},
 };
 
 }  // namespace
@@ -98,7 +111,10 @@ TkxFontKind GuessFontKind(std::string_view name, TFontPitch pitch) {
       "futura",  "frutiger", "univers", "calibri", "segoe",    "roboto", "lato",    "ubuntu",
       "montser", "myriad",   "avenir",  "gill",    "franklin", "trebuc", "candara", "corbel",
       "inter",   "noto",     "opensans","source",  "fira",     "dejavu", "carlito", "sourcesans"};
-  if (StartsAny(n, kSansPrefixes) || (HasAny(n, kSansParts) && !Has(n, "serif"))) return fkSans;
+  if (StartsAny(n, kSansPrefixes) || (HasAny(n, kSansParts) && !Has(n, "serif"))) {
+    static constexpr std::array<std::string_view, 4> kNarrowParts = {"narrow", "condensed", "cond", "compressed"};
+    return HasAny(n, kNarrowParts) ? fkSansNarrow : fkSans;
+  }
   return fkSerif;
 }
 
@@ -109,20 +125,66 @@ std::string PortableFontName(const std::string& name, TFontPitch pitch, TFontCha
   if (charset == SYMBOL_CHARSET || Has(n, "symbol") || Has(n, "dingbat") || Has(n, "wingding") ||
       Has(n, "webding"))
     return name;
-  for (const auto& [key, family] : kCommonFamilies)
+  for (const auto& [key, family] : kSameWidthFamilies)
     if (n == key) return std::string(family);
-  if (systemFamily) {
+  for (const auto& [key, family] : kEastAsianFamilies)
+    if (n == key) return std::string(family);
+  // The DejaVu faces come with LibreOffice wherever it runs; any other
+  // installed face is only known to be on this machine.
+  if (systemFamily && Starts(n, "dejavu")) {
     std::string installed = systemFamily(name);
-    if (!installed.empty()) return installed;
+    if (Starts(SqueezedFamilyName(installed), "dejavu")) return installed;
   }
   switch (GuessFontKind(name, pitch)) {
     case fkMono:
       return "Courier New";
     case fkSans:
       return "Arial";
+    case fkSansNarrow:
+      return "Arial Narrow";
     default:
       return "Times New Roman";
   }
+}
+
+TkxFontTableFacts FontTableFacts(const std::string& writtenName) {
+  TkxFontTableFacts facts;
+  for (const FamilyFacts& f : kFamilyFacts) {
+    if (writtenName != f.name) continue;
+    facts.FamilyWord = f.familyWord;
+    facts.Pitch = f.pitch;
+    facts.Panose = f.panose;
+    facts.Alternate = f.alternate;
+    return facts;
+  }
+  // A kept name (a symbol font, an East Asian face) by what it suggests.
+  const std::string n = SqueezedFamilyName(writtenName);
+  if (Has(n, "symbol") || Has(n, "dingbat") || Has(n, "wingding") || Has(n, "webding")) {
+    facts.FamilyWord = "\\ftech";
+    facts.Pitch = 2;
+    return facts;
+  }
+  if (Has(n, "script") || Has(n, "hand") || Has(n, "chancery") || Has(n, "brush")) {
+    facts.FamilyWord = "\\fscript";
+    facts.Pitch = 2;
+    return facts;
+  }
+  switch (GuessFontKind(writtenName, fpDefault)) {
+    case fkMono:
+      facts.FamilyWord = "\\fmodern";
+      facts.Pitch = 1;
+      break;
+    case fkSans:
+    case fkSansNarrow:
+      facts.FamilyWord = "\\fswiss";
+      facts.Pitch = 2;
+      break;
+    default:
+      facts.FamilyWord = "\\froman";
+      facts.Pitch = 2;
+      break;
+  }
+  return facts;
 }
 
 }  // namespace pw

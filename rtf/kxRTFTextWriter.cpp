@@ -33,6 +33,27 @@ constexpr double kJoinGapEm = 0.3;
 constexpr double kJoinOverlapEm = 0.2;
 constexpr double kWordSpaceEm = 0.1;
 constexpr double kWidthShare = 0.03;
+// The reader may draw a run's characters closer together by at most this
+// share of an em each, and does so when the run is wider than the PDF has
+// it by more than the second share.
+constexpr double kMaxCondenseEm = 0.08;
+constexpr double kCondenseShare = 0.02;
+// In the exact layout, pieces whose tops differ by at most this share of
+// their height are one line; a gap wider than the second figure (ems)
+// after a piece in the same font, or than the third after any piece,
+// starts another frame; no frame is narrower than the fourth (pixels).
+constexpr double kSameLineShare = 0.35;
+constexpr double kFrameGapEm = 0.5;
+constexpr double kWideGapEm = 3;
+constexpr double kMinFramePixels = 20;
+// A line paragraph may run an inch past the page's right edge: a line the
+// reader draws wider than measured is cut at the edge instead of breaking
+// into two lines that push the rest of the page down.
+constexpr int kRunPastEdgeTwips = 1440;
+constexpr double kRoundingPixels = 2;
+// A cell keeps up to this many ems of the PDF's gap to the next cell.
+constexpr double kCellGapEm = 0.25;
+constexpr double kRoundingPixelsPerChar = 0.05;
 // Recorded widths further than this share from the reader's are not used.
 constexpr double kTrustedWidthShare = 0.35;
 
@@ -266,6 +287,7 @@ void TkxRTFTextWriter::BeginDocument(double lineHeight) {
 }
 
 void TkxRTFTextWriter::BeginPage() {
+  pageFrames_.clear();
   pageTextMemory_.clear();
   pageTextCount_ = 1;
   lastWrittenText_.clear();
@@ -274,6 +296,11 @@ void TkxRTFTextWriter::BeginPage() {
 }
 
 void TkxRTFTextWriter::EndPage() {
+  if (!pageFrames_.empty()) {
+    const std::string rtf = LineFrames();
+    pageFrames_.clear();
+    if (!rtf.empty()) host_.WriteToBody(rtf);
+  }
   pageTextMemory_.clear();
   pageTextCount_ = 1;
 }
@@ -450,22 +477,24 @@ void TkxRTFTextWriter::AdjustClippedX(TkxTextItem& item) {
     item.X = clip.Left;
 }
 
+bool TkxRTFTextWriter::SeenOnPage(const TkxTextItem& item) {
+  if (!host_.RemoveDuplicates()) return false;
+  // The same first line at exactly the same place is one text drawn twice.
+  auto key = std::make_tuple(item.FirstLine(), item.X, item.Y);
+  const bool comparable = !std::isnan(item.X) && !std::isnan(item.Y);
+  const bool seen = comparable && pageTextMemory_.count(key) != 0;
+  ++pageTextCount_;
+  if (!seen && comparable) pageTextMemory_.insert(std::move(key));
+  return seen;
+}
+
 std::string TkxRTFTextWriter::TextFrame(TkxTextItem& item) {
   const std::u16string line = item.FirstLine();
-  if (host_.RemoveDuplicates()) {
-    // The same first line at exactly the same place is one text drawn twice.
-    auto key = std::make_tuple(line, item.X, item.Y);
-    const bool comparable = !std::isnan(item.X) && !std::isnan(item.Y);
-    const bool seen = comparable && pageTextMemory_.count(key) != 0;
-    ++pageTextCount_;
-    if (seen) return {};
-    if (comparable) pageTextMemory_.insert(std::move(key));
-  }
+  if (SeenOnPage(item)) return {};
 
   AdjustClippedX(item);
   if (line == lastWrittenText_ && item.X == lastWrittenX_ && item.Y == lastWrittenY_) return {};
 
-  // Rotated text is written as an upright frame for now.
   std::string out = "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(item.Y)) + "\\posx" +
                     std::to_string(Twips(item.X)) + "\\overlay";
   out += FontControls(item.Font);
@@ -512,7 +541,32 @@ std::string TkxRTFTextWriter::TextFrame(TkxTextItem& item) {
 }
 
 void TkxRTFTextWriter::WriteText(TkxTextItem& item) {
-  const std::string rtf = TextFrame(item);
+  const int band = host_.CurrentBand();
+  if ((band == 0 || band == 4) && !item.HasClipRect()) {
+    const std::u16string line = item.FirstLine();
+    if (SeenOnPage(item)) return;
+    if (line == lastWrittenText_ && item.X == lastWrittenX_ && item.Y == lastWrittenY_) return;
+    lastWrittenText_ = line;
+    lastWrittenX_ = item.X;
+    lastWrittenY_ = item.Y;
+    if (item.Angle % 360 != 0) {
+      host_.WriteToBand(RotatedTextRTF(item));
+      return;
+    }
+    // (Items are not copyable as such: the fields a line frame uses.)
+    auto kept = std::make_unique<TkxTextItem>();
+    kept->X = item.X;
+    kept->Y = item.Y;
+    kept->Lines = item.Lines;
+    kept->Font = item.Font;
+    kept->Brush = item.Brush;
+    kept->CharAdvances = item.CharAdvances;
+    if (host_.CalculateVariables() && !kept->Lines.empty())
+      kept->Lines[0] = host_.CalculateVariablesIn(kept->Lines[0], true);
+    pageFrames_.push_back(std::move(kept));
+    return;
+  }
+  const std::string rtf = item.Angle % 360 != 0 ? RotatedTextRTF(item) : TextFrame(item);
   if (!rtf.empty()) host_.WriteToBand(rtf);
 }
 
@@ -548,13 +602,205 @@ std::string ParagraphSize(const std::string& content) {
 }
 }  // namespace
 
+std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
+    const std::vector<const TkxTextItem*>& items, double* height) {
+  std::vector<LineCell> cells;
+  double prevX = 0, prevY = 0;
+  bool havePrev = false;
+  std::string prevText;
+  // Where the previous piece ends and in which font it is.
+  double prevEnd = 0, prevPieceWidth = 0;
+  bool prevEndsBlank = false;
+  TFont prevFont;
+  for (const TkxTextItem* itemPtr : items) {
+    const TkxTextItem& item = *itemPtr;
+    const std::u16string& line = item.FirstLine();
+    // Blanks drawn on their own carry nothing that tab stops do not already
+    // give, and in a large size they would make the line tall.
+    if (line.find_first_not_of(u" \u00A0") == std::u16string::npos) continue;
+    const std::string source = Hyperlinks(EncodeRun(line, item.Font.Charset()));
+
+    // A piece drawn twice at (nearly) the same place is written once.
+    if (havePrev && std::abs(prevX - item.X) < kDuplicateDistance && prevY == item.Y && prevText == source)
+      continue;
+
+    const TkxPixelExtent extent = host_.MeasureText(line, item.Font);
+    if (height && extent.Height > *height) *height = extent.Height;
+
+    // A piece in another font that starts where the previous one ended (a
+    // formula's letters and symbols, a word in another style) continues
+    // that piece's cell instead of taking a tab stop of its own: the line
+    // stays text a user can edit, and small differences between the PDF's
+    // widths and the reader's cannot push the later stops off the line.
+    // Pieces in one font that continue each other were joined when the page
+    // was drawn; the same font again after a gap is another column or cell.
+    const double em = std::max(std::abs(static_cast<double>(prevFont.Height())), 1.0);
+    const bool otherFont = !(item.Font == prevFont);
+    const double slack = kWidthShare * prevPieceWidth;
+    const bool joins = !cells.empty() && otherFont && item.X >= prevEnd - kJoinOverlapEm * em - slack &&
+                       item.X <= prevEnd + kJoinGapEm * em + slack;
+    LineRun run;
+    run.Head = CharShading(item.Brush) + FontControls(item.Font);
+    run.Em = std::max(std::abs(static_cast<double>(item.Font.Height())), 1.0);
+    run.Text = source;
+    run.Width = extent.Width;
+    run.Chars = line.size();
+    run.Measured = std::all_of(line.begin(), line.end(), [](char16_t c) {
+      return c < 0x250 || (c >= 0x2010 && c <= 0x2027);
+    });
+    const double pdfWidth = PieceWidth(item, extent.Width);
+    run.PdfWidth = pdfWidth == extent.Width ? 0 : pdfWidth;
+    if (joins) {
+      const bool blankAtJoint = (!line.empty() && line.front() == u' ') || prevEndsBlank;
+      // (Measured widths are whole pixels: one more is allowed for that.)
+      if (item.X > prevEnd + kWordSpaceEm * em + 1 && !blankAtJoint) {
+        run.Text = " " + run.Text;
+        run.Width += host_.MeasureText(u" ", item.Font).Width;
+        ++run.Chars;
+        // The space stands for the gap the PDF leaves.
+        if (run.PdfWidth > 0) run.PdfWidth += item.X - prevEnd;
+      }
+      cells.back().Runs.push_back(std::move(run));
+    } else {
+      LineCell cell;
+      cell.X = item.X;
+      cell.Runs.push_back(std::move(run));
+      cells.push_back(std::move(cell));
+    }
+
+    prevPieceWidth = pdfWidth;
+    prevEnd = item.X + prevPieceWidth;
+    prevEndsBlank = !line.empty() && line.back() == u' ';
+    prevFont = item.Font;
+    prevX = item.X;
+    prevY = item.Y;
+    prevText = source;
+    havePrev = true;
+  }
+  return cells;
+}
+
+void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, double right, std::string& tabs,
+                               std::string& content) const {
+  const double twipsPerPixel = host_.TwipsPerPixel();
+  const size_t n = cells.size();
+  // What a cell needs in the reader's face, the least it can be drawn in,
+  // and the width the PDF gives it.
+  std::vector<double> need(n, 0), least(n, 0), pdf(n, 0), start(n, 0);
+  std::vector<bool> tabbed(n, true), measured(n, true);
+  // Readers keep character spacing in units of their own, so a long run
+  // may come out a little wider than asked for: some room is kept spare.
+  std::vector<double> spare(n, kRoundingPixels);
+  for (size_t i = 0; i < n; ++i) {
+    bool pdfKnown = true;
+    for (const LineRun& r : cells[i].Runs) {
+      spare[i] += kRoundingPixelsPerChar * static_cast<double>(r.Chars);
+      measured[i] = measured[i] && r.Measured;
+      need[i] += r.Width;
+      least[i] += std::max(0.0, r.Width - static_cast<double>(r.Chars) * kMaxCondenseEm * r.Em);
+      if (r.PdfWidth > 0) pdf[i] += r.PdfWidth;
+      else pdfKnown = false;
+    }
+    if (!pdfKnown) pdf[i] = need[i];
+  }
+  // What is kept clear after a cell: the spare room, and as much of the
+  // PDF's own gap to the next cell as a word space takes, so that cells
+  // drawn closer together do not run into each other.
+  std::vector<double> clear(spare);
+  for (size_t i = 0; i + 1 < n; ++i) {
+    const double gap = cells[i + 1].X - (cells[i].X + pdf[i]);
+    const double wordSpace = kCellGapEm * cells[i].Runs.back().Em;
+    if (gap > 0) clear[i] = std::max(clear[i], std::min(gap, wordSpace));
+  }
+  // Tab stops where the PDF has the cells, moved right only where the cell
+  // before cannot be drawn narrow enough to end before it.
+  double prevStop = 0;
+  for (size_t i = 0; i < n; ++i) {
+    double t = cells[i].X - left + 1;
+    if (i == 0) {
+      tabbed[i] = cells[i].X > left;
+    } else {
+      // The cell before is planned as narrow as it can be drawn when its
+      // text is in letters whose widths the reader's face is known to
+      // have; symbols and formulas may come from a fallback face, and a
+      // cell of them is planned as wide as the PDF has it (a pixel more),
+      // or as measured.
+      const double planned =
+          measured[i - 1] ? least[i - 1] : std::clamp(pdf[i - 1] + 1, least[i - 1], need[i - 1]);
+      const double previousEnd = start[i - 1] + planned + clear[i - 1] + 1;
+      if (t < previousEnd) t = previousEnd;
+      if (t <= prevStop) t = prevStop + 1;
+    }
+    start[i] = tabbed[i] ? t : 0;
+    if (tabbed[i]) {
+      const int twips = Twips(t);
+      tabs += "\\tx" + std::to_string(twips);
+      prevStop = t;
+    }
+  }
+  for (size_t i = 0; i < n; ++i) {
+    // Room up to the next stop (a pixel less, so that its tab is not
+    // passed) or to the line's end.
+    size_t chars = 0;
+    for (const LineRun& r : cells[i].Runs) chars += r.Chars;
+    const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - clear[i];
+    // The cell is drawn as narrow as the PDF has it when the reader's face
+    // is wider by more than a small share. A narrower face is left as it
+    // is: the PDF's widths are known a little too large, and a gap between
+    // cells or columns narrowed by spreading would run their words together
+    // for a reader.
+    double target = need[i];
+    if (pdf[i] < need[i] * (1 - kCondenseShare)) target = pdf[i];
+    // (A cell that starts at or past the line's end is left as it is.)
+    if (room < target && room > 0) target = room;
+    // Twips taken from every character (negative).
+    int spacing = 0;
+    if (chars > 0 && target != need[i]) {
+      // (Bounded before the conversion: the widths come from the file.)
+      const double each = (target - need[i]) * twipsPerPixel / static_cast<double>(chars);
+      if (std::isfinite(each)) spacing = static_cast<int>(std::clamp(std::floor(each), -1e6, 0.0));
+    }
+    for (size_t k = 0; k < cells[i].Runs.size(); ++k) {
+      const LineRun& r = cells[i].Runs[k];
+      content += "{";
+      if (k == 0 && tabbed[i]) content += "\\tab";
+      content += r.Head;
+      const int condenseLimit = static_cast<int>(std::floor(kMaxCondenseEm * r.Em * twipsPerPixel));
+      const int take = std::clamp(spacing, -condenseLimit, 0);
+      if (take != 0) content += "\\expndtw" + std::to_string(take);
+      content += " " + r.Text + "}";
+    }
+  }
+}
+
 std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTextItem>>& list) {
-  const auto firstItem =
-      std::find_if(list.begin(), list.end(), [](const auto& item) { return item != nullptr; });
-  if (firstItem == list.end()) return {};
   const TkxDoubleRect margins = host_.PageMargins();
   const double leftMargin = margins.Left;
+  const double lineRight = host_.PageWidth() - margins.Right;
   const double twipsPerPixel = host_.TwipsPerPixel();
+
+  // Turned text does not belong to a line: it stands where the PDF has it.
+  std::string out;
+  std::vector<const TkxTextItem*> upright;
+  for (const auto& itemPtr : list) {
+    if (!itemPtr) continue;
+    if (itemPtr->Angle % 360 != 0)
+      out += RotatedTextRTF(*itemPtr);
+    else
+      upright.push_back(itemPtr.get());
+  }
+  if (upright.empty()) return out;
+
+  // Lines: a piece below the slot of the line before opens the next one.
+  std::vector<std::vector<const TkxTextItem*>> lines;
+  double slotBottom = 0;
+  for (const TkxTextItem* item : upright) {
+    if (lines.empty() || item->Y > slotBottom) {
+      lines.emplace_back();
+      slotBottom = lineHeight_ > 0 ? std::ceil(item->Y / lineHeight_) * lineHeight_ : item->Y;
+    }
+    lines.back().push_back(item);
+  }
 
   // Where the reader will start the next paragraph, in pixels from the page
   // top. Spacers are measured from here rather than from the previous line
@@ -563,21 +809,14 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
   // made up by the following spacers instead of piling up into an
   // overflowing page.
   double cursor = margins.Top;
-  double slotBottom = 0, lineY = 0;
-  double lineHeight = host_.MeasureText((*firstItem)->FirstLine(), (*firstItem)->Font).Height;
-  bool lineOpen = false;
-  double prevX = 0, prevY = 0;
-  bool havePrev = false;
-  std::string prevText;
-  std::string tabs, content;
-  double prevTab = 0, prevWidth = 0;
-  // Where the previous piece ends and in which font it is.
-  double prevEnd = 0, prevPieceWidth = 0;
-  bool prevEndsBlank = false;
-  TFont prevFont;
-  std::string out;
+  for (size_t li = 0; li < lines.size(); ++li) {
+    const double lineY = lines[li].front()->Y;
+    double lineHeight = 0;
+    const std::vector<LineCell> cells = LineCells(lines[li], &lineHeight);
+    if (cells.empty()) continue;
+    std::string tabs, content;
+    LineRTF(cells, leftMargin, lineRight, tabs, content);
 
-  auto flush = [&](const char* closing) {
     const int m = Twips(lineY - cursor);
     if (m > kMinSpacerTwips) {
       out += "{\\pard \\sl-" + std::to_string(m + kSpacerExtraTwips) + "\\par}";
@@ -600,83 +839,135 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     } else {
       cursor += lineHeight;
     }
-    out += "{\\pard " + spacing + tabs + ParagraphSize(content) + content + closing;
-  };
-
-  for (const auto& itemPtr : list) {
-    if (!itemPtr) continue;
-    const TkxTextItem& item = *itemPtr;
-    const std::u16string& line = item.FirstLine();
-    const std::string source = Hyperlinks(EncodeRun(line, item.Font.Charset()));
-
-    // A piece drawn twice at (nearly) the same place is written once.
-    if (havePrev && std::abs(prevX - item.X) < kDuplicateDistance && prevY == item.Y &&
-        prevText == source)
-      continue;
-
-    const TkxPixelExtent extent = host_.MeasureText(line, item.Font);
-    if (!lineOpen || item.Y > slotBottom) {
-      // Whatever line is pending is written before the next one begins.
-      if (lineOpen) flush("\\par}");
-      lineY = item.Y;
-      lineHeight = extent.Height;
-      lineOpen = true;
-      tabs.clear();
-      content.clear();
-      prevTab = 0;
-      prevWidth = 0;
-      slotBottom = lineHeight_ > 0 ? std::ceil(item.Y / lineHeight_) * lineHeight_ : item.Y;
-    }
-    if (extent.Height > lineHeight) lineHeight = extent.Height;
-
-    // A piece in another font that starts where the previous one ended (a
-    // formula's letters and symbols, a word in another style) continues
-    // that piece's cell instead of taking a tab stop of its own: the line
-    // stays text a user can edit, and small differences between the PDF's
-    // widths and the reader's cannot push the later stops off the line.
-    // Pieces in one font that continue each other were joined when the page
-    // was drawn; the same font again after a gap is another column or cell.
-    const double em = std::max(std::abs(static_cast<double>(prevFont.Height())), 1.0);
-    const bool otherFont = !(item.Font == prevFont);
-    const double slack = kWidthShare * prevPieceWidth;
-    const bool joins = !tabs.empty() && otherFont && item.X >= prevEnd - kJoinOverlapEm * em - slack &&
-                       item.X <= prevEnd + kJoinGapEm * em + slack;
-    if (joins) {
-      std::string joint;
-      const bool blankAtJoint = (!line.empty() && line.front() == u' ') || prevEndsBlank;
-      // (Measured widths are whole pixels: one more is allowed for that.)
-      if (item.X > prevEnd + kWordSpaceEm * em + 1 && !blankAtJoint) joint = " ";
-      content += "{" + CharShading(item.Brush) + FontControls(item.Font) + " " + joint + source + "}";
-      prevWidth += extent.Width + (joint.empty() ? 0 : host_.MeasureText(u" ", item.Font).Width);
-    } else {
-      double t = item.X - leftMargin + 1;
-      const bool firstPiece = tabs.empty();
-      if (prevTab + prevWidth >= t) t = prevTab + prevWidth + 1;
-      tabs += "\\tx" + std::to_string(Twips(t));
-
-      // A piece at or left of the margin starts the line without a tab; any
-      // later piece is tabbed to its own stop.
-      std::string piece = "{";
-      if (item.X > leftMargin || !firstPiece) piece += "\\tab";
-      piece += CharShading(item.Brush);
-      piece += FontControls(item.Font);
-      piece += " " + source + "}";
-      content += piece;
-      prevTab = t;
-      prevWidth = extent.Width;
-    }
-
-    prevPieceWidth = PieceWidth(item, extent.Width);
-    prevEnd = item.X + prevPieceWidth;
-    prevEndsBlank = !line.empty() && line.back() == u' ';
-    prevFont = item.Font;
-    prevX = item.X;
-    prevY = item.Y;
-    prevText = source;
-    havePrev = true;
+    // The line may run past the page's right edge by an inch, or as far as
+    // its last piece starts.
+    double past = 0;
+    for (const LineCell& cell : cells) past = std::max(past, cell.X + kMinFramePixels - lineRight);
+    const int runPast = std::max(kRunPastEdgeTwips, Twips(past) + kRunPastEdgeTwips);
+    out += "{\\pard " + spacing + "\\ri-" + std::to_string(runPast) + tabs + ParagraphSize(content) + content +
+           (li + 1 == lines.size() ? "\\par }" : "\\par}");
   }
-  if (!tabs.empty() && !content.empty()) flush("\\par }");
   return out;
+}
+
+std::string TkxRTFTextWriter::LineFrames() {
+  // Lines: pieces whose tops lie within a small share of their height of
+  // each other (a raised or lowered piece gets a frame of its own, at its
+  // own place), ordered by X.
+  std::vector<TkxTextItem*> items;
+  for (auto& item : pageFrames_)
+    if (item) items.push_back(item.get());
+  std::stable_sort(items.begin(), items.end(),
+                   [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->Y) < SortKey(b->Y); });
+  std::vector<std::vector<const TkxTextItem*>> lines;
+  double lineY = 0, lineTolerance = 0;
+  for (const TkxTextItem* item : items) {
+    const double height = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
+    if (lines.empty() || !(item->Y - lineY <= lineTolerance)) {
+      lines.emplace_back();
+      lineY = item->Y;
+      lineTolerance = kSameLineShare * height;
+    }
+    lines.back().push_back(item);
+  }
+
+  const double pageWidth = host_.PageWidth();
+  std::string out;
+  for (auto& line : lines) {
+    std::stable_sort(line.begin(), line.end(),
+                     [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->X) < SortKey(b->X); });
+    // Another column or table cell, a wide gap or a piece that starts back
+    // within the one before ends a frame: each column keeps frames of its
+    // own and reads on in its own order.
+    std::vector<std::vector<const TkxTextItem*>> frames;
+    double prevEnd = 0;
+    for (const TkxTextItem* item : line) {
+      const double em = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
+      // Pieces in one font that continue each other were joined when the
+      // page was drawn: the same font again after a gap is another column
+      // or cell.
+      const bool sameFont = !frames.empty() && item->Font == frames.back().back()->Font;
+      const double gap = item->X - prevEnd;
+      if (frames.empty() || (sameFont && gap > kFrameGapEm * em) || gap > kWideGapEm * em ||
+          gap < -kJoinOverlapEm * em)
+        frames.emplace_back();
+      frames.back().push_back(item);
+      const double width = PieceWidth(*item, host_.MeasureText(item->FirstLine(), item->Font).Width);
+      prevEnd = std::max(frames.back().size() == 1 ? 0.0 : prevEnd, item->X + width);
+    }
+    for (size_t f = 0; f < frames.size(); ++f) {
+      const std::vector<LineCell> cells = LineCells(frames[f], nullptr);
+      if (cells.empty()) continue;
+      // The text is condensed where a reader's wider face needs it to end
+      // before the next frame of the line or the page's right edge; the
+      // frame itself reaches to the page's edge, so that what a reader
+      // draws wider still runs on instead of breaking the line.
+      const double left = cells.front().X;
+      double room = f + 1 < frames.size() ? frames[f + 1].front()->X : pageWidth;
+      // (A piece at or past the page's edge is left as it is, in a frame
+      // as wide as the reader makes it.)
+      const bool pastEdge = pageWidth - left < kMinFramePixels;
+      if (room < left + kMinFramePixels) room = std::numeric_limits<double>::max();
+      std::string tabs, content;
+      LineRTF(cells, left, room, tabs, content);
+      double top = frames[f].front()->Y;
+      for (const TkxTextItem* item : frames[f]) top = std::min(top, item->Y);
+      out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(top)) + "\\posx" + std::to_string(Twips(left));
+      if (!pastEdge) out += "\\absw" + std::to_string(Twips(pageWidth - left));
+      out += "\\overlay" + tabs + ParagraphSize(content) + " " + content + "\\par}";
+    }
+  }
+  return out;
+}
+
+std::string TkxRTFTextWriter::RotatedTextRTF(const TkxTextItem& item) {
+  const std::u16string& line = item.FirstLine();
+  const TkxPixelExtent extent = host_.MeasureText(line, item.Font);
+  const double w = extent.Width, h = extent.Height;
+  const int angle = ((item.Angle % 360) + 360) % 360;
+  const double t = angle * std::numbers::pi / 180.0;
+  // The run goes along (ux, uy) from (X, Y), its height across (vx, vy).
+  const double ux = std::cos(t), uy = -std::sin(t), vx = std::sin(t), vy = std::cos(t);
+  const double xs[] = {item.X, item.X + w * ux, item.X + h * vx, item.X + w * ux + h * vx};
+  const double ys[] = {item.Y, item.Y + w * uy, item.Y + h * vy, item.Y + w * uy + h * vy};
+  const double boxLeft = *std::min_element(std::begin(xs), std::end(xs));
+  const double boxTop = *std::min_element(std::begin(ys), std::end(ys));
+  const double boxBottom = *std::max_element(std::begin(ys), std::end(ys));
+  const std::string text = Hyperlinks(EncodeRun(line, item.Font.Charset()));
+  const std::string runs = CharShading(item.Brush) + FontControls(item.Font);
+  if (angle == 90 || angle == 270) {
+    // A text box without border, fill or inner margins whose text runs
+    // bottom to top (a quarter turn left) or top to bottom: Word and
+    // LibreOffice both show it turned and keep it editable. It is given
+    // room along the run, so that a wider face does not break it, on the
+    // side away from where the text starts.
+    const double across = h * 1.3, along = w * 1.3 + h;
+    double left, top;
+    if (angle == 90) {
+      left = item.X;
+      top = item.Y - along;
+    } else {
+      left = item.X - across;
+      top = item.Y;
+    }
+    std::string out = "{\\shp{\\*\\shpinst\\shpleft" + std::to_string(Twips(left)) + "\\shptop" +
+                      std::to_string(Twips(top)) + "\\shpright" + std::to_string(Twips(left + across)) +
+                      "\\shpbottom" + std::to_string(Twips(top + along)) +
+                      "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt0"
+                      "{\\sp{\\sn shapeType}{\\sv 202}}{\\sp{\\sn txflTextFlow}{\\sv " +
+                      std::string(angle == 90 ? "2" : "1") +
+                      "}}{\\sp{\\sn fLine}{\\sv 0}}{\\sp{\\sn fFilled}{\\sv 0}}"
+                      "{\\sp{\\sn dxTextLeft}{\\sv 0}}{\\sp{\\sn dxTextRight}{\\sv 0}}"
+                      "{\\sp{\\sn dyTextTop}{\\sv 0}}{\\sp{\\sn dyTextBottom}{\\sv 0}}"
+                      "{\\shptxt \\pard\\plain\\ql" +
+                      runs + " " + text + "\\par}}}";
+    return out;
+  }
+  // Other angles: upright, at the left of the turned text's box, across
+  // its middle.
+  const double y = (boxTop + boxBottom - h) / 2;
+  return "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(y)) + "\\posx" + std::to_string(Twips(boxLeft)) +
+         "\\overlay" + runs + " " + text + "\\par}";
 }
 
 // ---- Text boxes and paragraphs ------------------------------------------------

@@ -108,7 +108,13 @@ class TkxRTFTextWriter {
   std::string LineStyle(const TPen& pen) const;
   std::string FillStyle(const TBrush& brush) const;
 
-  // A text item as a positioned frame, to the current band.
+  // A text item as a positioned frame, to the current band. Plain text of
+  // the body is kept until the page ends and written one frame per line,
+  // its pieces on tab stops, so that pieces of a line cannot overlap in a
+  // reader whose face is wider than the PDF's, and a page has no more
+  // frames than lines. Text turned by a quarter turn becomes a text box
+  // whose text runs up or down; text at other angles stands upright where
+  // the turned text's box is.
   void WriteText(TkxTextItem& item);
   // A line-text list: as lines in the body band, item by item as frames in
   // any other band.
@@ -126,12 +132,50 @@ class TkxRTFTextWriter {
 
   // The words and text each writer produces, without writing them.
   std::string TextFrame(TkxTextItem& item);
+  // A turned text item: a text box turned by the quarter turn, or an
+  // upright frame where the turned text stands.
+  std::string RotatedTextRTF(const TkxTextItem& item);
+  // The body text kept for the page, as one frame per line.
+  std::string LineFrames();
   std::string TextBoxRTF(const TkxTextBoxItem& item);
   std::string ParagraphRTF(const TkxParagraphItem& item);
   std::string BookmarkRTF(const TkxBookmarkItem& item) const;
   std::string TabItemRTF(const TkxTabItem& item);
 
  private:
+  // A piece of a line as the reader gets it: control words, text, the
+  // width the reader draws it (pixels), the width the PDF gives it (0 when
+  // unknown), its character count and its em (pixels).
+  struct LineRun {
+    std::string Head;
+    std::string Text;
+    double Width = 0;
+    double PdfWidth = 0;
+    size_t Chars = 0;
+    double Em = 0;
+    // Only letters and punctuation that the reader's face surely has.
+    bool Measured = true;
+  };
+  // Runs that share one tab stop (pieces that continue each other), X
+  // where the PDF starts them.
+  struct LineCell {
+    double X = 0;
+    std::vector<LineRun> Runs;
+  };
+  // The pieces of one line, sorted by X, as cells; pieces drawn twice at
+  // about the same place are taken once.
+  std::vector<LineCell> LineCells(const std::vector<const TkxTextItem*>& items, double* height);
+  // Tab stops and runs of a line whose paragraph starts at left and may
+  // reach right (pixels on the page). A cell that the reader draws wider
+  // than its room up to the next cell (or the line's end), or wider than
+  // the PDF has it, gets its characters drawn closer together.
+  void LineRTF(const std::vector<LineCell>& cells, double left, double right, std::string& tabs,
+               std::string& content) const;
+
+  // With RemoveDuplicates: whether the page already had this text at this
+  // place (and remembers it otherwise).
+  bool SeenOnPage(const TkxTextItem& item);
+
   int Twips(double pixels) const;
   std::string Hyperlinks(std::string_view rtf);
   // Variables other than page variables, then encoding, then page
@@ -149,6 +193,8 @@ class TkxRTFTextWriter {
   // Text items met on the current page (first line, X, Y).
   std::set<std::tuple<std::u16string, double, double>> pageTextMemory_;
   int pageTextCount_ = 1;
+  // Body text of the current page waiting for its line frames.
+  std::vector<std::unique_ptr<TkxTextItem>> pageFrames_;
 };
 
 }  // namespace pw

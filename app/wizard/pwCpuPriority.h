@@ -63,6 +63,9 @@ class TpwPriorityEngine : public IpwEngine {
   void SetItemsToRender(int items) override { inner_.SetItemsToRender(items); }
   void SetPaperSize(int paperCode) override { inner_.SetPaperSize(paperCode); }
   void SetLandscape(bool landscape) override { inner_.SetLandscape(landscape); }
+  void SetDrawnPageSize(double width, double height, bool paperFromPage) override {
+    inner_.SetDrawnPageSize(width, height, paperFromPage);
+  }
   void SetOutputImageFormat(int formatCode) override { inner_.SetOutputImageFormat(formatCode); }
   void SetJPEGQuality(int quality) override { inner_.SetJPEGQuality(quality); }
   void SetFileName(const std::string& fileName) override { inner_.SetFileName(fileName); }

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "pdf/pdf_builder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -162,6 +164,44 @@ TEST_F(CliConvert, SampleBecomesRtfWithOneSectionPerPage) {
     fs::remove(dir_ / c.written);
     EXPECT_TRUE(fs::is_empty(dir_)) << c.options;
   }
+}
+
+// A page larger than the paper is drawn smaller to stay on it; with
+// --paper pdf every section takes its own PDF page's size and orientation.
+TEST_F(CliConvert, PagesLargerThanThePaperAndPaperFromThePdf) {
+  pwtest::PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /Resources << /Font << /F1 7 0 R >> >> >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 850 1100] /Contents 5 0 R >>");
+  b.Object(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 842 595] /Contents 6 0 R >>");
+  b.Stream(5, "", "BT /F1 12 Tf 760 30 Td (Corner) Tj ET");
+  b.Stream(6, "", "BT /F1 12 Tf 72 500 Td (Wide) Tj ET");
+  b.Object(7, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  b.StartXRef(b.XRefTable("/Size 8 /Root 1 0 R"));
+  std::ofstream(dir_ / "large.pdf", std::ios::binary) << b.bytes;
+
+  auto number = [](const std::string& rtf, const std::string& word, size_t from) {
+    const size_t at = rtf.find(word, from);
+    return at == std::string::npos ? -1L : std::stol(rtf.substr(at + word.size()));
+  };
+  RunResult r = Exec("--quiet --layout exact " + Quote(P("large.pdf")) + " " + Quote(P("a4.rtf")));
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::string rtf = ReadAll(dir_ / "a4.rtf");
+  EXPECT_EQ(CountControlWord(rtf, "\\sectd"), 2u);
+  // On A4 (11905 x 16838 twips) the corner text still lies on the paper.
+  const size_t corner = rtf.rfind("\\posy", rtf.find("Corner"));
+  ASSERT_NE(corner, std::string::npos) << rtf;
+  EXPECT_LT(number(rtf, "\\posy", corner), 16838);
+  EXPECT_GT(number(rtf, "\\posy", corner), 15000);
+  EXPECT_LT(number(rtf, "\\posx", corner), 11905 - 700);
+
+  r = Exec("--quiet --paper pdf " + Quote(P("large.pdf")) + " " + Quote(P("pdf.rtf")));
+  ASSERT_EQ(r.code, 0) << r.err;
+  rtf = ReadAll(dir_ / "pdf.rtf");
+  EXPECT_NE(rtf.find("\\paperw17000\\paperh22000"), std::string::npos) << rtf;
+  const size_t first = rtf.find(" \\sectd\\"), second = rtf.find(" \\sectd\\", first + 1);
+  EXPECT_EQ(rtf.find(" \\sectd\\pgwsxn17000\\pghsxn22000"), first) << rtf;
+  EXPECT_EQ(rtf.find(" \\sectd\\lndscpsxn\\pgwsxn16840\\pghsxn11900"), second) << rtf;
 }
 
 TEST_F(CliConvert, DefaultTargetAndPasswords) {

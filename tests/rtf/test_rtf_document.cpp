@@ -156,16 +156,22 @@ TEST(RTFDocument, FontAndColourTables) {
     int n;
     const char* name;
     int charset, acp;
-    const char* entry;
+    std::string entry;
   };
+  const std::string arialFacts = "\\fswiss\\fprq2{\\*\\panose 020b0604020202020204} Arial{\\*\\falt Liberation Sans};}";
   const FontCase fonts[] = {
-      {0, "Arial", 1, 1252, "{\\f0 Arial;}"},
-      {1, "Arial", 0, 1252, "{\\f1\\fcharset0 Arial;}"},
-      {2, "Times New Roman", 204, 1252, "{\\f2\\fcharset204 Times New Roman;}"},
-      {0, "Arial", 0, 1251, "{\\f0\\fcharset204 Arial;}"},
-      {3, "Arial", 1, 1251, "{\\f3\\fcharset204 Arial;}"},
-      {0, "MS Gothic", 0, 932, "{\\f0\\fcharset128 MS Gothic;}"},
-      {0, "Arial", 238, 1200, "{\\f0\\fcharset0 Arial;}"},
+      {0, "Arial", 1, 1252, "{\\f0" + arialFacts},
+      {1, "Arial", 0, 1252, "{\\f1\\fswiss\\fcharset0" + arialFacts.substr(7)},
+      {2, "Times New Roman", 204, 1252,
+       "{\\f2\\froman\\fcharset204\\fprq2{\\*\\panose 02020603050405020304} Times New Roman{\\*\\falt Liberation "
+       "Serif};}"},
+      {0, "Arial", 0, 1251, "{\\f0\\fswiss\\fcharset204" + arialFacts.substr(7)},
+      {3, "Arial", 1, 1251, "{\\f3\\fswiss\\fcharset204" + arialFacts.substr(7)},
+      {0, "MS Gothic", 0, 932, "{\\f0\\fmodern\\fcharset128\\fprq1{\\*\\panose 020b0609070205080204} MS Gothic;}"},
+      {0, "Arial", 238, 1200, "{\\f0\\fswiss\\fcharset0" + arialFacts.substr(7)},
+      // A kept name gets the family and pitch its name suggests.
+      {0, "PiFont", 2, 1252, "{\\f0\\froman\\fcharset2\\fprq2 PiFont;}"},
+      {0, "MyDingbats", 2, 1252, "{\\f0\\ftech\\fcharset2\\fprq2 MyDingbats;}"},
   };
   for (const FontCase& c : fonts) EXPECT_EQ(RTFFontTableEntry(c.n, c.name, c.charset, c.acp), c.entry);
   EXPECT_EQ(RTFColorTableEntry(clBlue), "\\red0\\green0\\blue255;");
@@ -196,8 +202,9 @@ TEST(RTFDocument, FontAndColourTables) {
   EXPECT_EQ(e.ColorNumber(clRed), 1);
 }
 
-// Fonts embedded in the PDF are named by a family the reader has; LibreOffice
-// would otherwise draw them all in a much wider default face.
+// Fonts are named by a family that Word and LibreOffice draw with the same
+// widths; LibreOffice would otherwise draw a face it lacks (embedded ones,
+// Office faces like Calibri or Garamond) in a much wider default face.
 TEST(RTFDocument, FontNamesAReaderHas) {
   auto installed = [](const std::string& name) -> std::string {
     return name == "DejaVuSans" ? "DejaVu Sans" : std::string();
@@ -212,7 +219,13 @@ TEST(RTFDocument, FontNamesAReaderHas) {
       {"ArialMT", fpDefault, ANSI_CHARSET, "Arial"},
       {"Helvetica", fpDefault, ANSI_CHARSET, "Arial"},
       {"TimesNewRomanPSMT", fpDefault, ANSI_CHARSET, "Times New Roman"},
-      {"Calibri", fpDefault, ANSI_CHARSET, "Calibri"},
+      {"Calibri", fpDefault, ANSI_CHARSET, "Arial"},
+      {"Garamond", fpDefault, ANSI_CHARSET, "Times New Roman"},
+      {"PalatinoLinotype-Roman", fpDefault, ANSI_CHARSET, "Times New Roman"},
+      {"LiberationSerif-Bold", fpDefault, ANSI_CHARSET, "Times New Roman"},
+      {"ArialNarrow", fpDefault, ANSI_CHARSET, "Arial Narrow"},
+      {"HelveticaNeue-Condensed", fpDefault, ANSI_CHARSET, "Arial Narrow"},
+      {"MS-Mincho", fpDefault, SHIFTJIS_CHARSET, "MS Mincho"},
       {"DejaVuSans", fpDefault, ANSI_CHARSET, "DejaVu Sans"},
       {"CMR10", fpDefault, ANSI_CHARSET, "Times New Roman"},
       {"SFRM1095", fpDefault, ANSI_CHARSET, "Times New Roman"},

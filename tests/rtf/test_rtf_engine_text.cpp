@@ -29,7 +29,8 @@ TFont MakeFont() {
 TEST(RTFText, HelloDocumentThroughTheEngineByteForByte) {
   if (TkxScreen::PPI() != 96) GTEST_SKIP() << "the expected lengths are those of 96 pixels per inch";
   const std::string head =
-      "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deftab720{\\fonttbl{\\f0\\fcharset0 Arial;}}{\\colortbl;\\red0\\green0\\blue0;}"
+      "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deftab720{\\fonttbl{\\f0\\fswiss\\fcharset0\\fprq2{\\*\\panose "
+      "020b0604020202020204} Arial{\\*\\falt Liberation Sans};}}{\\colortbl;\\red0\\green0\\blue0;}"
       "{\\info{\\author }{\\keywords }{\\doccomm }{\\creatim\\yr2009\\mo3\\dy3\\hr14\\min5}}\\viewkind1"
       "\\paperw11905\\paperh16838\\margl0\\margr0\\margt0\\margb0\\headery0\\footery0"
       " \\sectd\\pgwsxn11905\\pghsxn16838\\marglsxn0\\margrsxn0\\margtsxn0\\margbsxn0\\headery0\\footery0"
@@ -39,8 +40,9 @@ TEST(RTFText, HelloDocumentThroughTheEngineByteForByte) {
     std::string text;
   };
   const Case cases[] = {
-      {etPositionalAccuracy, "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\overlay\\f0\\cf1\\fs24 Hello\\par}"},
-      {etEaseOfEditing, "{\\pard \\sl-1448\\par}{\\pard \\sl-0\\tx1455{\\tab\\f0\\cf1\\fs24 Hello}\\par }"},
+      {etPositionalAccuracy,
+       "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\absw10465\\overlay {\\f0\\cf1\\fs24 Hello}\\par}"},
+      {etEaseOfEditing, "{\\pard \\sl-1448\\par}{\\pard \\sl-0\\ri-1440\\tx1455{\\tab\\f0\\cf1\\fs24 Hello}\\par }"},
   };
   for (const Case& c : cases) {
     TkxRTFEngine e;
@@ -81,7 +83,7 @@ TEST(RTFText, EngineWritesRepeatedTextOnEveryPageAndPageFieldsInTheHeader) {
   e.EndDoc();
   const std::string rtf = out.str();
   size_t count = 0;
-  for (size_t at = 0; (at = rtf.find(" Same\\par}", at)) != std::string::npos; ++at) ++count;
+  for (size_t at = 0; (at = rtf.find(" Same}\\par}", at)) != std::string::npos; ++at) ++count;
   EXPECT_EQ(count, 2u) << rtf;
   EXPECT_NE(rtf.find("{\\header {\\pard\\pvpg\\phpg"), std::string::npos) << rtf;
   EXPECT_NE(rtf.find(" Page {\\field{\\*\\fldinst { PAGE }}}\\par}"), std::string::npos) << rtf;
@@ -110,7 +112,10 @@ TEST(RTFText, CanvasTextEndsUpInTheFileInBothEncodingTypes) {
     canvas->ExtTextOutW({10, 20}, 0, {0, 0, -1, -1}, u"Drawn", {}, {10, 20, 60, 36});
     e.EndDoc();
     const std::string rtf = out.str();
-    EXPECT_NE(rtf.find("{\\f0\\fcharset0 Courier New;}"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("{\\f0\\fmodern\\fcharset0\\fprq1{\\*\\panose 02070309020205020404} Courier New{\\*\\falt "
+                       "Liberation Mono};}"),
+              std::string::npos)
+        << rtf;
     EXPECT_NE(rtf.find("\\red255\\green0\\blue0;"), std::string::npos) << rtf;
     // Colour 1 is the page border's black.
     EXPECT_NE(rtf.find("\\f0\\cf2\\fs24 Drawn"), std::string::npos) << rtf;

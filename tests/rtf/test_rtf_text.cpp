@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -114,13 +115,18 @@ std::unique_ptr<TkxTextItem> MakeText(const std::u16string& text, double x, doub
 
 using TextList = std::vector<std::unique_ptr<TkxTextItem>>;
 
-// The part of a frame between the font words and "\par}".
+// The text of a frame: after the font words of its run up to the run's end
+// (a line frame) or up to "\par}" (a frame of its own, in a band).
 std::string FrameText(const std::string& frame) {
-  const size_t start = frame.find(' ');
-  const size_t end = frame.rfind("\\par}");
-  return start == std::string::npos || end == std::string::npos
-             ? frame
-             : frame.substr(start + 1, end - start - 1);
+  size_t end = frame.rfind("}\\par}");
+  size_t start = frame.find("\\overlay {");
+  if (end != std::string::npos && start != std::string::npos) {
+    start = frame.find(' ', start + 10);
+    return frame.substr(start + 1, end - start - 1);
+  }
+  start = frame.find(' ');
+  end = frame.rfind("\\par}");
+  return start == std::string::npos || end == std::string::npos ? frame : frame.substr(start + 1, end - start - 1);
 }
 
 bool BracesBalanced(const std::string& rtf) {
@@ -146,8 +152,12 @@ TEST(RTFText, HelloInBothEncodingTypes) {
   frames.BeginPage();
   auto hello = MakeText(u"Hello", 96, 96);
   frames.WriteText(*hello);
+  // The page's lines are written as it ends, each a frame reaching to the
+  // page's right edge (794 - 96 pixels).
+  EXPECT_EQ(frameHost.body, "");
+  frames.EndPage();
   EXPECT_EQ(frameHost.body,
-            "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\overlay\\f0\\cf1\\fs24 Hello\\par}");
+            "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\absw10470\\overlay {\\f0\\cf1\\fs24 Hello}\\par}");
 
   FakeHost lineHost;
   TkxRTFTextWriter lines(lineHost);
@@ -158,7 +168,7 @@ TEST(RTFText, HelloInBothEncodingTypes) {
   SortTextList(list);
   lines.WriteTextList(list);
   EXPECT_EQ(lineHost.body,
-            "{\\pard \\sl-1448\\par}{\\pard \\sl-0\\tx1455{\\tab\\f0\\cf1\\fs24 Hello}\\par }");
+            "{\\pard \\sl-1448\\par}{\\pard \\sl-0\\ri-1440\\tx1455{\\tab\\f0\\cf1\\fs24 Hello}\\par }");
   EXPECT_EQ(lineHost.fonts, (std::vector<std::pair<std::string, int>>{{"Arial", 0}}));
 }
 
@@ -194,6 +204,7 @@ TEST(RTFText, TextRunsAreEscapedAndEncodedForTheirFont) {
     w.BeginPage();
     auto item = MakeText(c.text, 10, 10, MakeFont("Arial", 12, c.charset));
     w.WriteText(*item);
+    w.EndPage();
     EXPECT_EQ(FrameText(host.body), c.rtf) << static_cast<int>(c.charset);
 
     // Line mode writes the same run.
@@ -265,6 +276,7 @@ TEST(RTFText, LinkColourEntersTheTableOnlyWithALinkAndLinksCanBeOff) {
   EXPECT_EQ(host.colors, std::vector<TColor>{clBlack});
   auto link = MakeText(u"go www.a.org", 10, 30);
   w.WriteText(*link);
+  w.EndPage();
   EXPECT_EQ(host.colors, (std::vector<TColor>{clBlack, clBlue}));
   EXPECT_NE(host.body.find("{\\ul\\cf2 www.a.org}"), std::string::npos);
 
@@ -274,6 +286,7 @@ TEST(RTFText, LinkColourEntersTheTableOnlyWithALinkAndLinksCanBeOff) {
   w2.BeginDocument(15);
   auto link2 = MakeText(u"go www.a.org", 10, 30);
   w2.WriteText(*link2);
+  w2.EndPage();
   EXPECT_EQ(FrameText(off.body), "go www.a.org");
 }
 
@@ -353,13 +366,14 @@ TEST(RTFText, RepeatedTextInFrameMode) {
   auto a = MakeText(u"Bold", 10, 10), b = MakeText(u"Bold", 10, 10);
   w.WriteText(*a);
   w.WriteText(*b);
+  w.EndPage();
   EXPECT_EQ(host.body.find("Bold", host.body.find("Bold") + 1), std::string::npos);
 
   // The next page writes the same text at the same place again.
-  w.EndPage();
   w.BeginPage();
   auto c = MakeText(u"Bold", 10, 10);
   w.WriteText(*c);
+  w.EndPage();
   size_t count = 0;
   for (size_t at = 0; (at = host.body.find("Bold", at)) != std::string::npos; ++at) ++count;
   EXPECT_EQ(count, 2u);
@@ -374,10 +388,13 @@ TEST(RTFText, RepeatedTextInFrameMode) {
   auto x1 = MakeText(u"X", 10, 10), y1 = MakeText(u"Y", 50, 10), x2 = MakeText(u"X", 10, 10),
        x3 = MakeText(u"X", 11, 10);
   for (auto* it : {x1.get(), y1.get(), x2.get(), x3.get()}) d.WriteText(*it);
+  d.EndPage();
+  // X, X one pixel on and Y: pieces of one line in one font, each in a
+  // frame of its own, in the order of the line.
   EXPECT_EQ(dupHost.body,
-            "{\\pard\\pvpg\\phpg\\posy150\\posx150\\overlay\\f0\\cf1\\fs24 X\\par}"
-            "{\\pard\\pvpg\\phpg\\posy150\\posx750\\overlay\\f0\\cf1\\fs24 Y\\par}"
-            "{\\pard\\pvpg\\phpg\\posy150\\posx165\\overlay\\f0\\cf1\\fs24 X\\par}");
+            "{\\pard\\pvpg\\phpg\\posy150\\posx150\\absw11760\\overlay {\\f0\\cf1\\fs24 X}\\par}"
+            "{\\pard\\pvpg\\phpg\\posy150\\posx165\\absw11745\\overlay {\\f0\\cf1\\fs24 X}\\par}"
+            "{\\pard\\pvpg\\phpg\\posy150\\posx750\\absw11160\\overlay {\\f0\\cf1\\fs24 Y}\\par}");
 }
 
 TEST(RTFText, PageVariables) {
@@ -398,12 +415,15 @@ TEST(RTFText, PageVariables) {
   host.band = 0;
   auto body = MakeText(u"Page <%Pg#%> of <%PgCnt%>", 10, 30);
   w.WriteText(*body);
+  w.EndPage();
   EXPECT_EQ(FrameText(host.body), "Page 3 of 5");
   // Switched off: as written.
   host.calcVariables = false;
   host.body.clear();
+  w.BeginPage();
   auto off = MakeText(u"<%Pg#%>", 10, 50);
   w.WriteText(*off);
+  w.EndPage();
   EXPECT_EQ(FrameText(host.body), "<%Pg#%>");
 
   EXPECT_EQ(PageVariablesAsFields(u"<%PGCNT%>"), u"{\\field{\\*\\fldinst { NUMPAGES }}}");
@@ -451,14 +471,16 @@ TEST(RTFText, LineOutput) {
     double leftMargin;
     std::string rtf;
   };
-  const std::string piece = "\\f0\\cf1\\fs22 ";
+  const std::string piece = "\\f0\\cf1\\fs22 ", tightPiece = "\\f0\\cf1\\fs22\\expndtw-16 ";
   const Case cases[] = {
-      // Pieces at 100 and 100.5: the second stop right after the first
-      // piece's width (14 pixels) plus one.
+      // Pieces at 100 and 100.5: the second stop right after as little of
+      // the first piece as its letters can be drawn closer together into
+      // (14 pixels less 0.08 em a letter), with a little room to spare;
+      // the first piece is drawn that narrow.
       {"stops",
        {{u"ab", 100, 0}, {u"cd", 100.5, 0}},
        0,
-       "{\\pard \\sl-0\\tx1515\\tx1740{\\tab" + piece + "ab}{\\tab" + piece + "cd}\\par }"},
+       "{\\pard \\sl-0\\tx1515\\tx1738{\\tab" + tightPiece + "ab}{\\tab" + piece + "cd}\\par }"},
       // The same text less than 8 pixels away on one line: written once.
       {"duplicate",
        {{u"ab", 100, 0}, {u"ab", 105, 0}, {u"ab", 120, 0}},
@@ -501,11 +523,12 @@ TEST(RTFText, LineOutput) {
        0,
        "{\\pard \\sl-0\\tx165{\\tab" + piece + "a}\\par}{\\pard \\sl-240\\tx165{\\tab" + piece +
            "b}\\par}{\\pard \\sl-240\\tx165{\\tab" + piece + "c}\\par }"},
-      // Two pieces at the left margin: only the first goes without a tab.
+      // Two pieces at the left margin: only the first goes without a tab
+      // (and a stop).
       {"at the margin",
        {{u"ab", 0, 0}, {u"cd", 0, 0}},
        0,
-       "{\\pard \\sl-0\\tx15\\tx240{" + piece + "ab}{\\tab" + piece + "cd}\\par }"},
+       "{\\pard \\sl-0\\tx223{" + tightPiece + "ab}{\\tab" + piece + "cd}\\par }"},
   };
   for (const Case& c : cases) {
     host.margins = {c.leftMargin, 0, 0, 0};
@@ -523,6 +546,12 @@ TEST(RTFText, LineOutput) {
         while (k < expected.size() && isdigit(static_cast<unsigned char>(expected[k]))) ++k;
       }
       expected.insert(k, "\\fs22");
+    }
+    // Line paragraphs may run an inch past the page's edge.
+    for (size_t i = expected.find("\\sl-"); i != std::string::npos; i = expected.find("\\sl-", i + 1)) {
+      size_t k = i + 4;
+      while (k < expected.size() && isdigit(static_cast<unsigned char>(expected[k]))) ++k;
+      if (expected.compare(k, 3, "\\tx") == 0 || expected.compare(k, 2, "{" ) == 0) expected.insert(k, "\\ri-1440");
     }
     EXPECT_EQ(w.LineOutput(list), expected) << c.name;
   }
@@ -546,10 +575,112 @@ TEST(RTFText, PiecesInAnotherFontContinueTheirCell) {
   list.push_back(MakeText(u"Sei", 100, 0, text));   // ends at 121
   list.push_back(MakeText(u"x", 121, 0, math));     // touching: no space
   list.push_back(MakeText(u"der", 132, 0, text));   // 4 pixels on: a word space
-  list.push_back(MakeText(u"y", 153, 0, text));     // same font again: a cell of its own, after the joined cell
+  list.push_back(MakeText(u"y", 153, 0, text));     // same font again: a cell of its own
   list.push_back(MakeText(u"z", 300, 0, math));     // far away: a cell of its own
-  EXPECT_EQ(w.LineOutput(list), "{\\pard \\sl-0\\tx1515\\tx2370\\tx4515\\fs22{\\tab" + plain + "Sei}{" + italic +
-                                    "x}{" + plain + " der}{\\tab" + plain + "y}{\\tab" + italic + "z}\\par }");
+  // The joined cell (56 pixels) is drawn closer together to end before y.
+  const std::string tight = "\\expndtw-12";
+  EXPECT_EQ(w.LineOutput(list), "{\\pard \\sl-0\\ri-1440\\tx1515\\tx2310\\tx4515\\fs22{\\tab" + plain.substr(0, 12) +
+                                    tight + " Sei}{" + italic.substr(0, 15) + tight + " x}{" + plain.substr(0, 12) +
+                                    tight + "  der}{\\tab" + plain + "y}{\\tab" + italic + "z}\\par }");
+}
+
+// In the exact layout the pieces of a line share a frame: a piece in
+// another font that continues the line is a run of it, a piece after a gap
+// a cell on a tab stop; a piece in the same font that starts back within
+// the one before (or after a gap: another column) starts a frame of its
+// own, and the frame before is drawn closer together to end before it.
+TEST(RTFText, LineFramesKeepALineTogether) {
+  FakeHost host;
+  host.fixedMetrics = true;  // 7 pixels a character, |font height| high
+  host.pageWidth = 400;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(14);
+  w.BeginPage();
+  TFont text = MakeFont("Arial", 12);
+  text.SetHeight(-14);
+  TFont math = text;
+  math.SetStyle(fsItalic);
+  auto sei = MakeText(u"Sei", 100, 50, text);     // ends at 121
+  auto x = MakeText(u"x", 121, 51, math);         // one pixel lower: the same line
+  auto col = MakeText(u"abcdef", 150, 50, text);  // 42 pixels, but z starts at 180
+  auto next = MakeText(u"z", 180, 50, text);
+  auto below = MakeText(u"low", 100, 80, text);
+  for (auto* item : {col.get(), sei.get(), next.get(), x.get(), below.get()}) w.WriteText(*item);
+  EXPECT_EQ(host.body, "");
+  w.EndPage();
+  const std::string plain = "\\f0\\cf1\\fs22", italic = "\\f0\\cf1\\fs22 \\i";
+  EXPECT_EQ(host.body,
+            "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw4500\\overlay\\tx765\\fs22 {" + plain + " Sei}{" + italic +
+                " x}{\\tab" + plain + "\\expndtw-16 abcdef}\\par}"
+                "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw3300\\overlay\\fs22 {" + plain + " z}\\par}"
+                "{\\pard\\pvpg\\phpg\\posy1200\\posx1500\\absw4500\\overlay\\fs22 {" + plain + " low}\\par}");
+  EXPECT_TRUE(BracesBalanced(host.body));
+
+  // Places and widths from a hostile file still give well-formed frames.
+  host.body.clear();
+  w.BeginPage();
+  auto lost = MakeText(u"nan", std::nan(""), 1e300, text);
+  auto wide = MakeText(u"ab", -1e300, 10, text);
+  wide->CharAdvances = {1e308, 1e308};
+  auto turned = MakeText(u"t", std::nan(""), std::nan(""), text);
+  turned->Angle = 90;
+  for (auto* item : {lost.get(), wide.get(), turned.get()}) w.WriteText(*item);
+  w.EndPage();
+  EXPECT_TRUE(BracesBalanced(host.body)) << host.body;
+  EXPECT_NE(host.body.find(" nan}"), std::string::npos);
+}
+
+// Text turned by a quarter turn becomes a text box whose text runs up (90
+// degrees) or down (270) from where the PDF starts it; at other angles it
+// stands upright across the middle of the turned text's box. In line mode
+// turned text stands apart from the lines in the same way.
+TEST(RTFText, TurnedText) {
+  FakeHost host;
+  host.fixedMetrics = true;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(14);
+  w.BeginPage();
+  TFont font = MakeFont("Arial", 12);
+  font.SetHeight(-10);
+  auto up = MakeText(u"Up", 100, 200, font);  // 14 wide, 10 high
+  up->Angle = 90;
+  w.WriteText(*up);
+  // Across: 10 * 1.3 pixels from X; along: 14 * 1.3 + 10 pixels up from Y.
+  EXPECT_EQ(host.body.rfind("{\\shp{\\*\\shpinst\\shpleft1500\\shptop2577\\shpright1695\\shpbottom3000", 0), 0u)
+      << host.body;
+  EXPECT_NE(host.body.find("{\\sp{\\sn txflTextFlow}{\\sv 2}}"), std::string::npos);
+  EXPECT_NE(host.body.find("\\f0\\cf1\\fs16 Up\\par}}}"), std::string::npos);
+  EXPECT_TRUE(BracesBalanced(host.body));
+
+  host.body.clear();
+  auto down = MakeText(u"Dn", 100, 200, font);
+  down->Angle = 270;
+  w.WriteText(*down);
+  EXPECT_EQ(host.body.rfind("{\\shp{\\*\\shpinst\\shpleft1305\\shptop3000\\shpright1500\\shpbottom3423", 0), 0u)
+      << host.body;
+  EXPECT_NE(host.body.find("{\\sp{\\sn txflTextFlow}{\\sv 1}}"), std::string::npos);
+
+  host.body.clear();
+  auto slanted = MakeText(u"Slant", 100, 200, font);  // 35 wide
+  slanted->Angle = 30;
+  w.WriteText(*slanted);
+  EXPECT_EQ(host.body.find("\\shp"), std::string::npos);
+  EXPECT_EQ(host.body.rfind("{\\pard\\pvpg\\phpg\\posy", 0), 0u) << host.body;
+  EXPECT_NE(host.body.find(" Slant\\par}"), std::string::npos);
+  w.EndPage();
+
+  FakeHost lineHost;
+  lineHost.fixedMetrics = true;
+  TkxRTFTextWriter lw(lineHost);
+  lw.BeginDocument(14);
+  TextList list;
+  list.push_back(MakeText(u"Up", 100, 200, font));
+  list.back()->Angle = 90;
+  list.push_back(MakeText(u"flat", 10, 10, font));
+  lw.WriteTextList(list);
+  EXPECT_EQ(lineHost.body.rfind("{\\shp{", 0), 0u) << lineHost.body;
+  EXPECT_EQ(lineHost.body.find("Up}"), std::string::npos);
+  EXPECT_NE(lineHost.body.find(" flat}\\par }"), std::string::npos);
 }
 
 TEST(RTFText, TextListInABandIsWrittenAsFrames) {
