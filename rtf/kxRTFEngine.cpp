@@ -276,8 +276,11 @@ void TkxRTFEngine::BeginPageOutput() {
 }
 
 void TkxRTFEngine::EndPageOutput() {
-  FlushShapes();
+  // Positioned line frames first, the page's shapes after them: readers
+  // stack later anchors on top, so rules and boxes stay visible beside
+  // and under the text.
   textWriter_->EndPage();
+  FlushShapes();
   if (!header_.empty()) {
     body_ += "{\\header " + header_ + "}";
     header_.clear();
@@ -302,7 +305,10 @@ void TkxRTFEngine::EndPageOutput() {
 void TkxRTFEngine::WriteText(TkxTextItem& item) { textWriter_->WriteText(item); }
 
 void TkxRTFEngine::WriteTextList(TkxTextList& list) {
-  FlushShapes();
+  // Flowing lines come after the shapes' paragraph, which then sits at the
+  // page's top; a page of positioned frames has no line list and keeps its
+  // shapes for the page's end.
+  if (!list.empty()) FlushShapes();
   textWriter_->WriteTextList(list);
 }
 

@@ -46,6 +46,8 @@ constexpr double kSameLineShare = 0.35;
 constexpr double kFrameGapEm = 0.5;
 constexpr double kWideGapEm = 3;
 constexpr double kMinFramePixels = 20;
+// How much wider than its measured text a line frame is made.
+constexpr double kFrameSlack = 0.15;
 // A line paragraph may run an inch past the page's right edge: a line the
 // reader draws wider than measured is cut at the edge instead of breaking
 // into two lines that push the rest of the page down.
@@ -880,6 +882,7 @@ std::string TkxRTFTextWriter::LineFrames() {
     // within the one before ends a frame: each column keeps frames of its
     // own and reads on in its own order.
     std::vector<std::vector<const TkxTextItem*>> frames;
+    std::vector<double> frameEnds;  // where the reader's face ends each frame's text
     double prevEnd = 0;
     for (const TkxTextItem* item : line) {
       const double em = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
@@ -890,18 +893,24 @@ std::string TkxRTFTextWriter::LineFrames() {
       const double gap = item->X - prevEnd;
       if (frames.empty() || (sameFont && gap > kFrameGapEm * em) || gap > kWideGapEm * em ||
           gap < -kJoinOverlapEm * em)
+      {
         frames.emplace_back();
+        frameEnds.push_back(0);
+      }
       frames.back().push_back(item);
       const double width = PieceWidth(*item, host_.MeasureText(item->FirstLine(), item->Font).Width);
       prevEnd = std::max(frames.back().size() == 1 ? 0.0 : prevEnd, item->X + width);
+      frameEnds.back() = std::max(frameEnds.back(), item->X + width);
     }
     for (size_t f = 0; f < frames.size(); ++f) {
       const std::vector<LineCell> cells = LineCells(frames[f], nullptr);
       if (cells.empty()) continue;
       // The text is condensed where a reader's wider face needs it to end
       // before the next frame of the line or the page's right edge; the
-      // frame itself reaches to the page's edge, so that what a reader
-      // draws wider still runs on instead of breaking the line.
+      // frame itself is a good deal wider than the text, so that what a
+      // reader draws wider still runs on instead of breaking the line, but
+      // not wider than that: readers paint a frame over the rules and boxes
+      // beside its text.
       const double left = cells.front().X;
       double room = f + 1 < frames.size() ? frames[f + 1].front()->X : pageWidth;
       // (A piece at or past the page's edge is left as it is, in a frame
@@ -913,7 +922,10 @@ std::string TkxRTFTextWriter::LineFrames() {
       double top = frames[f].front()->Y;
       for (const TkxTextItem* item : frames[f]) top = std::min(top, item->Y);
       out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(top)) + "\\posx" + std::to_string(Twips(left));
-      if (!pastEdge) out += "\\absw" + std::to_string(Twips(pageWidth - left));
+      if (!pastEdge) {
+        const double slack = (frameEnds[f] - left) * kFrameSlack + kMinFramePixels;
+        out += "\\absw" + std::to_string(Twips(std::min(pageWidth - left, frameEnds[f] - left + slack)));
+      }
       out += "\\overlay" + tabs + ParagraphSize(content) + " " + content + "\\par}";
     }
   }

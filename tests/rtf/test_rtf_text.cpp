@@ -157,7 +157,7 @@ TEST(RTFText, HelloInBothEncodingTypes) {
   EXPECT_EQ(frameHost.body, "");
   frames.EndPage();
   EXPECT_EQ(frameHost.body,
-            "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\absw10470\\overlay {\\f0\\cf1\\fs24 Hello}\\par}");
+            "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\absw956\\overlay {\\f0\\cf1\\fs24 Hello}\\par}");
 
   FakeHost lineHost;
   TkxRTFTextWriter lines(lineHost);
@@ -392,9 +392,9 @@ TEST(RTFText, RepeatedTextInFrameMode) {
   // X, X one pixel on and Y: pieces of one line in one font, each in a
   // frame of its own, in the order of the line.
   EXPECT_EQ(dupHost.body,
-            "{\\pard\\pvpg\\phpg\\posy150\\posx150\\absw11760\\overlay {\\f0\\cf1\\fs24 X}\\par}"
-            "{\\pard\\pvpg\\phpg\\posy150\\posx165\\absw11745\\overlay {\\f0\\cf1\\fs24 X}\\par}"
-            "{\\pard\\pvpg\\phpg\\posy150\\posx750\\absw11160\\overlay {\\f0\\cf1\\fs24 Y}\\par}");
+            "{\\pard\\pvpg\\phpg\\posy150\\posx150\\absw490\\overlay {\\f0\\cf1\\fs24 X}\\par}"
+            "{\\pard\\pvpg\\phpg\\posy150\\posx165\\absw490\\overlay {\\f0\\cf1\\fs24 X}\\par}"
+            "{\\pard\\pvpg\\phpg\\posy150\\posx750\\absw490\\overlay {\\f0\\cf1\\fs24 Y}\\par}");
 }
 
 TEST(RTFText, PageVariables) {
@@ -610,10 +610,10 @@ TEST(RTFText, LineFramesKeepALineTogether) {
   w.EndPage();
   const std::string plain = "\\f0\\cf1\\fs22", italic = "\\f0\\cf1\\fs22 \\i";
   EXPECT_EQ(host.body,
-            "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw4500\\overlay\\tx765\\fs22 {" + plain + " Sei}{" + italic +
+            "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw1887\\overlay\\tx765\\fs22 {" + plain + " Sei}{" + italic +
                 " x}{\\tab" + plain + "\\expndtw-16 abcdef}\\par}"
-                "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw3300\\overlay\\fs22 {" + plain + " z}\\par}"
-                "{\\pard\\pvpg\\phpg\\posy1200\\posx1500\\absw4500\\overlay\\fs22 {" + plain + " low}\\par}");
+                "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw421\\overlay\\fs22 {" + plain + " z}\\par}"
+                "{\\pard\\pvpg\\phpg\\posy1200\\posx1500\\absw662\\overlay\\fs22 {" + plain + " low}\\par}");
   EXPECT_TRUE(BracesBalanced(host.body));
 
   // Places and widths from a hostile file still give well-formed frames.
