@@ -497,6 +497,7 @@ struct TkxFontManager::State {
     f->syntheticItalic_ = synthItalic;
     f->face_ = own->face;
     f->design_ = ReadDesignMetrics(own->face);
+    f->charsets_ = CharsetsOf(f->design_);
     f->impl_ = std::make_unique<TkxFontFace::Impl>();
     f->impl_->source = src;
     f->impl_->own = std::move(own);
@@ -773,7 +774,7 @@ TkxSize32 TkxFontManager::TextExtent(const std::string& family, int style, int l
 
 std::vector<int> TkxFontManager::Charsets(const std::string& family, int style) {
   TkxFontFacePtr f = GetFace(family, style);
-  return f ? CharsetsOf(f->Design()) : std::vector<int>{0};
+  return f ? f->charsets_ : std::vector<int>{0};
 }
 
 int TkxFontManager::RegisterFont(const std::string& family, int style,

@@ -195,6 +195,7 @@ class TkxFontFace {
   bool syntheticBold_ = false;
   bool syntheticItalic_ = false;
   TkxFaceDesignMetrics design_;
+  std::vector<int> charsets_;  // from design_, worked out once
   FT_Face face_ = nullptr;
   std::unique_ptr<Impl> impl_;
 };
