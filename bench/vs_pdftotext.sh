@@ -9,7 +9,8 @@
 #   convert: the whole conversion to RTF
 #
 # usage: bench/vs_pdftotext.sh render|convert [PAPERWRIGHT] [FILE.pdf] [RUNS]
-#        (PW_ARGS adds options to paperwright, e.g. PW_ARGS="--mode extended")
+#        (PW_ARGS adds options to paperwright, e.g. PW_ARGS="--mode extended";
+#        PW_HYPERFINE=0 skips the hyperfine session, for long files)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 mode=${1:-convert}
@@ -28,7 +29,7 @@ esac
 poppler="pdftotext '$pdf' '$out/text.txt'"
 mupdf="mutool draw -q -F txt -o /dev/null '$pdf'"
 
-if command -v hyperfine >/dev/null; then
+if [ "${PW_HYPERFINE:-1}" = 1 ] && command -v hyperfine >/dev/null; then
   hyperfine --warmup 1 --runs 10 -n "$name" "$ours >/dev/null" -n "pdftotext" "$poppler" \
     -n "mutool draw -F txt" "$mupdf"
 fi
