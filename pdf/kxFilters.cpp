@@ -211,6 +211,8 @@ std::string RLEEncode(const uint8_t* p, size_t n) {
 // be decoded before the damage is returned, since a partly drawn page beats a
 // failed one. Only when zlib refuses the data before producing a single byte
 // (a bad header, for instance) is EDecompressionError raised with zlib's text.
+constexpr size_t kKeptInflateBuffer = size_t(4) << 20;
+
 std::vector<uint8_t> Inflate(const uint8_t* p, size_t n, size_t maxOutput) {
   z_stream zs;
   std::memset(&zs, 0, sizeof zs);
@@ -221,10 +223,21 @@ std::vector<uint8_t> Inflate(const uint8_t* p, size_t n, size_t maxOutput) {
   } guard{&zs};
 
   const size_t cap = maxOutput == SIZE_MAX ? SIZE_MAX : maxOutput + 1;
-  std::vector<uint8_t> out;
+  // The data goes into a buffer of the thread that outlives the call, so
+  // that the many small streams of a document do not each pay for clearing
+  // a fresh buffer; the result is copied out at its exact size.
+  thread_local std::vector<uint8_t> scratch;
+  std::vector<uint8_t>& out = scratch;
+  struct Trim {
+    std::vector<uint8_t>& b;
+    ~Trim() {
+      if (b.capacity() > kKeptInflateBuffer) std::vector<uint8_t>().swap(b);
+    }
+  } trim{out};
   // A first guess of three times the input fits most content streams and
   // images; the buffer doubles from there.
-  out.resize(std::min(cap, std::max<size_t>(n / 2 * 6, 64 * 1024)));
+  const size_t guess = std::min(cap, std::max<size_t>(n / 2 * 6, 64 * 1024));
+  if (out.size() < guess) out.resize(guess);
   size_t have = 0, used = 0;
   for (;;) {
     if (have == out.size()) {
@@ -255,9 +268,7 @@ std::vector<uint8_t> Inflate(const uint8_t* p, size_t n, size_t maxOutput) {
     if (have > 0) break;
     throw EDecompressionError(zs.msg ? zs.msg : zError(rc));
   }
-  out.resize(have);
-  if (out.capacity() - have > have / 4) out.shrink_to_fit();
-  return out;
+  return std::vector<uint8_t>(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(have));
 }
 
 int ZlibLevel(int level) {

@@ -11,15 +11,36 @@ namespace pw {
 
 // ---- TkxEmfRecordWriter -----------------------------------------------------------
 
-TkxEmfRecordWriter& TkxEmfRecordWriter::U16(uint16_t v) {
-  b_.push_back(static_cast<uint8_t>(v));
-  b_.push_back(static_cast<uint8_t>(v >> 8));
-  return *this;
+namespace {
+
+// Storage of finished writers, kept for the next ones of the thread.
+constexpr size_t kKeptWriterBuffers = 8;
+constexpr size_t kKeptWriterCapacity = size_t(64) << 10;
+
+std::vector<std::vector<uint8_t>>& WriterBuffers() {
+  thread_local std::vector<std::vector<uint8_t>> kept;
+  return kept;
 }
 
-TkxEmfRecordWriter& TkxEmfRecordWriter::U32(uint32_t v) {
-  for (int i = 0; i < 4; ++i) b_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  return *this;
+}  // namespace
+
+TkxEmfRecordWriter::TkxEmfRecordWriter(uint32_t type) {
+  auto& kept = WriterBuffers();
+  if (!kept.empty()) {
+    b_ = std::move(kept.back());
+    kept.pop_back();
+    b_.clear();
+  } else {
+    b_.reserve(256);
+  }
+  U32(type);
+  U32(0);
+}
+
+TkxEmfRecordWriter::~TkxEmfRecordWriter() {
+  auto& kept = WriterBuffers();
+  if (b_.capacity() > 0 && b_.capacity() <= kKeptWriterCapacity && kept.size() < kKeptWriterBuffers)
+    kept.push_back(std::move(b_));
 }
 
 TkxEmfRecordWriter& TkxEmfRecordWriter::F32(float v) {
@@ -37,9 +58,14 @@ void TkxEmfRecordWriter::Patch32(size_t off, uint32_t v) {
 }
 
 std::vector<uint8_t> TkxEmfRecordWriter::Finish() {
+  FinishInPlace();
+  return std::move(b_);
+}
+
+const std::vector<uint8_t>& TkxEmfRecordWriter::FinishInPlace() {
   Pad4();
   Patch32(4, static_cast<uint32_t>(b_.size()));
-  return std::move(b_);
+  return b_;
 }
 
 // ---- TkxEmfRecorder -----------------------------------------------------------------
@@ -155,7 +181,7 @@ void TkxEmfRecorder::AddBounds(const TkxEmfRectL& r) {
 
 void TkxEmfRecorder::Emit(TkxEmfRecordWriter& w, const TkxEmfRectL* bounds) {
   CheckOpen();
-  std::vector<uint8_t> rec = w.Finish();
+  const std::vector<uint8_t>& rec = w.FinishInPlace();
   buf_.insert(buf_.end(), rec.begin(), rec.end());
   ++records_;
   if (bounds) AddBounds(*bounds);

@@ -29,11 +29,28 @@ namespace pw {
 // Finish pads to 4 bytes and stores the size.
 class TkxEmfRecordWriter {
  public:
-  explicit TkxEmfRecordWriter(uint32_t type) { U32(type); U32(0); }
+  // The bytes go into storage recycled from earlier writers of the thread,
+  // so that writing a record costs no allocation.
+  explicit TkxEmfRecordWriter(uint32_t type);
+  ~TkxEmfRecordWriter();
+  TkxEmfRecordWriter(const TkxEmfRecordWriter&) = default;
+  TkxEmfRecordWriter(TkxEmfRecordWriter&&) = default;
+  TkxEmfRecordWriter& operator=(const TkxEmfRecordWriter&) = default;
+  TkxEmfRecordWriter& operator=(TkxEmfRecordWriter&&) = default;
+
   TkxEmfRecordWriter& U8(uint8_t v) { b_.push_back(v); return *this; }
-  TkxEmfRecordWriter& U16(uint16_t v);
+  TkxEmfRecordWriter& U16(uint16_t v) {
+    uint8_t* p = Grow(2);
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    return *this;
+  }
   TkxEmfRecordWriter& I16(int16_t v) { return U16(static_cast<uint16_t>(v)); }
-  TkxEmfRecordWriter& U32(uint32_t v);
+  TkxEmfRecordWriter& U32(uint32_t v) {
+    uint8_t* p = Grow(4);
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+    return *this;
+  }
   TkxEmfRecordWriter& I32(int32_t v) { return U32(static_cast<uint32_t>(v)); }
   TkxEmfRecordWriter& F32(float v);
   TkxEmfRecordWriter& Point(const TkxEmfPointL& p) { return I32(p.x).I32(p.y); }
@@ -45,8 +62,15 @@ class TkxEmfRecordWriter {
   // Overwrites a 32-bit field already written (offsets known only later).
   void Patch32(size_t off, uint32_t v);
   std::vector<uint8_t> Finish();
+  // Pads and sets the size field like Finish, leaving the bytes here.
+  const std::vector<uint8_t>& FinishInPlace();
 
  private:
+  uint8_t* Grow(size_t n) {
+    const size_t at = b_.size();
+    b_.resize(at + n);
+    return b_.data() + at;
+  }
   std::vector<uint8_t> b_;
 };
 

@@ -455,6 +455,7 @@ struct TkxFontManager::State {
     int style = 0;
     std::shared_ptr<const std::vector<uint8_t>> bytes;
     TkxFontFacePtr faces[4];  // by requested style
+    bool active = true;       // false while set aside
   };
   std::vector<Registration> regs;  // in registration order
   int nextHandle = 1;
@@ -496,6 +497,7 @@ struct TkxFontManager::State {
     f->syntheticItalic_ = synthItalic;
     f->face_ = own->face;
     f->design_ = ReadDesignMetrics(own->face);
+    f->charsets_ = CharsetsOf(f->design_);
     f->impl_ = std::make_unique<TkxFontFace::Impl>();
     f->impl_->source = src;
     f->impl_->own = std::move(own);
@@ -530,7 +532,7 @@ struct TkxFontManager::State {
   TkxFontFacePtr FindRegistered(const std::string& lower, int style) {
     Registration* best = nullptr;
     for (auto it = regs.rbegin(); it != regs.rend(); ++it) {
-      if (it->familyLower != lower) continue;
+      if (!it->active || it->familyLower != lower) continue;
       if (it->style == style) return FromRegistration(*it, style);
       if (!best) best = &*it;
     }
@@ -635,7 +637,7 @@ std::vector<std::string> TkxFontManager::Families() {
   std::vector<std::string> r;
   std::unordered_set<std::string> seen;
   for (auto it = st_->regs.rbegin(); it != st_->regs.rend(); ++it)
-    if (seen.insert(it->familyLower).second) r.push_back(it->family);
+    if (it->active && seen.insert(it->familyLower).second) r.push_back(it->family);
   for (const auto& n : st_->installed)
     if (!seen.count(Lower(n))) r.push_back(n);
   return r;
@@ -646,7 +648,7 @@ bool TkxFontManager::IsInstalledFamily(const std::string& family) {
   st_->LoadFamilies();
   const std::string l = Lower(family);
   for (const auto& r : st_->regs)
-    if (r.familyLower == l) return true;
+    if (r.active && r.familyLower == l) return true;
   return st_->installedLower.count(l) > 0;
 }
 
@@ -772,7 +774,7 @@ TkxSize32 TkxFontManager::TextExtent(const std::string& family, int style, int l
 
 std::vector<int> TkxFontManager::Charsets(const std::string& family, int style) {
   TkxFontFacePtr f = GetFace(family, style);
-  return f ? CharsetsOf(f->Design()) : std::vector<int>{0};
+  return f ? f->charsets_ : std::vector<int>{0};
 }
 
 int TkxFontManager::RegisterFont(const std::string& family, int style,
@@ -819,6 +821,26 @@ bool TkxFontManager::UnregisterFont(int handle) {
     const std::string lower = it->familyLower;
     st_->regs.erase(it);
     st_->ForgetResolved(lower, &dropped);
+  }
+  return true;
+}
+
+bool TkxFontManager::SetRegistrationActive(int handle, bool active) {
+  std::vector<TkxFontFacePtr> dropped;  // released after the lock
+  {
+    std::lock_guard<std::mutex> g(st_->mu);
+    auto it = std::find_if(st_->regs.begin(), st_->regs.end(),
+                           [handle](const State::Registration& r) { return r.handle == handle; });
+    if (it == st_->regs.end()) return false;
+    if (active) {
+      // Put back as the newest registration, as registering it again would.
+      it->active = true;
+      std::rotate(it, it + 1, st_->regs.end());
+      st_->ForgetResolved(st_->regs.back().familyLower, &dropped);
+    } else if (it->active) {
+      it->active = false;
+      st_->ForgetResolved(it->familyLower, &dropped);
+    }
   }
   return true;
 }

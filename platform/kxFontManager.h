@@ -195,6 +195,7 @@ class TkxFontFace {
   bool syntheticBold_ = false;
   bool syntheticItalic_ = false;
   TkxFaceDesignMetrics design_;
+  std::vector<int> charsets_;  // from design_, worked out once
   FT_Face face_ = nullptr;
   std::unique_ptr<Impl> impl_;
 };
@@ -261,6 +262,11 @@ class TkxFontManager {
   int RegisterFontFile(const std::string& family, int style, const std::string& path);
   // Removes one registration; false when the handle is unknown.
   bool UnregisterFont(int handle);
+  // Sets a registration aside (no lookup sees it; its program and opened
+  // faces are kept) or puts it back, then as the newest registration; false
+  // when the handle is unknown. Lets a program registered once serve several
+  // stretches of drawing without being opened again.
+  bool SetRegistrationActive(int handle, bool active);
 
   // Guard for direct FreeType calls on TkxFontFace::Face().
   std::unique_lock<std::mutex> Lock();

@@ -15,30 +15,50 @@ namespace pw {
 TkxPageRenderContext::TkxPageRenderContext(TkxCustomPDFDocument& doc, TkxGraphics& g, int page)
     : doc_(doc), g_(g), page_(page) {}
 
-TkxPageRenderContext::~TkxPageRenderContext() = default;
+TkxPageRenderContext::~TkxPageRenderContext() {
+  if (DocumentFonts) DocumentFonts->EndPage();
+}
 
 TkxTextFont* TkxPageRenderContext::DefaultFont() {
   if (!defaultFont_) defaultFont_ = std::make_unique<TkxSimpleTextFont>("Arial", fsRegular);
   return defaultFont_.get();
 }
 
-TkxTextFont* TkxPageRenderContext::FontFor(TkxPDFDictObject* fontDict, const std::string& resourceName) {
+TkxTextFont* TkxPageRenderContext::FontFor(TkxPDFDictObject* fontDict, const std::string& resourceName,
+                                           const TkxPDFObject* source) {
   if (!fontDict) return DefaultFont();
   auto it = fonts_.find(fontDict);
-  if (it != fonts_.end()) return it->second.get();
-  std::unique_ptr<TkxTextFont> font;
-  try {
-    if (std::unique_ptr<TkxPDFFontObject> obj = LoadFontObject(doc_, resourceName, fontDict, &pageFonts_)) {
-      font = std::make_unique<TkxPDFTextFont>(*obj);
-      pageFonts_.Add(std::move(obj));
+  if (it != fonts_.end()) return it->second;
+  const auto* ref = source && source->Kind == okIndirectReference && DocumentFonts
+                        ? static_cast<const TkxPDFIndirectReference*>(source)
+                        : nullptr;
+  if (ref) {
+    DocumentFonts->UseFor(doc_.DocumentID());
+    if (TkxTextFont* kept = DocumentFonts->Use(ref->ObjectNumber, ref->Generation)) {
+      fonts_.emplace(fontDict, kept);
+      return kept;
     }
+  }
+  std::unique_ptr<TkxTextFont> font;
+  std::unique_ptr<TkxPDFFontObject> obj;
+  try {
+    obj = LoadFontObject(doc_, resourceName, fontDict, &pageFonts_);
+    if (obj) font = std::make_unique<TkxPDFTextFont>(*obj);
   } catch (const Exception& e) {
     ReportWarning("Font " + resourceName + " cannot be loaded: " + e.what());
     font.reset();
+    obj.reset();
   }
   if (!font) font = std::make_unique<TkxSimpleTextFont>("Arial", fsRegular);
-  TkxTextFont* raw = font.get();
-  fonts_.emplace(fontDict, std::move(font));
+  TkxTextFont* raw = nullptr;
+  if (ref && obj) {  // a font that cannot be read is retried on the next page that names it
+    raw = DocumentFonts->Keep(ref->ObjectNumber, ref->Generation, std::move(font), std::move(obj));
+  } else {
+    raw = font.get();
+    if (obj) pageFonts_.Add(std::move(obj));
+    ownFonts_.push_back(std::move(font));
+  }
+  fonts_.emplace(fontDict, raw);
   return raw;
 }
 
@@ -461,7 +481,7 @@ void TkxPDFContentStreamParser::ApplyExtGState(const std::string& name) {
   }
   if (const TkxPDFArrayObject* f = AsArray(doc.Resolve(gs->Lookup("/Font")))) {
     if (TkxPDFDictObject* fontDict = AsDict(doc.Resolve(f->Get(0)))) {
-      st_.Font = ctx_.FontFor(fontDict, std::string());
+      st_.Font = ctx_.FontFor(fontDict, std::string(), f->Get(0));
       st_.FontSize = Clamp(NumberValue(doc.Resolve(f->Get(1))));
       st_.HasFontSize = true;
     }
@@ -658,9 +678,10 @@ void TkxPDFContentStreamParser::BeginText() {
 void TkxPDFContentStreamParser::SetFont(const std::string& name, double size) {
   TkxCustomPDFDocument& doc = ctx_.Document();
   const TkxPDFDictObject* fonts = resources_ ? AsDict(doc.Resolve(resources_->Lookup("/Font"))) : nullptr;
-  TkxPDFDictObject* font = fonts ? AsDict(doc.Resolve(fonts->Lookup("/" + name))) : nullptr;
+  TkxPDFObject* entry = fonts ? fonts->Lookup("/" + name) : nullptr;
+  TkxPDFDictObject* font = entry ? AsDict(doc.Resolve(entry)) : nullptr;
   // A font the resources do not have leaves the current font selected.
-  if (font) st_.Font = ctx_.FontFor(font, "/" + name);
+  if (font) st_.Font = ctx_.FontFor(font, "/" + name, entry);
   st_.FontSize = size;
   st_.HasFontSize = true;
 }

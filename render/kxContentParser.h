@@ -22,6 +22,7 @@
 #include "pdf/kxPDFObjects.h"
 #include "platform/kxGraphics.h"
 #include "render/kxContentLexer.h"
+#include "render/kxDocumentFonts.h"
 #include "render/kxGraphicsState.h"
 #include "render/kxPDFFontObject.h"
 #include "render/kxTextDrawing.h"
@@ -49,12 +50,18 @@ class TkxPageRenderContext {
   // Default page space to the canvas in points: set by the page renderer
   // (flip, crop box origin, rotation).
   TkxMatrix PageTransform;
+  // Fonts shared with the other pages of the document; null: fonts are
+  // loaded for this page alone.
+  TkxDocumentFonts* DocumentFonts = nullptr;
 
   // The font of a font dictionary, loaded once per page whatever resource
   // name or form names it; never nullptr for a dictionary (a font that
   // cannot be read is drawn with the default font). resourceName is the key
-  // it was found under, "/" included.
-  TkxTextFont* FontFor(TkxPDFDictObject* fontDict, const std::string& resourceName);
+  // it was found under, "/" included. source is the object the dictionary
+  // was resolved from: a font named by reference is kept in DocumentFonts
+  // (when set) for the pages after this one.
+  TkxTextFont* FontFor(TkxPDFDictObject* fontDict, const std::string& resourceName,
+                       const TkxPDFObject* source = nullptr);
   // The font used when text is shown before any font was selected.
   TkxTextFont* DefaultFont();
   // The font objects loaded for the page, in load order.
@@ -99,7 +106,8 @@ class TkxPageRenderContext {
   TkxGraphics& g_;
   int page_;
   TkxPDFFontList pageFonts_;
-  std::unordered_map<const TkxPDFDictObject*, std::unique_ptr<TkxTextFont>> fonts_;
+  std::unordered_map<const TkxPDFDictObject*, TkxTextFont*> fonts_;  // owned here or by DocumentFonts
+  std::vector<std::unique_ptr<TkxTextFont>> ownFonts_;
   std::unique_ptr<TkxTextFont> defaultFont_;
   std::unordered_map<const TkxPDFStreamObject*, std::shared_ptr<const std::vector<uint8_t>>> forms_;
   size_t formBytes_ = 0;

@@ -140,6 +140,8 @@ class TkxPDFFontObject {
 
   // The decoding state (built when the font is loaded).
   const TkxFontDecoder* Decoder() const { return decoder_.get(); }
+  // The font manager handle of the program this object registered; 0 when none.
+  int Registration() const { return registration_; }
 
  private:
   friend class TkxFontLoader;

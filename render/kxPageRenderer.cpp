@@ -77,7 +77,7 @@ TkxPageGeometry GetPageGeometry(const TkxCustomPDFDocument& doc, int page) {
   return geo;
 }
 
-void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g) {
+void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocumentFonts* fonts) {
   const TkxPageGeometry geo = GetPageGeometry(doc, page);
   TkxPDFDictObject* dict = doc.GetPageDict(page);
   const std::vector<uint8_t> content = GetPageContent(doc, page);
@@ -93,6 +93,7 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g) {
 
   TkxPageRenderContext ctx(doc, g, page);
   ctx.PageTransform = geo.Transform;
+  ctx.DocumentFonts = fonts;
   // Pictures: what went wrong with one goes to the warnings (which keep
   // each distinct one once per page).
   auto draw = [&](TkxPDFImageItem item, const TkxMatrix& toDevice, double alpha) {
@@ -125,9 +126,9 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g) {
   g.Restore(outer);
 }
 
-void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas) {
+void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas, TkxDocumentFonts* fonts) {
   TkxGraphics g(canvas);
-  RenderPage(doc, page, g);
+  RenderPage(doc, page, g, fonts);
 }
 
 }  // namespace pw

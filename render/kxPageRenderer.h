@@ -13,6 +13,7 @@
 #include "pdf/kxPDFDoc.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxGraphics.h"
+#include "render/kxDocumentFonts.h"
 
 namespace pw {
 
@@ -35,10 +36,11 @@ TkxPageGeometry GetPageGeometry(const TkxCustomPDFDocument& doc, int page);
 
 // Draws page `page` (1-based) on g: page unit points, the content run with the
 // page's resources. Content errors are skipped; errors of the document layer
-// that concern the whole page (a bad page number) are raised.
-void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g);
+// that concern the whole page (a bad page number) are raised. With fonts, the
+// fonts the page names by reference are taken from (and kept in) it.
+void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocumentFonts* fonts = nullptr);
 // The same on a recording canvas, with a graphics object of its own.
-void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas);
+void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas, TkxDocumentFonts* fonts = nullptr);
 
 // The text information handed to OnRenderText (kept for the component's
 // published interface; rendering never raises the event).
@@ -49,12 +51,16 @@ using TkxOnRenderTextEvent = std::function<void(TkxComponent* sender, TkxTextInf
 // The document with page drawing.
 class TkxExProPDFDocument : public TkxPDFDocument {
  public:
-  void RenderPage(int page, TkxEmfRecorder& canvas) { pw::RenderPage(*this, page, canvas); }
-  void RenderPage(int page, TkxGraphics& g) { pw::RenderPage(*this, page, g); }
+  // Pages drawn here share their fonts (loaded once for the document).
+  void RenderPage(int page, TkxEmfRecorder& canvas) { pw::RenderPage(*this, page, canvas, &fonts_); }
+  void RenderPage(int page, TkxGraphics& g) { pw::RenderPage(*this, page, g, &fonts_); }
   std::vector<uint8_t> GetPageContent(int page) { return pw::GetPageContent(*this, page); }
 
   TkxOnRenderTextEvent OnRenderText;  // not raised
   bool CustomRenderText = false;      // not consulted
+
+ private:
+  TkxDocumentFonts fonts_;
 };
 
 }  // namespace pw

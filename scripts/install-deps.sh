@@ -15,8 +15,9 @@ BUILD_PKGS=(
 FONT_PKGS=(fonts-liberation fonts-urw-base35 fonts-dejavu-core)
 # Peers used by tests and benchmarks that compare against other tools (the
 # tests skip cleanly when these are missing, but make test installs them),
-# and hyperfine, which times the benchmark scripts in bench/.
-TEST_PKGS=(poppler-utils mupdf-tools libreoffice-writer-nogui hyperfine)
+# hyperfine, which times the benchmark scripts in bench/, and the profilers
+# (perf, valgrind) used to find where conversion time goes.
+TEST_PKGS=(poppler-utils mupdf-tools libreoffice-writer-nogui hyperfine linux-perf valgrind)
 if [ "${PAPERWRIGHT_MINIMAL_DEPS:-}" = 1 ]; then TEST_PKGS=(); fi
 
 missing=()

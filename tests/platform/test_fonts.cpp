@@ -218,6 +218,39 @@ TEST_F(Fonts, RegisteredProgramIsFoundByItsGivenNameUntilRemoved) {
   EXPECT_GT(held->GlyphIndex('R'), 0u);
 }
 
+TEST_F(Fonts, RegistrationSetAsideIsUnseenUntilPutBackAsTheNewest) {
+  const std::string name = "Pw Test Family Aside";
+  const std::u16string text = u"Set aside";
+  const double before = FM().TextWidth(name, fsRegular, 40, text);
+  const double serif = FM().TextWidth("Liberation Serif", fsRegular, 40, text);
+  const double sans = FM().TextWidth("Liberation Sans", fsRegular, 40, text);
+  int hs = FM().RegisterFont(name, fsRegular, ReadFile(kSerifFile));
+  int hn = FM().RegisterFont(name, fsRegular, ReadFile(kSansFile));
+  ASSERT_GT(hs, 0);
+  ASSERT_GT(hn, 0);
+  EXPECT_DOUBLE_EQ(FM().TextWidth(name, fsRegular, 40, text), sans);
+
+  // Both aside: the name is what it was before any registration.
+  EXPECT_TRUE(FM().SetRegistrationActive(hn, false));
+  EXPECT_DOUBLE_EQ(FM().TextWidth(name, fsRegular, 40, text), serif);
+  EXPECT_TRUE(FM().SetRegistrationActive(hs, false));
+  EXPECT_FALSE(FM().IsInstalledFamily(name));
+  EXPECT_NE(FM().ResolveFamily(name), name);
+  EXPECT_DOUBLE_EQ(FM().TextWidth(name, fsRegular, 40, text), before);
+  EXPECT_TRUE(FM().SetRegistrationActive(hs, false));  // twice is harmless
+
+  // Put back in the other order: the one put back last wins.
+  EXPECT_TRUE(FM().SetRegistrationActive(hn, true));
+  EXPECT_TRUE(FM().SetRegistrationActive(hs, true));
+  EXPECT_TRUE(FM().IsInstalledFamily(name));
+  EXPECT_DOUBLE_EQ(FM().TextWidth(name, fsRegular, 40, text), serif);
+
+  EXPECT_TRUE(FM().UnregisterFont(hs));
+  EXPECT_TRUE(FM().UnregisterFont(hn));
+  EXPECT_FALSE(FM().SetRegistrationActive(hn, true));
+  EXPECT_DOUBLE_EQ(FM().TextWidth(name, fsRegular, 40, text), before);
+}
+
 TEST_F(Fonts, RegistrationRefusesWhatCannotBeUsed) {
   std::vector<uint8_t> junk(4096, 0x5A);
   std::vector<uint8_t> truncated = ReadFile(kSerifFile);

@@ -8,7 +8,9 @@
 #include <iterator>
 
 #include "pdf/pdf_builder.h"
+#include "platform/kxFontManager.h"
 #include "platform/kxGraphics.h"
+#include "render/kxPageRenderer.h"
 #include "render/render_support.h"
 
 using namespace pwtest;
@@ -210,6 +212,44 @@ TEST(Text, InvisibleTextOfEveryPageIsRecorded) {
   for (int page = 1; page <= 3; ++page) {
     Recording r = RenderPdf(b.Data(), 612, 792, page);
     EXPECT_EQ(r.JoinedText(), "scanned page " + std::to_string(page) + "|shared footer") << page;
+  }
+}
+
+// An embedded font that every page names is loaded once for the document:
+// each page draws with its program, and between pages the program is out of
+// the font manager's sight (what is measured after a page is measured with
+// the fonts a reader of the output has).
+TEST(Text, EmbeddedFontSharedByPagesIsSeenOnlyWhileAPageIsDrawn) {
+  std::ifstream in("/usr/share/fonts/truetype/liberation/LiberationSerif-Regular.ttf", std::ios::binary);
+  const std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (program.empty()) GTEST_SKIP() << "Liberation Serif is not installed";
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [10 0 R 11 0 R] /Count 2 /MediaBox [0 0 612 792] >>");
+  b.Object(3, "<< /Font << /F1 5 0 R >> >>");
+  b.Object(5, "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+PwSharedSerif /FirstChar 32 /LastChar 126 "
+              "/FontDescriptor 6 0 R >>");
+  b.Object(6, "<< /Type /FontDescriptor /FontName /ABCDEF+PwSharedSerif /Flags 32 /FontFile2 7 0 R >>");
+  b.Stream(7, "/Length1 " + std::to_string(program.size()), program);
+  for (int page = 1; page <= 2; ++page) {
+    // The second page names the same font under another resource name.
+    b.Object(9 + page, "<< /Type /Page /Parent 2 0 R /Resources " +
+                           std::string(page == 1 ? "3 0 R" : "<< /Font << /G7 5 0 R >> >>") + " /Contents " +
+                           std::to_string(19 + page) + " 0 R >>");
+    b.Stream(19 + page, "", std::string("BT /") + (page == 1 ? "F1" : "G7") + " 12 Tf 72 700 Td (Page) Tj ET");
+  }
+  b.StartXRef(b.XRefTable("/Size 30 /Root 1 0 R"));
+  pw::TkxExProPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromMemory(b.Data()));
+  pw::TkxFontManager& fm = pw::TkxFontManager::Instance();
+  for (int page = 1; page <= 2; ++page) {
+    pw::TkxEmfRecorder canvas(612, 792, 72);
+    doc.RenderPage(page, canvas);
+    EXPECT_FALSE(fm.IsInstalledFamily("PwSharedSerif")) << page;
+    Recording r = ReadRecording(canvas.Close());
+    ASSERT_EQ(r.Texts.size(), 1u) << page;
+    EXPECT_EQ(Utf8(r.Texts[0].Text), "Page");
+    EXPECT_EQ(Utf8(r.Texts[0].Face), "PwSharedSerif") << page;
   }
 }
 
