@@ -510,6 +510,11 @@ PDFObjectPtr TkxPDFStreamReader::ParseDictionary() {
       } catch (const ELimitExceeded&) {
         throw;
       } catch (const Exception&) {
+        // Bad keys nested in bad keys would have each level read all the
+        // levels below it again: the bytes read again are bounded.
+        reread_ += pos_ > before ? pos_ - before : 0;
+        if (reread_ > 8 * uint64_t(size_) + 65536)
+          throw ELimitExceeded("Too many dictionary keys that are not names");
         pos_ = before;
         ReadToken();
       }

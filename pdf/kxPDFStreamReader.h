@@ -114,6 +114,8 @@ class TkxPDFStreamReader : public TkxRandomAccessFilter {
 
   int64_t headerOffset_ = 0;
   int depth_ = 0;
+  // Bytes read again after dictionary keys that were not names.
+  uint64_t reread_ = 0;
 };
 
 }  // namespace pw

@@ -252,6 +252,7 @@ TEST(StreamReader, BrokenDictionaryKeysAreDropped) {
       {"<</A ] >>", {"/A"}},
       {"<< /Type /Page Contents 4 0 R /Rotate 90 >>", {"/Type", "/Rotate"}},
       {"<< /A 1 Rotate 0 12 (x) [1] <<>> ) /B 2 >>", {"/A", "/B"}},
+      {"<< << 1 2 >> 3 /B 2 >>", {"/B"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);
@@ -263,6 +264,13 @@ TEST(StreamReader, BrokenDictionaryKeysAreDropped) {
     for (int i = 0; i < d->Count(); ++i) keys.push_back(d->KeyAt(i)->Text);
     EXPECT_EQ(keys, c.keys);
   }
+}
+
+// Bad keys nested in bad keys: every level would read all the levels below
+// it again, twice over (2^200 reads of a few hundred bytes).
+TEST(StreamReader, NestedBrokenKeysEndInAnError) {
+  Src s("<< " + std::string(400, '<') + " ) >>");
+  EXPECT_THROW(s.r.ParseObject(), ELimitExceeded);
 }
 
 TEST(StreamReader, SyntaxErrors) {
