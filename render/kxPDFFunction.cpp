@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kMaxDepth = 8;
 constexpr size_t kMaxSamples = size_t(16) << 20;  // sampled function table entries
+// What one function of a tree costs against kMaxSamples besides its samples.
+constexpr size_t kFunctionCost = 1024;
 constexpr size_t kMaxStack = 100;
 constexpr size_t kMaxProgram = 65536;
 
@@ -387,7 +389,15 @@ bool RunCalculator(const std::string& program, std::vector<double>& stack) {
 }
 
 std::unique_ptr<TkxPDFFunction> TkxPDFFunction::Load(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth) {
-  if (depth > kMaxDepth) return nullptr;
+  size_t budget = kMaxSamples;
+  return LoadWithin(doc, obj, depth, budget);
+}
+
+// budget: what is left for the whole tree of functions, in sample entries.
+std::unique_ptr<TkxPDFFunction> TkxPDFFunction::LoadWithin(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth,
+                                                           size_t& budget) {
+  if (depth > kMaxDepth || budget < kFunctionCost) return nullptr;
+  budget -= kFunctionCost;
   TkxPDFObject* resolved = doc.Resolve(obj);
   const TkxPDFStreamObject* stream = AsStream(resolved);
   const TkxPDFDictObject* dict = stream ? stream->Dict.get() : AsDict(resolved);
@@ -423,8 +433,9 @@ std::unique_ptr<TkxPDFFunction> TkxPDFFunction::Load(TkxCustomPDFDocument& doc, 
         size_t count = size_t(n);
         for (int sz : s->Size) {
           count *= size_t(sz);
-          if (count > kMaxSamples) return nullptr;
+          if (count > budget) return nullptr;
         }
+        budget -= count;
         const std::vector<uint8_t> data = doc.DecodeStream(*stream);
         s->Samples.assign(count, 0.0);
         const double maxv = std::ldexp(1.0, bps) - 1;
@@ -456,7 +467,7 @@ std::unique_ptr<TkxPDFFunction> TkxPDFFunction::Load(TkxCustomPDFDocument& doc, 
         const TkxPDFArrayObject* fs = AsArray(get("/Functions"));
         if (!fs || fs->Count() == 0 || fs->Count() > 256) return nullptr;
         for (int i = 0; i < fs->Count(); ++i) {
-          auto sub = Load(doc, fs->Get(i), depth + 1);
+          auto sub = LoadWithin(doc, fs->Get(i), depth + 1, budget);
           if (!sub) return nullptr;
           st->Functions.push_back(std::move(sub));
         }

@@ -18,7 +18,9 @@ class TkxPDFFunction {
  public:
   virtual ~TkxPDFFunction() = default;
   // Reads a function object (dictionary or stream); nullptr for one that
-  // cannot be read. Nesting of stitching functions is limited.
+  // cannot be read. Nesting of stitching functions is limited, and so is
+  // the size of the whole tree: a stitching function may name the same
+  // function many times over at every level.
   static std::unique_ptr<TkxPDFFunction> Load(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth = 0);
 
   // Outputs for the inputs (missing inputs count as 0).
@@ -31,6 +33,8 @@ class TkxPDFFunction {
   std::vector<double> Range;
 
  protected:
+  static std::unique_ptr<TkxPDFFunction> LoadWithin(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth,
+                                                    size_t& budget);
   double ClipIn(double v, int i) const;
   void ClipOut(std::vector<double>& out) const;
 };

@@ -17,6 +17,10 @@ namespace {
 
 constexpr int kMaxFunctionDepth = 8;
 constexpr int kMaxSamples = 1 << 16;
+// What a whole tree of functions may hold, in sample values; one function
+// counts as kFunctionCost of them besides its samples.
+constexpr size_t kMaxTreeSamples = size_t(4) << 20;
+constexpr size_t kFunctionCost = 1024;
 constexpr int kGradientStops = 64;
 // The picture is drawn at this many pixels per canvas pixel, within a
 // bounded number of pixels.
@@ -60,13 +64,19 @@ Box Intersect(const Box& a, const Box& b) {
 
 // ---- Functions ------------------------------------------------------------------------
 
-bool TkxShadingFunction::Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj, int depth) {
-  if (depth > kMaxFunctionDepth) return false;
+bool TkxShadingFunction::Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj) {
+  size_t budget = kMaxTreeSamples;
+  return LoadWithin(doc, obj, 0, budget);
+}
+
+bool TkxShadingFunction::LoadWithin(TkxCustomPDFDocument& doc, const TkxPDFObject* obj, int depth, size_t& budget) {
+  if (depth > kMaxFunctionDepth || budget < kFunctionCost) return false;
+  budget -= kFunctionCost;
   TkxPDFObject* resolved = R(doc, obj);
   if (const TkxPDFArrayObject* a = AsArray(resolved)) {
     for (int i = 0; i < a->Count() && i < 32; ++i) {
       TkxShadingFunction f;
-      if (!f.Load(doc, a->Get(i), depth + 1)) return false;
+      if (!f.LoadWithin(doc, a->Get(i), depth + 1, budget)) return false;
       perOutput_.push_back(std::move(f));
     }
     if (perOutput_.empty()) return false;
@@ -94,7 +104,7 @@ bool TkxShadingFunction::Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj
       if (!fns || fns->Count() == 0 || fns->Count() > 256) return false;
       for (int i = 0; i < fns->Count(); ++i) {
         TkxShadingFunction f;
-        if (!f.Load(doc, fns->Get(i), depth + 1)) return false;
+        if (!f.LoadWithin(doc, fns->Get(i), depth + 1, budget)) return false;
         parts_.push_back(std::move(f));
       }
       bounds_ = Numbers(doc, d->Lookup("/Bounds"), 256);
@@ -117,6 +127,8 @@ bool TkxShadingFunction::Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj
       encode1_ = encode.size() >= 2 ? encode[1] : size_ - 1;
       decode_ = Numbers(doc, d->Lookup("/Decode"));
       if (decode_.size() < range.size()) decode_ = range;
+      if (size_t(size_) * outputs_ > budget) return false;
+      budget -= size_t(size_) * outputs_;
       const std::vector<uint8_t> data = doc.DecodeStream(*s);
       const uint64_t bits = uint64_t(size_) * outputs_ * bps;
       if (data.size() * 8 < bits) return false;

@@ -22,14 +22,18 @@ class TkxPDFStreamObject;
 // per output).
 class TkxShadingFunction {
  public:
-  // False for functions of other kinds or that do not read.
-  bool Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj, int depth = 0);
+  // False for functions of other kinds or that do not read, or for a tree
+  // of functions too deep or too large (the same function may be named many
+  // times over at every level).
+  bool Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj);
   // The outputs at t (clamped to the domain).
   std::vector<double> Evaluate(double t) const;
   double Domain0() const { return domain0_; }
   double Domain1() const { return domain1_; }
 
  private:
+  bool LoadWithin(TkxCustomPDFDocument& doc, const TkxPDFObject* obj, int depth, size_t& budget);
+
   int type_ = -1;
   double domain0_ = 0, domain1_ = 1;
   // Exponential.

@@ -138,3 +138,24 @@ TEST(Shading, PatternFills) {
   for (uint32_t c : rec.BrushColors) green = green || c == 0xBFE6BF;
   EXPECT_TRUE(green);
 }
+
+TEST(Shading, FunctionTreesAreBounded) {
+  // Each stitching level names the next one 256 times: 256^6 functions when
+  // read as a tree. Such a shading is left out, and the same function as a
+  // tint transform reads as no function, both at once.
+  TestPage page;
+  page.Resources += " /Shading << /S1 << /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function 30 0 R >> >>"
+                    " /ColorSpace << /CS1 [/Separation /Spot /DeviceRGB 30 0 R] >>";
+  std::string bounds, encode;
+  for (int k = 1; k < 256; ++k) bounds += std::to_string(k / 256.0) + " ";
+  for (int k = 0; k < 256; ++k) encode += "0 1 ";
+  for (int level = 0; level < 6; ++level) {
+    std::string kids;
+    for (int k = 0; k < 256; ++k) kids += std::to_string(31 + level) + " 0 R ";
+    page.Objects.push_back({30 + level, "<< /FunctionType 3 /Domain [0 1] /Functions [" + kids + "] /Bounds [" +
+                                            bounds + "] /Encode [" + encode + "] >>"});
+  }
+  page.Objects.push_back({36, "<< /FunctionType 2 /Domain [0 1] /C0 [0 0 0] /C1 [1 0 0] >>"});
+  page.Content = "q 0 700 100 20 re W n /S1 sh Q /CS1 cs 0.5 scn 0 600 100 20 re f";
+  EXPECT_TRUE(Pictures(page).empty());
+}
