@@ -13,8 +13,7 @@ namespace pw {
 namespace {
 
 constexpr int kMaxDepth = 8;
-constexpr size_t kMaxSamples = size_t(16) << 20;  // sampled function table entries
-// What one function of a tree costs against kMaxSamples besides its samples.
+// What one function of a tree costs against its sample budget besides its samples.
 constexpr size_t kFunctionCost = 1024;
 constexpr size_t kMaxStack = 100;
 constexpr size_t kMaxProgram = 65536;
@@ -388,8 +387,9 @@ bool RunCalculator(const std::string& program, std::vector<double>& stack) {
   return Execute(code, stack);
 }
 
-std::unique_ptr<TkxPDFFunction> TkxPDFFunction::Load(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth) {
-  size_t budget = kMaxSamples;
+std::unique_ptr<TkxPDFFunction> TkxPDFFunction::Load(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth,
+                                                     size_t maxSamples) {
+  size_t budget = maxSamples;
   return LoadWithin(doc, obj, depth, budget);
 }
 
@@ -406,7 +406,10 @@ std::unique_ptr<TkxPDFFunction> TkxPDFFunction::LoadWithin(TkxCustomPDFDocument&
   const int64_t type = IntValue(get("/FunctionType"), -1);
   std::vector<double> domain = Numbers(doc, dict->Lookup("/Domain"));
   std::vector<double> range = Numbers(doc, dict->Lookup("/Range"));
-  if (domain.size() < 2 || domain.size() % 2) return nullptr;
+  // Producers leave out the domain of the functions inside a shading's
+  // stitching or array; [0 1] is what they mean.
+  if (domain.empty()) domain = {0.0, 1.0};
+  if (domain.size() % 2) return nullptr;
   if (range.size() % 2) range.pop_back();
   std::unique_ptr<TkxPDFFunction> f;
   try {

@@ -1,6 +1,6 @@
 // PDF functions (types 0 sampled, 2 exponential, 3 stitching, 4 PostScript
 // calculator), as tint transforms of Separation and DeviceN colour spaces
-// use them: m inputs in, n outputs out, every value clipped to its domain
+// and the colours of shadings use them: m inputs in, n outputs out, every value clipped to its domain
 // and range.
 #pragma once
 
@@ -21,7 +21,9 @@ class TkxPDFFunction {
   // cannot be read. Nesting of stitching functions is limited, and so is
   // the size of the whole tree: a stitching function may name the same
   // function many times over at every level.
-  static std::unique_ptr<TkxPDFFunction> Load(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth = 0);
+  // maxSamples bounds the whole tree, in sample entries.
+  static std::unique_ptr<TkxPDFFunction> Load(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth = 0,
+                                              size_t maxSamples = size_t(16) << 20);
 
   // Outputs for the inputs (missing inputs count as 0).
   virtual std::vector<double> Evaluate(const std::vector<double>& in) const = 0;

@@ -15,12 +15,8 @@ namespace pw {
 
 namespace {
 
-constexpr int kMaxFunctionDepth = 8;
-constexpr int kMaxSamples = 1 << 16;
-// What a whole tree of functions may hold, in sample values; one function
-// counts as kFunctionCost of them besides its samples.
+// What a shading's tree of functions may hold, in sample entries.
 constexpr size_t kMaxTreeSamples = size_t(4) << 20;
-constexpr size_t kFunctionCost = 1024;
 constexpr int kGradientStops = 64;
 // The picture is drawn at this many pixels per canvas pixel, within a
 // bounded number of pixels.
@@ -65,130 +61,39 @@ Box Intersect(const Box& a, const Box& b) {
 // ---- Functions ------------------------------------------------------------------------
 
 bool TkxShadingFunction::Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj) {
-  size_t budget = kMaxTreeSamples;
-  return LoadWithin(doc, obj, 0, budget);
-}
-
-bool TkxShadingFunction::LoadWithin(TkxCustomPDFDocument& doc, const TkxPDFObject* obj, int depth, size_t& budget) {
-  if (depth > kMaxFunctionDepth || budget < kFunctionCost) return false;
-  budget -= kFunctionCost;
+  functions_.clear();
   TkxPDFObject* resolved = R(doc, obj);
   if (const TkxPDFArrayObject* a = AsArray(resolved)) {
-    for (int i = 0; i < a->Count() && i < 32; ++i) {
-      TkxShadingFunction f;
-      if (!f.LoadWithin(doc, a->Get(i), depth + 1, budget)) return false;
-      perOutput_.push_back(std::move(f));
+    // One tree budget shared by the functions of the array.
+    const int count = std::min(a->Count(), 32);
+    for (int i = 0; i < count; ++i) {
+      auto f = TkxPDFFunction::Load(doc, a->Get(i), 0, kMaxTreeSamples / size_t(count));
+      if (!f) return false;
+      functions_.push_back(std::move(f));
     }
-    if (perOutput_.empty()) return false;
-    domain0_ = perOutput_[0].domain0_;
-    domain1_ = perOutput_[0].domain1_;
-    type_ = 100;
-    return true;
+    perOutput_ = true;
+  } else {
+    auto f = TkxPDFFunction::Load(doc, resolved, 0, kMaxTreeSamples);
+    if (!f) return false;
+    functions_.push_back(std::move(f));
+    perOutput_ = false;
   }
-  const TkxPDFDictObject* d = DictOf(doc, resolved);
-  if (!d) return false;
-  const std::vector<double> domain = Numbers(doc, d->Lookup("/Domain"));
-  if (domain.size() >= 2) domain0_ = domain[0], domain1_ = domain[1];
-  type_ = static_cast<int>(IntValue(R(doc, d->Lookup("/FunctionType")), -1));
-  switch (type_) {
-    case 2: {
-      c0_ = Numbers(doc, d->Lookup("/C0"));
-      c1_ = Numbers(doc, d->Lookup("/C1"));
-      if (c0_.empty()) c0_ = {0.0};
-      if (c1_.empty()) c1_ = {1.0};
-      n_ = NumberValue(R(doc, d->Lookup("/N")), 1.0);
-      return c0_.size() == c1_.size() && std::isfinite(n_);
-    }
-    case 3: {
-      const TkxPDFArrayObject* fns = AsArray(R(doc, d->Lookup("/Functions")));
-      if (!fns || fns->Count() == 0 || fns->Count() > 256) return false;
-      for (int i = 0; i < fns->Count(); ++i) {
-        TkxShadingFunction f;
-        if (!f.LoadWithin(doc, fns->Get(i), depth + 1, budget)) return false;
-        parts_.push_back(std::move(f));
-      }
-      bounds_ = Numbers(doc, d->Lookup("/Bounds"), 256);
-      encode_ = Numbers(doc, d->Lookup("/Encode"), 512);
-      return bounds_.size() + 1 == parts_.size() && encode_.size() == 2 * parts_.size();
-    }
-    case 0: {
-      const TkxPDFStreamObject* s = AsStream(resolved);
-      if (!s) return false;
-      const std::vector<double> size = Numbers(doc, d->Lookup("/Size"));
-      const std::vector<double> range = Numbers(doc, d->Lookup("/Range"));
-      const int bps = static_cast<int>(IntValue(R(doc, d->Lookup("/BitsPerSample")), 0));
-      if (size.empty() || !(size[0] >= 1 && size[0] <= kMaxSamples) || range.size() < 2 ||
-          (bps != 1 && bps != 2 && bps != 4 && bps != 8 && bps != 12 && bps != 16 && bps != 24 && bps != 32))
-        return false;
-      size_ = static_cast<int>(size[0]);
-      outputs_ = static_cast<int>(range.size() / 2);
-      const std::vector<double> encode = Numbers(doc, d->Lookup("/Encode"));
-      encode0_ = encode.size() >= 2 ? encode[0] : 0;
-      encode1_ = encode.size() >= 2 ? encode[1] : size_ - 1;
-      decode_ = Numbers(doc, d->Lookup("/Decode"));
-      if (decode_.size() < range.size()) decode_ = range;
-      if (size_t(size_) * outputs_ > budget) return false;
-      budget -= size_t(size_) * outputs_;
-      const std::vector<uint8_t> data = doc.DecodeStream(*s);
-      const uint64_t bits = uint64_t(size_) * outputs_ * bps;
-      if (data.size() * 8 < bits) return false;
-      const double maxValue = std::ldexp(1.0, bps) - 1;
-      samples_.resize(static_cast<size_t>(size_) * outputs_);
-      uint64_t at = 0;
-      for (double& v : samples_) {
-        uint64_t raw = 0;
-        for (int b = 0; b < bps; ++b, ++at) raw = raw << 1 | ((data[at >> 3] >> (7 - (at & 7))) & 1);
-        v = static_cast<double>(raw) / maxValue;
-      }
-      return true;
-    }
-    default: return false;
-  }
+  if (functions_.empty()) return false;
+  domain0_ = functions_[0]->Domain[0];
+  domain1_ = functions_[0]->Domain[1];
+  return true;
 }
 
 std::vector<double> TkxShadingFunction::Evaluate(double t) const {
   if (!std::isfinite(t)) t = domain0_;
   t = std::clamp(t, std::min(domain0_, domain1_), std::max(domain0_, domain1_));
-  switch (type_) {
-    case 100: {
-      std::vector<double> out;
-      for (const TkxShadingFunction& f : perOutput_) {
-        const std::vector<double> v = f.Evaluate(t);
-        out.push_back(v.empty() ? 0 : v[0]);
-      }
-      return out;
-    }
-    case 2: {
-      const double k = std::pow(t, n_);
-      std::vector<double> out(c0_.size());
-      for (size_t i = 0; i < out.size(); ++i) out[i] = c0_[i] + (std::isfinite(k) ? k : 0) * (c1_[i] - c0_[i]);
-      return out;
-    }
-    case 3: {
-      size_t k = 0;
-      while (k < bounds_.size() && t >= bounds_[k]) ++k;
-      const double lo = k == 0 ? domain0_ : bounds_[k - 1];
-      const double hi = k == bounds_.size() ? domain1_ : bounds_[k];
-      const double e0 = encode_[2 * k], e1 = encode_[2 * k + 1];
-      const double u = hi > lo ? e0 + (t - lo) * (e1 - e0) / (hi - lo) : e0;
-      return parts_[k].Evaluate(u);
-    }
-    case 0: {
-      const double span = domain1_ - domain0_;
-      double e = span != 0 ? encode0_ + (t - domain0_) * (encode1_ - encode0_) / span : encode0_;
-      e = std::clamp(e, 0.0, static_cast<double>(size_ - 1));
-      const int i0 = static_cast<int>(std::floor(e));
-      const int i1 = std::min(i0 + 1, size_ - 1);
-      const double f = e - i0;
-      std::vector<double> out(outputs_);
-      for (int j = 0; j < outputs_; ++j) {
-        const double s = samples_[size_t(i0) * outputs_ + j] * (1 - f) + samples_[size_t(i1) * outputs_ + j] * f;
-        out[j] = decode_[2 * j] + s * (decode_[2 * j + 1] - decode_[2 * j]);
-      }
-      return out;
-    }
-    default: return {};
+  if (!perOutput_) return functions_.empty() ? std::vector<double>{} : functions_[0]->Evaluate({t});
+  std::vector<double> out;
+  for (const auto& f : functions_) {
+    const std::vector<double> v = f->Evaluate({t});
+    out.push_back(v.empty() ? 0 : v[0]);
   }
+  return out;
 }
 
 // ---- Shadings ------------------------------------------------------------------------

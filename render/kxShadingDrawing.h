@@ -8,9 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/kxGraphics.h"
+#include "render/kxPDFFunction.h"
 
 namespace pw {
 
@@ -18,13 +20,13 @@ class TkxCustomPDFDocument;
 class TkxPDFObject;
 class TkxPDFStreamObject;
 
-// A PDF function of one input (types 0, 2 and 3, or an array of them, one
-// per output).
+// The colour function of a shading: one function of one input, or an
+// array of them, one per output.
 class TkxShadingFunction {
  public:
-  // False for functions of other kinds or that do not read, or for a tree
-  // of functions too deep or too large (the same function may be named many
-  // times over at every level).
+  // False for functions that do not read, or for a tree of functions too
+  // deep or too large (the same function may be named many times over at
+  // every level).
   bool Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj);
   // The outputs at t (clamped to the domain).
   std::vector<double> Evaluate(double t) const;
@@ -32,22 +34,9 @@ class TkxShadingFunction {
   double Domain1() const { return domain1_; }
 
  private:
-  bool LoadWithin(TkxCustomPDFDocument& doc, const TkxPDFObject* obj, int depth, size_t& budget);
-
-  int type_ = -1;
+  std::vector<std::unique_ptr<TkxPDFFunction>> functions_;
+  bool perOutput_ = false;
   double domain0_ = 0, domain1_ = 1;
-  // Exponential.
-  std::vector<double> c0_, c1_;
-  double n_ = 1;
-  // Stitching.
-  std::vector<TkxShadingFunction> parts_;
-  std::vector<double> bounds_, encode_;
-  // Sampled.
-  int size_ = 0, outputs_ = 0;
-  std::vector<double> samples_, decode_;
-  double encode0_ = 0, encode1_ = 0;
-  // An array of one-output functions.
-  std::vector<TkxShadingFunction> perOutput_;
 };
 
 // Paints a shading dictionary (or stream) over the graphics' clip.
