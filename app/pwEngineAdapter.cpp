@@ -92,16 +92,21 @@ void TpwEngineAdapter::SetDrawnPageSize(double width, double height, bool paperF
   }
   const double unit = page.UnitFactor();
   const double paperWidth = page.Width() * unit, paperHeight = page.Height() * unit;
-  // A page of about the paper's shape (Letter on A4) is made as narrow and
-  // as low as the paper, each way on its own, where it is larger: the text
-  // keeps its widths by the writer's spacing. It is not made larger: text
-  // at the foot of an enlarged page would run onto another page. A page of
-  // another shape is made as small as the paper needs, keeping its shape.
+  // A page of about the paper's shape is made as narrow and as low as the
+  // paper, each way on its own, where it is larger: the text keeps its
+  // widths by the writer's spacing. In the exact layout a page of about the
+  // paper's size (Letter on A4, A4 on Letter) is also made larger where it
+  // is smaller, so its margins and every frame keep their share of the
+  // page; not in the editing layout, where text at the foot of an enlarged
+  // page would run onto another page. A page of another shape is made as
+  // small as the paper needs, keeping its shape.
   const double scaleX = paperWidth / widthPixels, scaleY = paperHeight / heightPixels;
   constexpr double kSimilarShape = 1.12;
   if (std::max(scaleX, scaleY) / std::min(scaleX, scaleY) <= kSimilarShape) {
-    pendingScaleX_ = std::min(scaleX, 1.0);
-    pendingScaleY_ = std::min(scaleY, 1.0);
+    const bool aboutPaperSize = std::max(scaleX, scaleY) <= kSimilarShape &&
+                                engine_.DocumentEncodingType() == etPositionalAccuracy;
+    pendingScaleX_ = aboutPaperSize ? scaleX : std::min(scaleX, 1.0);
+    pendingScaleY_ = aboutPaperSize ? scaleY : std::min(scaleY, 1.0);
     return;
   }
   const double scale = std::min({1.0, scaleX, scaleY});

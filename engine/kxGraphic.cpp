@@ -103,7 +103,8 @@ void DrawGraphicOn(TkxEmfRecorder& canvas, const TGraphic& graphic, double x, do
 
 TkxMetafile StretchRecording(const TkxMetafile& metafile, int width, int height) {
   TkxEmfRecorder fresh(width, height);
-  PlayMetafile(metafile, fresh, TkxRectF{0, 0, static_cast<double>(width), static_cast<double>(height)});
+  PlayMetafile(metafile, fresh, TkxRectF{0, 0, static_cast<double>(width), static_cast<double>(height)},
+               TkxStretchedText::KeepShape);
   return fresh.Close();
 }
 

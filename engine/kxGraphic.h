@@ -68,7 +68,8 @@ void DrawGraphicOn(TkxEmfRecorder& canvas, const TGraphic& graphic, double x, do
                    double height);
 
 // A new recording of width x height pixels holding the metafile played with
-// its frame stretched onto the whole recording.
+// its frame stretched onto the whole recording; its text keeps its shape
+// (see TkxStretchedText::KeepShape).
 TkxMetafile StretchRecording(const TkxMetafile& metafile, int width, int height);
 
 // The background picture of a document is a graphic that may be empty.

@@ -120,7 +120,8 @@ size_t RestoreCount(int32_t n, size_t depth) {
 
 class Rerecorder {
  public:
-  Rerecorder(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest) : dst_(dst) {
+  Rerecorder(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest, TkxStretchedText text)
+      : dst_(dst) {
     double l, t, r, b;
     src.FramePixels(l, t, r, b);
     ax_ = r > l ? dest.Width / (r - l) : 1;
@@ -131,6 +132,9 @@ class Rerecorder {
     xf_.pxPerMMX = src.PixelsPerMMX();
     xf_.pxPerMMY = src.PixelsPerMMY();
     avg_ = std::sqrt(std::abs(ax_ * ay_));
+    fontY_ = ay_;
+    if (text == TkxStretchedText::KeepShape && std::abs(ay_) > 1 && std::abs(ay_) > std::abs(ax_))
+      fontY_ = std::max(std::abs(ax_), 1.0) * (ay_ < 0 ? -1 : 1);
   }
 
   void Run(const TkxMetafile& src) {
@@ -283,7 +287,7 @@ class Rerecorder {
       case EMR_EXTCREATEFONTINDIRECTW:
         if (r.Has(12, 8)) {
           const int32_t h = r.I32(12), w = r.I32(16);
-          if (h != 0) PatchI(rec, 12, std::clamp(Round32(h * ay_), h < 0 ? INT32_MIN : 1, h < 0 ? -1 : INT32_MAX));
+          if (h != 0) PatchI(rec, 12, std::clamp(Round32(h * fontY_), h < 0 ? INT32_MIN : 1, h < 0 ? -1 : INT32_MAX));
           if (w != 0) PatchI(rec, 16, std::max(Round32(std::abs(w * ax_)), 1));
         }
         break;
@@ -476,7 +480,7 @@ class Rerecorder {
   }
 
   TkxEmfRecorder& dst_;
-  double ax_, ay_, bx_, by_, avg_;
+  double ax_, ay_, bx_, by_, avg_, fontY_;
   TkxMatrix T_;
   DcTransform xf_;
   std::vector<DcTransform> stack_;
@@ -487,12 +491,12 @@ class Rerecorder {
 
 }  // namespace
 
-void PlayMetafile(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest) {
+void PlayMetafile(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest, TkxStretchedText text) {
   if (src.Empty()) return;
   TkxRectF d = dest;
   if (d.Width < 0) { d.X += d.Width; d.Width = -d.Width; }
   if (d.Height < 0) { d.Y += d.Height; d.Height = -d.Height; }
-  Rerecorder(src, dst, d).Run(src);
+  Rerecorder(src, dst, d, text).Run(src);
   dst.AddBounds({Round32(std::floor(d.X)), Round32(std::floor(d.Y)), Round32(std::ceil(d.Right())) - 1,
                  Round32(std::ceil(d.Bottom())) - 1});
 }

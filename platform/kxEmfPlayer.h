@@ -20,7 +20,14 @@ class TkxBitmap;
 // numbers in dst; the playback is bracketed by EMR_SAVEDC/EMR_RESTOREDC so
 // dst's drawing state is unchanged afterwards, and the objects src leaves
 // behind are deleted. Malformed records are skipped.
-void PlayMetafile(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest);
+//
+// With KeepShape, a recording stretched more down than across has its fonts
+// made no taller than the stretch across allows (and never smaller than
+// they were): text on a page that is only made taller stays the size it was,
+// rather than growing wider than the room it had on its line.
+enum class TkxStretchedText { FollowHeight, KeepShape };
+void PlayMetafile(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest,
+                  TkxStretchedText text = TkxStretchedText::FollowHeight);
 
 // Draws src onto bitmap, its frame stretched onto dest (bitmap pixels):
 // paths, polygons and the shape records, pens with caps, joins and dashes,

@@ -166,18 +166,22 @@ TEST_F(CliConvert, SampleBecomesRtfWithOneSectionPerPage) {
   }
 }
 
-// A page larger than the paper is drawn smaller to stay on it; with
-// --paper pdf every section takes its own PDF page's size and orientation.
+// A page larger than the paper is drawn smaller to stay on it; in the exact
+// layout a Letter page fills A4 down to its foot, its text the size it was;
+// with --paper pdf every section takes its own PDF page's size and
+// orientation.
 TEST_F(CliConvert, PagesLargerThanThePaperAndPaperFromThePdf) {
   pwtest::PdfBuilder b;
   b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
-  b.Object(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /Resources << /Font << /F1 7 0 R >> >> >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 8 0 R] /Count 3 /Resources << /Font << /F1 7 0 R >> >> >>");
   b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 850 1100] /Contents 5 0 R >>");
   b.Object(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 842 595] /Contents 6 0 R >>");
   b.Stream(5, "", "BT /F1 12 Tf 760 30 Td (Corner) Tj ET");
   b.Stream(6, "", "BT /F1 12 Tf 72 500 Td (Wide) Tj ET");
   b.Object(7, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
-  b.StartXRef(b.XRefTable("/Size 8 /Root 1 0 R"));
+  b.Object(8, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 9 0 R >>");
+  b.Stream(9, "", "BT /F1 12 Tf 500 40 Td (Foot) Tj ET");
+  b.StartXRef(b.XRefTable("/Size 10 /Root 1 0 R"));
   std::ofstream(dir_ / "large.pdf", std::ios::binary) << b.bytes;
 
   auto number = [](const std::string& rtf, const std::string& word, size_t from) {
@@ -187,13 +191,19 @@ TEST_F(CliConvert, PagesLargerThanThePaperAndPaperFromThePdf) {
   RunResult r = Exec("--quiet --layout exact " + Quote(P("large.pdf")) + " " + Quote(P("a4.rtf")));
   ASSERT_EQ(r.code, 0) << r.err;
   std::string rtf = ReadAll(dir_ / "a4.rtf");
-  EXPECT_EQ(CountControlWord(rtf, "\\sectd"), 2u);
+  EXPECT_EQ(CountControlWord(rtf, "\\sectd"), 3u);
   // On A4 (11905 x 16838 twips) the corner text still lies on the paper.
   const size_t corner = rtf.rfind("\\posy", rtf.find("Corner"));
   ASSERT_NE(corner, std::string::npos) << rtf;
   EXPECT_LT(number(rtf, "\\posy", corner), 16838);
   EXPECT_GT(number(rtf, "\\posy", corner), 15000);
   EXPECT_LT(number(rtf, "\\posx", corner), 11905 - 700);
+  // The Letter page's foot line: 752 pt down of 792 is 15990 twips down of
+  // 16838 (unstretched it would be 15040), at 12 pt still.
+  const size_t foot = rtf.rfind("\\posy", rtf.find("Foot"));
+  ASSERT_NE(foot, std::string::npos) << rtf;
+  EXPECT_NEAR(number(rtf, "\\posy", foot), 15990 - 240, 200);
+  EXPECT_EQ(number(rtf, "\\fs", foot), 24);
 
   r = Exec("--quiet --paper pdf " + Quote(P("large.pdf")) + " " + Quote(P("pdf.rtf")));
   ASSERT_EQ(r.code, 0) << r.err;
