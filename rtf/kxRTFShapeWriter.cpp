@@ -36,6 +36,13 @@ long long TwipsOf(double pixels, double twipsPerPixel) {
 // A colour as the freeform shape properties take it (0x00BBGGRR).
 long long ShapeColor(TColor c) { return static_cast<long long>(ColorToRGB(c)) & 0xFFFFFF; }
 
+std::string ShapeProperty(const char* name, const std::string& value) {
+  return std::string("{\\sp{\\sn ") + name + "}{\\sv " + value + "}}";
+}
+
+// A filled box no thicker than this (in pixels) is a rule or a border.
+constexpr double kRulePixels = 4;
+
 }  // namespace
 
 std::string RTFLineStyle(const TPen& pen, double twipsPerPixel) {
@@ -87,12 +94,18 @@ std::string TkxRTFShapeWriter::Line(const TkxShapeItem& item) const {
   if (item.Points.size() < 2) return {};
   const long long x0 = Twips(item.Points[0].X), y0 = Twips(item.Points[0].Y);
   const long long x1 = Twips(item.Points[1].X), y1 = Twips(item.Points[1].Y);
-  std::string line = "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx" + Num(x0) + "\\dpy" + Num(y0) + "\\dpxsize" +
-                     Num(x1 - x0) + "\\dpysize" + Num(y1 - y0) + LineStyle(item.Pen) + "}";
-  return line;
+  const std::string line = "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx" + Num(x0) + "\\dpy" + Num(y0) +
+                           "\\dpxsize" + Num(x1 - x0) + "\\dpysize" + Num(y1 - y0) + LineStyle(item.Pen) + "}";
+  // A line shape runs from its box's top left to its bottom right unless
+  // flipped.
+  std::string geometry = ShapeProperty("shapeType", "20");
+  if (x1 < x0) geometry += ShapeProperty("fFlipH", "1");
+  if (y1 < y0) geometry += ShapeProperty("fFlipV", "1");
+  return Shape(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1), geometry, nullptr,
+               item.Pen, item.LineJoin, item.EndCap, line);
 }
 
-std::string TkxRTFShapeWriter::BoxShape(const TkxShapeItem& item, const char* kind) const {
+std::string TkxRTFShapeWriter::BoxShape(const TkxShapeItem& item, const char* kind, int shapeType) const {
   if (item.Points.size() < 2) return {};
   const long long x0 = Twips(item.Points[0].X), y0 = Twips(item.Points[0].Y);
   const long long x1 = Twips(item.Points[1].X), y1 = Twips(item.Points[1].Y);
@@ -101,14 +114,30 @@ std::string TkxRTFShapeWriter::BoxShape(const TkxShapeItem& item, const char* ki
   s += "\\dpx" + Num(x0) + "\\dpy" + Num(y0) + "\\dpxsize" + Num(x1 - x0) + "\\dpysize" + Num(y1 - y0);
   s += LineStyle(item.Pen);
   if (item.Brush) s += RTFFillStyle(*item.Brush);
-  return s + "}}";
+  s += "}}";
+  // LibreOffice lays positioned text frames over drawing objects of that
+  // form and paints them white, cutting every rule, border and outline that
+  // passes a line of text. Outlines and rules (thin filled boxes) go out as
+  // shapes, which it draws over the frames, with the drawing object as
+  // their result; wider filled boxes (cell and highlight backgrounds) stay
+  // drawing objects, under the text they back.
+  const bool filled = item.Brush && item.Brush->Style() != bsClear;
+  const long long thin = Twips(kRulePixels);
+  if (filled && std::llabs(x1 - x0) > thin && std::llabs(y1 - y0) > thin) return s;
+  return Shape(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1),
+               ShapeProperty("shapeType", std::to_string(shapeType)), item.Brush.get(), item.Pen, item.LineJoin,
+               item.EndCap, s);
 }
 
-std::string TkxRTFShapeWriter::Rectangle(const TkxShapeItem& item) const { return BoxShape(item, "\\dprect"); }
-std::string TkxRTFShapeWriter::RoundRect(const TkxShapeItem& item) const {
-  return BoxShape(item, "\\dprect\\dproundr");
+std::string TkxRTFShapeWriter::Rectangle(const TkxShapeItem& item) const {
+  return BoxShape(item, "\\dprect", 1);
 }
-std::string TkxRTFShapeWriter::Ellipse(const TkxShapeItem& item) const { return BoxShape(item, "\\dpellipse"); }
+std::string TkxRTFShapeWriter::RoundRect(const TkxShapeItem& item) const {
+  return BoxShape(item, "\\dprect\\dproundr", 2);
+}
+std::string TkxRTFShapeWriter::Ellipse(const TkxShapeItem& item) const {
+  return BoxShape(item, "\\dpellipse", 3);
+}
 
 std::string TkxRTFShapeWriter::DrawingPolygon(const TkxPoints& points, size_t count, const TBrush* brush,
                                               const TPen& pen, bool closed) const {
@@ -162,14 +191,9 @@ std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const
     maxY = std::max(maxY, p.Y);
   }
   const long long w = std::max(1LL, maxX - minX), h = std::max(1LL, maxY - minY);
-  auto prop = [](const char* name, const std::string& value) {
-    return std::string("{\\sp{\\sn ") + name + "}{\\sv " + value + "}}";
-  };
-  std::string s = "{\\shp{\\*\\shpinst\\shpleft" + Num(minX) + "\\shptop" + Num(minY) + "\\shpright" +
-                  Num(minX + w) + "\\shpbottom" + Num(minY + h) +
-                  "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt0";
-  s += prop("shapeType", "0");
-  s += prop("geoLeft", "0") + prop("geoTop", "0") + prop("geoRight", Num(w)) + prop("geoBottom", Num(h));
+  std::string s = ShapeProperty("shapeType", "0");
+  s += ShapeProperty("geoLeft", "0") + ShapeProperty("geoTop", "0") + ShapeProperty("geoRight", Num(w)) +
+       ShapeProperty("geoBottom", Num(h));
   std::string vertices = "8;" + Num(static_cast<long long>(n + (closed ? 1 : 0)));
   for (const TwipPoint& p : pts) {
     vertices += ";(";
@@ -179,7 +203,7 @@ std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const
     vertices += ')';
   }
   if (closed) vertices += ";(" + Num(pts[0].X - minX) + "," + Num(pts[0].Y - minY) + ")";
-  s += prop("pVerticies", vertices);
+  s += ShapeProperty("pVerticies", vertices);
   std::vector<long long> segments{0x4000};
   for (size_t left = n - 1 + (closed ? 1 : 0); left > 0;) {
     const size_t run = std::min(left, kMaxSegmentRun);
@@ -193,15 +217,25 @@ std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const
     segs += ';';
     segs += Num(v);
   }
-  s += prop("pSegmentInfo", segs);
+  s += ShapeProperty("pSegmentInfo", segs);
+  return Shape(minX, minY, minX + w, minY + h, s, brush, pen, join, cap, result);
+}
+
+std::string TkxRTFShapeWriter::Shape(long long left, long long top, long long right, long long bottom,
+                                     const std::string& geometry, const TBrush* brush, const TPen& pen,
+                                     uint8_t join, uint8_t cap, const std::string& result) const {
+  std::string s = "{\\shp{\\*\\shpinst\\shpleft" + Num(left) + "\\shptop" + Num(top) + "\\shpright" +
+                  Num(right) + "\\shpbottom" + Num(bottom) +
+                  "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt0";
+  s += geometry;
   const bool filled = brush && brush->Style() != bsClear;
-  s += prop("fFilled", filled ? "1" : "0");
-  if (filled) s += prop("fillColor", Num(ShapeColor(brush->Color())));
+  s += ShapeProperty("fFilled", filled ? "1" : "0");
+  if (filled) s += ShapeProperty("fillColor", Num(ShapeColor(brush->Color())));
   if (pen.Style() == psClear) {
-    s += prop("fLine", "0");
+    s += ShapeProperty("fLine", "0");
   } else {
-    s += prop("lineColor", Num(ShapeColor(pen.Color())));
-    s += prop("lineWidth", Num(Twips(std::max(1, pen.Width())) * kEmuPerTwip));
+    s += ShapeProperty("lineColor", Num(ShapeColor(pen.Color())));
+    s += ShapeProperty("lineWidth", Num(Twips(std::max(1, pen.Width())) * kEmuPerTwip));
     int dashing = 0;
     switch (pen.Style()) {
       case psDash: dashing = 1; break;
@@ -210,11 +244,11 @@ std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const
       case psDashDotDot: dashing = 4; break;
       default: break;
     }
-    if (dashing) s += prop("lineDashing", Num(dashing));
+    if (dashing) s += ShapeProperty("lineDashing", Num(dashing));
     // Joins: 1 bevel, 2 miter, 3 round here; 0 bevel, 1 miter, 2 round there.
-    if (join >= 1 && join <= 3) s += prop("lineJoinStyle", Num(join - 1));
+    if (join >= 1 && join <= 3) s += ShapeProperty("lineJoinStyle", Num(join - 1));
     // Caps: 1 round, 2 square, 3 flat here; 0 round, 1 square, 2 flat there.
-    if (cap >= 1 && cap <= 3) s += prop("lineEndCapStyle", Num(cap - 1));
+    if (cap >= 1 && cap <= 3) s += ShapeProperty("lineEndCapStyle", Num(cap - 1));
   }
   s += "}{\\shprslt ";
   s += result;

@@ -1,8 +1,9 @@
-// RTF drawing objects of the shape items: lines, rectangles, rounded
-// rectangles and ellipses as "\do" drawing objects placed on the page, and
-// polygons and polylines as freeform shapes ("\shp", whose result group
-// carries the same figure as a "\do" polygon for readers of the older
-// form), with the style words of pens and brushes.
+// RTF drawing objects of the shape items: lines, outlined rectangles,
+// rounded rectangles and ellipses, and thin filled boxes (rules) as shapes
+// ("\shp") of their kind, polygons and polylines as freeform shapes, each
+// with the same figure as a "\do" drawing object in its result group for
+// readers of the older form; wider filled boxes as "\do" drawing objects
+// alone. With the style words of pens and brushes.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +42,13 @@ class TkxRTFShapeWriter {
   long long Twips(double pixels) const;
 
  private:
-  std::string BoxShape(const TkxShapeItem& item, const char* kind) const;
+  std::string BoxShape(const TkxShapeItem& item, const char* kind, int shapeType) const;
+  // A shape group over the box (twips) with the geometry's properties, the
+  // brush's fill and the pen's line; result: the group readers without
+  // shapes take instead.
+  std::string Shape(long long left, long long top, long long right, long long bottom, const std::string& geometry,
+                    const TBrush* brush, const TPen& pen, uint8_t join, uint8_t cap,
+                    const std::string& result) const;
   // A freeform shape of the first n points; result: the group readers
   // without freeform shapes take instead.
   std::string Freeform(const TkxPoints& points, size_t n, const TBrush* brush, const TPen& pen, bool closed,

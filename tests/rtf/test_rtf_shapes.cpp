@@ -57,14 +57,28 @@ TEST(RTFShapes, StyleWords) {
   EXPECT_NE(RTFFillStyle(Brush(bsClear, 0)).find("\\dpfillpat0 "), std::string::npos);
 }
 
+// Lines, outlines and rules are shapes with the drawing object as their
+// result (LibreOffice draws shapes over positioned text, drawing objects
+// under it, cut by it); filled backgrounds stay drawing objects.
 TEST(RTFShapes, ShapeGroups) {
   const TkxRTFShapeWriter w = Writer();
+  const std::string lineObject =
+      "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx150\\dpy150\\dpxsize1500\\dpysize750"
+      "\\dplinesolid\\dplinecor0\\dplinecog0\\dplinecob0\\dplinew15 }";
   TkxShapeItem line(shLine);
   line.Points = {{10, 10}, {110, 60}};
-  EXPECT_EQ(w.Line(line),
-            "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx150\\dpy150\\dpxsize1500\\dpysize750"
-            "\\dplinesolid\\dplinecor0\\dplinecog0\\dplinecob0\\dplinew15 }");
+  const std::string l = w.Line(line);
+  EXPECT_EQ(l.rfind("{\\shp{\\*\\shpinst\\shpleft150\\shptop150\\shpright1650\\shpbottom900", 0), 0u) << l;
+  EXPECT_NE(l.find("{\\sn shapeType}{\\sv 20}"), std::string::npos);
+  EXPECT_EQ(l.find("fFlip"), std::string::npos);
+  EXPECT_NE(l.find("{\\shprslt " + lineObject + "}}"), std::string::npos) << l;
+  // A line drawn up and to the left keeps its box and is flipped both ways.
+  line.Points = {{110, 60}, {10, 10}};
+  const std::string back = w.Line(line);
+  EXPECT_NE(back.find("\\shpleft150\\shptop150\\shpright1650\\shpbottom900"), std::string::npos);
+  EXPECT_NE(back.find("{\\sn fFlipH}{\\sv 1}}{\\sp{\\sn fFlipV}{\\sv 1}}"), std::string::npos) << back;
 
+  // A filled background: the drawing object alone.
   TkxShapeItem rect(shRectangle);
   rect.Points = {{20, 40}, {10, 20}};
   rect.SetBrush(Brush(bsSolid, 0xFF));
@@ -72,13 +86,27 @@ TEST(RTFShapes, ShapeGroups) {
   EXPECT_EQ(r.rfind("{\\lang1024 {\\*\\do\\dobxpage\\dobypage\\dprect\\dpx300\\dpy600\\dpxsize-150\\dpysize-300", 0), 0u);
   EXPECT_NE(r.find("\\dpfillbgcr255\\dpfillbgcg0\\dpfillbgcb0"), std::string::npos);
   EXPECT_EQ(r.substr(r.size() - 2), "}}");
+  // A rule (a filled box a pixel high) and an outline are rectangle shapes.
+  rect.Points = {{10, 20}, {200, 21}};
+  const std::string rule = w.Rectangle(rect);
+  EXPECT_EQ(rule.rfind("{\\shp{", 0), 0u) << rule;
+  EXPECT_NE(rule.find("{\\sn shapeType}{\\sv 1}}{\\sp{\\sn fFilled}{\\sv 1}}{\\sp{\\sn fillColor}{\\sv 255}}"),
+            std::string::npos) << rule;
+  EXPECT_NE(rule.find("{\\shprslt {\\lang1024 {\\*\\do\\dobxpage\\dobypage\\dprect"), std::string::npos);
+  TkxShapeItem outline(shRectangle);
+  outline.Points = {{20, 40}, {10, 20}};
+  EXPECT_NE(w.Rectangle(outline).find("{\\sn fFilled}{\\sv 0}"), std::string::npos);
 
   TkxShapeItem round(shRoundRect);
   round.Points = {{0, 0}, {10, 10}, {2, 2}};
-  EXPECT_NE(w.RoundRect(round).find("\\dprect\\dproundr\\dpx0"), std::string::npos);
+  const std::string rr = w.RoundRect(round);
+  EXPECT_NE(rr.find("{\\sn shapeType}{\\sv 2}"), std::string::npos);
+  EXPECT_NE(rr.find("\\dprect\\dproundr\\dpx0"), std::string::npos);
   TkxShapeItem ellipse(shEllipse);
   ellipse.Points = {{0, 0}, {10, 10}};
-  EXPECT_NE(w.Ellipse(ellipse).find("\\dpellipse\\dpx0"), std::string::npos);
+  const std::string el = w.Ellipse(ellipse);
+  EXPECT_NE(el.find("{\\sn shapeType}{\\sv 3}"), std::string::npos);
+  EXPECT_NE(el.find("\\dpellipse\\dpx0"), std::string::npos);
   EXPECT_EQ(w.Ellipse(TkxShapeItem(shEllipse)), "");  // no points
 }
 
@@ -104,8 +132,8 @@ TEST(RTFShapes, PolygonsAreFreeformShapesWithTheDrawingObjectAsResult) {
   EXPECT_NE(open.find("{\\sn fFilled}{\\sv 0}"), std::string::npos);
   EXPECT_NE(open.find("\\dppolyline"), std::string::npos);
   // Two points make a line; no points make nothing.
-  EXPECT_EQ(w.Polygon(tri, 2, nullptr, Pen(psSolid, 1, 0), false, 0, 0).rfind("{\\*\\do\\dobxpage\\dobypage\\dpline", 0),
-            0u);
+  EXPECT_NE(w.Polygon(tri, 2, nullptr, Pen(psSolid, 1, 0), false, 0, 0).find("{\\sn shapeType}{\\sv 20}"),
+            std::string::npos);
   EXPECT_EQ(w.Polygon(tri, 0, nullptr, Pen(psSolid, 1, 0), false, 0, 0), "");
 }
 
@@ -129,7 +157,7 @@ TEST(RTFShapes, PageShapesGoTogetherAtThePageEnd) {
     e.EndDoc();
     const std::string rtf = out.str();
     const size_t firstSect = rtf.find("}\\sect");
-    const size_t shapes = rtf.find("{\\pard \\sl-1 {\\*\\do\\dobxpage\\dobypage\\dpline\\dpx150\\dpy150");
+    const size_t shapes = rtf.find("{\\pard \\sl-1 {\\shp{\\*\\shpinst\\shpleft150\\shptop150");
     ASSERT_NE(shapes, std::string::npos) << type;
     // Positioned text comes first, to lie over the shapes; flowing lines
     // come after the shapes' paragraph at the page's top.
@@ -139,6 +167,6 @@ TEST(RTFShapes, PageShapesGoTogetherAtThePageEnd) {
       EXPECT_GT(rtf.find("Hello"), shapes);
     EXPECT_LT(shapes, firstSect);
     EXPECT_LT(rtf.find("\\dprect", shapes), firstSect);
-    EXPECT_GT(rtf.find("{\\shp{"), firstSect);
+    EXPECT_GT(rtf.find("\\shpleft0\\shptop150"), firstSect);
   }
 }
