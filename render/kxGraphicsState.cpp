@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "pdf/kxCstPDFDoc.h"
+#include "render/kxPDFFunction.h"
 
 namespace pw {
 
@@ -23,33 +24,29 @@ uint32_t CmykToRgb(double c, double m, double y, double k) {
 
 namespace {
 
+constexpr int kMaxColorSpaceDepth = 8;
+
 uint32_t GrayRgb(double v) {
   const uint32_t b = ColorByte(v);
   return (b << 16) | (b << 8) | b;
 }
 
-// Device colour of a device space from components; false when too few.
-bool DeviceToRGB(TkxColorSpaceKind kind, const double* c, size_t n, uint32_t& rgb) {
-  switch (kind) {
-    case csDeviceGray:
-      if (n < 1) return false;
-      rgb = GrayRgb(c[0]);
-      return true;
-    case csDeviceRGB:
-      if (n < 3) return false;
-      rgb = (uint32_t(ColorByte(c[0])) << 16) | (uint32_t(ColorByte(c[1])) << 8) | ColorByte(c[2]);
-      return true;
-    case csDeviceCMYK:
-      if (n < 4) return false;
-      rgb = CmykToRgb(c[0], c[1], c[2], c[3]);
-      return true;
-    default:
-      return false;
-  }
-}
-
 int DeviceComponents(TkxColorSpaceKind kind) {
   return kind == csDeviceGray ? 1 : kind == csDeviceCMYK ? 4 : 3;
+}
+
+uint32_t LabToRGB(const std::array<double, 3>& white, double L, double a, double b) {
+  auto f = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
+  const double l = (L + 16) / 116;
+  const double X = white[0] * f(l + a / 500), Y = white[1] * f(l), Z = white[2] * f(l - b / 200);
+  const double r = 3.2406 * X - 1.5372 * Y - 0.4986 * Z;
+  const double g = -0.9689 * X + 1.8758 * Y + 0.0415 * Z;
+  const double bl = 0.0557 * X - 0.2040 * Y + 1.0570 * Z;
+  auto gamma = [](double v) {
+    v = std::clamp(v, 0.0, 1.0);
+    return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+  };
+  return (uint32_t(ColorByte(gamma(r))) << 16) | (uint32_t(ColorByte(gamma(g))) << 8) | ColorByte(gamma(bl));
 }
 
 }  // namespace
@@ -72,46 +69,56 @@ std::vector<double> TkxColorSpace::InitialColor() const {
   }
 }
 
-bool TkxColorSpace::ToRGB(const std::vector<double>& comps, uint32_t& rgb) const {
-  const size_t n = comps.size();
+bool TkxColorSpace::ToRGB(const double* c, size_t n, uint32_t& rgb) const {
   switch (Kind) {
     case csDeviceGray:
+      if (n < 1) return false;
+      rgb = GrayRgb(c[0]);
+      return true;
     case csDeviceRGB:
+      if (n < 3) return false;
+      rgb = (uint32_t(ColorByte(c[0])) << 16) | (uint32_t(ColorByte(c[1])) << 8) | ColorByte(c[2]);
+      return true;
     case csDeviceCMYK:
-      return DeviceToRGB(Kind, comps.data(), n, rgb);
+      if (n < 4) return false;
+      rgb = CmykToRgb(c[0], c[1], c[2], c[3]);
+      return true;
     case csSeparation:
     case csDeviceN: {
       if (n < static_cast<size_t>(std::max(Components, 1))) return false;
-      if (HasFunction && Components == 1 && !C0.empty() && C0.size() == C1.size()) {
-        const double t = std::clamp(comps[0], 0.0, 1.0);
-        const double f = std::pow(t, Exponent);
-        std::vector<double> alt(C0.size());
-        for (size_t i = 0; i < C0.size(); ++i) alt[i] = C0[i] + f * (C1[i] - C0[i]);
-        if (DeviceToRGB(Alternate, alt.data(), alt.size(), rgb)) return true;
+      if (Function && Alternate) {
+        std::vector<double> out = Function->Evaluate(std::vector<double>(c, c + Components));
+        if (static_cast<int>(out.size()) >= Alternate->Components && Alternate->ToRGB(out, rgb)) return true;
       }
       // Without a usable tint transform a tint reads as an amount of ink:
       // full tint is black, no tint is white.
       double t = 0;
-      for (size_t i = 0; i < n; ++i) t = std::max(t, comps[i]);
+      for (size_t i = 0; i < n; ++i) t = std::max(t, c[i]);
       rgb = GrayRgb(1.0 - t);
       return true;
     }
     case csIndexed: {
-      if (n < 1) return false;
-      const long idx = std::lround(std::clamp(comps[0], 0.0, static_cast<double>(HiVal)));
-      const size_t off = static_cast<size_t>(idx) * static_cast<size_t>(BaseComponents);
-      if (BaseComponents <= 0 || off + static_cast<size_t>(BaseComponents) > Lookup.size()) return false;
-      double c[4];
-      for (int i = 0; i < BaseComponents && i < 4; ++i) c[i] = static_cast<uint8_t>(Lookup[off + i]) / 255.0;
-      return DeviceToRGB(Base, c, static_cast<size_t>(BaseComponents), rgb);
+      if (n < 1 || !Palette || !std::isfinite(c[0])) return false;
+      const size_t i = static_cast<size_t>(std::lround(std::clamp(c[0], 0.0, static_cast<double>(HiVal))));
+      if (i >= Palette->size()) return false;
+      rgb = (*Palette)[i];
+      return true;
     }
     case csLab:
-      if (n < 1) return false;
-      rgb = GrayRgb(comps[0] / 100.0);  // lightness only
+      if (n < 3) return false;
+      rgb = LabToRGB(White, c[0], c[1], c[2]);
       return true;
     default:
       return false;
   }
+}
+
+std::vector<double> TkxColorSpace::DefaultDecode(int bpc) const {
+  if (Kind == csIndexed) return {0, std::ldexp(1.0, bpc) - 1};
+  if (Kind == csLab) return {0, 100, Range[0], Range[1], Range[2], Range[3]};
+  std::vector<double> d;
+  for (int i = 0; i < Components; ++i) d.push_back(0), d.push_back(1);
+  return d;
 }
 
 namespace {
@@ -119,7 +126,10 @@ namespace {
 std::vector<double> NumberArray(TkxCustomPDFDocument& doc, TkxPDFObject* obj) {
   std::vector<double> out;
   if (const TkxPDFArrayObject* a = AsArray(doc.Resolve(obj)))
-    for (int i = 0; i < a->Count() && i < 32; ++i) out.push_back(NumberValue(doc.Resolve(a->Get(i))));
+    for (int i = 0; i < a->Count() && i < 32; ++i) {
+      const double v = NumberValue(doc.Resolve(a->Get(i)));
+      out.push_back(std::isfinite(v) ? v : 0);
+    }
   return out;
 }
 
@@ -127,32 +137,50 @@ TkxColorSpaceKind DeviceKindFromName(const std::string& n, bool& ok) {
   ok = true;
   if (n == "DeviceGray" || n == "G" || n == "CalGray") return csDeviceGray;
   if (n == "DeviceRGB" || n == "RGB" || n == "CalRGB") return csDeviceRGB;
-  if (n == "DeviceCMYK" || n == "CMYK") return csDeviceCMYK;
+  if (n == "DeviceCMYK" || n == "CMYK" || n == "CalCMYK") return csDeviceCMYK;
   if (n == "Pattern") return csPattern;
   ok = false;
   return csUnsupported;
 }
 
 // Gray, RGB or CMYK by component count.
-TkxColorSpaceKind DeviceKindForCount(int n) {
+TkxColorSpaceKind DeviceKindForCount(int64_t n) {
   return n == 1 ? csDeviceGray : n == 4 ? csDeviceCMYK : csDeviceRGB;
+}
+
+TkxColorSpace Unsupported() {
+  TkxColorSpace cs;
+  cs.Kind = csUnsupported;
+  cs.Components = 0;
+  return cs;
+}
+
+TkxColorSpace ResolveNamed(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources, const std::string& name,
+                           int depth) {
+  bool ok = false;
+  const TkxColorSpaceKind k = DeviceKindFromName(name, ok);
+  // Device names are never looked up: they always mean the device space.
+  if (ok && name.rfind("Device", 0) == 0) return TkxColorSpace::Device(k);
+  if (resources) {
+    if (const TkxPDFDictObject* spaces = AsDict(doc.Resolve(resources->Lookup("/ColorSpace")))) {
+      // Named spaces inside a named space's definition are never looked up
+      // again: that is how a space could name itself.
+      if (TkxPDFObject* entry = spaces->Lookup("/" + name))
+        return ResolveColorSpaceObject(doc, entry, depth + 1, nullptr);
+    }
+  }
+  return ok ? TkxColorSpace::Device(k) : Unsupported();
 }
 
 }  // namespace
 
-TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth) {
-  TkxColorSpace unsupported;
-  unsupported.Kind = csUnsupported;
-  unsupported.Components = 0;
-  if (depth > 4) return unsupported;
+TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth,
+                                      const TkxPDFDictObject* resources) {
+  if (depth > kMaxColorSpaceDepth) return Unsupported();
   obj = doc.Resolve(obj);
-  if (const TkxPDFNameObject* nm = AsName(obj)) {
-    bool ok = false;
-    const TkxColorSpaceKind k = DeviceKindFromName(nm->GetName(), ok);
-    return ok ? TkxColorSpace::Device(k) : unsupported;
-  }
+  if (const TkxPDFNameObject* nm = AsName(obj)) return ResolveNamed(doc, resources, nm->GetName(), depth);
   const TkxPDFArrayObject* a = AsArray(obj);
-  if (!a || a->Count() < 1) return unsupported;
+  if (!a || a->Count() < 1) return Unsupported();
   const std::string family = NameValue(doc.Resolve(a->Get(0)));
   bool ok = false;
   const TkxColorSpaceKind k = DeviceKindFromName(family, ok);
@@ -162,15 +190,21 @@ TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* o
     const TkxPDFStreamObject* s = AsStream(doc.Resolve(a->Get(1)));
     if (!s) return TkxColorSpace::Device(csDeviceRGB);
     if (TkxPDFObject* alt = s->Dict->Lookup("/Alternate")) {
-      TkxColorSpace cs = ResolveColorSpaceObject(doc, alt, depth + 1);
+      TkxColorSpace cs = ResolveColorSpaceObject(doc, alt, depth + 1, resources);
       if (cs.Kind == csDeviceGray || cs.Kind == csDeviceRGB || cs.Kind == csDeviceCMYK || cs.Kind == csLab) return cs;
     }
-    return TkxColorSpace::Device(DeviceKindForCount(static_cast<int>(IntValue(doc.Resolve(s->Dict->Lookup("/N")), 3))));
+    return TkxColorSpace::Device(DeviceKindForCount(IntValue(doc.Resolve(s->Dict->Lookup("/N")), 3)));
   }
   if (family == "Lab") {
     TkxColorSpace cs;
     cs.Kind = csLab;
     cs.Components = 3;
+    if (const TkxPDFDictObject* d = AsDict(doc.Resolve(a->Get(1)))) {
+      const std::vector<double> wp = NumberArray(doc, d->Lookup("/WhitePoint"));
+      if (wp.size() >= 3 && wp[1] > 0) std::copy(wp.begin(), wp.begin() + 3, cs.White.begin());
+      const std::vector<double> range = NumberArray(doc, d->Lookup("/Range"));
+      if (range.size() >= 4) std::copy(range.begin(), range.begin() + 4, cs.Range.begin());
+    }
     return cs;
   }
   if (family == "Separation" || family == "DeviceN") {
@@ -180,62 +214,64 @@ TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* o
     if (cs.Kind == csDeviceN) {
       const TkxPDFArrayObject* names = AsArray(doc.Resolve(a->Get(1)));
       cs.Components = names ? std::clamp(names->Count(), 1, 32) : 1;
+    } else {
+      cs.NoneColorant = NameValue(doc.Resolve(a->Get(1))) == "None";
     }
-    const TkxColorSpace alt = ResolveColorSpaceObject(doc, a->Get(2), depth + 1);
-    cs.Alternate = alt.Kind;
-    // An exponential tint transform (the usual form of a spot colour).
-    const TkxPDFObject* fnObj = doc.Resolve(a->Get(3));
-    const TkxPDFDictObject* fn = AsDict(fnObj);
-    if (!fn && IsStream(fnObj)) fn = AsStream(fnObj)->Dict.get();
-    if (fn && IntValue(doc.Resolve(fn->Lookup("/FunctionType")), -1) == 2 &&
-        (alt.Kind == csDeviceGray || alt.Kind == csDeviceRGB || alt.Kind == csDeviceCMYK)) {
-      cs.C0 = NumberArray(doc, fn->Lookup("/C0"));
-      cs.C1 = NumberArray(doc, fn->Lookup("/C1"));
-      if (cs.C0.empty()) cs.C0 = {0.0};
-      if (cs.C1.empty()) cs.C1 = {1.0};
-      cs.Exponent = NumberValue(doc.Resolve(fn->Lookup("/N")), 1.0);
-      cs.HasFunction = static_cast<int>(cs.C0.size()) == alt.Components && cs.C0.size() == cs.C1.size();
+    TkxColorSpace alt = ResolveColorSpaceObject(doc, a->Get(2), depth + 1, resources);
+    if (alt.Kind != csUnsupported && alt.Kind != csPattern && alt.Components > 0) {
+      cs.Alternate = std::make_shared<const TkxColorSpace>(std::move(alt));
+      cs.Function = TkxPDFFunction::Load(doc, a->Get(3));
     }
     return cs;
   }
   if (family == "Indexed" || family == "I") {
-    const TkxColorSpace base = ResolveColorSpaceObject(doc, a->Get(1), depth + 1);
-    if (base.Kind != csDeviceGray && base.Kind != csDeviceRGB && base.Kind != csDeviceCMYK) return unsupported;
+    if (a->Count() < 4) return Unsupported();
+    const TkxColorSpace base = ResolveColorSpaceObject(doc, a->Get(1), depth + 1, resources);
+    if (base.Kind == csUnsupported || base.Kind == csPattern || base.Kind == csIndexed || base.Components <= 0)
+      return Unsupported();
     TkxColorSpace cs;
     cs.Kind = csIndexed;
     cs.Components = 1;
-    cs.Base = base.Kind;
-    cs.BaseComponents = base.Components;
     cs.HiVal = static_cast<int>(std::clamp<int64_t>(IntValue(doc.Resolve(a->Get(2))), 0, 255));
+    std::vector<uint8_t> table;
     TkxPDFObject* lookup = doc.Resolve(a->Get(3));
-    if (const TkxPDFStringObject* s = AsString(lookup)) {
-      cs.Lookup = s->GetBytes();
+    if (const TkxPDFStringObject* str = AsString(lookup)) {
+      const std::string bytes = str->GetBytes();
+      table.assign(bytes.begin(), bytes.end());
     } else if (const TkxPDFStreamObject* st = AsStream(lookup)) {
-      const std::vector<uint8_t> bytes = doc.DecodeStream(*st);
-      cs.Lookup.assign(bytes.begin(), bytes.end());
+      try {
+        table = doc.DecodeStream(*st);
+      } catch (const Exception&) {
+        return Unsupported();
+      }
+    } else {
+      return Unsupported();
     }
+    // Entries the table is too short for are black.
+    const size_t n = static_cast<size_t>(base.Components);
+    const std::vector<double> range = base.DefaultDecode(8);
+    auto palette = std::make_shared<std::vector<uint32_t>>();
+    std::vector<double> c(n);
+    for (int i = 0; i <= cs.HiVal; ++i) {
+      for (size_t k = 0; k < n; ++k) {
+        const size_t at = static_cast<size_t>(i) * n + k;
+        const double v = at < table.size() ? table[at] / 255.0 : 0;
+        c[k] = range[2 * k] + v * (range[2 * k + 1] - range[2 * k]);
+      }
+      uint32_t rgb = 0;
+      base.ToRGB(c, rgb);
+      palette->push_back(rgb);
+    }
+    cs.Palette = std::move(palette);
     return cs;
   }
   if (family == "Pattern") return TkxColorSpace::Device(csPattern);
-  return unsupported;
+  return Unsupported();
 }
 
 TkxColorSpace ResolveColorSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources,
                                 const std::string& name) {
-  bool ok = false;
-  const TkxColorSpaceKind k = DeviceKindFromName(name, ok);
-  // Device names are never looked up: they always mean the device space.
-  if (ok && name.rfind("Device", 0) == 0) return TkxColorSpace::Device(k);
-  if (resources) {
-    if (const TkxPDFDictObject* spaces = AsDict(doc.Resolve(resources->Lookup("/ColorSpace")))) {
-      if (TkxPDFObject* entry = spaces->Lookup("/" + name)) return ResolveColorSpaceObject(doc, entry);
-    }
-  }
-  if (ok) return TkxColorSpace::Device(k);
-  TkxColorSpace unsupported;
-  unsupported.Kind = csUnsupported;
-  unsupported.Components = 0;
-  return unsupported;
+  return ResolveNamed(doc, resources, name, 0);
 }
 
 TkxPenLineCap PenCapFor(int cap) { return cap == 1 ? lcRound : cap == 2 ? lcSquare : lcFlat; }

@@ -16,6 +16,7 @@
 namespace pw {
 
 class TkxCustomPDFDocument;
+class TkxPDFFunction;
 class TkxTextFont;
 
 // A colour component in [0, 1] as a byte: round(v * 255), halves to even.
@@ -36,38 +37,49 @@ enum TkxColorSpaceKind : uint8_t {
   csUnsupported,
 };
 
-// A resolved colour space: how many operands "sc"/"scn" take and how they
-// become RGB.
+// A resolved colour space: how many operands "sc"/"scn" take (or how many
+// components a picture sample has) and how they become RGB.
 struct TkxColorSpace {
   TkxColorSpaceKind Kind = csDeviceGray;
   int Components = 1;
-  // Separation and DeviceN: the alternate device space (gray, RGB or CMYK)
-  // and, when the tint transform is an exponential function, its C0, C1, N.
-  TkxColorSpaceKind Alternate = csDeviceGray;
-  bool HasFunction = false;
-  std::vector<double> C0, C1;
-  double Exponent = 1;
-  // Indexed: the base space and the lookup table (Components of the base per entry).
-  TkxColorSpaceKind Base = csDeviceRGB;
-  int BaseComponents = 3;
+  // Separation and DeviceN: the tint transform into the alternate space.
+  // Without both, a tint reads as an amount of black ink.
+  std::shared_ptr<const TkxPDFFunction> Function;
+  std::shared_ptr<const TkxColorSpace> Alternate;
+  // A Separation whose colourant is None: pictures in it paint nothing.
+  bool NoneColorant = false;
+  // Indexed: the highest index and the RGB of every entry (shared: the
+  // graphics state is copied at every save).
   int HiVal = 0;
-  std::string Lookup;
+  std::shared_ptr<const std::vector<uint32_t>> Palette;
+  // Lab: the white point and the ranges of a* and b*.
+  std::array<double, 3> White{0.9505, 1.0, 1.089};
+  std::array<double, 4> Range{-100, 100, -100, 100};
 
   static TkxColorSpace Device(TkxColorSpaceKind kind);
   // The initial colour of the space (black for device spaces, full tint for
   // separations, index 0 for indexed spaces).
   std::vector<double> InitialColor() const;
   // RGB of a colour in this space; false when the space cannot give one
-  // (patterns, unsupported spaces, a wrong number of components).
-  bool ToRGB(const std::vector<double>& comps, uint32_t& rgb) const;
+  // (patterns, unsupported spaces, too few components).
+  bool ToRGB(const double* comps, size_t n, uint32_t& rgb) const;
+  bool ToRGB(const std::vector<double>& comps, uint32_t& rgb) const { return ToRGB(comps.data(), comps.size(), rgb); }
+  // The Decode array a picture in this space has by default, at bpc bits
+  // per component.
+  std::vector<double> DefaultDecode(int bpc) const;
 };
 
 // Resolves a colour space given by name (without "/") or as an array, looking
 // named spaces up in a resource dictionary's /ColorSpace entries (direct or
-// indirect). Unknown spaces give csUnsupported.
+// indirect). Unknown spaces give csUnsupported. ICCBased spaces are read as
+// their alternate or by their number of components, CalGray and CalRGB as
+// gray and RGB.
 TkxColorSpace ResolveColorSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources,
                                 const std::string& name);
-TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth = 0);
+// The same for a colour-space object (a name or an array); names are looked
+// up in resources when given.
+TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth = 0,
+                                      const TkxPDFDictObject* resources = nullptr);
 
 // Line caps and joins as content gives them (0, 1, 2).
 TkxPenLineCap PenCapFor(int cap);

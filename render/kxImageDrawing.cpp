@@ -11,97 +11,13 @@
 #include "platform/kxJPEG.h"
 #include "render/kxFaxDecoder.h"
 #include "render/kxImageCodecs.h"
-#include "render/kxPDFFunction.h"
+#include "render/kxGraphicsState.h"
 
 namespace pw {
 
 namespace {
 
 constexpr int kMaxSide = 1 << 24;
-constexpr int kMaxColorSpaceDepth = 8;
-
-// ---- Colour spaces of pictures ------------------------------------------------------------
-
-enum class CsKind { Gray, RGB, CMYK, Lab, Indexed, Tint, None, Unsupported };
-
-// A colour space as a picture needs it: how many components a sample has
-// and how a set of components (in the space's own ranges) becomes RGB.
-struct PictureSpace {
-  CsKind Kind = CsKind::Gray;
-  int Components = 1;
-  // Indexed: RGB of every entry.
-  std::vector<uint32_t> Palette;
-  int HiVal = 0;
-  // Tint: the transform into the alternate space.
-  std::shared_ptr<const TkxPDFFunction> Function;
-  std::shared_ptr<const PictureSpace> Alternate;
-  // Lab: white point and the ranges of a* and b*.
-  double White[3] = {0.9505, 1.0, 1.089};
-  double Range[4] = {-100, 100, -100, 100};
-
-  // The default Decode array of a space (for bits per component bpc).
-  std::vector<double> DefaultDecode(int bpc) const {
-    std::vector<double> d;
-    if (Kind == CsKind::Indexed) return {0, std::ldexp(1.0, bpc) - 1};
-    for (int i = 0; i < Components; ++i) {
-      if (Kind == CsKind::Lab && i > 0) {
-        d.push_back(Range[2 * (i - 1)]);
-        d.push_back(Range[2 * (i - 1) + 1]);
-      } else if (Kind == CsKind::Lab) {
-        d.push_back(0), d.push_back(100);
-      } else {
-        d.push_back(0), d.push_back(1);
-      }
-    }
-    return d;
-  }
-
-  uint32_t ToRGB(const double* c) const {
-    auto byte = [](double v) { return uint32_t(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
-    switch (Kind) {
-      case CsKind::Gray: {
-        const uint32_t g = byte(c[0]);
-        return (g << 16) | (g << 8) | g;
-      }
-      case CsKind::RGB: return (byte(c[0]) << 16) | (byte(c[1]) << 8) | byte(c[2]);
-      case CsKind::CMYK: {
-        const double k = 1 - std::clamp(c[3], 0.0, 1.0);
-        return (byte((1 - c[0]) * k) << 16) | (byte((1 - c[1]) * k) << 8) | byte((1 - c[2]) * k);
-      }
-      case CsKind::Lab: return LabToRGB(c[0], c[1], c[2]);
-      case CsKind::Indexed: {
-        const int i = int(std::clamp(std::lround(c[0]), 0L, long(HiVal)));
-        return i < int(Palette.size()) ? Palette[size_t(i)] : 0;
-      }
-      case CsKind::Tint: {
-        if (!Function || !Alternate) {
-          const uint32_t g = byte(1 - c[0]);
-          return (g << 16) | (g << 8) | g;
-        }
-        std::vector<double> in(c, c + Components);
-        std::vector<double> out = Function->Evaluate(in);
-        out.resize(size_t(std::max(Alternate->Components, 1)), 0.0);
-        return Alternate->ToRGB(out.data());
-      }
-      default: return 0;
-    }
-  }
-
-  uint32_t LabToRGB(double L, double a, double b) const {
-    auto f = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
-    const double l = (L + 16) / 116;
-    const double X = White[0] * f(l + a / 500), Y = White[1] * f(l), Z = White[2] * f(l - b / 200);
-    const double r = 3.2406 * X - 1.5372 * Y - 0.4986 * Z;
-    const double g = -0.9689 * X + 1.8758 * Y + 0.0415 * Z;
-    const double bl = 0.0557 * X - 0.2040 * Y + 1.0570 * Z;
-    auto gamma = [](double v) {
-      v = std::clamp(v, 0.0, 1.0);
-      return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-    };
-    auto byte = [](double v) { return uint32_t(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
-    return (byte(gamma(r)) << 16) | (byte(gamma(g)) << 8) | byte(gamma(bl));
-  }
-};
 
 std::vector<double> NumberArray(TkxCustomPDFDocument& doc, TkxPDFObject* obj) {
   std::vector<double> out;
@@ -111,127 +27,6 @@ std::vector<double> NumberArray(TkxCustomPDFDocument& doc, TkxPDFObject* obj) {
       out.push_back(std::isfinite(v) ? v : 0);
     }
   return out;
-}
-
-PictureSpace Device(CsKind kind) {
-  PictureSpace s;
-  s.Kind = kind;
-  s.Components = kind == CsKind::RGB ? 3 : kind == CsKind::CMYK ? 4 : kind == CsKind::Lab ? 3 : 1;
-  return s;
-}
-
-PictureSpace ResolveSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources, TkxPDFObject* obj,
-                          int depth);
-
-PictureSpace SpaceByName(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources, const std::string& name,
-                         int depth) {
-  if (name == "DeviceGray" || name == "G" || name == "CalGray") return Device(CsKind::Gray);
-  if (name == "DeviceRGB" || name == "RGB" || name == "CalRGB") return Device(CsKind::RGB);
-  if (name == "DeviceCMYK" || name == "CMYK") return Device(CsKind::CMYK);
-  if (name == "Pattern") return Device(CsKind::Unsupported);
-  if (resources) {
-    if (const TkxPDFDictObject* spaces = AsDict(doc.Resolve(resources->Lookup("/ColorSpace"))))
-      if (TkxPDFObject* named = spaces->Lookup("/" + name)) return ResolveSpace(doc, nullptr, named, depth + 1);
-  }
-  PictureSpace s;
-  s.Kind = CsKind::Unsupported;
-  return s;
-}
-
-PictureSpace ResolveSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources, TkxPDFObject* obj,
-                          int depth) {
-  PictureSpace unsupported;
-  unsupported.Kind = CsKind::Unsupported;
-  if (depth > kMaxColorSpaceDepth) return unsupported;
-  TkxPDFObject* o = doc.Resolve(obj);
-  if (IsName(o)) return SpaceByName(doc, resources, NameValue(o), depth);
-  const TkxPDFArrayObject* a = AsArray(o);
-  if (!a || a->Count() == 0) return unsupported;
-  const std::string family = NameValue(doc.Resolve(a->Get(0)));
-  if (a->Count() == 1) return SpaceByName(doc, resources, family, depth);
-  if (family == "ICCBased") {
-    const TkxPDFStreamObject* icc = AsStream(doc.Resolve(a->Get(1)));
-    if (!icc) return Device(CsKind::RGB);
-    if (TkxPDFObject* alt = icc->Dict->Lookup("/Alternate")) {
-      PictureSpace s = ResolveSpace(doc, resources, alt, depth + 1);
-      if (s.Kind != CsKind::Unsupported) return s;
-    }
-    const int64_t n = IntValue(doc.Resolve(icc->Dict->Lookup("/N")), 3);
-    return Device(n == 1 ? CsKind::Gray : n == 4 ? CsKind::CMYK : CsKind::RGB);
-  }
-  if (family == "CalGray" || family == "G") return Device(CsKind::Gray);
-  if (family == "CalRGB" || family == "RGB") return Device(CsKind::RGB);
-  if (family == "CalCMYK" || family == "CMYK") return Device(CsKind::CMYK);
-  if (family == "DeviceGray" || family == "DeviceRGB" || family == "DeviceCMYK")
-    return SpaceByName(doc, resources, family, depth);
-  if (family == "Lab") {
-    PictureSpace s = Device(CsKind::Lab);
-    if (const TkxPDFDictObject* d = AsDict(doc.Resolve(a->Get(1)))) {
-      std::vector<double> wp = NumberArray(doc, d->Lookup("/WhitePoint"));
-      if (wp.size() >= 3 && wp[1] > 0) std::copy(wp.begin(), wp.begin() + 3, s.White);
-      std::vector<double> range = NumberArray(doc, d->Lookup("/Range"));
-      if (range.size() >= 4) std::copy(range.begin(), range.begin() + 4, s.Range);
-    }
-    return s;
-  }
-  if (family == "Indexed" || family == "I") {
-    if (a->Count() < 4) return unsupported;
-    const PictureSpace base = ResolveSpace(doc, resources, a->Get(1), depth + 1);
-    if (base.Kind == CsKind::Unsupported || base.Kind == CsKind::Indexed || base.Kind == CsKind::None)
-      return unsupported;
-    PictureSpace s;
-    s.Kind = CsKind::Indexed;
-    s.Components = 1;
-    s.HiVal = int(std::clamp<int64_t>(IntValue(doc.Resolve(a->Get(2)), 0), 0, 255));
-    std::vector<uint8_t> table;
-    TkxPDFObject* lookup = doc.Resolve(a->Get(3));
-    if (const TkxPDFStringObject* str = AsString(lookup)) {
-      const std::string bytes = str->GetBytes();
-      table.assign(bytes.begin(), bytes.end());
-    } else if (const TkxPDFStreamObject* st = AsStream(lookup)) {
-      try {
-        table = doc.DecodeStream(*st);
-      } catch (const Exception&) {
-        return unsupported;
-      }
-    } else {
-      return unsupported;
-    }
-    const int n = base.Components;
-    const std::vector<double> range = base.DefaultDecode(8);
-    for (int i = 0; i <= s.HiVal; ++i) {
-      double c[8] = {0};
-      for (int k = 0; k < n && k < 8; ++k) {
-        const size_t at = size_t(i) * size_t(n) + size_t(k);
-        const double v = at < table.size() ? table[at] / 255.0 : 0;
-        c[k] = range[2 * k] + v * (range[2 * k + 1] - range[2 * k]);
-      }
-      s.Palette.push_back(base.ToRGB(c));
-    }
-    return s;
-  }
-  if (family == "Separation" || family == "DeviceN") {
-    if (a->Count() < 4) return unsupported;
-    PictureSpace s;
-    s.Kind = CsKind::Tint;
-    if (family == "Separation") {
-      s.Components = 1;
-      const std::string colorant = NameValue(doc.Resolve(a->Get(1)));
-      if (colorant == "None") {
-        s.Kind = CsKind::None;
-        return s;
-      }
-    } else {
-      const TkxPDFArrayObject* names = AsArray(doc.Resolve(a->Get(1)));
-      s.Components = names ? std::clamp(names->Count(), 1, 32) : 1;
-    }
-    PictureSpace alt = ResolveSpace(doc, resources, a->Get(2), depth + 1);
-    if (alt.Kind != CsKind::Unsupported && alt.Kind != CsKind::None)
-      s.Alternate = std::make_shared<PictureSpace>(std::move(alt));
-    s.Function = TkxPDFFunction::Load(doc, a->Get(3));
-    return s;
-  }
-  return unsupported;
 }
 
 // ---- Samples ---------------------------------------------------------------------------------
@@ -322,7 +117,7 @@ std::vector<uint8_t> ApplyFirst(TkxCustomPDFDocument& doc, const FilterChain& ch
 
 // Converts samples into an opaque RGB bitmap (and alpha, for colour keys,
 // into the bitmap's alpha). step: every step-th sample.
-TkxBitmap BuildBitmap(const Samples& s, const PictureSpace& space, const std::vector<double>& decode,
+TkxBitmap BuildBitmap(const Samples& s, const TkxColorSpace& space, const std::vector<double>& decode,
                           const std::vector<int64_t>& colorKey, int step) {
   const int ow = (s.Width + step - 1) / step, oh = (s.Height + step - 1) / step;
   const bool keyed = !colorKey.empty();
@@ -347,11 +142,13 @@ TkxBitmap BuildBitmap(const Samples& s, const PictureSpace& space, const std::ve
   if (n == 1 && small) {
     for (uint32_t v = 0; v <= maxRaw; ++v) {
       const double c = comp(v, 0);
-      table.push_back(space.ToRGB(&c));
+      uint32_t rgb = 0;
+      space.ToRGB(&c, 1, rgb);
+      table.push_back(rgb);
     }
   }
   std::unordered_map<uint64_t, uint32_t> cache;
-  const bool plainRGB = space.Kind == CsKind::RGB && s.Bpc == 8 &&
+  const bool plainRGB = space.Kind == csDeviceRGB && s.Bpc == 8 &&
                         decode == std::vector<double>{0, 1, 0, 1, 0, 1};
   const int rows = s.RowsPresent();
   const size_t rb = s.RowBytes();
@@ -386,7 +183,7 @@ TkxBitmap BuildBitmap(const Samples& s, const PictureSpace& space, const std::ve
           rgb = hit->second;
         } else {
           for (int c = 0; c < n && c < 32; ++c) comps[c] = comp(raw[c], c);
-          rgb = space.ToRGB(comps);
+          space.ToRGB(comps, size_t(std::min(n, 32)), rgb);
           if (cacheable && cache.size() < 65536) cache.emplace(key, rgb);
         }
       }
@@ -528,16 +325,18 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
   int bpc = imageMask ? 1 : int(IntValue(get("/BitsPerComponent"), (dct || jpx) ? 8 : 0));
   if (jbig2 || fax) bpc = 1;
 
-  PictureSpace space = Device(CsKind::Gray);
+  TkxColorSpace space = TkxColorSpace::Device(csDeviceGray);
   TkxPDFObject* csObj = dict.Lookup("/ColorSpace");
   if (!imageMask) {
     if (csObj) {
-      space = ResolveSpace(doc, resources_, csObj, 0);
+      space = ResolveColorSpaceObject(doc, csObj, 0, resources_);
     } else if (!jpx && !dct) {
-      space.Kind = CsKind::Unsupported;
+      space.Kind = csUnsupported;
     }
-    if (space.Kind == CsKind::None) return item;  // paints nothing
-    if (space.Kind == CsKind::Unsupported && !jpx && !dct) {
+    if (space.NoneColorant) return item;  // paints nothing
+    // A picture cannot be painted in a pattern.
+    if (space.Kind == csPattern) space.Kind = csUnsupported;
+    if (space.Kind == csUnsupported && !jpx && !dct) {
       item.Problem = "picture left out: a colour space that cannot be read";
       return item;
     }
@@ -572,7 +371,7 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
       const bool plain = info.ColorSpace != TkxJPEGColorSpace::jcsCMYK &&
                          info.ColorSpace != TkxJPEGColorSpace::jcsYCCK && !info.Progressive;
       if (keepJPEG && plain && !inverted && !imageMask && !smask && !stencil && colorKey.empty() &&
-          (space.Kind == CsKind::Gray || space.Kind == CsKind::RGB)) {
+          (space.Kind == csDeviceGray || space.Kind == csDeviceRGB)) {
         item.JPEGData = std::move(data);
         item.Width = info.Width, item.Height = info.Height;
         item.PictureKind = 2;
@@ -604,8 +403,8 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
       s.Width = d.Width, s.Height = d.Height, s.Bpc = 8;
       const int colour = d.HasAlpha ? d.Components - 1 : d.Components;
       s.Components = colour;
-      if (!csObj || space.Kind == CsKind::Unsupported || space.Components != colour)
-        space = Device(colour == 1 ? CsKind::Gray : colour == 4 ? CsKind::CMYK : CsKind::RGB);
+      if (!csObj || space.Kind == csUnsupported || space.Components != colour)
+        space = TkxColorSpace::Device(colour == 1 ? csDeviceGray : colour == 4 ? csDeviceCMYK : csDeviceRGB);
       std::vector<uint8_t> alpha;
       if (d.HasAlpha) {
         s.Data.reserve(size_t(d.Width) * d.Height * colour);

@@ -85,13 +85,22 @@ TEST(Interpreter, ColourSpacesAndAlpha) {
       {"/CS3 cs 1 sc", 0x00FF00},            // indexed: entry 1 of the lookup
       {"1 0 0 rg /P0 cs /Pat scn", 0x0000FF},  // a pattern keeps the colour before
       {"1 0 0 rg /Nope cs 0.5 sc", 0x0000FF},  // an unknown space keeps it too
+      // Fills share the pictures' colour spaces: any tint transform, Lab,
+      // indexed spaces over any base.
+      {"/CS4 cs 1 sc", 0x0000FF},            // separation through a calculator function to red
+      {"/CS5 cs 100 0 0 sc", 0xFFFFFF},      // Lab white
+      {"/CS5 cs 50 80 0 sc", 0x7A00E8},      // Lab magenta, not a gray of its lightness
+      {"/CS6 cs 1 sc", 0x0000FF},            // indexed over the separation: entry 1 is full tint
   };
   for (const Case& c : cases) {
     TestPage p;
     p.Resources =
         "/ColorSpace << /CS1 [/Separation /Spot /DeviceGray << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >>]"
-        " /CS2 [/ICCBased 20 0 R] /CS3 [/Indexed /DeviceRGB 1 <FF0000 00FF00>] /P0 /Pattern >>";
+        " /CS2 [/ICCBased 20 0 R] /CS3 [/Indexed /DeviceRGB 1 <FF0000 00FF00>] /P0 /Pattern"
+        " /CS4 [/Separation /Red /DeviceRGB 21 0 R] /CS5 [/Lab << /WhitePoint [0.9505 1 1.089] >>]"
+        " /CS6 [/Indexed [/Separation /Red /DeviceRGB 21 0 R] 1 <00FF>] >>";
     p.Streams.push_back({20, "/N 3", "icc"});
+    p.Streams.push_back({21, "/FunctionType 4 /Domain [0 1] /Range [0 1 0 1 0 1]", "{ 0 0 }"});
     p.Content = c.content + " 10 10 100 50 re f";
     Recording r = RenderTestPage(p);
     ASSERT_FALSE(r.BrushColors.empty()) << c.content;
