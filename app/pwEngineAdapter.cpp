@@ -123,7 +123,7 @@ void TpwEngineAdapter::RenderPage(IpwDocument& document, int page) {
   auto* adapter = dynamic_cast<TpwDocumentAdapter*>(&document);
   TkxEmfRecorder* canvas = engine_.PageCanvas();
   if (!adapter || !canvas) return;
-  adapter->Document().RenderPage(page, *canvas);
+  adapter->Document().RenderPage(page, *canvas, engine_.RecordingPicturesUsed());
 }
 
 }  // namespace pw

@@ -267,6 +267,10 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   // page, sized to the page in screen pixels; nullptr outside a document and
   // once the page's recording has been processed.
   TkxEmfRecorder* PageCanvas() const { return canvas_.get(); }
+  // Whether pictures drawn on the page canvas reach the output: without
+  // them a page need not decode its pictures at all (a text-only conversion
+  // throws them away while reading the recording back).
+  virtual bool RecordingPicturesUsed() { return CanImages(); }
   // Where new items go: the current page's lists, or an open band's.
   TkxItemList* CurrentItemList() const { return itemList_; }
   TkxTextList* CurrentLineTextList() const { return lineTextList_; }

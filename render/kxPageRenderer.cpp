@@ -77,7 +77,7 @@ TkxPageGeometry GetPageGeometry(const TkxCustomPDFDocument& doc, int page) {
   return geo;
 }
 
-void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocumentFonts* fonts) {
+void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocumentFonts* fonts, bool pictures) {
   const TkxPageGeometry geo = GetPageGeometry(doc, page);
   TkxPDFDictObject* dict = doc.GetPageDict(page);
   const std::vector<uint8_t> content = GetPageContent(doc, page);
@@ -100,18 +100,22 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocument
     if (!item.Problem.empty()) ReportWarning(item.Problem);
     DrawPDFImage(g, item, toDevice, alpha);
   };
-  ctx.OnImage = [&](const TkxPDFStreamObject& image, const std::string& name, const TkxPDFDictObject* res,
-                    const TkxGraphicalState& st) {
-    const TkxMatrix toDevice = TkxMatrix::Product(st.Ctm, ctx.PageTransform);
-    TkxImageLoader loader(doc, res);
-    draw(loader.LoadXObject(image, "/" + name, st.FillRGB, IsUprightPlacement(toDevice)), toDevice, st.FillAlpha);
-  };
-  ctx.OnInlineImage = [&](const TkxOperand& dict, std::string_view data, const TkxPDFDictObject* res,
-                          const TkxGraphicalState& st) {
-    const TkxMatrix toDevice = TkxMatrix::Product(st.Ctm, ctx.PageTransform);
-    TkxImageLoader loader(doc, res);
-    draw(loader.LoadInline(dict, data, st.FillRGB, IsUprightPlacement(toDevice)), toDevice, st.FillAlpha);
-  };
+  if (pictures) {
+    ctx.OnImage = [&](const TkxPDFStreamObject& image, const std::string& name,
+                      const TkxPDFDictObject* res, const TkxGraphicalState& st) {
+      const TkxMatrix toDevice = TkxMatrix::Product(st.Ctm, ctx.PageTransform);
+      TkxImageLoader loader(doc, res);
+      draw(loader.LoadXObject(image, "/" + name, st.FillRGB, IsUprightPlacement(toDevice)),
+           toDevice, st.FillAlpha);
+    };
+    ctx.OnInlineImage = [&](const TkxOperand& dict, std::string_view data,
+                            const TkxPDFDictObject* res, const TkxGraphicalState& st) {
+      const TkxMatrix toDevice = TkxMatrix::Product(st.Ctm, ctx.PageTransform);
+      TkxImageLoader loader(doc, res);
+      draw(loader.LoadInline(dict, data, st.FillRGB, IsUprightPlacement(toDevice)), toDevice,
+           st.FillAlpha);
+    };
+  }
   const TkxPDFDictObject* resources = dict ? AsDict(doc.Resolve(dict->Lookup("/Resources"))) : nullptr;
   {
     // The fields are drawn in default page space whatever state the
@@ -126,9 +130,10 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocument
   g.Restore(outer);
 }
 
-void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas, TkxDocumentFonts* fonts) {
+void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas, TkxDocumentFonts* fonts,
+                bool pictures) {
   TkxGraphics g(canvas);
-  RenderPage(doc, page, g, fonts);
+  RenderPage(doc, page, g, fonts, pictures);
 }
 
 }  // namespace pw

@@ -37,10 +37,14 @@ TkxPageGeometry GetPageGeometry(const TkxCustomPDFDocument& doc, int page);
 // Draws page `page` (1-based) on g: page unit points, the content run with the
 // page's resources. Content errors are skipped; errors of the document layer
 // that concern the whole page (a bad page number) are raised. With fonts, the
-// fonts the page names by reference are taken from (and kept in) it.
-void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocumentFonts* fonts = nullptr);
+// fonts the page names by reference are taken from (and kept in) it. Without
+// pictures, images are neither decoded nor drawn (for a reader that only
+// wants the text).
+void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocumentFonts* fonts = nullptr,
+                bool pictures = true);
 // The same on a recording canvas, with a graphics object of its own.
-void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas, TkxDocumentFonts* fonts = nullptr);
+void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas, TkxDocumentFonts* fonts = nullptr,
+                bool pictures = true);
 
 // The text information handed to OnRenderText (kept for the component's
 // published interface; rendering never raises the event).
@@ -52,7 +56,9 @@ using TkxOnRenderTextEvent = std::function<void(TkxComponent* sender, TkxTextInf
 class TkxExProPDFDocument : public TkxPDFDocument {
  public:
   // Pages drawn here share their fonts (loaded once for the document).
-  void RenderPage(int page, TkxEmfRecorder& canvas) { pw::RenderPage(*this, page, canvas, &fonts_); }
+  void RenderPage(int page, TkxEmfRecorder& canvas, bool pictures = true) {
+    pw::RenderPage(*this, page, canvas, &fonts_, pictures);
+  }
   void RenderPage(int page, TkxGraphics& g) { pw::RenderPage(*this, page, g, &fonts_); }
   std::vector<uint8_t> GetPageContent(int page) { return pw::GetPageContent(*this, page); }
 

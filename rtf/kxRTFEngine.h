@@ -142,6 +142,10 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // With Preferences().MetafileAsImage() the whole recording becomes one
   // picture item (an enhanced metafile) instead of items of its records.
   void ProcessPageRecording(const TkxMetafile& metafile, double dy, double dx) override;
+  // The recording as a picture shows its pictures too.
+  bool RecordingPicturesUsed() override {
+    return TkxCustomPlainsheetEngine::RecordingPicturesUsed() || Preferences().MetafileAsImage();
+  }
 
  protected:
   // Border description of PageBorder: style word, width and colour number.
