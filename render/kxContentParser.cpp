@@ -629,6 +629,7 @@ void TkxPDFContentStreamParser::PaintShadingResource(const std::string& name) {
   if (!shading) return;
   ctx_.FlushText();
   UseCtm();
+  if (!ctx_.PaintShadings) return;
   PaintShading(ctx_.Document(), shading, ctx_.Graphics(), TkxMatrix::Product(st_.Ctm, ctx_.PageTransform));
 }
 
@@ -642,6 +643,7 @@ bool TkxPDFContentStreamParser::FillWithPattern() {
   TkxGraphics& g = ctx_.Graphics();
   const int64_t type = IntValue(doc.Resolve(dict->Lookup("/PatternType")), 0);
   if (type == 2) {
+    if (!ctx_.PaintShadings) return true;
     // The shading painted within the path; the pattern's matrix places it
     // on the page.
     TkxMatrix m;

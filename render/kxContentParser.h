@@ -100,6 +100,9 @@ class TkxPageRenderContext {
   std::function<void(const TkxOperand& dict, std::string_view data, const TkxPDFDictObject* resources,
                      const TkxGraphicalState& state)>
       OnInlineImage;
+  // Shadings are painted as pictures; a reader that keeps only the text
+  // turns this off and they are not rasterised at all.
+  bool PaintShadings = true;
 
  private:
   TkxCustomPDFDocument& doc_;

@@ -100,6 +100,7 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocument
     if (!item.Problem.empty()) ReportWarning(item.Problem);
     DrawPDFImage(g, item, toDevice, alpha);
   };
+  ctx.PaintShadings = pictures;
   if (pictures) {
     ctx.OnImage = [&](const TkxPDFStreamObject& image, const std::string& name,
                       const TkxPDFDictObject* res, const TkxGraphicalState& st) {
