@@ -308,7 +308,9 @@ class Rerecorder {
   }
 
   // The record with its coordinates moved into the destination rectangle, or
-  // nothing for a record kind kept verbatim under a world transform.
+  // nothing for a record kind kept verbatim under a world transform. A
+  // record returned is moved out of rec (no copy per record); rec stays
+  // whole when nothing is returned.
   std::optional<std::vector<uint8_t>> Rewrite(const TkxEmfRecord& r, std::vector<uint8_t>& rec) {
     auto pt = [&](size_t off) {
       const TkxEmfPointL p = P(r.PointL(off));
@@ -332,7 +334,7 @@ class Rerecorder {
       case EMR_SELECTCLIPPATH: case EMR_GDICOMMENT: case EMR_SETICMMODE: case EMR_SETMAPPERFLAGS:
       case EMR_SETARCDIRECTION: case EMR_SETLAYOUT: case EMR_FLATTENPATH: case EMR_WIDENPATH:
       case EMR_SETCOLORADJUSTMENT: case EMR_REALIZEPALETTE: case EMR_SETMETARGN:
-        return rec;
+        return std::move(rec);
       case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO: case EMR_POLYLINETO:
       case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIERTO16:
       case EMR_POLYLINETO16: {
@@ -368,33 +370,33 @@ class Rerecorder {
       case EMR_MOVETOEX: case EMR_LINETO: case EMR_SETPIXELV: case EMR_SETBRUSHORGEX:
         if (!r.Has(8, 8)) return std::vector<uint8_t>{};
         pt(8);
-        return rec;
+        return std::move(rec);
       case EMR_EXTFLOODFILL:
         if (!r.Has(8, 8)) return std::vector<uint8_t>{};
         pt(8);
-        return rec;
+        return std::move(rec);
       case EMR_RECTANGLE: case EMR_ELLIPSE: case EMR_INTERSECTCLIPRECT: case EMR_EXCLUDECLIPRECT:
       case EMR_FILLPATH: case EMR_STROKEPATH: case EMR_STROKEANDFILLPATH:
         if (!r.Has(8, 16)) return std::vector<uint8_t>{};
         rect(8);
-        return rec;
+        return std::move(rec);
       case EMR_ROUNDRECT:
         if (!r.Has(8, 24)) return std::vector<uint8_t>{};
         rect(8);
         size(24, ax_);
         size(28, ay_);
-        return rec;
+        return std::move(rec);
       case EMR_ARC: case EMR_CHORD: case EMR_PIE: case EMR_ARCTO:
         if (!r.Has(8, 32)) return std::vector<uint8_t>{};
         rect(8);
         pt(24);
         pt(32);
-        return rec;
+        return std::move(rec);
       case EMR_OFFSETCLIPRGN:
         if (!r.Has(8, 8)) return std::vector<uint8_t>{};
         size(8, ax_);
         size(12, ay_);
-        return rec;
+        return std::move(rec);
       case EMR_EXTTEXTOUTA: case EMR_EXTTEXTOUTW: {
         TkxEmrExtTextOut t;
         if (!DecodeExtTextOut(r, t)) return std::vector<uint8_t>{};
@@ -407,7 +409,7 @@ class Rerecorder {
           const bool isY = pdy && (i % 2 == 1);
           PatchI(rec, offDx + i * 4, Round32(t.Dx[i] * (isY ? ay_ : ax_)));
         }
-        return rec;
+        return std::move(rec);
       }
       case EMR_STRETCHDIBITS: {
         TkxEmrStretchDIBits d;
@@ -416,7 +418,7 @@ class Rerecorder {
         pt(24);
         size(72, ax_);
         size(76, ay_);
-        return rec;
+        return std::move(rec);
       }
       case EMR_STRETCHBLT: {
         TkxEmrBitBlt d;
@@ -425,7 +427,7 @@ class Rerecorder {
         pt(24);
         size(32, ax_);
         size(36, ay_);
-        return rec;
+        return std::move(rec);
       }
       case EMR_BITBLT: {
         TkxEmrBitBlt d;
@@ -435,7 +437,7 @@ class Rerecorder {
         if (r.U32(88) == 0) {  // a pattern blit: no source to keep the size of
           size(32, ax_);
           size(36, ay_);
-          return rec;
+          return std::move(rec);
         }
         // With a bitmap the source size must stay: the record becomes a stretch blit.
         const int32_t cx = r.I32(32), cy = r.I32(36);
@@ -472,7 +474,7 @@ class Rerecorder {
           size(32, ax_);
           size(36, ay_);
         }
-        return rec;
+        return std::move(rec);
       }
       default:
         return std::nullopt;
