@@ -448,6 +448,14 @@ struct TkxFontManager::State {
   std::unordered_map<std::string, TkxFontFacePtr> byFile;    // path#index#synth
   std::unordered_map<std::string, TkxFontFacePtr> resolved;  // lower family \0 style
   std::unordered_map<std::string, TkxFontFacePtr> systemResolved;  // the same, fontconfig's answers only
+  // The answers again, by the name exactly as asked: text is measured and
+  // drawn a run at a time, and each run would otherwise build and hash a
+  // lower-case key. Emptied with every change of registrations.
+  struct Answers {
+    TkxFontFacePtr faces[4];
+    uint8_t known = 0;  // bit per style
+  };
+  std::unordered_map<std::string, Answers> byName;
 
   struct Registration {
     int handle = 0;
@@ -519,6 +527,11 @@ struct TkxFontManager::State {
   // else: only that name's cached answers go (fontconfig lookups for every
   // other family stay cached across pages).
   void ForgetResolved(const std::string& lower, std::vector<TkxFontFacePtr>* dropped) {
+    if (dropped)
+      for (auto& [name, answers] : byName)
+        for (auto& f : answers.faces)
+          if (f) dropped->push_back(std::move(f));
+    byName.clear();
     for (auto it = resolved.begin(); it != resolved.end();) {
       if (it->first.size() == lower.size() + 2 && it->first.compare(0, lower.size(), lower) == 0) {
         if (dropped) dropped->push_back(std::move(it->second));
@@ -587,6 +600,19 @@ struct TkxFontManager::State {
   // Caller holds mu.
   TkxFontFacePtr Face(const std::string& family, int style) {
     style &= fsBoldItalic;
+    auto known = byName.find(family);
+    if (known != byName.end() && (known->second.known & (1u << style))) return known->second.faces[style];
+    TkxFontFacePtr face = Resolve(family, style);
+    if (known == byName.end()) {
+      if (byName.size() >= kMaxResolvedNames) byName.clear();
+      known = byName.emplace(family, Answers{}).first;
+    }
+    known->second.faces[style] = face;
+    known->second.known |= static_cast<uint8_t>(1u << style);
+    return face;
+  }
+
+  TkxFontFacePtr Resolve(const std::string& family, int style) {
     std::string key = Lower(family);
     key.push_back('\0');
     key.push_back(static_cast<char>('0' + style));
@@ -622,6 +648,7 @@ TkxFontManager::TkxFontManager() : st_(std::make_unique<State>()) {
 }
 
 TkxFontManager::~TkxFontManager() {
+  st_->byName.clear();
   st_->resolved.clear();
   st_->systemResolved.clear();
   st_->byFile.clear();
