@@ -1,14 +1,18 @@
 #include "cli/pwConvertCommand.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <optional>
 
 #include "app/pwConversionDriver.h"
@@ -216,6 +220,106 @@ int ConvertOne(const std::string& input, const std::string& target, const TpwCli
   return ecCannotWrite;
 }
 
+namespace {
+
+// What the workers of a batch share: the next file to take, and per file its
+// exit code (kNotDone until converted) and per worker the file it is on.
+struct TpwBatchBoard {
+  static constexpr int kNotDone = -1;
+  std::atomic<size_t> Next{0};
+  std::atomic<int>* Codes = nullptr;     // one per file
+  std::atomic<long>* Current = nullptr;  // one per worker: file index, or -1
+};
+
+// Takes files off the board until none are left.
+void WorkOff(TpwBatchBoard& board, int worker, const std::vector<std::string>& files,
+             const TpwCliOptions& options) {
+  for (;;) {
+    const size_t i = board.Next.fetch_add(1);
+    if (i >= files.size()) break;
+    board.Current[worker].store(static_cast<long>(i));
+    const int code = ConvertOne(files[i], DefaultTarget(files[i], &*options.OutputDir), options, false);
+    std::fflush(nullptr);
+    board.Codes[i].store(code);
+    board.Current[worker].store(-1);
+  }
+}
+
+// Up to Jobs worker processes, each converting file after file: a worker
+// keeps what it learnt about fonts (fontconfig's answers, faces opened) from
+// one file to the next, as a single process does, instead of a fresh process
+// per file finding it all out again. A worker that dies costs the file it was
+// on (reported) and is replaced while files remain.
+int ConvertInWorkers(const std::vector<std::string>& files, const TpwCliOptions& options) {
+  // The font configuration and the glyph list are read here, once, before
+  // the first worker: every worker would otherwise repeat them.
+  TkxFontManager::Instance();
+  GlyphListLookup("space");
+  std::fflush(nullptr);
+  const int jobs = static_cast<int>(std::min<size_t>(static_cast<size_t>(options.Jobs), files.size()));
+  const size_t bytes =
+      sizeof(TpwBatchBoard) + files.size() * sizeof(std::atomic<int>) + jobs * sizeof(std::atomic<long>) + 64;
+  void* shared = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared == MAP_FAILED) {
+    int result = ecOk;
+    for (const std::string& f : files)
+      result = std::max(result, ConvertOne(f, DefaultTarget(f, &*options.OutputDir), options, false));
+    return result;
+  }
+  auto* board = new (shared) TpwBatchBoard;
+  auto* codes = reinterpret_cast<std::atomic<int>*>(static_cast<char*>(shared) + sizeof(TpwBatchBoard));
+  for (size_t i = 0; i < files.size(); ++i) new (&codes[i]) std::atomic<int>(TpwBatchBoard::kNotDone);
+  auto* current = reinterpret_cast<std::atomic<long>*>(
+      (reinterpret_cast<uintptr_t>(codes + files.size()) + alignof(std::atomic<long>) - 1) &
+      ~(uintptr_t(alignof(std::atomic<long>)) - 1));
+  for (int w = 0; w < jobs; ++w) new (&current[w]) std::atomic<long>(-1);
+  board->Codes = codes;
+  board->Current = current;
+
+  std::map<pid_t, int> workers;  // pid -> worker slot
+  auto start = [&](int slot) {
+    current[slot].store(-1);
+    pid_t pid = fork();
+    if (pid == 0) {
+      WorkOff(*board, slot, files, options);
+      _exit(0);
+    }
+    if (pid > 0) workers[pid] = slot;
+    return pid > 0;
+  };
+  for (int w = 0; w < jobs; ++w)
+    if (!start(w)) break;
+  // No worker at all: the files are done here.
+  if (workers.empty()) WorkOff(*board, 0, files, options);
+  int result = ecOk;
+  while (!workers.empty()) {
+    int status = 0;
+    pid_t pid = waitpid(-1, &status, 0);
+    if (pid <= 0) break;
+    auto it = workers.find(pid);
+    if (it == workers.end()) continue;
+    const int slot = it->second;
+    workers.erase(it);
+    const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const long on = current[slot].load();
+    if (!clean && on >= 0 && codes[on].load() == TpwBatchBoard::kNotDone) {
+      std::fprintf(stderr, "paperwright: %s: the conversion ended abnormally\n", files[on].c_str());
+      codes[on].store(ecCannotRead);
+    }
+    if (!clean && board->Next.load() < files.size() && !start(slot)) WorkOff(*board, slot, files, options);
+  }
+  // Anything a lost worker left behind (no more processes) is done here.
+  WorkOff(*board, 0, files, options);
+  for (size_t i = 0; i < files.size(); ++i) {
+    const int code = codes[i].load();
+    result = std::max(result, code == TpwBatchBoard::kNotDone ? static_cast<int>(ecCannotRead) : code);
+  }
+  munmap(shared, bytes);
+  return result;
+}
+
+}  // namespace
+
 int RunConvert(const TpwCliOptions& options) {
   const std::vector<std::string>& files = options.Positionals;
   bool progress = !options.Quiet && isatty(STDERR_FILENO) == 1;
@@ -249,45 +353,7 @@ int RunConvert(const TpwCliOptions& options) {
       result = std::max(result, ConvertOne(f, DefaultTarget(f, &*options.OutputDir), options, progress && single));
     return result;
   }
-  // One process per file, at most Jobs at a time; each child does the whole
-  // conversion and exits with its code. The font configuration and the glyph
-  // list are read here, once, before the first child: they are most of the
-  // work of converting a small file, and every child would repeat them.
-  TkxFontManager::Instance();
-  GlyphListLookup("space");
-  std::fflush(nullptr);
-  std::map<pid_t, std::string> running;
-  size_t next = 0;
-  auto reap = [&]() {
-    int status = 0;
-    pid_t pid = waitpid(-1, &status, 0);
-    if (pid <= 0) return false;
-    int code = WIFEXITED(status) ? WEXITSTATUS(status) : ecCannotRead;
-    if (!WIFEXITED(status))
-      std::fprintf(stderr, "paperwright: %s: the conversion ended abnormally\n", running[pid].c_str());
-    result = std::max(result, code);
-    running.erase(pid);
-    return true;
-  };
-  while (next < files.size() || !running.empty()) {
-    if (next < files.size() && static_cast<int>(running.size()) < options.Jobs) {
-      const std::string& f = files[next++];
-      pid_t pid = fork();
-      if (pid == 0) {
-        int code = ConvertOne(f, DefaultTarget(f, &*options.OutputDir), options, false);
-        std::fflush(nullptr);
-        _exit(code);
-      }
-      if (pid < 0) {
-        // No more processes: this file is done here instead.
-        result = std::max(result, ConvertOne(f, DefaultTarget(f, &*options.OutputDir), options, false));
-        continue;
-      }
-      running[pid] = f;
-      continue;
-    }
-    if (!reap()) break;
-  }
+  return ConvertInWorkers(files, options);
   return result;
 }
 

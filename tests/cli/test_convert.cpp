@@ -233,7 +233,8 @@ TEST_F(CliConvert, SeveralFilesIntoFolderSequentialAndParallel) {
   fs::copy_file(sample, dir_ / "one.pdf");
   fs::copy_file(sample, dir_ / "two.pdf");
   std::ofstream(P("bad.pdf")) << "no\n";
-  for (const char* jobs : {"", "-j 3"}) {
+  // -j 2: a worker takes more than one file.
+  for (const char* jobs : {"", "-j 3", "-j 2"}) {
     fs::create_directories(dir_ / "out");
     RunResult r = Exec(std::string(jobs) + " --quiet -o " + Quote(P("out")) + " " + Quote(P("one.pdf")) + " " +
                        Quote(P("bad.pdf")) + " " + Quote(P("two.pdf")));
