@@ -61,14 +61,14 @@ struct Drawn {
   pwtest::Recording Rec;
 };
 
-Drawn Draw(const TestPage& page) {
+Drawn Draw(const TestPage& page, bool pictures = true) {
   TkxPDFDocument doc;
   Drawn out;
   TkxWarningSink sink;
   TkxWarningScope scope(sink);
   doc.LoadFromMemory(pwtest::MakePdf(page));
   TkxEmfRecorder canvas(612, 792, 72);
-  RenderPage(doc, 1, canvas);
+  RenderPage(doc, 1, canvas, nullptr, pictures);
   const TkxMetafile& mf = canvas.Close();
   mf.EnumerateRecords([&](const TkxEmfRecord& r) {
     TkxEmrStretchDIBits d;
@@ -342,6 +342,29 @@ TEST(ImageDrawing, InlineImagesAreDrawnLikeXObjects) {
   EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 0, 0), 0xFF0000u);
   EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 1, 0), 0x0000FFu);
   EXPECT_EQ(Rgb(d.Pictures[1].Pixels, 1, 0), 0xFFFFFFu);
+}
+
+// For a reader that keeps only the text: images (XObject and inline) are not
+// decoded, so a damaged one gives no warning, and shadings are not painted;
+// the text around them is drawn as before.
+TEST(ImageDrawing, WithoutPicturesNothingIsDecodedAndTheTextStays) {
+  TestPage p = ImagePage("/Width 4 /Height 4 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode",
+                         "not deflate data");
+  p.Resources += " /Shading << /Sh1 21 0 R >> /Pattern << /P1 22 0 R >>";
+  p.Objects = {{21, "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] "
+                    "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>"},
+               {22, "<< /PatternType 2 /Shading 21 0 R >>"}};
+  p.Content = "BT /F1 12 Tf 72 700 Td (before) Tj ET q 100 0 0 100 100 500 cm /Im1 Do Q "
+              "q 50 0 0 50 10 10 cm BI /W 2 /H 1 /CS /RGB /BPC 8 ID " + std::string("\xFF\0\0\0\0\xFF", 6) +
+              " EI Q /Sh1 sh /Pattern cs /P1 scn 0 0 50 50 re f BT /F1 12 Tf 72 72 Td (after) Tj ET";
+  const Drawn with = Draw(p);
+  EXPECT_EQ(with.Pictures.size(), 3u);  // the inline image and the two shadings
+  EXPECT_FALSE(with.Warnings.empty());
+  const Drawn without = Draw(p, false);
+  EXPECT_TRUE(without.Pictures.empty());
+  EXPECT_TRUE(without.Warnings.empty());
+  EXPECT_EQ(without.Rec.JoinedText(), with.Rec.JoinedText());
+  EXPECT_EQ(without.Rec.JoinedText(), "before|after");
 }
 
 TEST(ImageDrawing, DamagedPicturesAreReportedOnceAndThePageGoesOn) {
