@@ -1,5 +1,6 @@
-// Recording 10,000 text runs through the graphics interface and reading them
-// back by enumeration, against a memcpy of the same number of bytes.
+// Recording 10,000 text runs through the graphics interface, reading them
+// back by enumeration and stretching them into another recording, against a
+// memcpy of the same number of bytes.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "platform/kxEmf.h"
+#include "platform/kxEmfPlayer.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxGraphics.h"
 
@@ -69,6 +71,20 @@ void BM_Enumerate10kRuns(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * mf.Bytes().size()));
 }
 BENCHMARK(BM_Enumerate10kRuns)->Unit(benchmark::kMillisecond);
+
+// A page recording played into one of another size, as a page is fitted to
+// the paper before its records are read back: every record decoded, moved
+// and written again.
+void BM_Stretch10kRuns(benchmark::State& state) {
+  const TkxMetafile mf = RecordRuns();
+  for (auto _ : state) {
+    TkxEmfRecorder fresh(794, 1123, 96);
+    PlayMetafile(mf, fresh, TkxRectF{0, 0, 794, 1123}, TkxStretchedText::KeepShape);
+    benchmark::DoNotOptimize(fresh.Close().Bytes().size());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * mf.Bytes().size()));
+}
+BENCHMARK(BM_Stretch10kRuns)->Unit(benchmark::kMillisecond);
 
 // The yardstick: copying the recording's bytes once.
 void BM_MemcpySameBytes(benchmark::State& state) {
