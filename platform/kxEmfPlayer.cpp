@@ -186,7 +186,8 @@ class Rerecorder {
     const uint32_t type = r.Type();
     if (type == EMR_HEADER || type == EMR_EOF) return;
     if (xf_.Apply(r)) return;  // transforms are folded into the coordinates or the world transform
-    std::vector<uint8_t> rec(r.Data(), r.Data() + r.Size());
+    std::vector<uint8_t>& rec = scratch_;
+    rec.assign(r.Data(), r.Data() + r.Size());
 
     switch (type) {
       case EMR_SAVEDC:
@@ -261,6 +262,7 @@ class Rerecorder {
       if (auto rewritten = Rewrite(r, rec)) {
         EnsureWorld(TkxMatrix());
         Raw(*rewritten);
+        if (rewritten->capacity() > scratch_.capacity()) scratch_ = std::move(*rewritten);  // its buffer serves the next record
         return;
       }
     }
@@ -489,6 +491,7 @@ class Rerecorder {
   size_t depth_ = 0;
   std::optional<TkxMatrix> curWorld_ = TkxMatrix();
   std::map<uint32_t, uint32_t> handles_;
+  std::vector<uint8_t> scratch_;  // each record's copy, one buffer for the whole run
 };
 
 }  // namespace
