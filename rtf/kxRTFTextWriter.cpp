@@ -71,6 +71,9 @@ double PieceWidth(const TkxTextItem& item, double measured) {
   return width;
 }
 
+// Pieces at different heights of one slot that overlap horizontally by more
+// than this (pixels) stand one over the other: they are two lines.
+constexpr double kStackSlackPixels = 2;
 // A line that starts within the one before keeps at least this share of its
 // height.
 constexpr double kMinOverlapShare = 0.25;
@@ -775,6 +778,53 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
   }
 }
 
+std::vector<std::vector<const TkxTextItem*>> TkxRTFTextWriter::SplitStackedPieces(
+    const std::vector<std::vector<const TkxTextItem*>>& slots) {
+  // Pieces of one slot that stand at different heights are one line only
+  // while none of them stands over another: two columns of different line
+  // pitch put a line of one column and the next line of the other in one
+  // slot, and written as one line the second would land right of the first
+  // and the columns would read across each other. The pieces at each height
+  // (in the order of their heights) go to the current line unless one of
+  // them overlaps a piece already there, which starts the next line.
+  std::vector<std::vector<const TkxTextItem*>> lines;
+  for (const auto& slot : slots) {
+    struct Span {
+      double Left, Right;
+    };
+    std::vector<Span> spans;  // of the current line
+    size_t from = 0;
+    bool open = false;
+    while (from < slot.size()) {
+      size_t to = from + 1;
+      while (to < slot.size() && slot[to]->Y == slot[from]->Y) ++to;
+      std::vector<Span> group;
+      for (size_t k = from; k < to; ++k) {
+        const TkxTextItem& item = *slot[k];
+        const double width = PieceWidth(item, host_.MeasureText(item.FirstLine(), item.Font).Width);
+        group.push_back({item.X, item.X + width});
+      }
+      bool overlaps = false;
+      for (const Span& a : group)
+        for (const Span& b : spans)
+          overlaps = overlaps || (a.Left < b.Right - kStackSlackPixels && b.Left < a.Right - kStackSlackPixels);
+      if (!open || overlaps) {
+        lines.emplace_back();
+        spans.clear();
+        open = true;
+      }
+      lines.back().insert(lines.back().end(), slot.begin() + static_cast<std::ptrdiff_t>(from),
+                          slot.begin() + static_cast<std::ptrdiff_t>(to));
+      spans.insert(spans.end(), group.begin(), group.end());
+      from = to;
+    }
+  }
+  for (auto& line : lines)
+    std::stable_sort(line.begin(), line.end(),
+                     [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->X) < SortKey(b->X); });
+  return lines;
+}
+
 std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTextItem>>& list) {
   const TkxDoubleRect margins = host_.PageMargins();
   const double leftMargin = margins.Left;
@@ -803,6 +853,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     }
     lines.back().push_back(item);
   }
+  lines = SplitStackedPieces(lines);
 
   // Where the reader will start the next paragraph, in pixels from the page
   // top. Spacers are measured from here rather than from the previous line
@@ -812,7 +863,8 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
   // overflowing page.
   double cursor = margins.Top;
   for (size_t li = 0; li < lines.size(); ++li) {
-    const double lineY = lines[li].front()->Y;
+    double lineY = lines[li].front()->Y;
+    for (const TkxTextItem* item : lines[li]) lineY = std::min(lineY, item->Y);
     double lineHeight = 0;
     const std::vector<LineCell> cells = LineCells(lines[li], &lineHeight);
     if (cells.empty()) continue;

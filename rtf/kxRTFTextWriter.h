@@ -165,6 +165,10 @@ class TkxRTFTextWriter {
   // The pieces of one line, sorted by X, as cells; pieces drawn twice at
   // about the same place are taken once.
   std::vector<LineCell> LineCells(const std::vector<const TkxTextItem*>& items, double* height);
+  // The slots of line mode cut into lines whose pieces do not stand over
+  // one another, each ordered by X.
+  std::vector<std::vector<const TkxTextItem*>> SplitStackedPieces(
+      const std::vector<std::vector<const TkxTextItem*>>& slots);
   // Tab stops and runs of a line whose paragraph starts at left and may
   // reach right (pixels on the page). A cell that the reader draws wider
   // than its room up to the next cell (or the line's end), or wider than
