@@ -33,6 +33,10 @@ constexpr double kJoinGapEm = 0.3;
 constexpr double kJoinOverlapEm = 0.2;
 constexpr double kWordSpaceEm = 0.1;
 constexpr double kWidthShare = 0.03;
+// The reader's width of a piece whose PDF width is not known is off from the
+// PDF's by up to this share: the reader's face is another, and its size is
+// whole pixels.
+constexpr double kMeasuredWidthShare = 0.1;
 // The reader may draw a run's characters closer together by at most this
 // share of an em each, and does so when the run is wider than the PDF has
 // it by more than the second share.
@@ -43,6 +47,10 @@ constexpr double kCondenseShare = 0.02;
 // after a piece in the same font, or than the third after any piece,
 // starts another frame; no frame is narrower than the fourth (pixels).
 constexpr double kSameLineShare = 0.35;
+// A piece smaller than this share of its line's height that ends within
+// the line (give or take kSameLineShare of its own height) is raised or
+// lowered within the line rather than a line of its own.
+constexpr double kLoweredShare = 0.8;
 constexpr double kFrameGapEm = 0.5;
 constexpr double kWideGapEm = 3;
 constexpr double kMinFramePixels = 20;
@@ -263,6 +271,12 @@ void SortTextList(std::vector<std::unique_ptr<TkxTextItem>>& list) {
         lineMax = a;
         lineBottom = lineTop + a;
       }
+    } else if (item->Y < lineBottom && a < kLoweredShare * lineMax &&
+               item->Y + a <= lineBottom + kSameLineShare * a) {
+      // A smaller piece that ends about where the line ends is lowered
+      // within it (a subscript, an index): it stays on its line instead of
+      // opening a line of its own below.
+      item->Y = lineTop;
     } else if (item->Y < lineBottom) {
       if (a > lineMax) {
         lineMax = a;
@@ -913,15 +927,22 @@ std::string TkxRTFTextWriter::LineFrames() {
     if (item) items.push_back(item.get());
   std::stable_sort(items.begin(), items.end(),
                    [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->Y) < SortKey(b->Y); });
+  // A smaller piece that ends within the line (a subscript, or a line
+  // opened by a superscript that the line's text then joins) belongs to it.
   std::vector<std::vector<const TkxTextItem*>> lines;
-  double lineY = 0, lineTolerance = 0;
+  double lineY = 0, lineHeight = 0, lineBottom = 0;
   for (const TkxTextItem* item : items) {
     const double height = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
-    if (lines.empty() || !(item->Y - lineY <= lineTolerance)) {
+    const bool near = item->Y - lineY <= kSameLineShare * std::max(height, lineHeight);
+    const bool within = height < kLoweredShare * lineHeight && item->Y + height <= lineBottom + kSameLineShare * height;
+    if (lines.empty() || !(near || within)) {
       lines.emplace_back();
       lineY = item->Y;
-      lineTolerance = kSameLineShare * height;
+      lineHeight = 0;
+      lineBottom = item->Y;
     }
+    lineHeight = std::max(lineHeight, height);
+    lineBottom = std::max(lineBottom, item->Y + height);
     lines.back().push_back(item);
   }
 
@@ -935,23 +956,30 @@ std::string TkxRTFTextWriter::LineFrames() {
     // own and reads on in its own order.
     std::vector<std::vector<const TkxTextItem*>> frames;
     std::vector<double> frameEnds;  // where the reader's face ends each frame's text
-    double prevEnd = 0;
+    double prevEnd = 0, prevEm = 0, prevOverlap = 0;
     for (const TkxTextItem* item : line) {
       const double em = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
+      // A piece may start a little before where the previous one was found
+      // to end (a superscript after a word), by a share of the larger em and
+      // by as much as that end is uncertain.
+      const double overlap = kJoinOverlapEm * std::max(em, prevEm) + prevOverlap;
       // Pieces in one font that continue each other were joined when the
       // page was drawn: the same font again after a gap is another column
       // or cell.
       const bool sameFont = !frames.empty() && item->Font == frames.back().back()->Font;
       const double gap = item->X - prevEnd;
       if (frames.empty() || (sameFont && gap > kFrameGapEm * em) || gap > kWideGapEm * em ||
-          gap < -kJoinOverlapEm * em)
+          gap < -overlap)
       {
         frames.emplace_back();
         frameEnds.push_back(0);
       }
       frames.back().push_back(item);
-      const double width = PieceWidth(*item, host_.MeasureText(item->FirstLine(), item->Font).Width);
+      const double measured = host_.MeasureText(item->FirstLine(), item->Font).Width;
+      const double width = PieceWidth(*item, measured);
       prevEnd = std::max(frames.back().size() == 1 ? 0.0 : prevEnd, item->X + width);
+      prevEm = em;
+      prevOverlap = (width == measured ? kMeasuredWidthShare : kWidthShare) * width;
       frameEnds.back() = std::max(frameEnds.back(), item->X + width);
     }
     for (size_t f = 0; f < frames.size(); ++f) {

@@ -434,8 +434,14 @@ TEST(RTFText, LineGrouping) {
   struct Case {
     std::vector<std::pair<double, double>> xy;  // in list order
     std::vector<std::pair<double, double>> sorted;
+    std::vector<int> heights = {};  // 10 for every item when empty
   };
   const Case cases[] = {
+      // A line opened by a superscript: a smaller piece that ends within
+      // the line (a subscript) stays on it; one of the line's own height
+      // there is the next line and takes the line's bottom.
+      {{{10, 98}, {20, 100}, {30, 104}}, {{10, 98}, {20, 98}, {30, 98}}, {6, 10, 6}},
+      {{{10, 98}, {20, 100}, {30, 104}}, {{10, 98}, {20, 98}, {30, 108}}, {6, 10, 10}},
       // Within the threshold: the line's top; below it but above the line's
       // bottom: the line's bottom; further down: a line of its own.
       {{{50, 106}, {10, 100}, {30, 108}, {20, 130}}, {{10, 100}, {50, 100}, {30, 110}, {20, 130}}},
@@ -448,7 +454,10 @@ TEST(RTFText, LineGrouping) {
     TextList list;
     TFont font = MakeFont();
     font.SetHeight(-10);
-    for (auto [x, y] : c.xy) list.push_back(MakeText(u"t", x, y, font));
+    for (size_t k = 0; k < c.xy.size(); ++k) {
+      font.SetHeight(c.heights.empty() ? -10 : -c.heights[k]);
+      list.push_back(MakeText(u"t", c.xy[k].first, c.xy[k].second, font));
+    }
     list.insert(list.begin() + 1, nullptr);
     SortTextList(list);
     std::vector<std::pair<double, double>> got;
