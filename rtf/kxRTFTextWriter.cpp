@@ -54,6 +54,23 @@ constexpr double kLoweredShare = 0.8;
 constexpr double kFrameGapEm = 0.5;
 constexpr double kWideGapEm = 3;
 constexpr double kMinFramePixels = 20;
+// Lines of one column share a frame while the step from one to the next is
+// between these shares of the line's height; a frame holds at most the
+// third figure of lines.
+constexpr double kMinPitchShare = 0.8;
+constexpr double kMaxPitchShare = 3;
+constexpr size_t kMaxBlockLines = 200;
+// A line joins a block whose left edges it lies within this many ems of
+// (indented first lines, list items), in a size within the second share of
+// the block's.
+constexpr double kBlockIndentEm = 4;
+constexpr double kBlockSizeShare = 0.2;
+// Of a line cut into several frames, only frames at least this many ems
+// wide (columns of text rather than table cells) join blocks.
+constexpr double kColumnFrameEm = 20;
+// Share of what an exact line height adds to a line that a reader puts
+// above its text.
+constexpr double kAscentShare = 0.8;
 // How much wider than its measured text a line frame is made.
 constexpr double kFrameSlack = 0.15;
 // A line paragraph may run an inch past the page's right edge: a line the
@@ -947,8 +964,9 @@ std::string TkxRTFTextWriter::LineFrames() {
   }
 
   const double pageWidth = host_.PageWidth();
-  std::string out;
-  for (auto& line : lines) {
+  std::vector<PlacedLine> placedLines;
+  for (size_t li = 0; li < lines.size(); ++li) {
+    auto& line = lines[li];
     std::stable_sort(line.begin(), line.end(),
                      [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->X) < SortKey(b->X); });
     // Another column or table cell, a wide gap or a piece that starts back
@@ -983,7 +1001,8 @@ std::string TkxRTFTextWriter::LineFrames() {
       frameEnds.back() = std::max(frameEnds.back(), item->X + width);
     }
     for (size_t f = 0; f < frames.size(); ++f) {
-      const std::vector<LineCell> cells = LineCells(frames[f], nullptr);
+      double height = 0;
+      const std::vector<LineCell> cells = LineCells(frames[f], &height);
       if (cells.empty()) continue;
       // The text is condensed where a reader's wider face needs it to end
       // before the next frame of the line or the page's right edge; the
@@ -997,16 +1016,115 @@ std::string TkxRTFTextWriter::LineFrames() {
       // as wide as the reader makes it.)
       const bool pastEdge = pageWidth - left < kMinFramePixels;
       if (room < left + kMinFramePixels) room = std::numeric_limits<double>::max();
-      std::string tabs, content;
-      LineRTF(cells, left, room, tabs, content);
-      double top = frames[f].front()->Y;
-      for (const TkxTextItem* item : frames[f]) top = std::min(top, item->Y);
-      out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(top)) + "\\posx" + std::to_string(Twips(left));
+      PlacedLine placed;
+      placed.Line = li;
+      placed.Top = frames[f].front()->Y;
+      for (const TkxTextItem* item : frames[f]) {
+        placed.Top = std::min(placed.Top, item->Y);
+        placed.FontHeight = std::max(placed.FontHeight, std::abs(item->Font.Height()));
+      }
+      placed.Left = left;
       if (!pastEdge) {
         const double slack = (frameEnds[f] - left) * kFrameSlack + kMinFramePixels;
-        out += "\\absw" + std::to_string(Twips(std::min(pageWidth - left, frameEnds[f] - left + slack)));
+        placed.Width = Twips(std::min(pageWidth - left, frameEnds[f] - left + slack));
       }
-      out += "\\overlay" + tabs + ParagraphSize(content) + " " + content + "\\par}";
+      placed.Height = height;
+      // A line cut into frames is a table row or a line of columns: only
+      // column text (wide frames) reads on down its column; table cells
+      // read along their row.
+      placed.Joinable = frames.size() == 1 || frameEnds[f] - left >= kColumnFrameEm * placed.FontHeight;
+      placed.Right = room;
+      placed.Cells = cells;
+      placedLines.push_back(std::move(placed));
+    }
+  }
+  return FrameBlocks(placedLines);
+}
+
+std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed) {
+  // Lines that follow each other in one column (the same left edge, the
+  // same size, a pitch of about a line) share one frame: a frame holds the
+  // lines as paragraphs of one exact line height, each further apart than
+  // that by space before it. A page then has a frame per column block
+  // rather than per line; readers lay out thousands of frames slowly, and
+  // read a column's lines in their order.
+  struct Block {
+    std::vector<size_t> Members;
+    double Left = 0, MaxLeft = 0;
+    int FontHeight = 0;
+    double LastTop = 0;
+    double Height = 0;
+    size_t LastLine = 0;
+  };
+  std::vector<Block> blocks;
+  for (size_t k = 0; k < placed.size(); ++k) {
+    const PlacedLine& p = placed[k];
+    Block* joined = nullptr;
+    if (p.Width >= 0 && p.Joinable && std::isfinite(p.Top)) {
+      for (Block& b : blocks) {
+        const PlacedLine& last = placed[b.Members.back()];
+        const double pitch = p.Top - b.LastTop;
+        const double height = std::max(b.Height, p.Height);
+        const double indent = kBlockIndentEm * std::max(b.FontHeight, p.FontHeight);
+        const bool sameSize = std::abs(b.FontHeight - p.FontHeight) <= kBlockSizeShare * b.FontHeight;
+        if (last.Width >= 0 && last.Joinable && p.Left >= b.Left - indent && p.Left <= b.MaxLeft + indent && sameSize &&
+            b.LastLine < p.Line && pitch >= kMinPitchShare * height && pitch <= kMaxPitchShare * height &&
+            b.Members.size() < kMaxBlockLines) {
+          joined = &b;
+        }
+      }
+    }
+    if (!joined) {
+      blocks.emplace_back();
+      joined = &blocks.back();
+      joined->Left = joined->MaxLeft = p.Left;
+      joined->FontHeight = p.FontHeight;
+    }
+    joined->Left = std::min(joined->Left, p.Left);
+    joined->MaxLeft = std::max(joined->MaxLeft, p.Left);
+    joined->Members.push_back(k);
+    joined->LastTop = p.Top;
+    joined->Height = std::max(joined->Height, p.Height);
+    joined->LastLine = p.Line;
+  }
+
+  // A line's tab stops count from its block's left edge.
+  auto body = [this](const PlacedLine& p, double left) {
+    std::string tabs, content;
+    LineRTF(p.Cells, left, p.Right, tabs, content);
+    return tabs + ParagraphSize(content) + " " + content;
+  };
+  std::string out;
+  for (const Block& b : blocks) {
+    const PlacedLine& first = placed[b.Members.front()];
+    if (b.Members.size() == 1) {
+      out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(first.Top)) + "\\posx" + std::to_string(Twips(b.Left));
+      if (first.Width >= 0) out += "\\absw" + std::to_string(first.Width);
+      out += "\\overlay" + body(first, b.Left) + "\\par}";
+      continue;
+    }
+    // One exact line height, the smallest step between the lines; larger
+    // steps get the difference as space before. A reader puts most of what
+    // an exact line height adds to the face's own height above the text
+    // (about its ascent's share), so the frame starts that much higher.
+    int pitch = std::numeric_limits<int>::max(), width = 0;
+    for (size_t m = 0; m < b.Members.size(); ++m) {
+      const PlacedLine& p = placed[b.Members[m]];
+      width = std::max(width, Twips(p.Left - b.Left) + p.Width);
+      if (m) pitch = std::min(pitch, Twips(placed[b.Members[m]].Top) - Twips(placed[b.Members[m - 1]].Top));
+    }
+    const double added = pitch / host_.TwipsPerPixel() - b.Height;
+    const std::string frame = "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(first.Top - kAscentShare * added)) +
+                              "\\posx" + std::to_string(Twips(b.Left)) + "\\absw" + std::to_string(width) + "\\overlay\\sl-" +
+                              std::to_string(pitch) + "\\slmult0";
+    for (size_t m = 0; m < b.Members.size(); ++m) {
+      const PlacedLine& p = placed[b.Members[m]];
+      out += frame;
+      if (m) {
+        const int before = Twips(p.Top) - Twips(placed[b.Members[m - 1]].Top) - pitch;
+        if (before > 0) out += "\\sb" + std::to_string(before);
+      }
+      out += body(p, b.Left) + "\\par}";
     }
   }
   return out;

@@ -165,6 +165,23 @@ class TkxRTFTextWriter {
   // The pieces of one line, sorted by X, as cells; pieces drawn twice at
   // about the same place are taken once.
   std::vector<LineCell> LineCells(const std::vector<const TkxTextItem*>& items, double* height);
+  // A line of the exact layout, to be written as a frame's paragraph: its
+  // line's index, top, left and how far it may reach (pixels), frame width
+  // (twips, -1 for none), largest font height, measured height, whether it
+  // may share a frame with the lines above and below, and its cells.
+  struct PlacedLine {
+    size_t Line = 0;
+    double Top = 0;
+    double Left = 0;
+    double Right = 0;
+    int Width = -1;
+    int FontHeight = 0;
+    double Height = 0;
+    bool Joinable = true;
+    std::vector<LineCell> Cells;
+  };
+  // The lines as frames, lines of one column block sharing a frame.
+  std::string FrameBlocks(const std::vector<PlacedLine>& placed);
   // The slots of line mode cut into lines whose pieces do not stand over
   // one another, each ordered by X.
   std::vector<std::vector<const TkxTextItem*>> SplitStackedPieces(

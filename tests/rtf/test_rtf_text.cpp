@@ -129,6 +129,12 @@ std::string FrameText(const std::string& frame) {
   return start == std::string::npos || end == std::string::npos ? frame : frame.substr(start + 1, end - start - 1);
 }
 
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 bool BracesBalanced(const std::string& rtf) {
   int depth = 0;
   for (size_t i = 0; i < rtf.size(); ++i) {
@@ -593,6 +599,43 @@ TEST(RTFText, PiecesInAnotherFontContinueTheirCell) {
                                     tight + "  der}{\\tab" + plain + "y}{\\tab" + italic + "z}\\par }");
 }
 
+// In the exact layout the lines of a column block share a frame: one exact
+// line height (the smallest step), space before where the step is larger,
+// the frame raised by most of what that height adds to the line's own. A
+// line at another left edge, in another size or too far below starts a
+// frame of its own.
+TEST(RTFText, LineFramesShareAFramePerColumnBlock) {
+  FakeHost host;
+  host.fixedMetrics = true;  // 7 pixels a character, |font height| high
+  host.pageWidth = 400;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(14);
+  w.BeginPage();
+  TFont text = MakeFont("Arial", 12);
+  text.SetHeight(-14);
+  TFont big = text;
+  big.SetHeight(-20);
+  std::vector<std::unique_ptr<TkxTextItem>> items;
+  items.push_back(MakeText(u"one", 100, 50, text));
+  items.push_back(MakeText(u"two", 100, 66, text));     // 16 on: the block's line height
+  items.push_back(MakeText(u"three", 100, 90, text));   // 24 on: 8 pixels of space before
+  items.push_back(MakeText(u"side", 250, 75, text));    // another left edge
+  items.push_back(MakeText(u"big", 100, 110, big));     // another size
+  items.push_back(MakeText(u"far", 100, 300, text));    // too far below
+  for (auto& item : items) w.WriteText(*item);
+  w.EndPage();
+  const std::string frame = "{\\pard\\pvpg\\phpg\\posy726\\posx1500\\absw";
+  const std::string body = host.body;
+  // (16 - 14) pixels added, 0.8 of them above: 750 - 24 twips.
+  EXPECT_EQ(body.substr(0, frame.size()), frame);
+  EXPECT_EQ(Count(body, "\\posy726\\posx1500"), 3u);
+  EXPECT_EQ(Count(body, "\\sl-240\\slmult0"), 3u);
+  EXPECT_EQ(Count(body, "\\sb120"), 1u);
+  EXPECT_EQ(Count(body, "\\pvpg"), 6u);
+  EXPECT_LT(body.find(" three}"), body.find(" side}"));
+  EXPECT_TRUE(BracesBalanced(body));
+}
+
 // In the exact layout the pieces of a line share a frame: a piece in
 // another font that continues the line is a run of it, a piece after a gap
 // a cell on a tab stop; a piece in the same font that starts back within
@@ -613,7 +656,7 @@ TEST(RTFText, LineFramesKeepALineTogether) {
   auto x = MakeText(u"x", 121, 51, math);         // one pixel lower: the same line
   auto col = MakeText(u"abcdef", 150, 50, text);  // 42 pixels, but z starts at 180
   auto next = MakeText(u"z", 180, 50, text);
-  auto below = MakeText(u"low", 100, 80, text);
+  auto below = MakeText(u"low", 100, 120, text);  // far below: a frame of its own
   for (auto* item : {col.get(), sei.get(), next.get(), x.get(), below.get()}) w.WriteText(*item);
   EXPECT_EQ(host.body, "");
   w.EndPage();
@@ -622,7 +665,7 @@ TEST(RTFText, LineFramesKeepALineTogether) {
             "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw1887\\overlay\\tx765\\fs22 {" + plain + " Sei}{" + italic +
                 " x}{\\tab" + plain + "\\expndtw-16 abcdef}\\par}"
                 "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw421\\overlay\\fs22 {" + plain + " z}\\par}"
-                "{\\pard\\pvpg\\phpg\\posy1200\\posx1500\\absw662\\overlay\\fs22 {" + plain + " low}\\par}");
+                "{\\pard\\pvpg\\phpg\\posy1800\\posx1500\\absw662\\overlay\\fs22 {" + plain + " low}\\par}");
   EXPECT_TRUE(BracesBalanced(host.body));
 
   // Places and widths from a hostile file still give well-formed frames.
