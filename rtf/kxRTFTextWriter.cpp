@@ -68,6 +68,9 @@ constexpr double kBlockSizeShare = 0.2;
 // Of a line cut into several frames, only frames at least this many ems
 // wide (columns of text rather than table cells) join blocks.
 constexpr double kColumnFrameEm = 20;
+// A block stops growing where more than this many frames lie between its
+// last line and the next.
+constexpr size_t kMaxOverlapChecks = 5000;
 // Share of what an exact line height adds to a line that a reader puts
 // above its text.
 constexpr double kAscentShare = 0.8;
@@ -1050,42 +1053,61 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
   // read a column's lines in their order.
   struct Block {
     std::vector<size_t> Members;
-    double Left = 0, MaxLeft = 0;
+    double Left = 0, MaxLeft = 0, Right = 0;
     int FontHeight = 0;
     double LastTop = 0;
     double Height = 0;
     size_t LastLine = 0;
   };
   std::vector<Block> blocks;
+  std::vector<size_t> owner(placed.size(), 0);  // block of each line
+  const double twipsPerPixel = host_.TwipsPerPixel();
+  auto rightOf = [&](const PlacedLine& p) {
+    return p.Width >= 0 ? p.Left + p.Width / twipsPerPixel : std::numeric_limits<double>::infinity();
+  };
+  // Readers paint a frame over what lies under it: a block may not grow
+  // over another frame between its lines [from, to).
+  auto clearOfOthers = [&](size_t block, size_t from, size_t to, double left, double right) {
+    if (to - from > kMaxOverlapChecks) return false;
+    for (size_t q = from; q < to; ++q)
+      if (owner[q] != block && placed[q].Left < right && left < rightOf(placed[q])) return false;
+    return true;
+  };
   for (size_t k = 0; k < placed.size(); ++k) {
     const PlacedLine& p = placed[k];
-    Block* joined = nullptr;
+    size_t joined = blocks.size();
     if (p.Width >= 0 && p.Joinable && std::isfinite(p.Top)) {
-      for (Block& b : blocks) {
+      for (size_t bi = 0; bi < blocks.size(); ++bi) {
+        const Block& b = blocks[bi];
         const PlacedLine& last = placed[b.Members.back()];
         const double pitch = p.Top - b.LastTop;
         const double height = std::max(b.Height, p.Height);
         const double indent = kBlockIndentEm * std::max(b.FontHeight, p.FontHeight);
         const bool sameSize = std::abs(b.FontHeight - p.FontHeight) <= kBlockSizeShare * b.FontHeight;
-        if (last.Width >= 0 && last.Joinable && p.Left >= b.Left - indent && p.Left <= b.MaxLeft + indent && sameSize &&
-            b.LastLine < p.Line && pitch >= kMinPitchShare * height && pitch <= kMaxPitchShare * height &&
-            b.Members.size() < kMaxBlockLines) {
-          joined = &b;
-        }
+        if (!(last.Width >= 0 && last.Joinable && p.Left >= b.Left - indent && p.Left <= b.MaxLeft + indent &&
+              sameSize && b.LastLine < p.Line && pitch >= kMinPitchShare * height &&
+              pitch <= kMaxPitchShare * height && b.Members.size() < kMaxBlockLines))
+          continue;
+        const double left = std::min(b.Left, p.Left), right = std::max(b.Right, rightOf(p));
+        const bool grows = left < b.Left || right > b.Right;
+        if (clearOfOthers(bi, (grows ? b.Members.front() : b.Members.back()) + 1, k, left, right)) joined = bi;
       }
     }
-    if (!joined) {
+    if (joined == blocks.size()) {
       blocks.emplace_back();
-      joined = &blocks.back();
-      joined->Left = joined->MaxLeft = p.Left;
-      joined->FontHeight = p.FontHeight;
+      blocks.back().Left = blocks.back().MaxLeft = p.Left;
+      blocks.back().Right = rightOf(p);
+      blocks.back().FontHeight = p.FontHeight;
     }
-    joined->Left = std::min(joined->Left, p.Left);
-    joined->MaxLeft = std::max(joined->MaxLeft, p.Left);
-    joined->Members.push_back(k);
-    joined->LastTop = p.Top;
-    joined->Height = std::max(joined->Height, p.Height);
-    joined->LastLine = p.Line;
+    Block& b = blocks[joined];
+    owner[k] = joined;
+    b.Left = std::min(b.Left, p.Left);
+    b.MaxLeft = std::max(b.MaxLeft, p.Left);
+    b.Right = std::max(b.Right, rightOf(p));
+    b.Members.push_back(k);
+    b.LastTop = p.Top;
+    b.Height = std::max(b.Height, p.Height);
+    b.LastLine = p.Line;
   }
 
   // A line's tab stops count from its block's left edge.
