@@ -71,6 +71,8 @@ constexpr double kColumnFrameEm = 20;
 // A block stops growing where more than this many frames lie between its
 // last line and the next.
 constexpr size_t kMaxOverlapChecks = 5000;
+// Frames a page may have before table rows share frames down their columns.
+constexpr size_t kPageFrameBudget = 40;
 // Share of what an exact line height adds to a line that a reader puts
 // above its text.
 constexpr double kAscentShare = 0.8;
@@ -1061,54 +1063,65 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
   };
   std::vector<Block> blocks;
   std::vector<size_t> owner(placed.size(), 0);  // block of each line
-  const double twipsPerPixel = host_.TwipsPerPixel();
-  auto rightOf = [&](const PlacedLine& p) {
-    return p.Width >= 0 ? p.Left + p.Width / twipsPerPixel : std::numeric_limits<double>::infinity();
-  };
-  // Readers paint a frame over what lies under it: a block may not grow
-  // over another frame between its lines [from, to).
-  auto clearOfOthers = [&](size_t block, size_t from, size_t to, double left, double right) {
-    if (to - from > kMaxOverlapChecks) return false;
-    for (size_t q = from; q < to; ++q)
-      if (owner[q] != block && placed[q].Left < right && left < rightOf(placed[q])) return false;
-    return true;
-  };
-  for (size_t k = 0; k < placed.size(); ++k) {
-    const PlacedLine& p = placed[k];
-    size_t joined = blocks.size();
-    if (p.Width >= 0 && p.Joinable && std::isfinite(p.Top)) {
-      for (size_t bi = 0; bi < blocks.size(); ++bi) {
-        const Block& b = blocks[bi];
-        const PlacedLine& last = placed[b.Members.back()];
-        const double pitch = p.Top - b.LastTop;
-        const double height = std::max(b.Height, p.Height);
-        const double indent = kBlockIndentEm * std::max(b.FontHeight, p.FontHeight);
-        const bool sameSize = std::abs(b.FontHeight - p.FontHeight) <= kBlockSizeShare * b.FontHeight;
-        if (!(last.Width >= 0 && last.Joinable && p.Left >= b.Left - indent && p.Left <= b.MaxLeft + indent &&
-              sameSize && b.LastLine < p.Line && pitch >= kMinPitchShare * height &&
-              pitch <= kMaxPitchShare * height && b.Members.size() < kMaxBlockLines))
-          continue;
-        const double left = std::min(b.Left, p.Left), right = std::max(b.Right, rightOf(p));
-        const bool grows = left < b.Left || right > b.Right;
-        if (clearOfOthers(bi, (grows ? b.Members.front() : b.Members.back()) + 1, k, left, right)) joined = bi;
+  // A page of many frames is slow for readers to lay out: past a budget,
+  // lines cut into frames (table rows) join blocks too.
+  auto build = [&](bool rowsJoin) {
+    blocks.clear();
+    const double twipsPerPixel = host_.TwipsPerPixel();
+    auto rightOf = [&](const PlacedLine& p) {
+      return p.Width >= 0 ? p.Left + p.Width / twipsPerPixel
+                          : std::numeric_limits<double>::infinity();
+    };
+    // Readers paint a frame over what lies under it: a block may not grow
+    // over another frame between its lines [from, to).
+    auto clearOfOthers = [&](size_t block, size_t from, size_t to, double left, double right) {
+      if (to - from > kMaxOverlapChecks) return false;
+      for (size_t q = from; q < to; ++q)
+        if (owner[q] != block && placed[q].Left < right && left < rightOf(placed[q])) return false;
+      return true;
+    };
+    for (size_t k = 0; k < placed.size(); ++k) {
+      const PlacedLine& p = placed[k];
+      size_t joined = blocks.size();
+      if (p.Width >= 0 && (p.Joinable || rowsJoin) && std::isfinite(p.Top)) {
+        for (size_t bi = 0; bi < blocks.size(); ++bi) {
+          const Block& b = blocks[bi];
+          const PlacedLine& last = placed[b.Members.back()];
+          const double pitch = p.Top - b.LastTop;
+          const double height = std::max(b.Height, p.Height);
+          const double indent = kBlockIndentEm * std::max(b.FontHeight, p.FontHeight);
+          const bool sameSize =
+              std::abs(b.FontHeight - p.FontHeight) <= kBlockSizeShare * b.FontHeight;
+          if (!(last.Width >= 0 && (last.Joinable || rowsJoin) && p.Left >= b.Left - indent &&
+                p.Left <= b.MaxLeft + indent && sameSize && b.LastLine < p.Line &&
+                pitch >= kMinPitchShare * height && pitch <= kMaxPitchShare * height &&
+                b.Members.size() < kMaxBlockLines))
+            continue;
+          const double left = std::min(b.Left, p.Left), right = std::max(b.Right, rightOf(p));
+          const bool grows = left < b.Left || right > b.Right;
+          if (clearOfOthers(bi, (grows ? b.Members.front() : b.Members.back()) + 1, k, left, right))
+            joined = bi;
+        }
       }
+      if (joined == blocks.size()) {
+        blocks.emplace_back();
+        blocks.back().Left = blocks.back().MaxLeft = p.Left;
+        blocks.back().Right = rightOf(p);
+        blocks.back().FontHeight = p.FontHeight;
+      }
+      Block& b = blocks[joined];
+      owner[k] = joined;
+      b.Left = std::min(b.Left, p.Left);
+      b.MaxLeft = std::max(b.MaxLeft, p.Left);
+      b.Right = std::max(b.Right, rightOf(p));
+      b.Members.push_back(k);
+      b.LastTop = p.Top;
+      b.Height = std::max(b.Height, p.Height);
+      b.LastLine = p.Line;
     }
-    if (joined == blocks.size()) {
-      blocks.emplace_back();
-      blocks.back().Left = blocks.back().MaxLeft = p.Left;
-      blocks.back().Right = rightOf(p);
-      blocks.back().FontHeight = p.FontHeight;
-    }
-    Block& b = blocks[joined];
-    owner[k] = joined;
-    b.Left = std::min(b.Left, p.Left);
-    b.MaxLeft = std::max(b.MaxLeft, p.Left);
-    b.Right = std::max(b.Right, rightOf(p));
-    b.Members.push_back(k);
-    b.LastTop = p.Top;
-    b.Height = std::max(b.Height, p.Height);
-    b.LastLine = p.Line;
-  }
+  };
+  build(false);
+  if (blocks.size() > kPageFrameBudget) build(true);
 
   // A line's tab stops count from its block's left edge.
   auto body = [this](const PlacedLine& p, double left) {

@@ -634,6 +634,22 @@ TEST(RTFText, LineFramesShareAFramePerColumnBlock) {
   EXPECT_EQ(Count(body, "\\pvpg"), 6u);
   EXPECT_LT(body.find(" three}"), body.find(" side}"));
   EXPECT_TRUE(BracesBalanced(body));
+
+  // Table rows keep a frame per cell, read along the row; but a page of
+  // more rows than the frame budget allows shares frames down its columns.
+  for (int rows : {3, 60}) {
+    host.body.clear();
+    w.BeginPage();
+    items.clear();
+    for (int r = 0; r < rows; ++r) {
+      items.push_back(MakeText(u"a", 100, 50 + 16 * r, text));
+      items.push_back(MakeText(u"b", 300, 50 + 16 * r, text));
+    }
+    for (auto& item : items) w.WriteText(*item);
+    w.EndPage();
+    EXPECT_EQ(Count(host.body, "\\pvpg"), static_cast<size_t>(2 * rows));
+    EXPECT_EQ(Count(host.body, "\\slmult0"), rows == 3 ? 0u : static_cast<size_t>(2 * rows)) << rows;
+  }
 }
 
 // In the exact layout the pieces of a line share a frame: a piece in
