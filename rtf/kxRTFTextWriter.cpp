@@ -42,6 +42,10 @@ constexpr double kMeasuredWidthShare = 0.1;
 // it by more than the second share.
 constexpr double kMaxCondenseEm = 0.08;
 constexpr double kCondenseShare = 0.02;
+// A face narrower than the PDF's by more than this share is spread, by at
+// most the second figure of an em a letter.
+constexpr double kSpreadShare = 0.03;
+constexpr double kMaxSpreadEm = 0.06;
 // In the exact layout, pieces whose tops differ by at most this share of
 // their height are one line; a gap wider than the second figure (ems)
 // after a piece in the same font, or than the third after any piece,
@@ -728,7 +732,7 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
   // What a cell needs in the reader's face, the least it can be drawn in,
   // and the width the PDF gives it.
   std::vector<double> need(n, 0), least(n, 0), pdf(n, 0), start(n, 0);
-  std::vector<bool> tabbed(n, true), measured(n, true);
+  std::vector<bool> tabbed(n, true), measured(n, true), known(n, false);
   // Readers keep character spacing in units of their own, so a long run
   // may come out a little wider than asked for: some room is kept spare.
   std::vector<double> spare(n, kRoundingPixels);
@@ -743,6 +747,7 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
       else pdfKnown = false;
     }
     if (!pdfKnown) pdf[i] = need[i];
+    known[i] = pdfKnown;
   }
   // What is kept clear after a cell: the spare room, and as much of the
   // PDF's own gap to the next cell as a word space takes, so that cells
@@ -786,20 +791,22 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
     for (const LineRun& r : cells[i].Runs) chars += r.Chars;
     const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - clear[i];
     // The cell is drawn as narrow as the PDF has it when the reader's face
-    // is wider by more than a small share. A narrower face is left as it
-    // is: the PDF's widths are known a little too large, and a gap between
-    // cells or columns narrowed by spreading would run their words together
-    // for a reader.
+    // is wider by more than a small share. A narrower face (Times for
+    // Palatino) is spread as wide as the PDF has it, a little a letter,
+    // where the PDF's widths of the cell are known and its letters are ones
+    // the reader's face surely has; never past its room, so the gap to the
+    // next cell keeps its word space.
     double target = need[i];
     if (pdf[i] < need[i] * (1 - kCondenseShare)) target = pdf[i];
+    if (known[i] && measured[i] && pdf[i] > need[i] * (1 + kSpreadShare)) target = std::min(pdf[i], room);
     // (A cell that starts at or past the line's end is left as it is.)
     if (room < target && room > 0) target = room;
-    // Twips taken from every character (negative).
+    // Twips given to (positive) or taken from (negative) every character.
     int spacing = 0;
     if (chars > 0 && target != need[i]) {
       // (Bounded before the conversion: the widths come from the file.)
       const double each = (target - need[i]) * twipsPerPixel / static_cast<double>(chars);
-      if (std::isfinite(each)) spacing = static_cast<int>(std::clamp(std::floor(each), -1e6, 0.0));
+      if (std::isfinite(each)) spacing = static_cast<int>(std::clamp(std::floor(each), -1e6, 1e6));
     }
     for (size_t k = 0; k < cells[i].Runs.size(); ++k) {
       const LineRun& r = cells[i].Runs[k];
@@ -807,7 +814,8 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
       if (k == 0 && tabbed[i]) content += "\\tab";
       content += r.Head;
       const int condenseLimit = static_cast<int>(std::floor(kMaxCondenseEm * r.Em * twipsPerPixel));
-      const int take = std::clamp(spacing, -condenseLimit, 0);
+      const int spreadLimit = static_cast<int>(std::floor(kMaxSpreadEm * r.Em * twipsPerPixel));
+      const int take = std::clamp(spacing, -condenseLimit, spreadLimit);
       if (take != 0) content += "\\expndtw" + std::to_string(take);
       content += " " + r.Text + "}";
     }
