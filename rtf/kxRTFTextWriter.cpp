@@ -21,6 +21,8 @@ constexpr char16_t kPageCountVariable[] = u"<%PgCnt%>";
 // Pieces of one line closer than this (pixels) with the same text are one
 // piece drawn twice (a bold effect).
 constexpr double kDuplicateDistance = 8;
+// The size (half points) a paragraph has unless told otherwise.
+constexpr int kDefaultHalfPoints = 24;
 // Vertical gaps of this many twips or less get no spacer paragraph.
 constexpr int kMinSpacerTwips = 45;
 // Added to every spacer's exact line height.
@@ -627,25 +629,18 @@ void TkxRTFTextWriter::WriteTextList(std::vector<std::unique_ptr<TkxTextItem>>& 
   if (!rtf.empty()) host_.WriteToBand(rtf);
 }
 
-namespace {
 // A line paragraph takes the document's default size (12 points) unless told
 // otherwise, and LibreOffice makes the line at least that tall whatever the
 // size of its text: lines of smaller text grow and push the page's last lines
 // onto a page of their own. The paragraph gets the largest size of the line's
 // pieces when that is not the default.
-std::string ParagraphSize(const std::string& content) {
+std::string TkxRTFTextWriter::ParagraphSize(const std::vector<LineCell>& cells) {
   int largest = 0;
-  for (size_t i = content.find("\\fs"); i != std::string::npos; i = content.find("\\fs", i + 3)) {
-    size_t k = i + 3;
-    int v = 0;
-    while (k < content.size() && content[k] >= '0' && content[k] <= '9' && v < 100000) v = v * 10 + (content[k++] - '0');
-    if (k > i + 3 && (k == content.size() || content[k] == ' ' || content[k] == '\\' || content[k] == '{'))
-      largest = std::max(largest, v);
-  }
-  if (largest == 0 || largest == 24) return {};
+  for (const LineCell& cell : cells)
+    for (const LineRun& run : cell.Runs) largest = std::max(largest, run.HalfPoints);
+  if (largest == 0 || largest == kDefaultHalfPoints) return {};
   return "\\fs" + std::to_string(largest);
 }
-}  // namespace
 
 std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
     const std::vector<const TkxTextItem*>& items, double* height) {
@@ -686,6 +681,7 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
                        item.X <= prevEnd + kJoinGapEm * em + slack;
     LineRun run;
     run.Head = CharShading(item.Brush) + FontControls(item.Font);
+    run.HalfPoints = std::abs(item.Font.Size()) * 2;
     run.Em = std::max(std::abs(static_cast<double>(item.Font.Height())), 1.0);
     run.Text = source;
     run.Width = extent.Width;
@@ -942,7 +938,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     double past = 0;
     for (const LineCell& cell : cells) past = std::max(past, cell.X + kMinFramePixels - lineRight);
     const int runPast = std::max(kRunPastEdgeTwips, Twips(past) + kRunPastEdgeTwips);
-    out += "{\\pard " + spacing + "\\ri-" + std::to_string(runPast) + tabs + ParagraphSize(content) + content +
+    out += "{\\pard " + spacing + "\\ri-" + std::to_string(runPast) + tabs + ParagraphSize(cells) + content +
            (li + 1 == lines.size() ? "\\par }" : "\\par}");
   }
   return out;
@@ -1135,7 +1131,7 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
   auto body = [this](const PlacedLine& p, double left) {
     std::string tabs, content;
     LineRTF(p.Cells, left, p.Right, tabs, content);
-    return tabs + ParagraphSize(content) + " " + content;
+    return tabs + ParagraphSize(p.Cells) + " " + content;
   };
   std::string out;
   for (const Block& b : blocks) {

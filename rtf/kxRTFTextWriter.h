@@ -153,6 +153,8 @@ class TkxRTFTextWriter {
     double PdfWidth = 0;
     size_t Chars = 0;
     double Em = 0;
+    // The size the font words give it (half points).
+    int HalfPoints = 0;
     // Only letters and punctuation that the reader's face surely has.
     bool Measured = true;
   };
@@ -165,6 +167,9 @@ class TkxRTFTextWriter {
   // The pieces of one line, sorted by X, as cells; pieces drawn twice at
   // about the same place are taken once.
   std::vector<LineCell> LineCells(const std::vector<const TkxTextItem*>& items, double* height);
+  // The size word of a line's paragraph: the largest of its runs, unless
+  // that is the default.
+  static std::string ParagraphSize(const std::vector<LineCell>& cells);
   // A line of the exact layout, to be written as a frame's paragraph: its
   // line's index, top, left and how far it may reach (pixels), frame width
   // (twips, -1 for none), largest font height, measured height, whether it

@@ -571,6 +571,14 @@ TEST(RTFText, LineOutput) {
     EXPECT_EQ(w.LineOutput(list), expected) << c.name;
   }
   EXPECT_EQ(w.LineOutput({}), "");
+
+  // The paragraph's size comes from the pieces' fonts, not from text that
+  // looks like a size word.
+  TextList list;
+  list.push_back(MakeText(u"\\fs90 x", 10, 0, font));
+  const std::string rtf = w.LineOutput(list);
+  EXPECT_NE(rtf.find("\\fs22{"), std::string::npos) << rtf;
+  EXPECT_EQ(rtf.find("\\fs90{"), std::string::npos) << rtf;
 }
 
 // Letters and symbols of a formula come in fonts of their own; where one
