@@ -721,10 +721,11 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
   return cells;
 }
 
-void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, double right, std::string& tabs,
-                               std::string& content) const {
+std::vector<TkxRTFTextWriter::CellPlan> TkxRTFTextWriter::PlanLine(const std::vector<LineCell>& cells, double left,
+                                                                    double right) const {
   const double twipsPerPixel = host_.TwipsPerPixel();
   const size_t n = cells.size();
+  std::vector<CellPlan> plan(n);
   // What a cell needs in the reader's face, the least it can be drawn in,
   // and the width the PDF gives it.
   std::vector<double> need(n, 0), least(n, 0), pdf(n, 0), start(n, 0);
@@ -774,9 +775,9 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
       if (t <= prevStop) t = prevStop + 1;
     }
     start[i] = tabbed[i] ? t : 0;
+    plan[i].Tabbed = tabbed[i];
     if (tabbed[i]) {
-      const int twips = Twips(t);
-      tabs += "\\tx" + std::to_string(twips);
+      plan[i].Stop = Twips(t);
       prevStop = t;
     }
   }
@@ -804,18 +805,34 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
       const double each = (target - need[i]) * twipsPerPixel / static_cast<double>(chars);
       if (std::isfinite(each)) spacing = static_cast<int>(std::clamp(std::floor(each), -1e6, 1e6));
     }
-    for (size_t k = 0; k < cells[i].Runs.size(); ++k) {
-      const LineRun& r = cells[i].Runs[k];
-      content += "{";
-      if (k == 0 && tabbed[i]) content += "\\tab";
-      content += r.Head;
+    for (const LineRun& r : cells[i].Runs) {
       const int condenseLimit = static_cast<int>(std::floor(kMaxCondenseEm * r.Em * twipsPerPixel));
       const int spreadLimit = static_cast<int>(std::floor(kMaxSpreadEm * r.Em * twipsPerPixel));
-      const int take = std::clamp(spacing, -condenseLimit, spreadLimit);
-      if (take != 0) content += "\\expndtw" + std::to_string(take);
+      plan[i].RunSpacing.push_back(std::clamp(spacing, -condenseLimit, spreadLimit));
+    }
+  }
+  return plan;
+}
+
+void TkxRTFTextWriter::PrintLine(const std::vector<LineCell>& cells, const std::vector<CellPlan>& plan,
+                                 std::string& tabs, std::string& content) {
+  for (const CellPlan& cell : plan)
+    if (cell.Tabbed) tabs += "\\tx" + std::to_string(cell.Stop);
+  for (size_t i = 0; i < cells.size() && i < plan.size(); ++i) {
+    for (size_t k = 0; k < cells[i].Runs.size() && k < plan[i].RunSpacing.size(); ++k) {
+      const LineRun& r = cells[i].Runs[k];
+      content += "{";
+      if (k == 0 && plan[i].Tabbed) content += "\\tab";
+      content += r.Head;
+      if (plan[i].RunSpacing[k] != 0) content += "\\expndtw" + std::to_string(plan[i].RunSpacing[k]);
       content += " " + r.Text + "}";
     }
   }
+}
+
+void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, double right, std::string& tabs,
+                               std::string& content) const {
+  PrintLine(cells, PlanLine(cells, left, right), tabs, content);
 }
 
 std::vector<std::vector<const TkxTextItem*>> TkxRTFTextWriter::SplitStackedPieces(

@@ -191,10 +191,24 @@ class TkxRTFTextWriter {
   // one another, each ordered by X.
   std::vector<std::vector<const TkxTextItem*>> SplitStackedPieces(
       const std::vector<std::vector<const TkxTextItem*>>& slots);
-  // Tab stops and runs of a line whose paragraph starts at left and may
-  // reach right (pixels on the page). A cell that the reader draws wider
-  // than its room up to the next cell (or the line's end), or wider than
-  // the PDF has it, gets its characters drawn closer together.
+  // How a line's cells are set: whether a cell starts at a tab stop, the
+  // stop (twips from the paragraph's left), and the spacing each run's
+  // characters get (twips, negative for closer).
+  struct CellPlan {
+    bool Tabbed = true;
+    int Stop = 0;
+    std::vector<int> RunSpacing;
+  };
+  // The plan of a line whose paragraph starts at left and may reach right
+  // (pixels on the page). A cell that the reader draws wider than its room
+  // up to the next cell (or the line's end), or wider than the PDF has it,
+  // gets its characters drawn closer together; one drawn narrower than the
+  // PDF has it, further apart.
+  std::vector<CellPlan> PlanLine(const std::vector<LineCell>& cells, double left, double right) const;
+  // The tab stops and runs of a planned line.
+  static void PrintLine(const std::vector<LineCell>& cells, const std::vector<CellPlan>& plan, std::string& tabs,
+                        std::string& content);
+  // Planned and printed.
   void LineRTF(const std::vector<LineCell>& cells, double left, double right, std::string& tabs,
                std::string& content) const;
 
