@@ -142,7 +142,7 @@ class TkxRTFTextWriter {
   std::string BookmarkRTF(const TkxBookmarkItem& item) const;
   std::string TabItemRTF(const TkxTabItem& item);
 
- private:
+  // The model of a line: its cells and runs, and how they are set.
   // A piece of a line as the reader gets it: control words, text, the
   // width the reader draws it (pixels), the width the PDF gives it (0 when
   // unknown), its character count and its em (pixels).
@@ -164,6 +164,22 @@ class TkxRTFTextWriter {
     double X = 0;
     std::vector<LineRun> Runs;
   };
+  // How a line's cells are set: whether a cell starts at a tab stop, the
+  // stop (twips from the paragraph's left), and the spacing each run's
+  // characters get (twips, negative for closer).
+  struct CellPlan {
+    bool Tabbed = true;
+    int Stop = 0;
+    std::vector<int> RunSpacing;
+  };
+  // The plan of a line whose paragraph starts at left and may reach right
+  // (pixels on the page). A cell that the reader draws wider than its room
+  // up to the next cell (or the line's end), or wider than the PDF has it,
+  // gets its characters drawn closer together; one drawn narrower than the
+  // PDF has it, further apart.
+  std::vector<CellPlan> PlanLine(const std::vector<LineCell>& cells, double left, double right) const;
+
+ private:
   // The pieces of one line, sorted by X, as cells; pieces drawn twice at
   // about the same place are taken once.
   std::vector<LineCell> LineCells(const std::vector<const TkxTextItem*>& items, double* height);
@@ -191,20 +207,6 @@ class TkxRTFTextWriter {
   // one another, each ordered by X.
   std::vector<std::vector<const TkxTextItem*>> SplitStackedPieces(
       const std::vector<std::vector<const TkxTextItem*>>& slots);
-  // How a line's cells are set: whether a cell starts at a tab stop, the
-  // stop (twips from the paragraph's left), and the spacing each run's
-  // characters get (twips, negative for closer).
-  struct CellPlan {
-    bool Tabbed = true;
-    int Stop = 0;
-    std::vector<int> RunSpacing;
-  };
-  // The plan of a line whose paragraph starts at left and may reach right
-  // (pixels on the page). A cell that the reader draws wider than its room
-  // up to the next cell (or the line's end), or wider than the PDF has it,
-  // gets its characters drawn closer together; one drawn narrower than the
-  // PDF has it, further apart.
-  std::vector<CellPlan> PlanLine(const std::vector<LineCell>& cells, double left, double right) const;
   // The tab stops and runs of a planned line.
   static void PrintLine(const std::vector<LineCell>& cells, const std::vector<CellPlan>& plan, std::string& tabs,
                         std::string& content);

@@ -607,6 +607,57 @@ TEST(RTFText, PiecesInAnotherFontContinueTheirCell) {
                                     tight + "  der}{\\tab" + plain + "y}{\\tab" + italic + "z}\\par }");
 }
 
+// The plan of a line, on its model: stops where the PDF has the cells
+// (moved right only past what the cell before needs), characters closer
+// where the reader's face is wider than the PDF's (at most 0.08 em), further
+// apart where it is narrower and the PDF's widths are known (at most
+// 0.06 em, never past the next cell), and nothing where they are not known.
+TEST(RTFText, LinePlan) {
+  FakeHost host;  // 15 twips a pixel
+  TkxRTFTextWriter w(host);
+  using Run = TkxRTFTextWriter::LineRun;
+  using Cell = TkxRTFTextWriter::LineCell;
+  auto run = [](double width, double pdfWidth, size_t chars) {
+    Run r;
+    r.Width = width;
+    r.PdfWidth = pdfWidth;
+    r.Chars = chars;
+    r.Em = 20;
+    return r;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Cell> cells;
+    std::vector<bool> tabbed;
+    std::vector<int> stops, spacing;  // spacing of each cell's first run
+  };
+  const Case cases[] = {
+      {"wider face", {{100, {run(110, 100, 10)}}}, {true}, {1515}, {-15}},
+      {"much wider face: at most 0.08 em", {{100, {run(150, 100, 10)}}}, {true}, {1515}, {-24}},
+      {"narrower face, PDF widths known", {{100, {run(100, 110, 10)}}}, {true}, {1515}, {15}},
+      {"much narrower: at most 0.06 em", {{100, {run(100, 200, 10)}}}, {true}, {1515}, {18}},
+      {"narrower, widths unknown", {{100, {run(100, 0, 10)}}}, {true}, {1515}, {0}},
+      {"narrower, but the next cell is close",
+       {{100, {run(100, 110, 10)}}, {205, {run(20, 20, 2)}}},
+       {true, true},
+       {1515, 3090},
+       {2, 0}},
+      {"at the left edge: no stop", {{0, {run(50, 50, 5)}}}, {false}, {0}, {0}},
+  };
+  for (const Case& c : cases) {
+    const auto plan = w.PlanLine(c.cells, 0, 600);
+    ASSERT_EQ(plan.size(), c.cells.size()) << c.name;
+    for (size_t i = 0; i < plan.size(); ++i) {
+      EXPECT_EQ(plan[i].Tabbed, c.tabbed[i]) << c.name << " " << i;
+      if (plan[i].Tabbed) {
+        EXPECT_EQ(plan[i].Stop, c.stops[i]) << c.name << " " << i;
+      }
+      ASSERT_FALSE(plan[i].RunSpacing.empty());
+      EXPECT_EQ(plan[i].RunSpacing[0], c.spacing[i]) << c.name << " " << i;
+    }
+  }
+}
+
 // In the exact layout the lines of a column block share a frame: one exact
 // line height (the smallest step), space before where the step is larger,
 // the frame raised by most of what that height adds to the line's own. A
