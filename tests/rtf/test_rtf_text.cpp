@@ -658,20 +658,28 @@ TEST(RTFText, LinePlan) {
   }
 }
 
+// Frames of the exact layout on a 400-pixel page, measured 7 pixels a
+// character and |font height| high, with an 11-point (14-pixel) font.
+class RTFFrames : public ::testing::Test {
+ protected:
+  RTFFrames() {
+    host.fixedMetrics = true;
+    host.pageWidth = 400;
+    w.BeginDocument(14);
+    w.BeginPage();
+    text.SetHeight(-14);
+  }
+  FakeHost host;
+  TkxRTFTextWriter w{host};
+  TFont text = MakeFont("Arial", 12);
+};
+
 // In the exact layout the lines of a column block share a frame: one exact
 // line height (the smallest step), space before where the step is larger,
 // the frame raised by most of what that height adds to the line's own. A
 // line at another left edge, in another size or too far below starts a
 // frame of its own.
-TEST(RTFText, LineFramesShareAFramePerColumnBlock) {
-  FakeHost host;
-  host.fixedMetrics = true;  // 7 pixels a character, |font height| high
-  host.pageWidth = 400;
-  TkxRTFTextWriter w(host);
-  w.BeginDocument(14);
-  w.BeginPage();
-  TFont text = MakeFont("Arial", 12);
-  text.SetHeight(-14);
+TEST_F(RTFFrames, LinesShareAFramePerColumnBlock) {
   TFont big = text;
   big.SetHeight(-20);
   std::vector<std::unique_ptr<TkxTextItem>> items;
@@ -716,15 +724,7 @@ TEST(RTFText, LineFramesShareAFramePerColumnBlock) {
 // a cell on a tab stop; a piece in the same font that starts back within
 // the one before (or after a gap: another column) starts a frame of its
 // own, and the frame before is drawn closer together to end before it.
-TEST(RTFText, LineFramesKeepALineTogether) {
-  FakeHost host;
-  host.fixedMetrics = true;  // 7 pixels a character, |font height| high
-  host.pageWidth = 400;
-  TkxRTFTextWriter w(host);
-  w.BeginDocument(14);
-  w.BeginPage();
-  TFont text = MakeFont("Arial", 12);
-  text.SetHeight(-14);
+TEST_F(RTFFrames, PiecesOfALineKeepTogether) {
   TFont math = text;
   math.SetStyle(fsItalic);
   auto sei = MakeText(u"Sei", 100, 50, text);     // ends at 121
