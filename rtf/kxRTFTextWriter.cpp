@@ -45,9 +45,12 @@ constexpr double kMeasuredWidthShare = 0.1;
 constexpr double kMaxCondenseEm = 0.08;
 constexpr double kCondenseShare = 0.02;
 // A face narrower than the PDF's by more than this share is spread, by at
-// most the second figure of an em a letter.
+// most the second figure of an em a letter, over the third figure's part of
+// the difference: spread all the way, justified columns would end so close
+// to the next that readers and text tools run them together.
 constexpr double kSpreadShare = 0.03;
 constexpr double kMaxSpreadEm = 0.06;
+constexpr double kSpreadPart = 0.5;
 // In the exact layout, pieces whose tops differ by at most this share of
 // their height are one line; a gap wider than the second figure (ems)
 // after a piece in the same font, or than the third after any piece,
@@ -789,13 +792,14 @@ std::vector<TkxRTFTextWriter::CellPlan> TkxRTFTextWriter::PlanLine(const std::ve
     const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - clear[i];
     // The cell is drawn as narrow as the PDF has it when the reader's face
     // is wider by more than a small share. A narrower face (Times for
-    // Palatino) is spread as wide as the PDF has it, a little a letter,
-    // where the PDF's widths of the cell are known and its letters are ones
-    // the reader's face surely has; never past its room, so the gap to the
-    // next cell keeps its word space.
+    // Palatino) is spread towards the PDF's width, a little a letter, where
+    // the PDF's widths of the cell are known and its letters are ones the
+    // reader's face surely has; never past its room, so the gap to the next
+    // cell keeps its word space.
     double target = need[i];
     if (pdf[i] < need[i] * (1 - kCondenseShare)) target = pdf[i];
-    if (known[i] && measured[i] && pdf[i] > need[i] * (1 + kSpreadShare)) target = std::min(pdf[i], room);
+    if (known[i] && measured[i] && pdf[i] > need[i] * (1 + kSpreadShare))
+      target = std::min(need[i] + kSpreadPart * (pdf[i] - need[i]), room);
     // (A cell that starts at or past the line's end is left as it is.)
     if (room < target && room > 0) target = room;
     // Twips given to (positive) or taken from (negative) every character.

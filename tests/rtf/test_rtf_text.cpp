@@ -610,8 +610,9 @@ TEST(RTFText, PiecesInAnotherFontContinueTheirCell) {
 // The plan of a line, on its model: stops where the PDF has the cells
 // (moved right only past what the cell before needs), characters closer
 // where the reader's face is wider than the PDF's (at most 0.08 em), further
-// apart where it is narrower and the PDF's widths are known (at most
-// 0.06 em, never past the next cell), and nothing where they are not known.
+// apart where it is narrower and the PDF's widths are known (half way to
+// the PDF's width, at most 0.06 em, never past the next cell), and nothing
+// where they are not known.
 TEST(RTFText, LinePlan) {
   FakeHost host;  // 15 twips a pixel
   TkxRTFTextWriter w(host);
@@ -634,7 +635,7 @@ TEST(RTFText, LinePlan) {
   const Case cases[] = {
       {"wider face", {{100, {run(110, 100, 10)}}}, {true}, {1515}, {-15}},
       {"much wider face: at most 0.08 em", {{100, {run(150, 100, 10)}}}, {true}, {1515}, {-24}},
-      {"narrower face, PDF widths known", {{100, {run(100, 110, 10)}}}, {true}, {1515}, {15}},
+      {"narrower face, PDF widths known: half way", {{100, {run(100, 110, 10)}}}, {true}, {1515}, {7}},
       {"much narrower: at most 0.06 em", {{100, {run(100, 200, 10)}}}, {true}, {1515}, {18}},
       {"narrower, widths unknown", {{100, {run(100, 0, 10)}}}, {true}, {1515}, {0}},
       {"narrower, but the next cell is close",
