@@ -33,7 +33,8 @@ constexpr int kSpacerExtraTwips = 8;
 // only to a few percent of its width: the share widens the figures by that.
 constexpr double kJoinGapEm = 0.3;
 constexpr double kJoinOverlapEm = 0.2;
-constexpr double kWordSpaceEm = 0.1;
+constexpr double kWordSpaceEm = 0.15;
+constexpr double kSmallWordSpaceEm = 0.2;
 constexpr double kWidthShare = 0.03;
 // The reader's width of a piece whose PDF width is not known is off from the
 // PDF's by up to this share: the reader's face is another, and its size is
@@ -696,8 +697,11 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
     run.PdfWidth = pdfWidth == extent.Width ? 0 : pdfWidth;
     if (joins) {
       const bool blankAtJoint = (!line.empty() && line.front() == u' ') || prevEndsBlank;
-      // (Measured widths are whole pixels: one more is allowed for that.)
-      if (item.X > prevEnd + kWordSpaceEm * em + 1 && !blankAtJoint) {
+      // (Places and measured widths are whole pixels, each a half pixel off:
+      // a gap is a word space from a share of an em plus a pixel, or, in
+      // small sizes where that is most of a space, a little more of an em.)
+      const double wordSpace = std::min(kWordSpaceEm * em + 1, kSmallWordSpaceEm * em + 0.5);
+      if (item.X > prevEnd + wordSpace && !blankAtJoint) {
         run.Text = " " + run.Text;
         run.Width += host_.MeasureText(u" ", item.Font).Width;
         ++run.Chars;
