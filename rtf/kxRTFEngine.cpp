@@ -59,16 +59,30 @@ TkxDoublePoint BackgroundImagePosition(TkxBackgroundDisplayType type, double pag
 }
 
 class TkxRTFEngine::TextHost : public TkxRTFTextHost {
+  static constexpr int kMeasureScale = 3;
+  static constexpr int kMaxMeasuredPoints = 1600;
+
  public:
   explicit TextHost(TkxRTFEngine& engine) : e_(engine) {}
   int FontNumber(const TFont& font) override { return e_.FontNumber(font); }
   int ColorNumber(TColor color) override { return e_.ColorNumber(color); }
   // Text is measured in the face the reader will draw it with.
+  // The reader draws it at the whole point size the font words give
+  // (not at the font's pixel height, which lies up to half a point off): it
+  // is measured at three times that size, a whole number of pixels at 96
+  // PPI, and scaled back.
   TkxPixelExtent MeasureText(std::u16string_view text, const TFont& font) override {
     TFont reader = font;
     reader.SetName(e_.ReaderFontName(font));
+    const int points = std::abs(font.Size());
+    if (points <= 0 || points > kMaxMeasuredPoints) {
+      const TkxTextSize size = e_.MeasureText(text, reader);
+      return {size.Width, size.Height};
+    }
+    reader.SetSize(points * kMeasureScale);
     const TkxTextSize size = e_.MeasureText(text, reader);
-    return {size.Width, size.Height};
+    return {static_cast<int>(std::lround(size.Width / static_cast<double>(kMeasureScale))),
+            static_cast<int>(std::lround(size.Height / static_cast<double>(kMeasureScale)))};
   }
   double TwipsPerPixel() const override { return e_.twipsPerPixel_; }
   int CurrentBand() const override { return e_.CurrentBand(); }

@@ -21,6 +21,8 @@ constexpr char16_t kPageCountVariable[] = u"<%PgCnt%>";
 // Pieces of one line closer than this (pixels) with the same text are one
 // piece drawn twice (a bold effect).
 constexpr double kDuplicateDistance = 8;
+// The size (half points) a paragraph has unless told otherwise.
+constexpr int kDefaultHalfPoints = 24;
 // Vertical gaps of this many twips or less get no spacer paragraph.
 constexpr int kMinSpacerTwips = 45;
 // Added to every spacer's exact line height.
@@ -31,21 +33,59 @@ constexpr int kSpacerExtraTwips = 8;
 // only to a few percent of its width: the share widens the figures by that.
 constexpr double kJoinGapEm = 0.3;
 constexpr double kJoinOverlapEm = 0.2;
-constexpr double kWordSpaceEm = 0.1;
+constexpr double kWordSpaceEm = 0.15;
+constexpr double kSmallWordSpaceEm = 0.2;
 constexpr double kWidthShare = 0.03;
+// The reader's width of a piece whose PDF width is not known is off from the
+// PDF's by up to this share: the reader's face is another, and its size is
+// whole pixels.
+constexpr double kMeasuredWidthShare = 0.1;
 // The reader may draw a run's characters closer together by at most this
 // share of an em each, and does so when the run is wider than the PDF has
 // it by more than the second share.
 constexpr double kMaxCondenseEm = 0.08;
 constexpr double kCondenseShare = 0.02;
+// A face narrower than the PDF's by more than this share is spread, by at
+// most the second figure of an em a letter, over the third figure's part of
+// the difference: spread all the way, justified columns would end so close
+// to the next that readers and text tools run them together.
+constexpr double kSpreadShare = 0.03;
+constexpr double kMaxSpreadEm = 0.06;
+constexpr double kSpreadPart = 0.5;
 // In the exact layout, pieces whose tops differ by at most this share of
 // their height are one line; a gap wider than the second figure (ems)
 // after a piece in the same font, or than the third after any piece,
 // starts another frame; no frame is narrower than the fourth (pixels).
 constexpr double kSameLineShare = 0.35;
+// A piece smaller than this share of its line's height that ends within
+// the line (give or take kSameLineShare of its own height) is raised or
+// lowered within the line rather than a line of its own.
+constexpr double kLoweredShare = 0.8;
 constexpr double kFrameGapEm = 0.5;
 constexpr double kWideGapEm = 3;
 constexpr double kMinFramePixels = 20;
+// Lines of one column share a frame while the step from one to the next is
+// between these shares of the line's height; a frame holds at most the
+// third figure of lines.
+constexpr double kMinPitchShare = 0.8;
+constexpr double kMaxPitchShare = 3;
+constexpr size_t kMaxBlockLines = 200;
+// A line joins a block whose left edges it lies within this many ems of
+// (indented first lines, list items), in a size within the second share of
+// the block's.
+constexpr double kBlockIndentEm = 4;
+constexpr double kBlockSizeShare = 0.2;
+// Of a line cut into several frames, only frames at least this many ems
+// wide (columns of text rather than table cells) join blocks.
+constexpr double kColumnFrameEm = 20;
+// A block stops growing where more than this many frames lie between its
+// last line and the next.
+constexpr size_t kMaxOverlapChecks = 5000;
+// Frames a page may have before table rows share frames down their columns.
+constexpr size_t kPageFrameBudget = 40;
+// Share of what an exact line height adds to a line that a reader puts
+// above its text.
+constexpr double kAscentShare = 0.8;
 // How much wider than its measured text a line frame is made.
 constexpr double kFrameSlack = 0.15;
 // A line paragraph may run an inch past the page's right edge: a line the
@@ -71,6 +111,9 @@ double PieceWidth(const TkxTextItem& item, double measured) {
   return width;
 }
 
+// Pieces at different heights of one slot that overlap horizontally by more
+// than this (pixels) stand one over the other: they are two lines.
+constexpr double kStackSlackPixels = 2;
 // A line that starts within the one before keeps at least this share of its
 // height.
 constexpr double kMinOverlapShare = 0.25;
@@ -260,6 +303,12 @@ void SortTextList(std::vector<std::unique_ptr<TkxTextItem>>& list) {
         lineMax = a;
         lineBottom = lineTop + a;
       }
+    } else if (item->Y < lineBottom && a < kLoweredShare * lineMax &&
+               item->Y + a <= lineBottom + kSameLineShare * a) {
+      // A smaller piece that ends about where the line ends is lowered
+      // within it (a subscript, an index): it stays on its line instead of
+      // opening a line of its own below.
+      item->Y = lineTop;
     } else if (item->Y < lineBottom) {
       if (a > lineMax) {
         lineMax = a;
@@ -584,25 +633,18 @@ void TkxRTFTextWriter::WriteTextList(std::vector<std::unique_ptr<TkxTextItem>>& 
   if (!rtf.empty()) host_.WriteToBand(rtf);
 }
 
-namespace {
 // A line paragraph takes the document's default size (12 points) unless told
 // otherwise, and LibreOffice makes the line at least that tall whatever the
 // size of its text: lines of smaller text grow and push the page's last lines
 // onto a page of their own. The paragraph gets the largest size of the line's
 // pieces when that is not the default.
-std::string ParagraphSize(const std::string& content) {
+std::string TkxRTFTextWriter::ParagraphSize(const std::vector<LineCell>& cells) {
   int largest = 0;
-  for (size_t i = content.find("\\fs"); i != std::string::npos; i = content.find("\\fs", i + 3)) {
-    size_t k = i + 3;
-    int v = 0;
-    while (k < content.size() && content[k] >= '0' && content[k] <= '9' && v < 100000) v = v * 10 + (content[k++] - '0');
-    if (k > i + 3 && (k == content.size() || content[k] == ' ' || content[k] == '\\' || content[k] == '{'))
-      largest = std::max(largest, v);
-  }
-  if (largest == 0 || largest == 24) return {};
+  for (const LineCell& cell : cells)
+    for (const LineRun& run : cell.Runs) largest = std::max(largest, run.HalfPoints);
+  if (largest == 0 || largest == kDefaultHalfPoints) return {};
   return "\\fs" + std::to_string(largest);
 }
-}  // namespace
 
 std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
     const std::vector<const TkxTextItem*>& items, double* height) {
@@ -643,6 +685,7 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
                        item.X <= prevEnd + kJoinGapEm * em + slack;
     LineRun run;
     run.Head = CharShading(item.Brush) + FontControls(item.Font);
+    run.HalfPoints = std::abs(item.Font.Size()) * 2;
     run.Em = std::max(std::abs(static_cast<double>(item.Font.Height())), 1.0);
     run.Text = source;
     run.Width = extent.Width;
@@ -654,8 +697,11 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
     run.PdfWidth = pdfWidth == extent.Width ? 0 : pdfWidth;
     if (joins) {
       const bool blankAtJoint = (!line.empty() && line.front() == u' ') || prevEndsBlank;
-      // (Measured widths are whole pixels: one more is allowed for that.)
-      if (item.X > prevEnd + kWordSpaceEm * em + 1 && !blankAtJoint) {
+      // (Places and measured widths are whole pixels, each a half pixel off:
+      // a gap is a word space from a share of an em plus a pixel, or, in
+      // small sizes where that is most of a space, a little more of an em.)
+      const double wordSpace = std::min(kWordSpaceEm * em + 1, kSmallWordSpaceEm * em + 0.5);
+      if (item.X > prevEnd + wordSpace && !blankAtJoint) {
         run.Text = " " + run.Text;
         run.Width += host_.MeasureText(u" ", item.Font).Width;
         ++run.Chars;
@@ -682,14 +728,15 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
   return cells;
 }
 
-void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, double right, std::string& tabs,
-                               std::string& content) const {
+std::vector<TkxRTFTextWriter::CellPlan> TkxRTFTextWriter::PlanLine(const std::vector<LineCell>& cells, double left,
+                                                                    double right) const {
   const double twipsPerPixel = host_.TwipsPerPixel();
   const size_t n = cells.size();
+  std::vector<CellPlan> plan(n);
   // What a cell needs in the reader's face, the least it can be drawn in,
   // and the width the PDF gives it.
   std::vector<double> need(n, 0), least(n, 0), pdf(n, 0), start(n, 0);
-  std::vector<bool> tabbed(n, true), measured(n, true);
+  std::vector<bool> tabbed(n, true), measured(n, true), known(n, false);
   // Readers keep character spacing in units of their own, so a long run
   // may come out a little wider than asked for: some room is kept spare.
   std::vector<double> spare(n, kRoundingPixels);
@@ -704,6 +751,7 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
       else pdfKnown = false;
     }
     if (!pdfKnown) pdf[i] = need[i];
+    known[i] = pdfKnown;
   }
   // What is kept clear after a cell: the spare room, and as much of the
   // PDF's own gap to the next cell as a word space takes, so that cells
@@ -734,9 +782,9 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
       if (t <= prevStop) t = prevStop + 1;
     }
     start[i] = tabbed[i] ? t : 0;
+    plan[i].Tabbed = tabbed[i];
     if (tabbed[i]) {
-      const int twips = Twips(t);
-      tabs += "\\tx" + std::to_string(twips);
+      plan[i].Stop = Twips(t);
       prevStop = t;
     }
   }
@@ -747,32 +795,99 @@ void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, 
     for (const LineRun& r : cells[i].Runs) chars += r.Chars;
     const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - clear[i];
     // The cell is drawn as narrow as the PDF has it when the reader's face
-    // is wider by more than a small share. A narrower face is left as it
-    // is: the PDF's widths are known a little too large, and a gap between
-    // cells or columns narrowed by spreading would run their words together
-    // for a reader.
+    // is wider by more than a small share. A narrower face (Times for
+    // Palatino) is spread towards the PDF's width, a little a letter, where
+    // the PDF's widths of the cell are known and its letters are ones the
+    // reader's face surely has; never past its room, so the gap to the next
+    // cell keeps its word space.
     double target = need[i];
     if (pdf[i] < need[i] * (1 - kCondenseShare)) target = pdf[i];
+    if (known[i] && measured[i] && pdf[i] > need[i] * (1 + kSpreadShare))
+      target = std::min(need[i] + kSpreadPart * (pdf[i] - need[i]), room);
     // (A cell that starts at or past the line's end is left as it is.)
     if (room < target && room > 0) target = room;
-    // Twips taken from every character (negative).
+    // Twips given to (positive) or taken from (negative) every character.
     int spacing = 0;
     if (chars > 0 && target != need[i]) {
       // (Bounded before the conversion: the widths come from the file.)
       const double each = (target - need[i]) * twipsPerPixel / static_cast<double>(chars);
-      if (std::isfinite(each)) spacing = static_cast<int>(std::clamp(std::floor(each), -1e6, 0.0));
+      if (std::isfinite(each)) spacing = static_cast<int>(std::clamp(std::floor(each), -1e6, 1e6));
     }
-    for (size_t k = 0; k < cells[i].Runs.size(); ++k) {
+    for (const LineRun& r : cells[i].Runs) {
+      const int condenseLimit = static_cast<int>(std::floor(kMaxCondenseEm * r.Em * twipsPerPixel));
+      const int spreadLimit = static_cast<int>(std::floor(kMaxSpreadEm * r.Em * twipsPerPixel));
+      plan[i].RunSpacing.push_back(std::clamp(spacing, -condenseLimit, spreadLimit));
+    }
+  }
+  return plan;
+}
+
+void TkxRTFTextWriter::PrintLine(const std::vector<LineCell>& cells, const std::vector<CellPlan>& plan,
+                                 std::string& tabs, std::string& content) {
+  for (const CellPlan& cell : plan)
+    if (cell.Tabbed) tabs += "\\tx" + std::to_string(cell.Stop);
+  for (size_t i = 0; i < cells.size() && i < plan.size(); ++i) {
+    for (size_t k = 0; k < cells[i].Runs.size() && k < plan[i].RunSpacing.size(); ++k) {
       const LineRun& r = cells[i].Runs[k];
       content += "{";
-      if (k == 0 && tabbed[i]) content += "\\tab";
+      if (k == 0 && plan[i].Tabbed) content += "\\tab";
       content += r.Head;
-      const int condenseLimit = static_cast<int>(std::floor(kMaxCondenseEm * r.Em * twipsPerPixel));
-      const int take = std::clamp(spacing, -condenseLimit, 0);
-      if (take != 0) content += "\\expndtw" + std::to_string(take);
+      if (plan[i].RunSpacing[k] != 0) content += "\\expndtw" + std::to_string(plan[i].RunSpacing[k]);
       content += " " + r.Text + "}";
     }
   }
+}
+
+void TkxRTFTextWriter::LineRTF(const std::vector<LineCell>& cells, double left, double right, std::string& tabs,
+                               std::string& content) const {
+  PrintLine(cells, PlanLine(cells, left, right), tabs, content);
+}
+
+std::vector<std::vector<const TkxTextItem*>> TkxRTFTextWriter::SplitStackedPieces(
+    const std::vector<std::vector<const TkxTextItem*>>& slots) {
+  // Pieces of one slot that stand at different heights are one line only
+  // while none of them stands over another: two columns of different line
+  // pitch put a line of one column and the next line of the other in one
+  // slot, and written as one line the second would land right of the first
+  // and the columns would read across each other. The pieces at each height
+  // (in the order of their heights) go to the current line unless one of
+  // them overlaps a piece already there, which starts the next line.
+  std::vector<std::vector<const TkxTextItem*>> lines;
+  for (const auto& slot : slots) {
+    struct Span {
+      double Left, Right;
+    };
+    std::vector<Span> spans;  // of the current line
+    size_t from = 0;
+    bool open = false;
+    while (from < slot.size()) {
+      size_t to = from + 1;
+      while (to < slot.size() && slot[to]->Y == slot[from]->Y) ++to;
+      std::vector<Span> group;
+      for (size_t k = from; k < to; ++k) {
+        const TkxTextItem& item = *slot[k];
+        const double width = PieceWidth(item, host_.MeasureText(item.FirstLine(), item.Font).Width);
+        group.push_back({item.X, item.X + width});
+      }
+      bool overlaps = false;
+      for (const Span& a : group)
+        for (const Span& b : spans)
+          overlaps = overlaps || (a.Left < b.Right - kStackSlackPixels && b.Left < a.Right - kStackSlackPixels);
+      if (!open || overlaps) {
+        lines.emplace_back();
+        spans.clear();
+        open = true;
+      }
+      lines.back().insert(lines.back().end(), slot.begin() + static_cast<std::ptrdiff_t>(from),
+                          slot.begin() + static_cast<std::ptrdiff_t>(to));
+      spans.insert(spans.end(), group.begin(), group.end());
+      from = to;
+    }
+  }
+  for (auto& line : lines)
+    std::stable_sort(line.begin(), line.end(),
+                     [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->X) < SortKey(b->X); });
+  return lines;
 }
 
 std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTextItem>>& list) {
@@ -803,6 +918,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     }
     lines.back().push_back(item);
   }
+  lines = SplitStackedPieces(lines);
 
   // Where the reader will start the next paragraph, in pixels from the page
   // top. Spacers are measured from here rather than from the previous line
@@ -812,7 +928,8 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
   // overflowing page.
   double cursor = margins.Top;
   for (size_t li = 0; li < lines.size(); ++li) {
-    const double lineY = lines[li].front()->Y;
+    double lineY = lines[li].front()->Y;
+    for (const TkxTextItem* item : lines[li]) lineY = std::min(lineY, item->Y);
     double lineHeight = 0;
     const std::vector<LineCell> cells = LineCells(lines[li], &lineHeight);
     if (cells.empty()) continue;
@@ -846,7 +963,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     double past = 0;
     for (const LineCell& cell : cells) past = std::max(past, cell.X + kMinFramePixels - lineRight);
     const int runPast = std::max(kRunPastEdgeTwips, Twips(past) + kRunPastEdgeTwips);
-    out += "{\\pard " + spacing + "\\ri-" + std::to_string(runPast) + tabs + ParagraphSize(content) + content +
+    out += "{\\pard " + spacing + "\\ri-" + std::to_string(runPast) + tabs + ParagraphSize(cells) + content +
            (li + 1 == lines.size() ? "\\par }" : "\\par}");
   }
   return out;
@@ -861,21 +978,29 @@ std::string TkxRTFTextWriter::LineFrames() {
     if (item) items.push_back(item.get());
   std::stable_sort(items.begin(), items.end(),
                    [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->Y) < SortKey(b->Y); });
+  // A smaller piece that ends within the line (a subscript, or a line
+  // opened by a superscript that the line's text then joins) belongs to it.
   std::vector<std::vector<const TkxTextItem*>> lines;
-  double lineY = 0, lineTolerance = 0;
+  double lineY = 0, lineHeight = 0, lineBottom = 0;
   for (const TkxTextItem* item : items) {
     const double height = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
-    if (lines.empty() || !(item->Y - lineY <= lineTolerance)) {
+    const bool near = item->Y - lineY <= kSameLineShare * std::max(height, lineHeight);
+    const bool within = height < kLoweredShare * lineHeight && item->Y + height <= lineBottom + kSameLineShare * height;
+    if (lines.empty() || !(near || within)) {
       lines.emplace_back();
       lineY = item->Y;
-      lineTolerance = kSameLineShare * height;
+      lineHeight = 0;
+      lineBottom = item->Y;
     }
+    lineHeight = std::max(lineHeight, height);
+    lineBottom = std::max(lineBottom, item->Y + height);
     lines.back().push_back(item);
   }
 
   const double pageWidth = host_.PageWidth();
-  std::string out;
-  for (auto& line : lines) {
+  std::vector<PlacedLine> placedLines;
+  for (size_t li = 0; li < lines.size(); ++li) {
+    auto& line = lines[li];
     std::stable_sort(line.begin(), line.end(),
                      [](const TkxTextItem* a, const TkxTextItem* b) { return SortKey(a->X) < SortKey(b->X); });
     // Another column or table cell, a wide gap or a piece that starts back
@@ -883,27 +1008,35 @@ std::string TkxRTFTextWriter::LineFrames() {
     // own and reads on in its own order.
     std::vector<std::vector<const TkxTextItem*>> frames;
     std::vector<double> frameEnds;  // where the reader's face ends each frame's text
-    double prevEnd = 0;
+    double prevEnd = 0, prevEm = 0, prevOverlap = 0;
     for (const TkxTextItem* item : line) {
       const double em = std::max(std::abs(static_cast<double>(item->Font.Height())), 1.0);
+      // A piece may start a little before where the previous one was found
+      // to end (a superscript after a word), by a share of the larger em and
+      // by as much as that end is uncertain.
+      const double overlap = kJoinOverlapEm * std::max(em, prevEm) + prevOverlap;
       // Pieces in one font that continue each other were joined when the
       // page was drawn: the same font again after a gap is another column
       // or cell.
       const bool sameFont = !frames.empty() && item->Font == frames.back().back()->Font;
       const double gap = item->X - prevEnd;
       if (frames.empty() || (sameFont && gap > kFrameGapEm * em) || gap > kWideGapEm * em ||
-          gap < -kJoinOverlapEm * em)
+          gap < -overlap)
       {
         frames.emplace_back();
         frameEnds.push_back(0);
       }
       frames.back().push_back(item);
-      const double width = PieceWidth(*item, host_.MeasureText(item->FirstLine(), item->Font).Width);
+      const double measured = host_.MeasureText(item->FirstLine(), item->Font).Width;
+      const double width = PieceWidth(*item, measured);
       prevEnd = std::max(frames.back().size() == 1 ? 0.0 : prevEnd, item->X + width);
+      prevEm = em;
+      prevOverlap = (width == measured ? kMeasuredWidthShare : kWidthShare) * width;
       frameEnds.back() = std::max(frameEnds.back(), item->X + width);
     }
     for (size_t f = 0; f < frames.size(); ++f) {
-      const std::vector<LineCell> cells = LineCells(frames[f], nullptr);
+      double height = 0;
+      const std::vector<LineCell> cells = LineCells(frames[f], &height);
       if (cells.empty()) continue;
       // The text is condensed where a reader's wider face needs it to end
       // before the next frame of the line or the page's right edge; the
@@ -917,16 +1050,145 @@ std::string TkxRTFTextWriter::LineFrames() {
       // as wide as the reader makes it.)
       const bool pastEdge = pageWidth - left < kMinFramePixels;
       if (room < left + kMinFramePixels) room = std::numeric_limits<double>::max();
-      std::string tabs, content;
-      LineRTF(cells, left, room, tabs, content);
-      double top = frames[f].front()->Y;
-      for (const TkxTextItem* item : frames[f]) top = std::min(top, item->Y);
-      out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(top)) + "\\posx" + std::to_string(Twips(left));
+      PlacedLine placed;
+      placed.Line = li;
+      placed.Top = frames[f].front()->Y;
+      for (const TkxTextItem* item : frames[f]) {
+        placed.Top = std::min(placed.Top, item->Y);
+        placed.FontHeight = std::max(placed.FontHeight, std::abs(item->Font.Height()));
+      }
+      placed.Left = left;
       if (!pastEdge) {
         const double slack = (frameEnds[f] - left) * kFrameSlack + kMinFramePixels;
-        out += "\\absw" + std::to_string(Twips(std::min(pageWidth - left, frameEnds[f] - left + slack)));
+        placed.Width = Twips(std::min(pageWidth - left, frameEnds[f] - left + slack));
       }
-      out += "\\overlay" + tabs + ParagraphSize(content) + " " + content + "\\par}";
+      placed.Height = height;
+      // A line cut into frames is a table row or a line of columns: only
+      // column text (wide frames) reads on down its column; table cells
+      // read along their row.
+      placed.Joinable = frames.size() == 1 || frameEnds[f] - left >= kColumnFrameEm * placed.FontHeight;
+      placed.Right = room;
+      placed.Cells = cells;
+      placedLines.push_back(std::move(placed));
+    }
+  }
+  return FrameBlocks(placedLines);
+}
+
+std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed) {
+  // Lines that follow each other in one column (the same left edge, the
+  // same size, a pitch of about a line) share one frame: a frame holds the
+  // lines as paragraphs of one exact line height, each further apart than
+  // that by space before it. A page then has a frame per column block
+  // rather than per line; readers lay out thousands of frames slowly, and
+  // read a column's lines in their order.
+  struct Block {
+    std::vector<size_t> Members;
+    double Left = 0, MaxLeft = 0, Right = 0;
+    int FontHeight = 0;
+    double LastTop = 0;
+    double Height = 0;
+    size_t LastLine = 0;
+  };
+  std::vector<Block> blocks;
+  std::vector<size_t> owner(placed.size(), 0);  // block of each line
+  // A page of many frames is slow for readers to lay out: past a budget,
+  // lines cut into frames (table rows) join blocks too.
+  auto build = [&](bool rowsJoin) {
+    blocks.clear();
+    const double twipsPerPixel = host_.TwipsPerPixel();
+    auto rightOf = [&](const PlacedLine& p) {
+      return p.Width >= 0 ? p.Left + p.Width / twipsPerPixel
+                          : std::numeric_limits<double>::infinity();
+    };
+    // Readers paint a frame over what lies under it: a block may not grow
+    // over another frame between its lines [from, to).
+    auto clearOfOthers = [&](size_t block, size_t from, size_t to, double left, double right) {
+      if (to - from > kMaxOverlapChecks) return false;
+      for (size_t q = from; q < to; ++q)
+        if (owner[q] != block && placed[q].Left < right && left < rightOf(placed[q])) return false;
+      return true;
+    };
+    for (size_t k = 0; k < placed.size(); ++k) {
+      const PlacedLine& p = placed[k];
+      size_t joined = blocks.size();
+      if (p.Width >= 0 && (p.Joinable || rowsJoin) && std::isfinite(p.Top)) {
+        for (size_t bi = 0; bi < blocks.size(); ++bi) {
+          const Block& b = blocks[bi];
+          const PlacedLine& last = placed[b.Members.back()];
+          const double pitch = p.Top - b.LastTop;
+          const double height = std::max(b.Height, p.Height);
+          const double indent = kBlockIndentEm * std::max(b.FontHeight, p.FontHeight);
+          const bool sameSize =
+              std::abs(b.FontHeight - p.FontHeight) <= kBlockSizeShare * b.FontHeight;
+          if (!(last.Width >= 0 && (last.Joinable || rowsJoin) && p.Left >= b.Left - indent &&
+                p.Left <= b.MaxLeft + indent && sameSize && b.LastLine < p.Line &&
+                pitch >= kMinPitchShare * height && pitch <= kMaxPitchShare * height &&
+                b.Members.size() < kMaxBlockLines))
+            continue;
+          const double left = std::min(b.Left, p.Left), right = std::max(b.Right, rightOf(p));
+          const bool grows = left < b.Left || right > b.Right;
+          if (clearOfOthers(bi, (grows ? b.Members.front() : b.Members.back()) + 1, k, left, right))
+            joined = bi;
+        }
+      }
+      if (joined == blocks.size()) {
+        blocks.emplace_back();
+        blocks.back().Left = blocks.back().MaxLeft = p.Left;
+        blocks.back().Right = rightOf(p);
+        blocks.back().FontHeight = p.FontHeight;
+      }
+      Block& b = blocks[joined];
+      owner[k] = joined;
+      b.Left = std::min(b.Left, p.Left);
+      b.MaxLeft = std::max(b.MaxLeft, p.Left);
+      b.Right = std::max(b.Right, rightOf(p));
+      b.Members.push_back(k);
+      b.LastTop = p.Top;
+      b.Height = std::max(b.Height, p.Height);
+      b.LastLine = p.Line;
+    }
+  };
+  build(false);
+  if (blocks.size() > kPageFrameBudget) build(true);
+
+  // A line's tab stops count from its block's left edge.
+  auto body = [this](const PlacedLine& p, double left) {
+    std::string tabs, content;
+    LineRTF(p.Cells, left, p.Right, tabs, content);
+    return tabs + ParagraphSize(p.Cells) + " " + content;
+  };
+  std::string out;
+  for (const Block& b : blocks) {
+    const PlacedLine& first = placed[b.Members.front()];
+    if (b.Members.size() == 1) {
+      out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(first.Top)) + "\\posx" + std::to_string(Twips(b.Left));
+      if (first.Width >= 0) out += "\\absw" + std::to_string(first.Width);
+      out += "\\overlay" + body(first, b.Left) + "\\par}";
+      continue;
+    }
+    // One exact line height, the smallest step between the lines; larger
+    // steps get the difference as space before. A reader puts most of what
+    // an exact line height adds to the face's own height above the text
+    // (about its ascent's share), so the frame starts that much higher.
+    int pitch = std::numeric_limits<int>::max(), width = 0;
+    for (size_t m = 0; m < b.Members.size(); ++m) {
+      const PlacedLine& p = placed[b.Members[m]];
+      width = std::max(width, Twips(p.Left - b.Left) + p.Width);
+      if (m) pitch = std::min(pitch, Twips(placed[b.Members[m]].Top) - Twips(placed[b.Members[m - 1]].Top));
+    }
+    const double added = pitch / host_.TwipsPerPixel() - b.Height;
+    const std::string frame = "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(first.Top - kAscentShare * added)) +
+                              "\\posx" + std::to_string(Twips(b.Left)) + "\\absw" + std::to_string(width) + "\\overlay\\sl-" +
+                              std::to_string(pitch) + "\\slmult0";
+    for (size_t m = 0; m < b.Members.size(); ++m) {
+      const PlacedLine& p = placed[b.Members[m]];
+      out += frame;
+      if (m) {
+        const int before = Twips(p.Top) - Twips(placed[b.Members[m - 1]].Top) - pitch;
+        if (before > 0) out += "\\sb" + std::to_string(before);
+      }
+      out += body(p, b.Left) + "\\par}";
     }
   }
   return out;

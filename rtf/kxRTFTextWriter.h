@@ -142,7 +142,7 @@ class TkxRTFTextWriter {
   std::string BookmarkRTF(const TkxBookmarkItem& item) const;
   std::string TabItemRTF(const TkxTabItem& item);
 
- private:
+  // The model of a line: its cells and runs, and how they are set.
   // A piece of a line as the reader gets it: control words, text, the
   // width the reader draws it (pixels), the width the PDF gives it (0 when
   // unknown), its character count and its em (pixels).
@@ -153,6 +153,8 @@ class TkxRTFTextWriter {
     double PdfWidth = 0;
     size_t Chars = 0;
     double Em = 0;
+    // The size the font words give it (half points).
+    int HalfPoints = 0;
     // Only letters and punctuation that the reader's face surely has.
     bool Measured = true;
   };
@@ -162,13 +164,53 @@ class TkxRTFTextWriter {
     double X = 0;
     std::vector<LineRun> Runs;
   };
+  // How a line's cells are set: whether a cell starts at a tab stop, the
+  // stop (twips from the paragraph's left), and the spacing each run's
+  // characters get (twips, negative for closer).
+  struct CellPlan {
+    bool Tabbed = true;
+    int Stop = 0;
+    std::vector<int> RunSpacing;
+  };
+  // The plan of a line whose paragraph starts at left and may reach right
+  // (pixels on the page). A cell that the reader draws wider than its room
+  // up to the next cell (or the line's end), or wider than the PDF has it,
+  // gets its characters drawn closer together; one drawn narrower than the
+  // PDF has it, further apart.
+  std::vector<CellPlan> PlanLine(const std::vector<LineCell>& cells, double left, double right) const;
+
+ private:
   // The pieces of one line, sorted by X, as cells; pieces drawn twice at
   // about the same place are taken once.
   std::vector<LineCell> LineCells(const std::vector<const TkxTextItem*>& items, double* height);
-  // Tab stops and runs of a line whose paragraph starts at left and may
-  // reach right (pixels on the page). A cell that the reader draws wider
-  // than its room up to the next cell (or the line's end), or wider than
-  // the PDF has it, gets its characters drawn closer together.
+  // The size word of a line's paragraph: the largest of its runs, unless
+  // that is the default.
+  static std::string ParagraphSize(const std::vector<LineCell>& cells);
+  // A line of the exact layout, to be written as a frame's paragraph: its
+  // line's index, top, left and how far it may reach (pixels), frame width
+  // (twips, -1 for none), largest font height, measured height, whether it
+  // may share a frame with the lines above and below, and its cells.
+  struct PlacedLine {
+    size_t Line = 0;
+    double Top = 0;
+    double Left = 0;
+    double Right = 0;
+    int Width = -1;
+    int FontHeight = 0;
+    double Height = 0;
+    bool Joinable = true;
+    std::vector<LineCell> Cells;
+  };
+  // The lines as frames, lines of one column block sharing a frame.
+  std::string FrameBlocks(const std::vector<PlacedLine>& placed);
+  // The slots of line mode cut into lines whose pieces do not stand over
+  // one another, each ordered by X.
+  std::vector<std::vector<const TkxTextItem*>> SplitStackedPieces(
+      const std::vector<std::vector<const TkxTextItem*>>& slots);
+  // The tab stops and runs of a planned line.
+  static void PrintLine(const std::vector<LineCell>& cells, const std::vector<CellPlan>& plan, std::string& tabs,
+                        std::string& content);
+  // Planned and printed.
   void LineRTF(const std::vector<LineCell>& cells, double left, double right, std::string& tabs,
                std::string& content) const;
 

@@ -129,6 +129,12 @@ std::string FrameText(const std::string& frame) {
   return start == std::string::npos || end == std::string::npos ? frame : frame.substr(start + 1, end - start - 1);
 }
 
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 bool BracesBalanced(const std::string& rtf) {
   int depth = 0;
   for (size_t i = 0; i < rtf.size(); ++i) {
@@ -434,8 +440,14 @@ TEST(RTFText, LineGrouping) {
   struct Case {
     std::vector<std::pair<double, double>> xy;  // in list order
     std::vector<std::pair<double, double>> sorted;
+    std::vector<int> heights = {};  // 10 for every item when empty
   };
   const Case cases[] = {
+      // A line opened by a superscript: a smaller piece that ends within
+      // the line (a subscript) stays on it; one of the line's own height
+      // there is the next line and takes the line's bottom.
+      {{{10, 98}, {20, 100}, {30, 104}}, {{10, 98}, {20, 98}, {30, 98}}, {6, 10, 6}},
+      {{{10, 98}, {20, 100}, {30, 104}}, {{10, 98}, {20, 98}, {30, 108}}, {6, 10, 10}},
       // Within the threshold: the line's top; below it but above the line's
       // bottom: the line's bottom; further down: a line of its own.
       {{{50, 106}, {10, 100}, {30, 108}, {20, 130}}, {{10, 100}, {50, 100}, {30, 110}, {20, 130}}},
@@ -448,7 +460,10 @@ TEST(RTFText, LineGrouping) {
     TextList list;
     TFont font = MakeFont();
     font.SetHeight(-10);
-    for (auto [x, y] : c.xy) list.push_back(MakeText(u"t", x, y, font));
+    for (size_t k = 0; k < c.xy.size(); ++k) {
+      font.SetHeight(c.heights.empty() ? -10 : -c.heights[k]);
+      list.push_back(MakeText(u"t", c.xy[k].first, c.xy[k].second, font));
+    }
     list.insert(list.begin() + 1, nullptr);
     SortTextList(list);
     std::vector<std::pair<double, double>> got;
@@ -556,6 +571,14 @@ TEST(RTFText, LineOutput) {
     EXPECT_EQ(w.LineOutput(list), expected) << c.name;
   }
   EXPECT_EQ(w.LineOutput({}), "");
+
+  // The paragraph's size comes from the pieces' fonts, not from text that
+  // looks like a size word.
+  TextList list;
+  list.push_back(MakeText(u"\\fs90 x", 10, 0, font));
+  const std::string rtf = w.LineOutput(list);
+  EXPECT_NE(rtf.find("\\fs22{"), std::string::npos) << rtf;
+  EXPECT_EQ(rtf.find("\\fs90{"), std::string::npos) << rtf;
 }
 
 // Letters and symbols of a formula come in fonts of their own; where one
@@ -584,27 +607,132 @@ TEST(RTFText, PiecesInAnotherFontContinueTheirCell) {
                                     tight + "  der}{\\tab" + plain + "y}{\\tab" + italic + "z}\\par }");
 }
 
+// The plan of a line, on its model: stops where the PDF has the cells
+// (moved right only past what the cell before needs), characters closer
+// where the reader's face is wider than the PDF's (at most 0.08 em), further
+// apart where it is narrower and the PDF's widths are known (half way to
+// the PDF's width, at most 0.06 em, never past the next cell), and nothing
+// where they are not known.
+TEST(RTFText, LinePlan) {
+  FakeHost host;  // 15 twips a pixel
+  TkxRTFTextWriter w(host);
+  using Run = TkxRTFTextWriter::LineRun;
+  using Cell = TkxRTFTextWriter::LineCell;
+  auto run = [](double width, double pdfWidth, size_t chars) {
+    Run r;
+    r.Width = width;
+    r.PdfWidth = pdfWidth;
+    r.Chars = chars;
+    r.Em = 20;
+    return r;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Cell> cells;
+    std::vector<bool> tabbed;
+    std::vector<int> stops, spacing;  // spacing of each cell's first run
+  };
+  const Case cases[] = {
+      {"wider face", {{100, {run(110, 100, 10)}}}, {true}, {1515}, {-15}},
+      {"much wider face: at most 0.08 em", {{100, {run(150, 100, 10)}}}, {true}, {1515}, {-24}},
+      {"narrower face, PDF widths known: half way", {{100, {run(100, 110, 10)}}}, {true}, {1515}, {7}},
+      {"much narrower: at most 0.06 em", {{100, {run(100, 200, 10)}}}, {true}, {1515}, {18}},
+      {"narrower, widths unknown", {{100, {run(100, 0, 10)}}}, {true}, {1515}, {0}},
+      {"narrower, but the next cell is close",
+       {{100, {run(100, 110, 10)}}, {205, {run(20, 20, 2)}}},
+       {true, true},
+       {1515, 3090},
+       {2, 0}},
+      {"at the left edge: no stop", {{0, {run(50, 50, 5)}}}, {false}, {0}, {0}},
+  };
+  for (const Case& c : cases) {
+    const auto plan = w.PlanLine(c.cells, 0, 600);
+    ASSERT_EQ(plan.size(), c.cells.size()) << c.name;
+    for (size_t i = 0; i < plan.size(); ++i) {
+      EXPECT_EQ(plan[i].Tabbed, c.tabbed[i]) << c.name << " " << i;
+      if (plan[i].Tabbed) {
+        EXPECT_EQ(plan[i].Stop, c.stops[i]) << c.name << " " << i;
+      }
+      ASSERT_FALSE(plan[i].RunSpacing.empty());
+      EXPECT_EQ(plan[i].RunSpacing[0], c.spacing[i]) << c.name << " " << i;
+    }
+  }
+}
+
+// Frames of the exact layout on a 400-pixel page, measured 7 pixels a
+// character and |font height| high, with an 11-point (14-pixel) font.
+class RTFFrames : public ::testing::Test {
+ protected:
+  RTFFrames() {
+    host.fixedMetrics = true;
+    host.pageWidth = 400;
+    w.BeginDocument(14);
+    w.BeginPage();
+    text.SetHeight(-14);
+  }
+  FakeHost host;
+  TkxRTFTextWriter w{host};
+  TFont text = MakeFont("Arial", 12);
+};
+
+// In the exact layout the lines of a column block share a frame: one exact
+// line height (the smallest step), space before where the step is larger,
+// the frame raised by most of what that height adds to the line's own. A
+// line at another left edge, in another size or too far below starts a
+// frame of its own.
+TEST_F(RTFFrames, LinesShareAFramePerColumnBlock) {
+  TFont big = text;
+  big.SetHeight(-20);
+  std::vector<std::unique_ptr<TkxTextItem>> items;
+  items.push_back(MakeText(u"one", 100, 50, text));
+  items.push_back(MakeText(u"two", 100, 66, text));     // 16 on: the block's line height
+  items.push_back(MakeText(u"three", 100, 90, text));   // 24 on: 8 pixels of space before
+  items.push_back(MakeText(u"side", 250, 75, text));    // another left edge
+  items.push_back(MakeText(u"big", 100, 110, big));     // another size
+  items.push_back(MakeText(u"far", 100, 300, text));    // too far below
+  for (auto& item : items) w.WriteText(*item);
+  w.EndPage();
+  const std::string frame = "{\\pard\\pvpg\\phpg\\posy726\\posx1500\\absw";
+  const std::string body = host.body;
+  // (16 - 14) pixels added, 0.8 of them above: 750 - 24 twips.
+  EXPECT_EQ(body.substr(0, frame.size()), frame);
+  EXPECT_EQ(Count(body, "\\posy726\\posx1500"), 3u);
+  EXPECT_EQ(Count(body, "\\sl-240\\slmult0"), 3u);
+  EXPECT_EQ(Count(body, "\\sb120"), 1u);
+  EXPECT_EQ(Count(body, "\\pvpg"), 6u);
+  EXPECT_LT(body.find(" three}"), body.find(" side}"));
+  EXPECT_TRUE(BracesBalanced(body));
+
+  // Table rows keep a frame per cell, read along the row; but a page of
+  // more rows than the frame budget allows shares frames down its columns.
+  for (int rows : {3, 60}) {
+    host.body.clear();
+    w.BeginPage();
+    items.clear();
+    for (int r = 0; r < rows; ++r) {
+      items.push_back(MakeText(u"a", 100, 50 + 16 * r, text));
+      items.push_back(MakeText(u"b", 300, 50 + 16 * r, text));
+    }
+    for (auto& item : items) w.WriteText(*item);
+    w.EndPage();
+    EXPECT_EQ(Count(host.body, "\\pvpg"), static_cast<size_t>(2 * rows));
+    EXPECT_EQ(Count(host.body, "\\slmult0"), rows == 3 ? 0u : static_cast<size_t>(2 * rows)) << rows;
+  }
+}
+
 // In the exact layout the pieces of a line share a frame: a piece in
 // another font that continues the line is a run of it, a piece after a gap
 // a cell on a tab stop; a piece in the same font that starts back within
 // the one before (or after a gap: another column) starts a frame of its
 // own, and the frame before is drawn closer together to end before it.
-TEST(RTFText, LineFramesKeepALineTogether) {
-  FakeHost host;
-  host.fixedMetrics = true;  // 7 pixels a character, |font height| high
-  host.pageWidth = 400;
-  TkxRTFTextWriter w(host);
-  w.BeginDocument(14);
-  w.BeginPage();
-  TFont text = MakeFont("Arial", 12);
-  text.SetHeight(-14);
+TEST_F(RTFFrames, PiecesOfALineKeepTogether) {
   TFont math = text;
   math.SetStyle(fsItalic);
   auto sei = MakeText(u"Sei", 100, 50, text);     // ends at 121
   auto x = MakeText(u"x", 121, 51, math);         // one pixel lower: the same line
   auto col = MakeText(u"abcdef", 150, 50, text);  // 42 pixels, but z starts at 180
   auto next = MakeText(u"z", 180, 50, text);
-  auto below = MakeText(u"low", 100, 80, text);
+  auto below = MakeText(u"low", 100, 120, text);  // far below: a frame of its own
   for (auto* item : {col.get(), sei.get(), next.get(), x.get(), below.get()}) w.WriteText(*item);
   EXPECT_EQ(host.body, "");
   w.EndPage();
@@ -613,7 +741,7 @@ TEST(RTFText, LineFramesKeepALineTogether) {
             "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw1887\\overlay\\tx765\\fs22 {" + plain + " Sei}{" + italic +
                 " x}{\\tab" + plain + "\\expndtw-16 abcdef}\\par}"
                 "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw421\\overlay\\fs22 {" + plain + " z}\\par}"
-                "{\\pard\\pvpg\\phpg\\posy1200\\posx1500\\absw662\\overlay\\fs22 {" + plain + " low}\\par}");
+                "{\\pard\\pvpg\\phpg\\posy1800\\posx1500\\absw662\\overlay\\fs22 {" + plain + " low}\\par}");
   EXPECT_TRUE(BracesBalanced(host.body));
 
   // Places and widths from a hostile file still give well-formed frames.
