@@ -755,13 +755,10 @@ std::unique_ptr<TkxShapeItem> TkxMetafileDrawing::NewShape(uint8_t kind, bool wi
   if (!withPen) shape->Pen.SetStyle(psClear);
   // A hairline stays visible.
   if (shape->Pen.Width() < 1) shape->Pen.SetWidth(1);
-  if (st_.NewObject >= 0 && static_cast<size_t>(st_.NewObject) < st_.Objects.size()) {
-    const TkxGDIOBJ& o = st_.Objects[static_cast<size_t>(st_.NewObject)];
-    if (o.Kind == goPen) {
-      shape->LineJoin = o.LineJoin;
-      shape->EndCap = o.EndCap;
-    }
-  }
+  // The join and cap of the pen that draws the shape, not of whatever pen
+  // was created last.
+  shape->LineJoin = st_.PenLineJoin;
+  shape->EndCap = st_.PenEndCap;
   return shape;
 }
 

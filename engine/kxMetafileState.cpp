@@ -209,6 +209,7 @@ void TkxMetafileState::SaveState() {
   s.FontKind = FontKind;
   s.Brush = Brush;
   s.Pen = Pen;
+  s.PenLineJoin = PenLineJoin, s.PenEndCap = PenEndCap;
   s.Palette = Palette;
   s.BkMode = BkMode;
   s.MapMode = MapMode;
@@ -237,6 +238,7 @@ void TkxMetafileState::RestoreState(int32_t n) {
   FontKind = s.FontKind;
   Brush = s.Brush;
   Pen = s.Pen;
+  PenLineJoin = s.PenLineJoin, PenEndCap = s.PenEndCap;
   Palette = s.Palette;
   BkMode = s.BkMode;
   MapMode = s.MapMode;
@@ -281,12 +283,14 @@ void TkxMetafileState::SelectStockObject(uint32_t index) {
       break;
     case WHITE_PEN:
       Pen = TPen();
+      PenLineJoin = PenEndCap = 0;
       Pen.SetColor(0xFFFFFF);
       break;
     case BLACK_PEN:
-    case DC_PEN: Pen = TPen(); break;
+    case DC_PEN: Pen = TPen(), PenLineJoin = PenEndCap = 0; break;
     case NULL_PEN:
       Pen = TPen();
+      PenLineJoin = PenEndCap = 0;
       Pen.SetStyle(psClear);
       break;
     case OEM_FIXED_FONT:
@@ -310,7 +314,6 @@ TkxGDIOBJ* TkxMetafileState::CreateObject(uint32_t handle) {
   if (handle == 0 || handle > kMaxMetafileHandle) return nullptr;
   if (Objects.size() < handle) Objects.resize(handle);
   Objects[handle - 1] = TkxGDIOBJ{};
-  NewObject = static_cast<int>(handle - 1);
   return &Objects[handle - 1];
 }
 
@@ -444,7 +447,10 @@ void TkxMetafileState::SelectObject(uint32_t handle) {
   const TkxGDIOBJ* o = ObjectOf(handle);
   if (!o) return;
   switch (o->Kind) {
-    case goPen: Pen = o->Pen; break;
+    case goPen:
+      Pen = o->Pen;
+      PenLineJoin = o->LineJoin, PenEndCap = o->EndCap;
+      break;
     case goBrush: Brush = o->Brush; break;
     case goFont:
       Font = o->Font;

@@ -153,6 +153,7 @@ struct TkxMetaState {
   int32_t FontKind = -1;
   TBrush Brush;
   TPen Pen;
+  uint8_t PenLineJoin = 0, PenEndCap = 0;
   TkxPalette Palette;
   uint32_t BkMode = OPAQUE;
   uint32_t MapMode = 0;
@@ -194,6 +195,8 @@ class TkxMetafileState {
   TkxMetafileFont Font;
   TBrush Brush;
   TPen Pen;
+  // Line join and end cap of the selected pen (as TkxGDIOBJ keeps them).
+  uint8_t PenLineJoin = 0, PenEndCap = 0;
   TkxPalette Palette;
   TextAlignSet TextAlign = TextAlignSet::Initial();
   TColor TextColor = 0;
@@ -209,7 +212,6 @@ class TkxMetafileState {
   int32_t FontKind = -1;
   uint32_t RecordCount = 0;
   std::vector<TkxGDIOBJ> Objects;  // index = handle - 1
-  int NewObject = -1;              // index of the object last created, or -1
   bool RenderText = false, RenderImages = false, RenderShapes = false;
   bool ClipActive = false;
   bool ClipSeen = false;

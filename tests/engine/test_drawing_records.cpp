@@ -293,3 +293,23 @@ TEST(DrawingRecords, FlowingTextIsNotCoveredByFills) {
   EXPECT_EQ(shapes[0]->Pen.Style(), psSolid);
   EXPECT_TRUE(shapes[1]->Brush);
 }
+
+// A shape takes the line join and end cap of the pen that draws it, not of
+// a pen made after it was selected, and a stock pen has neither.
+TEST(DrawingRecords, JoinAndCapComeFromTheSelectedPen) {
+  Page pg;
+  const uint32_t round = pg.Rec.CreatePen({PS_GEOMETRIC | PS_JOIN_ROUND | PS_ENDCAP_FLAT, 3, BS_SOLID, 0, 0, {}});
+  pg.Rec.SelectObject(round);
+  pg.Rec.CreatePen({PS_GEOMETRIC | PS_JOIN_BEVEL | PS_ENDCAP_SQUARE, 3, BS_SOLID, 0, 0, {}});  // made, not used
+  pg.Rec.Polyline({{10, 10}, {200, 10}, {200, 200}});
+  pg.Rec.SelectObject(ENHMETA_STOCK_OBJECT | BLACK_PEN);
+  pg.Rec.Polyline({{10, 300}, {200, 300}, {200, 500}});
+  pg.Run();
+
+  const auto shapes = pg.T.Shapes();
+  ASSERT_EQ(shapes.size(), 2u);
+  EXPECT_EQ(shapes[0]->LineJoin, 3);  // round
+  EXPECT_EQ(shapes[0]->EndCap, 3);    // flat
+  EXPECT_EQ(shapes[1]->LineJoin, 0);
+  EXPECT_EQ(shapes[1]->EndCap, 0);
+}
