@@ -294,6 +294,7 @@ void TkxEmfRecorder::DeleteObject(uint32_t handle) {
     return;
   EmitSimple(EMR_DELETEOBJECT, handle);
   handles_[handle] = okFree;
+  std::erase_if(fonts_, [handle](const Cached<TkxLogFontW>& f) { return f.handle == handle; });
   // A deleted object no longer counts as selected.
   if (dc_.pen == handle) dc_.pen = 0;
   if (dc_.brush == handle) dc_.brush = 0;
@@ -332,7 +333,23 @@ void TkxEmfRecorder::UseBrush(const TkxLogBrush& brush) {
 }
 
 void TkxEmfRecorder::UseFont(const TkxLogFontW& font) {
-  UseCached(font_, font, [this](const TkxLogFontW& v) { return CreateFont(v); });
+  for (size_t i = fonts_.size(); i-- > 0;) {
+    if (fonts_[i].value == font) {
+      const Cached<TkxLogFontW> hit = fonts_[i];
+      fonts_.erase(fonts_.begin() + static_cast<std::ptrdiff_t>(i));
+      fonts_.push_back(hit);
+      SelectObject(hit.handle);
+      return;
+    }
+  }
+  const uint32_t h = CreateFont(font);
+  fonts_.push_back({h, font});
+  SelectObject(h);
+  if (fonts_.size() > kKeptFonts) {
+    const uint32_t oldest = fonts_.front().handle;
+    fonts_.erase(fonts_.begin());
+    Retire(oldest);
+  }
 }
 
 // ---- State ----

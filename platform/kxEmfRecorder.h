@@ -234,7 +234,7 @@ class TkxEmfRecorder {
   uint32_t maxHandle_ = 0;
   std::vector<uint32_t> pendingDelete_;
   std::vector<uint32_t> penWidths_{0};  // width per handle, for bounds
-  // The one pen, brush and font kept selected; a new value replaces the object.
+  // The one pen and brush kept selected; a new value replaces the object.
   template <typename T>
   struct Cached {
     uint32_t handle = 0;
@@ -244,7 +244,11 @@ class TkxEmfRecorder {
   void UseCached(Cached<T>& slot, const T& value, Create create);
   Cached<TkxLogPenEx> pen_;
   Cached<TkxLogBrush> brush_;
-  Cached<TkxLogFontW> font_;
+  // Fonts: text alternates between a few (roman, italic, symbols), so the
+  // last ones used stay created and are selected again rather than made
+  // anew for every run. Least recently used first.
+  static constexpr size_t kKeptFonts = 8;
+  std::vector<Cached<TkxLogFontW>> fonts_;
 
   DcState dc_;
   std::vector<DcState> saved_;
