@@ -35,7 +35,8 @@ demo: build
 fuzz: deps
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_FUZZ=ON -DPW_BENCH=OFF \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_load fuzz_reader fuzz_content fuzz_images fuzz_emf
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_load fuzz_reader fuzz_content fuzz_images fuzz_emf \
+	  fuzz_cmap fuzz_fonts
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) build-fuzz
