@@ -46,6 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   emf.insert(emf.end(), data, data + size);
   const uint8_t eof[20] = {14, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 20, 0, 0, 0};
   emf.insert(emf.end(), eof, eof + sizeof eof);
+  // The header's byte count bounds the walk: it must take in the input.
+  const uint32_t total = static_cast<uint32_t>(emf.size());
+  for (int i = 0; i < 4; ++i) emf[48 + i] = static_cast<uint8_t>(total >> (8 * i));
 
   Target target;
   {
