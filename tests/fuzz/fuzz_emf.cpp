@@ -10,6 +10,7 @@
 #include "engine/kxMetafileRecordProcessor.h"
 #include "platform/kxEmfRecorder.h"
 #include "rtf/kxRTFShapeWriter.h"
+#include "tests/fuzz/fuzz_fontconfig.h"
 
 namespace {
 
@@ -39,6 +40,11 @@ std::vector<uint8_t> Header() {
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  LoadFontConfigurations();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::vector<uint8_t> header = Header();

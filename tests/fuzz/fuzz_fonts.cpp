@@ -23,6 +23,7 @@
 #include "render/kxPDFFontObject.h"
 #include "render/kxPageRenderer.h"
 #include "render/kxTextDrawing.h"
+#include "tests/fuzz/fuzz_fontconfig.h"
 #include "tests/pdf/pdf_builder.h"
 
 namespace {
@@ -55,6 +56,11 @@ std::string AllBytes() {
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  LoadFontConfigurations();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
