@@ -108,10 +108,10 @@ void BM_ContentTokens(benchmark::State& state) {
   int64_t tokens = 0;
   for (auto _ : state) {
     tokens = 0;
-    pw::TkxContentToken tok;
+    pw::TkxPDFToken tok;
     for (const auto& c : contents) {
-      pw::TkxContentLexer lex(c.data(), c.size());
-      for (lex.Next(tok); tok.Kind != pw::ctEnd; lex.Next(tok)) ++tokens;
+      pw::TkxPDFLexer lex(c.data(), c.size());
+      for (lex.Next(tok); tok.Kind != pw::tkEnd; lex.Next(tok)) ++tokens;
     }
     benchmark::DoNotOptimize(tokens);
   }

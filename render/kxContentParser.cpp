@@ -858,13 +858,13 @@ int64_t InlineInt(const TkxOperand* o, int64_t def) {
 bool IsEIEnd(const uint8_t* p, size_t n, size_t at) {
   // "EI" at `at`, followed by white space, a delimiter or the end.
   if (at + 2 > n || p[at] != 'E' || p[at + 1] != 'I') return false;
-  return at + 2 == n || IsContentWhite(p[at + 2]) || IsContentDelimiter(p[at + 2]);
+  return at + 2 == n || IsPDFWordEnd(p[at + 2]);
 }
 
 }  // namespace
 
 void TkxPDFContentStreamParser::InlineImage() {
-  TkxContentLexer& lex = reader_->Lexer();
+  TkxPDFLexer& lex = reader_->Lexer();
   // The image dictionary: keys and values up to "ID".
   TkxOperand dict;
   dict.Kind = okDictOperand;
@@ -888,7 +888,7 @@ void TkxPDFContentStreamParser::InlineImage() {
   const uint8_t* p = lex.Data();
   const size_t n = lex.Size();
   size_t pos = lex.Position();
-  if (pos < n && IsContentWhite(p[pos])) ++pos;  // the one white-space byte after ID
+  if (pos < n && IsPDFWhite(p[pos])) ++pos;  // the one white-space byte after ID
   const size_t dataStart = pos;
 
   auto value = [&](const char* a, const char* b) {
@@ -925,7 +925,7 @@ void TkxPDFContentStreamParser::InlineImage() {
   if (length >= 0 && static_cast<uint64_t>(length) <= n - dataStart) {
     size_t after = dataStart + static_cast<size_t>(length);
     size_t q = after;
-    while (q < n && IsContentWhite(p[q])) ++q;
+    while (q < n && IsPDFWhite(p[q])) ++q;
     if (IsEIEnd(p, n, q)) {
       end = after;
       pos = q + 2;
@@ -935,7 +935,7 @@ void TkxPDFContentStreamParser::InlineImage() {
   if (!found) {
     // Search for "EI" standing alone after white space.
     for (size_t q = dataStart; q + 1 < n; ++q) {
-      if (IsEIEnd(p, n, q) && q > dataStart && IsContentWhite(p[q - 1])) {
+      if (IsEIEnd(p, n, q) && q > dataStart && IsPDFWhite(p[q - 1])) {
         end = q - 1;
         pos = q + 2;
         found = true;
