@@ -257,6 +257,7 @@ void TkxPDFLexer::Next(TkxPDFToken& tok) {
     case '/': {
       ++pos_;
       tok.Kind = tkName;
+      tok.Text.push_back('/');
       AppendNameBytes(pdfscan::NameBody(p_, n_, pos_), tok.Text);
       break;
     }

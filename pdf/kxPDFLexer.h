@@ -46,6 +46,8 @@ void AppendHexBytes(std::string_view digits, std::string& out);
 std::string HexToBytes(std::string_view digits);
 
 // "#xx" escapes of a name resolved; a "#" without two hex digits stays.
+// Names of objects and of page content are both kept as "/" followed by
+// the resolved bytes, so "/A#20B" and "/A B" are one name.
 void AppendNameBytes(std::string_view name, std::string& out);
 std::string DecodeNameEscapes(std::string_view name);
 
@@ -87,7 +89,7 @@ std::string_view Word(const uint8_t* p, size_t n, size_t& pos, bool objectRules 
 enum TkxPDFTokenKind : uint8_t {
   tkEnd = 0,      // no more data
   tkNumber,
-  tkName,         // Text: the name without "/", #xx escapes resolved
+  tkName,         // Text: "/" and the name, #xx escapes resolved (the form of name objects)
   tkString,       // Text: the bytes, escapes resolved; Raw: "(...)"
   tkHexString,    // Text: the bytes; Raw: "<...>"
   tkArrayBegin,

@@ -294,10 +294,9 @@ PDFObjectPtr TkxPDFStreamReader::ParseName() {
   if (pos_ >= size_) throw ENameReadError(FormatMsg("Error reading PDF name string (%s)", kEndOfData));
   uint8_t c = data_[pos_++];
   if (c != '/') throw ENameReadError(FormatMsg("Error reading PDF name string (%s)", std::string(1, char(c))));
-  const size_t start = pos_ - 1;
-  pdfscan::NameBody(data_, size_, pos_, true);
-  auto name = std::make_unique<TkxPDFNameObject>(
-      std::string(reinterpret_cast<const char*>(data_ + start), pos_ - start));
+  std::string text(1, '/');
+  AppendNameBytes(pdfscan::NameBody(data_, size_, pos_, true), text);
+  auto name = std::make_unique<TkxPDFNameObject>(std::move(text));
   if (pos_ < size_ && IsPDFWhite(data_[pos_])) ++pos_;  // a white-space delimiter is consumed
   return name;
 }

@@ -33,8 +33,10 @@ class Lexer {
         return false;
       case tkHexString:
       case tkString:
-      case tkName:
         t.text.swap(tok_.Text);
+        break;
+      case tkName:
+        t.text.assign(tok_.Text, 1);  // without "/"
         break;
       case tkNumber: {
         // Only a whole number is one; "1x" is a word like any other.

@@ -7,7 +7,7 @@ namespace pw {
 const TkxOperand* TkxOperand::DictValue(std::string_view key) const {
   if (Kind != okDictOperand) return nullptr;
   for (size_t i = 0; i + 1 < Items.size(); i += 2)
-    if (Items[i].Kind == okNameOperand && Items[i].Text == key) return &Items[i + 1];
+    if (Items[i].Kind == okNameOperand && Items[i].Name() == key) return &Items[i + 1];
   return nullptr;
 }
 

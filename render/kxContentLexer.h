@@ -31,7 +31,7 @@ struct TkxOperand {
   bool Hex = false;
   bool Bool = false;
   double Number = 0;
-  std::string Text;              // name (without "/") or string bytes
+  std::string Text;              // name ("/" included, as name objects keep it) or string bytes
   std::string_view Raw;          // source text of strings and arrays
   std::vector<TkxOperand> Items;  // array elements, dictionary keys and values
 
@@ -40,6 +40,8 @@ struct TkxOperand {
   bool IsString() const { return Kind == okStringOperand; }
   bool IsArray() const { return Kind == okArrayOperand; }
   bool IsDict() const { return Kind == okDictOperand; }
+  // A name without its "/".
+  std::string_view Name() const { return std::string_view(Text).substr(Text.empty() ? 0 : 1); }
   // The value of a key of a dictionary operand (key without "/"); nullptr when absent.
   const TkxOperand* DictValue(std::string_view key) const;
 };

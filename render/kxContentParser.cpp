@@ -309,10 +309,10 @@ void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
       if (Numbers(4, v)) SetDeviceColor(false, csDeviceCMYK, v, 4);
       break;
     case Op("cs"):
-      if (Last() && Last()->IsName()) SetColorSpace(true, Last()->Text);
+      if (Last() && Last()->IsName()) SetColorSpace(true, std::string(Last()->Name()));
       break;
     case Op("CS"):
-      if (Last() && Last()->IsName()) SetColorSpace(false, Last()->Text);
+      if (Last() && Last()->IsName()) SetColorSpace(false, std::string(Last()->Name()));
       break;
     case Op("sc"):
     case Op("scn"): SetColorInSpace(true); break;
@@ -446,7 +446,7 @@ void TkxPDFContentStreamParser::ApplyExtGState(const std::string& name) {
   if (!resources_) return;
   const TkxPDFDictObject* states = AsDict(doc.Resolve(resources_->Lookup("/ExtGState")));
   if (!states) return;
-  const TkxPDFDictObject* gs = AsDict(doc.Resolve(states->Lookup("/" + name)));
+  const TkxPDFDictObject* gs = AsDict(doc.Resolve(states->Lookup(name)));
   if (!gs) return;
   auto num = [&](const char* key, double& out) {
     const TkxPDFObject* o = doc.Resolve(gs->Lookup(key));
@@ -621,7 +621,7 @@ const TkxPDFObject* TkxPDFContentStreamParser::Resource(const char* category, co
   TkxCustomPDFDocument& doc = ctx_.Document();
   const TkxPDFDictObject* dict = AsDict(doc.Resolve(resources_->Lookup(category)));
   if (!dict) return nullptr;
-  return doc.Resolve(dict->Lookup("/" + name));
+  return doc.Resolve(dict->Lookup(name));
 }
 
 void TkxPDFContentStreamParser::PaintShadingResource(const std::string& name) {
@@ -678,10 +678,10 @@ void TkxPDFContentStreamParser::BeginText() {
 void TkxPDFContentStreamParser::SetFont(const std::string& name, double size) {
   TkxCustomPDFDocument& doc = ctx_.Document();
   const TkxPDFDictObject* fonts = resources_ ? AsDict(doc.Resolve(resources_->Lookup("/Font"))) : nullptr;
-  TkxPDFObject* entry = fonts ? fonts->Lookup("/" + name) : nullptr;
+  TkxPDFObject* entry = fonts ? fonts->Lookup(name) : nullptr;
   TkxPDFDictObject* font = entry ? AsDict(doc.Resolve(entry)) : nullptr;
   // A font the resources do not have leaves the current font selected.
-  if (font) st_.Font = ctx_.FontFor(font, "/" + name, entry);
+  if (font) st_.Font = ctx_.FontFor(font, name, entry);
   st_.FontSize = size;
   st_.HasFontSize = true;
 }
@@ -791,7 +791,7 @@ void TkxPDFContentStreamParser::DoXObject(const std::string& name) {
   if (!resources_) return;
   const TkxPDFDictObject* xobjects = AsDict(doc.Resolve(resources_->Lookup("/XObject")));
   if (!xobjects) return;
-  const TkxPDFStreamObject* xobj = AsStream(doc.Resolve(xobjects->Lookup("/" + name)));
+  const TkxPDFStreamObject* xobj = AsStream(doc.Resolve(xobjects->Lookup(name)));
   if (!xobj) return;
   const std::string subtype = NameValue(doc.Resolve(xobj->Dict->Lookup("/Subtype")));
   ctx_.FlushText();
@@ -908,7 +908,7 @@ void TkxPDFContentStreamParser::InlineImage() {
     if (!mask) {
       const TkxOperand* cs = value("CS", "ColorSpace");
       if (cs && cs->IsName()) {
-        const std::string& nm = cs->Text;
+        const std::string nm(cs->Name());
         if (nm == "RGB" || nm == "DeviceRGB" || nm == "CalRGB") comps = 3;
         else if (nm == "CMYK" || nm == "DeviceCMYK") comps = 4;
         else if (nm == "G" || nm == "DeviceGray" || nm == "CalGray" || nm == "I" || nm == "Indexed") comps = 1;

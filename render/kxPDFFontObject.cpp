@@ -58,9 +58,9 @@ std::string NormalizedResourceName(std::string_view name) {
   return n.empty() || n[0] != '/' ? WithSlash(n) : n;
 }
 
-// The text of a name or string object (names without "/", escapes resolved).
+// The text of a name or string object (names without "/").
 std::string TextOf(const TkxPDFObject* o) {
-  if (const TkxPDFNameObject* n = AsName(o)) return DecodeNameEscapes(n->GetName());
+  if (const TkxPDFNameObject* n = AsName(o)) return n->GetName();
   if (const TkxPDFStringObject* s = AsString(o)) return s->GetBytes();
   return {};
 }
@@ -437,7 +437,7 @@ std::vector<uint8_t> TkxFontLoader::StreamBytes(const TkxPDFStreamObject& s, siz
 }
 
 void TkxFontLoader::ReadNames(TkxPDFDictObject& dict) {
-  if (const TkxPDFNameObject* st = AsName(Get(&dict, "/Subtype"))) f_.Subtype = WithSlash(DecodeNameEscapes(st->GetName()));
+  if (const TkxPDFNameObject* st = AsName(Get(&dict, "/Subtype"))) f_.Subtype = st->Text;
   if (TkxPDFObject* o = Get(&dict, "/FirstChar"); IsNumber(o)) f_.FirstChar = ClampInt(NumberValue(o));
   if (TkxPDFObject* o = Get(&dict, "/LastChar"); IsNumber(o)) f_.LastChar = ClampInt(NumberValue(o));
   std::string base = TextOf(Get(&dict, "/BaseFont"));
@@ -639,7 +639,7 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
         if (IsNumber(o))
           copy.Add(std::make_unique<TkxPDFRealObject>(NumberValue(o)));
         else if (const TkxPDFNameObject* nm = AsName(o))
-          copy.Add(std::make_unique<TkxPDFNameObject>(WithSlash(DecodeNameEscapes(nm->GetName()))));
+          copy.Add(std::make_unique<TkxPDFNameObject>(nm->Text));
       }
       d_.Encoding.ApplyDifferences(copy);
     }
@@ -689,7 +689,7 @@ bool TkxFontLoader::ApplyProgramEncoding() {
 
 std::shared_ptr<const TkxCMap> TkxFontLoader::EncodingCMap(TkxPDFObject* enc, int depth) {
   if (const TkxPDFNameObject* n = AsName(enc)) {
-    if (auto m = TkxCMap::Predefined(DecodeNameEscapes(n->GetName()))) return m;
+    if (auto m = TkxCMap::Predefined(n->GetName())) return m;
     return nullptr;
   }
   if (TkxPDFStreamObject* s = AsStream(enc)) {
@@ -711,7 +711,7 @@ void TkxFontLoader::SetUpComposite(TkxPDFDictObject& dict, TkxPDFDictObject* des
   std::string encName;
   try {
     TkxPDFObject* enc = Get(&dict, "/Encoding");
-    if (const TkxPDFNameObject* n = AsName(enc)) encName = DecodeNameEscapes(n->GetName());
+    if (const TkxPDFNameObject* n = AsName(enc)) encName = n->GetName();
     d_.CMap = EncodingCMap(enc, 0);
   } catch (const std::exception&) {
     d_.CMap = nullptr;

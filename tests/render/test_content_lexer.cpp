@@ -20,7 +20,7 @@ std::string Show(const TkxOperand& o) {
       std::snprintf(buf, sizeof buf, "%g", o.Number);
       return buf;
     }
-    case okNameOperand: return std::string(1, '/').append(o.Text);
+    case okNameOperand: return o.Text;
     case okStringOperand: return std::string(1, o.Hex ? '<' : '(').append(o.Text).append(1, o.Hex ? '>' : ')');
     case okBoolOperand: return o.Bool ? "true" : "false";
     case okNullOperand: return "null";
