@@ -215,73 +215,43 @@ PDFObjectPtr TkxCustomPDFDocument::DeepResolveImpl(const TkxPDFObject* obj, Reso
 }
 
 void TkxCustomPDFDocument::LoadObject(TkxPDFObject* root) {
-  // An explicit work list: long chains of references must not use the stack.
-  std::vector<TkxPDFObject*> work{root};
-  while (!work.empty()) {
-    TkxPDFObject* o = work.back();
-    work.pop_back();
-    if (!o) continue;
-    switch (o->Kind) {
-      case okArray:
-        for (const PDFObjectPtr& item : static_cast<TkxPDFArrayObject*>(o)->Items) {
-          if (IsStream(item.get()))
-            Warning("Stream Object found inside Array!");
-          else if (IsArray(item.get()) || IsDict(item.get()) || IsReference(item.get()))
-            work.push_back(item.get());
-        }
-        break;
-      case okDict:
-        for (const PDFObjectPtr& v : static_cast<TkxPDFDictObject*>(o)->Values)
-          if (IsArray(v.get()) || IsDict(v.get()) || IsReference(v.get()) || IsStream(v.get())) work.push_back(v.get());
-        break;
-      case okStream:
-        work.push_back(static_cast<TkxPDFStreamObject*>(o)->Dict.get());
-        break;
-      case okIndirectObject:
-        work.push_back(static_cast<TkxPDFIndirectObject*>(o)->Value.get());
-        break;
-      case okIndirectReference: {
-        const auto* r = static_cast<TkxPDFIndirectReference*>(o);
-        const int32_t num = r->ObjectNumber;
-        if (num <= 0) {
-          Warning(FormatMsg("Invalid Object number in PDF (%d)", num));
-          break;
-        }
-        // What holds the object (pages are held by the page list alone).
-        if (!pageNumbers_.count(num)) ++holders_[TkxObjectKey{documentId_, num, r->Generation}];
-        int idx = store_.IndexOfObject(documentId_, num, r->Generation);
-        if (idx >= 0) {
-          TkxPDFIndirectObject* stored = store_.Get(idx);
-          stored->AddRef();
-          if (!store_.IsLoaded(idx)) {
-            store_.SetLoaded(idx);
-            work.push_back(stored->Value.get());
-          }
-          break;
-        }
-        if (r->Generation != 0 && store_.IndexOfObject(documentId_, num, 0) >= 0) break;
-        if (!reader_ || !attempted_.insert(num).second) break;
-        std::unique_ptr<TkxPDFIndirectObject> fresh;
-        try {
-          fresh = ReadObjectByNumber(num, true);
-        } catch (const ELimitExceeded&) {
-          throw;
-        } catch (const Exception& e) {
-          // One unreadable object does not cost the whole document.
-          Warning(FormatMsg("Object %s cannot be read: %s", {std::to_string(num), e.what()}), num);
-          break;
-        }
-        if (!fresh) break;
-        fresh->AddRef();
-        TkxPDFIndirectObject* added = store_.Add(std::move(fresh));
-        store_.SetLoaded(store_.Count() - 1);
-        work.push_back(added->Value.get());
-        break;
-      }
-      default:
-        break;
+  auto onReference = [this](const TkxPDFIndirectReference* r, auto push) {
+    const int32_t num = r->ObjectNumber;
+    if (num <= 0) {
+      Warning(FormatMsg("Invalid Object number in PDF (%d)", num));
+      return;
     }
-  }
+    // What holds the object (pages are held by the page list alone).
+    if (!pageNumbers_.count(num)) ++holders_[TkxObjectKey{documentId_, num, r->Generation}];
+    int idx = store_.IndexOfObject(documentId_, num, r->Generation);
+    if (idx >= 0) {
+      TkxPDFIndirectObject* stored = store_.Get(idx);
+      stored->AddRef();
+      if (!store_.IsLoaded(idx)) {
+        store_.SetLoaded(idx);
+        push(stored->Value.get());
+      }
+      return;
+    }
+    if (r->Generation != 0 && store_.IndexOfObject(documentId_, num, 0) >= 0) return;
+    if (!reader_ || !attempted_.insert(num).second) return;
+    std::unique_ptr<TkxPDFIndirectObject> fresh;
+    try {
+      fresh = ReadObjectByNumber(num, true);
+    } catch (const ELimitExceeded&) {
+      throw;
+    } catch (const Exception& e) {
+      // One unreadable object does not cost the whole document.
+      Warning(FormatMsg("Object %s cannot be read: %s", {std::to_string(num), e.what()}), num);
+      return;
+    }
+    if (!fresh) return;
+    fresh->AddRef();
+    TkxPDFIndirectObject* added = store_.Add(std::move(fresh));
+    store_.SetLoaded(store_.Count() - 1);
+    push(added->Value.get());
+  };
+  WalkObjectTree(root, onReference, [this] { Warning("Stream Object found inside Array!"); });
 }
 
 std::vector<uint8_t> TkxCustomPDFDocument::DecodeStream(const TkxPDFStreamObject& stream) {

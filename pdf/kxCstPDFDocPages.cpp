@@ -215,41 +215,16 @@ bool TkxCustomPDFDocument::Rereadable(int32_t num) const {
 
 void TkxCustomPDFDocument::DropReferences(const TkxPDFObject* root, std::vector<TkxObjectKey>& unheld) {
   // The same walk as LoadObject's, counting down.
-  std::vector<const TkxPDFObject*> work{root};
-  while (!work.empty()) {
-    const TkxPDFObject* o = work.back();
-    work.pop_back();
-    if (!o) continue;
-    switch (o->Kind) {
-      case okArray:
-        for (const PDFObjectPtr& item : static_cast<const TkxPDFArrayObject*>(o)->Items)
-          if (IsArray(item.get()) || IsDict(item.get()) || IsReference(item.get())) work.push_back(item.get());
-        break;
-      case okDict:
-        for (const PDFObjectPtr& v : static_cast<const TkxPDFDictObject*>(o)->Values)
-          if (IsArray(v.get()) || IsDict(v.get()) || IsReference(v.get()) || IsStream(v.get())) work.push_back(v.get());
-        break;
-      case okStream:
-        work.push_back(static_cast<const TkxPDFStreamObject*>(o)->Dict.get());
-        break;
-      case okIndirectObject:
-        work.push_back(static_cast<const TkxPDFIndirectObject*>(o)->Value.get());
-        break;
-      case okIndirectReference: {
-        const auto* r = static_cast<const TkxPDFIndirectReference*>(o);
-        if (r->ObjectNumber <= 0 || pageNumbers_.count(r->ObjectNumber)) break;
-        auto it = holders_.find(TkxObjectKey{documentId_, r->ObjectNumber, r->Generation});
-        if (it == holders_.end()) break;
-        if (--it->second <= 0) {
-          unheld.push_back(it->first);
-          holders_.erase(it);
-        }
-        break;
-      }
-      default:
-        break;
+  auto onReference = [this, &unheld](const TkxPDFIndirectReference* r, auto) {
+    if (r->ObjectNumber <= 0 || pageNumbers_.count(r->ObjectNumber)) return;
+    auto it = holders_.find(TkxObjectKey{documentId_, r->ObjectNumber, r->Generation});
+    if (it == holders_.end()) return;
+    if (--it->second <= 0) {
+      unheld.push_back(it->first);
+      holders_.erase(it);
     }
-  }
+  };
+  WalkObjectTree(root, onReference, [] {});
 }
 
 void TkxCustomPDFDocument::FreeUnheld(std::vector<TkxObjectKey>& unheld) {
@@ -348,32 +323,13 @@ void TkxCustomPDFDocument::ReleasePage(TkxPDFIndirectObject* page,
   // Lower the count of everything the page uses, once each, without
   // descending into other pages.
   std::unordered_set<const TkxPDFIndirectObject*> seen{page};
-  std::vector<const TkxPDFObject*> work{page->Value.get()};
-  while (!work.empty()) {
-    const TkxPDFObject* o = work.back();
-    work.pop_back();
-    if (!o) continue;
-    switch (o->Kind) {
-      case okArray:
-        for (const PDFObjectPtr& item : static_cast<const TkxPDFArrayObject*>(o)->Items) work.push_back(item.get());
-        break;
-      case okDict:
-        for (const PDFObjectPtr& v : static_cast<const TkxPDFDictObject*>(o)->Values) work.push_back(v.get());
-        break;
-      case okStream:
-        work.push_back(static_cast<const TkxPDFStreamObject*>(o)->Dict.get());
-        break;
-      case okIndirectReference: {
-        TkxPDFIndirectObject* t = store_.Find(*static_cast<const TkxPDFIndirectReference*>(o));
-        if (!t || pages.count(t) || !seen.insert(t).second) break;
-        t->Release();
-        work.push_back(t->Value.get());
-        break;
-      }
-      default:
-        break;
-    }
-  }
+  auto onReference = [this, &pages, &seen](const TkxPDFIndirectReference* r, auto push) {
+    TkxPDFIndirectObject* t = store_.Find(*r);
+    if (!t || pages.count(t) || !seen.insert(t).second) return;
+    t->Release();
+    push(t->Value.get());
+  };
+  WalkObjectTree(static_cast<const TkxPDFObject*>(page->Value.get()), onReference, [] {});
 }
 
 void TkxCustomPDFDocument::DeletePages(const std::string& range) {
