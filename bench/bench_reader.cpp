@@ -99,12 +99,18 @@ int64_t TotalSize(const std::vector<std::vector<uint8_t>>& contents) {
   return n;
 }
 
-void BM_ContentTokens(benchmark::State& state) {
+// The corpus content, or nullptr (the benchmark skipped) when the corpus is absent.
+const std::vector<std::vector<uint8_t>>* ContentCorpusOrSkip(benchmark::State& state) {
   const auto& contents = ContentCorpus();
-  if (contents.empty()) {
-    state.SkipWithError("corpus not available");
-    return;
-  }
+  if (!contents.empty()) return &contents;
+  state.SkipWithError("corpus not available");
+  return nullptr;
+}
+
+void BM_ContentTokens(benchmark::State& state) {
+  const auto* corpus = ContentCorpusOrSkip(state);
+  if (!corpus) return;
+  const auto& contents = *corpus;
   int64_t tokens = 0;
   for (auto _ : state) {
     tokens = 0;
@@ -121,11 +127,9 @@ void BM_ContentTokens(benchmark::State& state) {
 BENCHMARK(BM_ContentTokens)->Unit(benchmark::kMillisecond);
 
 void BM_ContentOperands(benchmark::State& state) {
-  const auto& contents = ContentCorpus();
-  if (contents.empty()) {
-    state.SkipWithError("corpus not available");
-    return;
-  }
+  const auto* corpus = ContentCorpusOrSkip(state);
+  if (!corpus) return;
+  const auto& contents = *corpus;
   int64_t operators = 0;
   for (auto _ : state) {
     operators = 0;

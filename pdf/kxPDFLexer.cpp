@@ -7,15 +7,24 @@
 
 namespace pw {
 
-
 namespace {
 using pdfsyntax::kCharClass;
 
-inline bool IsObjectNameEnd(uint8_t c) {
-  // NUL belongs to a name of object syntax.
-  return c != 0 && (kCharClass[c] & (pdfsyntax::kWhite | pdfsyntax::kObjectDelim));
+// Each a type of its own, so that every scan loop inlines its test.
+constexpr auto kWordEnd = [](uint8_t c) { return IsPDFWordEnd(c); };
+constexpr auto kObjectWordEnd = [](uint8_t c) {
+  return (kCharClass[c] & (pdfsyntax::kWhite | pdfsyntax::kObjectDelim)) != 0;
+};
+// NUL belongs to a name of object syntax.
+constexpr auto kObjectNameEnd = [](uint8_t c) { return c != 0 && kObjectWordEnd(c); };
+
+// The bytes from pos up to the first one that ends the run (pos ends there).
+template <class EndsRun>
+std::string_view ScanTo(const uint8_t* p, size_t n, size_t& pos, EndsRun endsRun) {
+  const size_t start = pos;
+  while (pos < n && !endsRun(p[pos])) ++pos;
+  return std::string_view(reinterpret_cast<const char*>(p + start), pos - start);
 }
-inline bool IsObjectWordEnd(uint8_t c) { return kCharClass[c] & (pdfsyntax::kWhite | pdfsyntax::kObjectDelim); }
 }  // namespace
 
 void AppendHexBytes(std::string_view digits, std::string& out) {
@@ -186,23 +195,11 @@ bool HexBody(const uint8_t* p, size_t n, size_t& pos, std::string_view& body) {
 }
 
 std::string_view NameBody(const uint8_t* p, size_t n, size_t& pos, bool objectRules) {
-  const size_t start = pos;
-  if (objectRules) {
-    while (pos < n && !IsObjectNameEnd(p[pos])) ++pos;
-  } else {
-    while (pos < n && !IsPDFWordEnd(p[pos])) ++pos;
-  }
-  return std::string_view(reinterpret_cast<const char*>(p + start), pos - start);
+  return objectRules ? ScanTo(p, n, pos, kObjectNameEnd) : ScanTo(p, n, pos, kWordEnd);
 }
 
 std::string_view Word(const uint8_t* p, size_t n, size_t& pos, bool objectRules) {
-  const size_t start = pos;
-  if (objectRules) {
-    while (pos < n && !IsObjectWordEnd(p[pos])) ++pos;
-  } else {
-    while (pos < n && !IsPDFWordEnd(p[pos])) ++pos;
-  }
-  return std::string_view(reinterpret_cast<const char*>(p + start), pos - start);
+  return objectRules ? ScanTo(p, n, pos, kObjectWordEnd) : ScanTo(p, n, pos, kWordEnd);
 }
 
 }  // namespace pdfscan
