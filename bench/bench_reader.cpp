@@ -1,5 +1,7 @@
-// Object parsing speed: walks every top-level object of a corpus file from
-// front to back (objects, stream data, xref tables, trailers).
+// Reader speed: object parsing walks every top-level object of a corpus file
+// from front to back (objects, stream data, xref tables, trailers); content
+// lexing cuts the decoded page content of corpus files into tokens and
+// operands, as the interpreter does.
 #include <benchmark/benchmark.h>
 
 #include <fstream>
@@ -7,7 +9,10 @@
 #include <map>
 #include <string>
 
+#include "pdf/kxCstPDFDoc.h"
 #include "pdf/kxPDFStreamReader.h"
+#include "render/kxContentLexer.h"
+#include "render/kxPageRenderer.h"
 
 namespace {
 
@@ -69,6 +74,78 @@ void BM_ParseAllObjects(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(pdf.size()));
 }
 BENCHMARK(BM_ParseAllObjects)->Unit(benchmark::kMillisecond);
+
+// The decoded content of every page of the named corpus files, one buffer each.
+std::vector<std::vector<uint8_t>> PageContents(std::initializer_list<const char*> names) {
+  std::vector<std::vector<uint8_t>> out;
+  for (const char* name : names) {
+    pw::TkxCustomPDFDocument doc;
+    if (!doc.LoadFromFile(std::string(PW_SOURCE_DIR) + "/../shared/corpus/" + name)) continue;
+    for (int page = 1; page <= doc.PageCount(); ++page) out.push_back(pw::GetPageContent(doc, page));
+  }
+  return out;
+}
+
+// Text-heavy pages (a LaTeX book) and path-heavy ones (the tiger, charts).
+const std::vector<std::vector<uint8_t>>& ContentCorpus() {
+  static const auto contents = PageContents({"latex-geotopo-117-pages.pdf", "pdfbox/pdfbox-tiger-as-form-xobject.pdf",
+                                             "pm-matplotlib-type3.pdf", "pdfbox/pdfbox-cweb.pdf"});
+  return contents;
+}
+
+int64_t TotalSize(const std::vector<std::vector<uint8_t>>& contents) {
+  int64_t n = 0;
+  for (const auto& c : contents) n += static_cast<int64_t>(c.size());
+  return n;
+}
+
+// The corpus content, or nullptr (the benchmark skipped) when the corpus is absent.
+const std::vector<std::vector<uint8_t>>* ContentCorpusOrSkip(benchmark::State& state) {
+  const auto& contents = ContentCorpus();
+  if (!contents.empty()) return &contents;
+  state.SkipWithError("corpus not available");
+  return nullptr;
+}
+
+void BM_ContentTokens(benchmark::State& state) {
+  const auto* corpus = ContentCorpusOrSkip(state);
+  if (!corpus) return;
+  const auto& contents = *corpus;
+  int64_t tokens = 0;
+  for (auto _ : state) {
+    tokens = 0;
+    pw::TkxPDFToken tok;
+    for (const auto& c : contents) {
+      pw::TkxPDFLexer lex(c.data(), c.size());
+      for (lex.Next(tok); tok.Kind != pw::tkEnd; lex.Next(tok)) ++tokens;
+    }
+    benchmark::DoNotOptimize(tokens);
+  }
+  state.counters["tokens"] = static_cast<double>(tokens);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * TotalSize(contents));
+}
+BENCHMARK(BM_ContentTokens)->Unit(benchmark::kMillisecond);
+
+void BM_ContentOperands(benchmark::State& state) {
+  const auto* corpus = ContentCorpusOrSkip(state);
+  if (!corpus) return;
+  const auto& contents = *corpus;
+  int64_t operators = 0;
+  for (auto _ : state) {
+    operators = 0;
+    pw::TkxOperand operand;
+    std::string op;
+    bool isOperator = false;
+    for (const auto& c : contents) {
+      pw::TkxOperandReader reader(c.data(), c.size());
+      while (reader.Next(operand, op, isOperator)) operators += isOperator;
+    }
+    benchmark::DoNotOptimize(operators);
+  }
+  state.counters["operators"] = static_cast<double>(operators);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * TotalSize(contents));
+}
+BENCHMARK(BM_ContentOperands)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "pdf/kxPDFLexer.h"
+
 namespace pw {
 
 namespace {
@@ -19,10 +21,6 @@ namespace {
 inline void CheckGrowth(size_t have, size_t more, size_t maxOutput) {
   if (more > maxOutput || have > maxOutput - more) ThrowLimit(maxOutput);
 }
-
-// White space of the text encodings: the PDF white-space set (NUL, TAB, LF,
-// FF, CR, space).
-inline bool IsTextWhite(uint8_t c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0; }
 
 const uint8_t* Bytes(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 std::string ToString(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
@@ -43,28 +41,15 @@ std::vector<uint8_t> HexDecode(const uint8_t* p, size_t n, bool markerPresent, s
     if (n == 0 || p[n - 1] != '>') throw Exception("EndOfData marker is wrong");
     --n;
   }
-  std::vector<uint8_t> out;
-  out.reserve(n / 2 + 1);
-  int high = -1;
-  for (size_t i = 0; i < n; ++i) {
-    uint8_t c = p[i];
-    if (IsTextWhite(c)) continue;
-    if (c == '>') break;
-    int v;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else throw Exception("Illeagal character within stream");
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<uint8_t>(high << 4 | v));
-      high = -1;
-    }
-  }
-  if (high >= 0) out.push_back(static_cast<uint8_t>(high << 4));  // a lone last digit is followed by 0
-  if (out.size() > maxOutput) ThrowLimit(maxOutput);
-  return out;
+  // Only white space may stand between the digits; an earlier ">" ends the data.
+  size_t end = 0;
+  for (; end < n && p[end] != '>'; ++end)
+    if (!IsPDFWhite(p[end]) && HexDigitValue(p[end]) < 0) throw Exception("Illeagal character within stream");
+  std::string bytes;
+  bytes.reserve(std::min(end / 2 + 1, maxOutput + 1));
+  AppendHexBytes(std::string_view(reinterpret_cast<const char*>(p), end), bytes);
+  if (bytes.size() > maxOutput) ThrowLimit(maxOutput);
+  return ToBytes(bytes);
 }
 
 // ---- ASCII85 ----
@@ -84,7 +69,7 @@ std::vector<uint8_t> A85Decode(const uint8_t* p, size_t n, size_t maxOutput) {
   int count = 0;
   for (size_t i = 0; i < n; ++i) {
     uint8_t c = p[i];
-    if (IsTextWhite(c)) continue;
+    if (IsPDFWhite(c)) continue;
     if (c == 'z') {
       if (count != 0) throw Exception("\"z\" found at inappropriate position");
       CheckGrowth(out.size(), 4, maxOutput);

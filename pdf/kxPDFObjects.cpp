@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "pdf/kxPDFLexer.h"
+
 namespace pw {
 
 const char* KindDisplayName(uint8_t kind) {
@@ -47,26 +49,6 @@ std::string TkxPDFStringObject::GetText() const {
   if (Text.size() < 2) return {};
   return Text.substr(1, Text.size() - 2);
 }
-
-namespace {
-// Hex digits to bytes; non-digits are skipped, an odd final digit counts as if followed by 0.
-std::string HexToBytes(std::string_view digits) {
-  std::string out;
-  int hi = -1;
-  for (char c : digits) {
-    int v = HexDigitValue(c);
-    if (v < 0) continue;
-    if (hi < 0) {
-      hi = v;
-    } else {
-      out.push_back(static_cast<char>(hi * 16 + v));
-      hi = -1;
-    }
-  }
-  if (hi >= 0) out.push_back(static_cast<char>(hi * 16));
-  return out;
-}
-}  // namespace
 
 std::string TkxPDFStringObject::GetBytes() const {
   std::string body = GetText();

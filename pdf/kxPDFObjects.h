@@ -230,4 +230,47 @@ int64_t IntValue(const TkxPDFObject* o, int64_t def = 0);
 // The name without "/" of a name object; empty otherwise.
 std::string NameValue(const TkxPDFObject* o);
 
+// Walks root and what it holds with an explicit work list (long chains of
+// references must not use the stack): array elements, dictionary values, a
+// stream's dictionary, an indirect object's value. Every reference met goes
+// to onReference(reference, push), which may push what it leads to. Scalars
+// are passed by, and so is anything inside an array that is neither an
+// array, a dictionary nor a reference; a stream there (which no parser
+// makes) is reported to onStreamInArray. Object is TkxPDFObject or its const.
+template <class Object, class OnReference, class OnStreamInArray>
+void WalkObjectTree(Object* root, OnReference&& onReference, OnStreamInArray&& onStreamInArray) {
+  std::vector<Object*> work{root};
+  auto push = [&work](Object* o) { work.push_back(o); };
+  while (!work.empty()) {
+    Object* o = work.back();
+    work.pop_back();
+    if (!o) continue;
+    switch (o->Kind) {
+      case okArray:
+        for (const PDFObjectPtr& item : static_cast<const TkxPDFArrayObject*>(o)->Items) {
+          if (IsStream(item.get()))
+            onStreamInArray();
+          else if (IsArray(item.get()) || IsDict(item.get()) || IsReference(item.get()))
+            work.push_back(item.get());
+        }
+        break;
+      case okDict:
+        for (const PDFObjectPtr& v : static_cast<const TkxPDFDictObject*>(o)->Values)
+          if (IsArray(v.get()) || IsDict(v.get()) || IsReference(v.get()) || IsStream(v.get())) work.push_back(v.get());
+        break;
+      case okStream:
+        work.push_back(static_cast<const TkxPDFStreamObject*>(o)->Dict.get());
+        break;
+      case okIndirectObject:
+        work.push_back(static_cast<const TkxPDFIndirectObject*>(o)->Value.get());
+        break;
+      case okIndirectReference:
+        onReference(static_cast<const TkxPDFIndirectReference*>(o), push);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
 }  // namespace pw

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "pdf/kxPDFCrypt.h"
+#include "pdf/kxPDFLexer.h"
 #include "pdf/kxWarnings.h"
 
 namespace pw {
@@ -16,83 +17,11 @@ constexpr const char* kEndOfData = "end of data";
 constexpr std::string_view kEndStream = "endstream";
 constexpr std::string_view kEndObj = "endobj";
 
-// FF counts as white space as well: PDF files use it as such.
-inline bool IsWhite(uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-
-inline bool IsDelimiter(uint8_t c) {
-  return c == '(' || c == ')' || c == '/' || c == '<' || c == '>' || c == '[' || c == ']';
-}
-
-inline bool IsTokenDelim(uint8_t c) { return IsWhite(c) || IsDelimiter(c); }
-
-// NUL is part of a name.
-inline bool IsNameWhite(uint8_t c) { return c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-inline bool IsNameDelim(uint8_t c) { return IsNameWhite(c) || IsDelimiter(c); }
-
 inline bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 inline bool IsAlnum(uint8_t c) {
   return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 inline uint8_t Lower(uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c; }
-
-// Pairs of hexadecimal digits to bytes; other bytes are skipped and an odd
-// final digit counts as if followed by 0.
-std::string HexBodyToBytes(std::string_view body) {
-  std::string out;
-  out.reserve(body.size() / 2 + 1);
-  int hi = -1;
-  for (char ch : body) {
-    int v = HexDigitValue(static_cast<uint8_t>(ch));
-    if (v < 0) continue;
-    if (hi < 0) {
-      hi = v;
-    } else {
-      out.push_back(static_cast<char>(hi * 16 + v));
-      hi = -1;
-    }
-  }
-  if (hi >= 0) out.push_back(static_cast<char>(hi * 16));
-  return out;
-}
-
-// Resolves the escapes of a literal string body (line continuations were
-// already dropped while the body was collected).
-std::string Unescape(std::string_view body) {
-  if (body.find('\\') == std::string_view::npos) return std::string(body);
-  std::string out;
-  out.reserve(body.size());
-  for (size_t i = 0; i < body.size(); ++i) {
-    char c = body[i];
-    if (c != '\\' || i + 1 >= body.size()) {
-      out.push_back(c);
-      continue;
-    }
-    char n = body[i + 1];
-    switch (n) {
-      case '(': case ')': case '\\': out.push_back(n); ++i; continue;
-      case 'b': out.push_back('\b'); ++i; continue;
-      case 'f': out.push_back('\f'); ++i; continue;
-      case 'n': out.push_back('\n'); ++i; continue;
-      case 'r': out.push_back('\r'); ++i; continue;
-      case 't': out.push_back('\t'); ++i; continue;
-      default: break;
-    }
-    if (n >= '0' && n <= '7') {
-      int v = 0;
-      size_t j = i + 1;
-      for (int k = 0; k < 3 && j < body.size() && body[j] >= '0' && body[j] <= '7'; ++k, ++j)
-        v = v * 8 + (body[j] - '0');
-      out.push_back(static_cast<char>(v & 0xFF));  // \400 and above keep the low byte
-      i = j - 1;
-      continue;
-    }
-    // Unknown escape: backslash and byte both stay.
-    out.push_back(c);
-    out.push_back(n);
-    ++i;
-  }
-  return out;
-}
 
 // Whole-text conversions with an optional leading "+".
 template <typename T>
@@ -196,36 +125,27 @@ TkxPDFStreamReader::TkxPDFStreamReader(const uint8_t* data, size_t size, int32_t
     : TkxRandomAccessFilter(data, size), DocumentID(documentId) {}
 
 void TkxPDFStreamReader::SkipWhitespace() {
-  while (pos_ < size_) {
-    uint8_t c = data_[pos_];
-    if (c == '%') {
-      // A comment runs to the end of its line; the CR or LF stays.
-      while (pos_ < size_ && data_[pos_] != 13 && data_[pos_] != 10) ++pos_;
-    } else if (IsWhite(c)) {
-      ++pos_;
-    } else {
-      break;
-    }
-  }
+  pdfscan::SkipWhiteAndComments(data_, size_, pos_);
   AtEnd = pos_ + 1 >= size_;
 }
 
-std::string TkxPDFStreamReader::ReadToken() {
-  size_t start = pos_;
+std::string_view TkxPDFStreamReader::NextWord() {
+  const size_t start = pos_;
   if (pos_ < size_) {
     ++pos_;  // the first byte belongs to the token whatever it is
-    while (pos_ < size_ && !IsTokenDelim(data_[pos_])) ++pos_;
+    pdfscan::Word(data_, size_, pos_, true);
   }
-  std::string tok(reinterpret_cast<const char*>(data_ + start), pos_ - start);
+  std::string_view tok(reinterpret_cast<const char*>(data_ + start), pos_ - start);
   SkipWhitespace();
   return tok;
 }
 
+std::string TkxPDFStreamReader::ReadToken() { return std::string(NextWord()); }
+
 std::string TkxPDFStreamReader::PeekToken() {
   SkipWhitespace();
   size_t end = pos_;
-  while (end < size_ && !IsNameDelim(data_[end])) ++end;
-  return std::string(reinterpret_cast<const char*>(data_ + pos_), end - pos_);
+  return std::string(pdfscan::NameBody(data_, size_, end, true));
 }
 
 // ---- file level ----
@@ -327,21 +247,11 @@ PDFObjectPtr TkxPDFStreamReader::ParseObject() {
 PDFObjectPtr TkxPDFStreamReader::ParseNumberOrReference() {
   // Tokens are read as views into the data: no allocation for the common
   // case of a plain number.
-  auto token = [this]() {
-    size_t start = pos_;
-    if (pos_ < size_) {
-      ++pos_;
-      while (pos_ < size_ && !IsTokenDelim(data_[pos_])) ++pos_;
-    }
-    std::string_view tok(reinterpret_cast<const char*>(data_ + start), pos_ - start);
-    SkipWhitespace();
-    return tok;
-  };
   SkipWhitespace();
-  const std::string_view t1 = token();
+  const std::string_view t1 = NextWord();
   const size_t afterT1 = pos_;
-  const std::string_view t2 = token();
-  const std::string_view t3 = token();
+  const std::string_view t2 = NextWord();
+  const std::string_view t3 = NextWord();
 
   if (t3 == "R") {
     int32_t num = ToInt32OrThrow(t1);
@@ -384,11 +294,10 @@ PDFObjectPtr TkxPDFStreamReader::ParseName() {
   if (pos_ >= size_) throw ENameReadError(FormatMsg("Error reading PDF name string (%s)", kEndOfData));
   uint8_t c = data_[pos_++];
   if (c != '/') throw ENameReadError(FormatMsg("Error reading PDF name string (%s)", std::string(1, char(c))));
-  size_t start = pos_ - 1;
-  while (pos_ < size_ && !IsNameDelim(data_[pos_])) ++pos_;
-  auto name = std::make_unique<TkxPDFNameObject>(
-      std::string(reinterpret_cast<const char*>(data_ + start), pos_ - start));
-  if (pos_ < size_ && IsNameWhite(data_[pos_])) ++pos_;
+  std::string text(1, '/');
+  AppendNameBytes(pdfscan::NameBody(data_, size_, pos_, true), text);
+  auto name = std::make_unique<TkxPDFNameObject>(std::move(text));
+  if (pos_ < size_ && IsPDFWhite(data_[pos_])) ++pos_;  // a white-space delimiter is consumed
   return name;
 }
 
@@ -404,60 +313,33 @@ PDFObjectPtr TkxPDFStreamReader::ParseString() {
   const uint8_t open = data_[pos_++];
   if (open != '(' && open != '<')
     throw EStringReadError(FormatMsg("Error reading PDF string (%s)", std::string(1, char(open))));
-  const uint8_t close = open == '(' ? ')' : '>';
+  --pos_;
   const bool hex = open == '<';
+  // Strings of objects keep unknown escapes and ends of line as written.
+  constexpr TkxLiteralRules kObjectStrings{true, true};
+  std::string bytes;
+  std::string_view hexBody;
+  const bool closed = hex ? pdfscan::HexBody(data_, size_, pos_, hexBody)
+                          : pdfscan::LiteralString(data_, size_, pos_, bytes, kObjectStrings);
+  if (!closed) throw EStringReadError(FormatMsg("Error reading PDF string (%s)", kEndOfData));
 
-  std::string body;
-  int depth = 1;
-  for (;;) {
-    // Copy runs of ordinary bytes at once.
-    size_t run = pos_;
-    while (run < size_ && data_[run] != '\\' && data_[run] != open && data_[run] != close) ++run;
-    body.append(reinterpret_cast<const char*>(data_ + pos_), run - pos_);
-    pos_ = run;
-    if (pos_ >= size_) throw EStringReadError(FormatMsg("Error reading PDF string (%s)", kEndOfData));
-    uint8_t c = data_[pos_++];
-    if (c == '\\') {
-      if (pos_ >= size_) throw EStringReadError(FormatMsg("Error reading PDF string (%s)", kEndOfData));
-      uint8_t n = data_[pos_++];
-      if (n == 13) {  // line continuation: CR, LF or CR LF
-        if (pos_ < size_ && data_[pos_] == 10) ++pos_;
-      } else if (n != 10) {
-        body.push_back('\\');
-        body.push_back(static_cast<char>(n));
-      }
-      continue;
-    }
-    if (c == open) {
-      ++depth;
-    } else if (--depth == 0) {
-      break;
-    }
-    body.push_back(static_cast<char>(c));
-  }
-
+  std::string text;
   if (Decryptor) {
-    std::string plain = DecryptBytes(hex ? HexBodyToBytes(body) : Unescape(body));
-    std::string text;
+    // A decrypted string is a literal one from then on.
+    std::string plain = DecryptBytes(hex ? HexToBytes(hexBody) : bytes);
     text.reserve(plain.size() + 2);
     text.push_back('(');
     text += plain;
     text.push_back(')');
     return std::make_unique<TkxPDFStringObject>(std::move(text), false);
   }
-  std::string text;
-  if (hex) {
-    text.reserve(body.size() + 2);
-    text.push_back('<');
-    text += body;
-    text.push_back('>');
-  } else {
-    std::string plain = Unescape(body);
-    text.reserve(plain.size() + 2);
-    text.push_back('(');
-    text += plain;
-    text.push_back(')');
-  }
+  text.reserve((hex ? hexBody.size() : bytes.size()) + 2);
+  text.push_back(hex ? '<' : '(');
+  if (hex)
+    text += hexBody;
+  else
+    text += bytes;
+  text.push_back(hex ? '>' : ')');
   return std::make_unique<TkxPDFStringObject>(std::move(text), hex);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pdf/kxClasses.h"
@@ -108,6 +109,8 @@ class TkxPDFStreamReader : public TkxRandomAccessFilter {
   std::string PeekToken();
 
  private:
+  // ReadToken as a view of the data.
+  std::string_view NextWord();
   PDFObjectPtr ParseNumberOrReference();
   void EnterNested(const char* what);
   std::string DecryptBytes(std::string_view bytes) const;

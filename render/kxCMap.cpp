@@ -1,6 +1,7 @@
 #include "render/kxCMap.h"
 
 #include "pdf/kxClasses.h"
+#include "pdf/kxPDFLexer.h"
 
 #include <algorithm>
 #include <mutex>
@@ -12,147 +13,62 @@ namespace pw {
 namespace {
 
 // ---------------------------------------------------------------------------
-// Tokens of CMap text (a small part of PostScript).
-
-enum TokKind { tkEnd, tkHex, tkString, tkName, tkNumber, tkKeyword, tkArrayOpen, tkArrayClose, tkOther };
+// Tokens of CMap text (a small part of PostScript), read with the PDF lexer.
 
 struct Tok {
-  TokKind kind = tkEnd;
+  TkxPDFTokenKind kind = tkEnd;
   std::string text;  // hex: the bytes; string: the text; name: without "/"; number/keyword: as written
 };
 
-bool IsWhite(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-bool IsDelim(unsigned char c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
-         c == '/' || c == '%';
-}
-// Hex digits to bytes: white space is skipped, other characters read as 0,
-// an odd final digit is completed with 0.
-std::string HexBytes(std::string_view digits) {
-  std::string out;
-  int hi = -1;
-  for (unsigned char c : digits) {
-    if (IsWhite(c)) continue;
-    int v = HexDigitValue(c);
-    if (v < 0) v = 0;
-    if (hi < 0) {
-      hi = v;
-    } else {
-      out.push_back(static_cast<char>(hi * 16 + v));
-      hi = -1;
-    }
-  }
-  if (hi >= 0) out.push_back(static_cast<char>(hi * 16));
-  return out;
-}
-
 class Lexer {
  public:
-  explicit Lexer(std::string_view s) : s_(s) {}
+  explicit Lexer(std::string_view s) : lex_(s) {}
 
   bool Next(Tok& t) {
-    t.text.clear();
-    for (;;) {
-      while (pos_ < s_.size() && IsWhite(static_cast<unsigned char>(s_[pos_]))) ++pos_;
-      if (pos_ < s_.size() && s_[pos_] == '%') {
-        while (pos_ < s_.size() && s_[pos_] != '\n' && s_[pos_] != '\r') ++pos_;
-        continue;
+    lex_.Next(tok_);
+    t.kind = tok_.Kind;
+    switch (tok_.Kind) {
+      case tkEnd:
+        t.text.clear();
+        return false;
+      case tkHexString:
+      case tkString:
+        t.text.swap(tok_.Text);
+        break;
+      case tkName:
+        t.text.assign(tok_.Text, 1);  // without "/"
+        break;
+      case tkNumber: {
+        // Only a whole number is one; "1x" is a word like any other.
+        bool whole = false;
+        ParsePDFNumber(tok_.Raw, &whole);
+        if (!whole) t.kind = tkKeyword;
+        t.text.assign(tok_.Raw);
+        break;
       }
-      break;
-    }
-    if (pos_ >= s_.size()) {
-      t.kind = tkEnd;
-      return false;
-    }
-    const char c = s_[pos_];
-    if (c == '<') {
-      if (pos_ + 1 < s_.size() && s_[pos_ + 1] == '<') {
-        pos_ += 2;
+      case tkKeyword:
+        t.text.assign(tok_.Raw);
+        break;
+      case tkDictBegin:
+      case tkDictEnd:
         t.kind = tkOther;
-        t.text = "<<";
-        return true;
-      }
-      size_t end = s_.find('>', pos_ + 1);
-      if (end == std::string_view::npos) end = s_.size();
-      t.kind = tkHex;
-      t.text = HexBytes(s_.substr(pos_ + 1, end - pos_ - 1));
-      pos_ = end + 1;
-      return true;
+        t.text.clear();
+        break;
+      default:
+        t.text.clear();
+        break;
     }
-    if (c == '>') {
-      pos_ += (pos_ + 1 < s_.size() && s_[pos_ + 1] == '>') ? 2 : 1;
-      t.kind = tkOther;
-      return true;
-    }
-    if (c == '(') {
-      ReadString(t);
-      return true;
-    }
-    if (c == '[' || c == ']') {
-      ++pos_;
-      t.kind = c == '[' ? tkArrayOpen : tkArrayClose;
-      return true;
-    }
-    if (c == '{' || c == '}' || c == ')') {
-      ++pos_;
-      t.kind = tkOther;
-      return true;
-    }
-    if (c == '/') {
-      ++pos_;
-      size_t start = pos_;
-      while (pos_ < s_.size() && !IsWhite(static_cast<unsigned char>(s_[pos_])) &&
-             !IsDelim(static_cast<unsigned char>(s_[pos_])))
-        ++pos_;
-      t.kind = tkName;
-      t.text.assign(s_.substr(start, pos_ - start));
-      return true;
-    }
-    size_t start = pos_;
-    while (pos_ < s_.size() && !IsWhite(static_cast<unsigned char>(s_[pos_])) &&
-           !IsDelim(static_cast<unsigned char>(s_[pos_])))
-      ++pos_;
-    t.text.assign(s_.substr(start, pos_ - start));
-    bool digit = false, number = !t.text.empty();
-    for (size_t i = 0; i < t.text.size(); ++i) {
-      char d = t.text[i];
-      if (d >= '0' && d <= '9')
-        digit = true;
-      else if (!(d == '.' || ((d == '-' || d == '+') && i == 0)))
-        number = false;
-    }
-    t.kind = number && digit ? tkNumber : tkKeyword;
     return true;
   }
 
  private:
-  void ReadString(Tok& t) {
-    t.kind = tkString;
-    int depth = 0;
-    ++pos_;
-    while (pos_ < s_.size()) {
-      char c = s_[pos_++];
-      if (c == '\\' && pos_ < s_.size()) {
-        t.text.push_back(s_[pos_++]);
-      } else if (c == '(') {
-        ++depth;
-        t.text.push_back(c);
-      } else if (c == ')') {
-        if (depth-- == 0) return;
-        t.text.push_back(c);
-      } else {
-        t.text.push_back(c);
-      }
-    }
-  }
-
-  std::string_view s_;
-  size_t pos_ = 0;
+  TkxPDFLexer lex_;
+  TkxPDFToken tok_;
 };
 
 // Operands of one section entry.
 struct Operand {
-  TokKind kind = tkEnd;
+  TkxPDFTokenKind kind = tkEnd;
   std::string text;
   std::vector<std::string> items;  // array elements (hex bytes)
 };
@@ -191,7 +107,7 @@ std::u16string Utf16Of(const std::string& bytes) {
 }
 
 bool Destination(const Operand& o, std::u16string& out) {
-  if (o.kind == tkHex) {
+  if (o.kind == tkHexString) {
     out = Utf16Of(o.text);
     return true;
   }
@@ -208,11 +124,11 @@ enum SectionKind { skCodeSpace, skCidRange, skCidChar, skNotdefRange, skNotdefCh
 
 void HandleSection(SectionKind kind, const std::vector<Operand>& ops, TkxCMapHandler& h) {
   size_t i = 0;
-  auto is = [&](size_t k, TokKind t) { return i + k < ops.size() && ops[i + k].kind == t; };
+  auto is = [&](size_t k, TkxPDFTokenKind t) { return i + k < ops.size() && ops[i + k].kind == t; };
   while (i < ops.size() && !h.Full()) {
     switch (kind) {
       case skCodeSpace:
-        if (is(0, tkHex) && is(1, tkHex)) {
+        if (is(0, tkHexString) && is(1, tkHexString)) {
           h.CodeSpace(ops[i].text, ops[i + 1].text);
           i += 2;
           continue;
@@ -220,7 +136,7 @@ void HandleSection(SectionKind kind, const std::vector<Operand>& ops, TkxCMapHan
         break;
       case skCidRange:
       case skNotdefRange:
-        if (is(0, tkHex) && is(1, tkHex) && is(2, tkNumber)) {
+        if (is(0, tkHexString) && is(1, tkHexString) && is(2, tkNumber)) {
           TkxCMapCode lo = CodeOf(ops[i].text), hi = CodeOf(ops[i + 1].text);
           uint32_t cid;
           if (lo.Length && hi.Length == lo.Length && NumberValue(ops[i + 2].text, cid)) {
@@ -235,7 +151,7 @@ void HandleSection(SectionKind kind, const std::vector<Operand>& ops, TkxCMapHan
         break;
       case skCidChar:
       case skNotdefChar:
-        if (is(0, tkHex) && is(1, tkNumber)) {
+        if (is(0, tkHexString) && is(1, tkNumber)) {
           TkxCMapCode c = CodeOf(ops[i].text);
           uint32_t cid;
           if (c.Length && NumberValue(ops[i + 1].text, cid)) {
@@ -249,7 +165,7 @@ void HandleSection(SectionKind kind, const std::vector<Operand>& ops, TkxCMapHan
         }
         break;
       case skBfChar:
-        if (is(0, tkHex) && i + 1 < ops.size()) {
+        if (is(0, tkHexString) && i + 1 < ops.size()) {
           TkxCMapCode c = CodeOf(ops[i].text);
           std::u16string dst;
           if (c.Length && Destination(ops[i + 1], dst)) h.BfRange(c, c, dst);
@@ -258,11 +174,11 @@ void HandleSection(SectionKind kind, const std::vector<Operand>& ops, TkxCMapHan
         }
         break;
       case skBfRange:
-        if (is(0, tkHex) && is(1, tkHex) && i + 2 < ops.size()) {
+        if (is(0, tkHexString) && is(1, tkHexString) && i + 2 < ops.size()) {
           TkxCMapCode lo = CodeOf(ops[i].text), hi = CodeOf(ops[i + 1].text);
           const Operand& d = ops[i + 2];
           if (lo.Length && hi.Length) {
-            if (d.kind == tkArrayOpen) {
+            if (d.kind == tkArrayBegin) {
               std::vector<std::u16string> dst;
               dst.reserve(d.items.size());
               for (const std::string& item : d.items) dst.push_back(Utf16Of(item));
@@ -301,8 +217,6 @@ constexpr size_t kMaxArrayItems = 1u << 16;
 
 }  // namespace
 
-TkxCMapCode CMapCodeFromHex(std::string_view hexDigits) { return CodeOf(HexBytes(hexDigits)); }
-
 void ParseCMapText(std::string_view text, TkxCMapHandler& handler) {
   Lexer lex(text);
   Tok t;
@@ -325,10 +239,10 @@ void ParseCMapText(std::string_view text, TkxCMapHandler& handler) {
         if (more) {
           Operand o;
           o.kind = t.kind;
-          if (t.kind == tkArrayOpen) {
+          if (t.kind == tkArrayBegin) {
             Tok e;
-            while (lex.Next(e) && e.kind != tkArrayClose && e.kind != tkKeyword)
-              if (e.kind == tkHex && o.items.size() < kMaxArrayItems) o.items.push_back(std::move(e.text));
+            while (lex.Next(e) && e.kind != tkArrayEnd && e.kind != tkKeyword)
+              if (e.kind == tkHexString && o.items.size() < kMaxArrayItems) o.items.push_back(std::move(e.text));
           } else {
             o.text = std::move(t.text);
           }

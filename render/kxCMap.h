@@ -24,9 +24,6 @@ struct TkxCMapCode {
   uint8_t Length = 0;  // 0: not a usable code (empty, or longer than four bytes)
 };
 
-// Reads "<hex>" text (without the brackets) as a code.
-TkxCMapCode CMapCodeFromHex(std::string_view hexDigits);
-
 // Receives what the CMap text holds, in reading order.
 class TkxCMapHandler {
  public:

@@ -309,10 +309,10 @@ void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
       if (Numbers(4, v)) SetDeviceColor(false, csDeviceCMYK, v, 4);
       break;
     case Op("cs"):
-      if (Last() && Last()->IsName()) SetColorSpace(true, Last()->Text);
+      if (Last() && Last()->IsName()) SetColorSpace(true, std::string(Last()->Name()));
       break;
     case Op("CS"):
-      if (Last() && Last()->IsName()) SetColorSpace(false, Last()->Text);
+      if (Last() && Last()->IsName()) SetColorSpace(false, std::string(Last()->Name()));
       break;
     case Op("sc"):
     case Op("scn"): SetColorInSpace(true); break;
@@ -446,7 +446,7 @@ void TkxPDFContentStreamParser::ApplyExtGState(const std::string& name) {
   if (!resources_) return;
   const TkxPDFDictObject* states = AsDict(doc.Resolve(resources_->Lookup("/ExtGState")));
   if (!states) return;
-  const TkxPDFDictObject* gs = AsDict(doc.Resolve(states->Lookup("/" + name)));
+  const TkxPDFDictObject* gs = AsDict(doc.Resolve(states->Lookup(name)));
   if (!gs) return;
   auto num = [&](const char* key, double& out) {
     const TkxPDFObject* o = doc.Resolve(gs->Lookup(key));
@@ -621,7 +621,7 @@ const TkxPDFObject* TkxPDFContentStreamParser::Resource(const char* category, co
   TkxCustomPDFDocument& doc = ctx_.Document();
   const TkxPDFDictObject* dict = AsDict(doc.Resolve(resources_->Lookup(category)));
   if (!dict) return nullptr;
-  return doc.Resolve(dict->Lookup("/" + name));
+  return doc.Resolve(dict->Lookup(name));
 }
 
 void TkxPDFContentStreamParser::PaintShadingResource(const std::string& name) {
@@ -680,10 +680,10 @@ void TkxPDFContentStreamParser::BeginText() {
 void TkxPDFContentStreamParser::SetFont(const std::string& name, double size) {
   TkxCustomPDFDocument& doc = ctx_.Document();
   const TkxPDFDictObject* fonts = resources_ ? AsDict(doc.Resolve(resources_->Lookup("/Font"))) : nullptr;
-  TkxPDFObject* entry = fonts ? fonts->Lookup("/" + name) : nullptr;
+  TkxPDFObject* entry = fonts ? fonts->Lookup(name) : nullptr;
   TkxPDFDictObject* font = entry ? AsDict(doc.Resolve(entry)) : nullptr;
   // A font the resources do not have leaves the current font selected.
-  if (font) st_.Font = ctx_.FontFor(font, "/" + name, entry);
+  if (font) st_.Font = ctx_.FontFor(font, name, entry);
   st_.FontSize = size;
   st_.HasFontSize = true;
 }
@@ -793,7 +793,7 @@ void TkxPDFContentStreamParser::DoXObject(const std::string& name) {
   if (!resources_) return;
   const TkxPDFDictObject* xobjects = AsDict(doc.Resolve(resources_->Lookup("/XObject")));
   if (!xobjects) return;
-  const TkxPDFStreamObject* xobj = AsStream(doc.Resolve(xobjects->Lookup("/" + name)));
+  const TkxPDFStreamObject* xobj = AsStream(doc.Resolve(xobjects->Lookup(name)));
   if (!xobj) return;
   const std::string subtype = NameValue(doc.Resolve(xobj->Dict->Lookup("/Subtype")));
   ctx_.FlushText();
@@ -860,13 +860,13 @@ int64_t InlineInt(const TkxOperand* o, int64_t def) {
 bool IsEIEnd(const uint8_t* p, size_t n, size_t at) {
   // "EI" at `at`, followed by white space, a delimiter or the end.
   if (at + 2 > n || p[at] != 'E' || p[at + 1] != 'I') return false;
-  return at + 2 == n || IsContentWhite(p[at + 2]) || IsContentDelimiter(p[at + 2]);
+  return at + 2 == n || IsPDFWordEnd(p[at + 2]);
 }
 
 }  // namespace
 
 void TkxPDFContentStreamParser::InlineImage() {
-  TkxContentLexer& lex = reader_->Lexer();
+  TkxPDFLexer& lex = reader_->Lexer();
   // The image dictionary: keys and values up to "ID".
   TkxOperand dict;
   dict.Kind = okDictOperand;
@@ -890,7 +890,7 @@ void TkxPDFContentStreamParser::InlineImage() {
   const uint8_t* p = lex.Data();
   const size_t n = lex.Size();
   size_t pos = lex.Position();
-  if (pos < n && IsContentWhite(p[pos])) ++pos;  // the one white-space byte after ID
+  if (pos < n && IsPDFWhite(p[pos])) ++pos;  // the one white-space byte after ID
   const size_t dataStart = pos;
 
   auto value = [&](const char* a, const char* b) {
@@ -910,7 +910,7 @@ void TkxPDFContentStreamParser::InlineImage() {
     if (!mask) {
       const TkxOperand* cs = value("CS", "ColorSpace");
       if (cs && cs->IsName()) {
-        const std::string& nm = cs->Text;
+        const std::string nm(cs->Name());
         if (nm == "RGB" || nm == "DeviceRGB" || nm == "CalRGB") comps = 3;
         else if (nm == "CMYK" || nm == "DeviceCMYK") comps = 4;
         else if (nm == "G" || nm == "DeviceGray" || nm == "CalGray" || nm == "I" || nm == "Indexed") comps = 1;
@@ -927,7 +927,7 @@ void TkxPDFContentStreamParser::InlineImage() {
   if (length >= 0 && static_cast<uint64_t>(length) <= n - dataStart) {
     size_t after = dataStart + static_cast<size_t>(length);
     size_t q = after;
-    while (q < n && IsContentWhite(p[q])) ++q;
+    while (q < n && IsPDFWhite(p[q])) ++q;
     if (IsEIEnd(p, n, q)) {
       end = after;
       pos = q + 2;
@@ -937,7 +937,7 @@ void TkxPDFContentStreamParser::InlineImage() {
   if (!found) {
     // Search for "EI" standing alone after white space.
     for (size_t q = dataStart; q + 1 < n; ++q) {
-      if (IsEIEnd(p, n, q) && q > dataStart && IsContentWhite(p[q - 1])) {
+      if (IsEIEnd(p, n, q) && q > dataStart && IsPDFWhite(p[q - 1])) {
         end = q - 1;
         pos = q + 2;
         found = true;

@@ -499,7 +499,7 @@ TkxFormFieldDrawer::TkxFieldFont TkxFormFieldDrawer::FontFromDA(TkxPDFDictObject
     }
     const size_t n = operands.size();
     if (op == "Tf" && n >= 2 && operands[n - 2].IsName()) {
-      resource = operands[n - 2].Text;
+      resource = operands[n - 2].Name();
       font.Size = std::max(0.0, number(0));
     } else if (op == "g" && n >= 1) {
       const uint32_t v = ColorByte(std::clamp(number(0), 0.0, 1.0));

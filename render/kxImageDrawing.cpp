@@ -239,7 +239,7 @@ PDFObjectPtr OperandToObject(const TkxOperand& o, bool isValueOfFilterOrSpace) {
       return std::make_unique<TkxPDFRealObject>(o.Number);
     case okBoolOperand: return std::make_unique<TkxPDFBooleanObject>(o.Bool);
     case okNameOperand: {
-      std::string n = o.Text;
+      std::string n(o.Name());
       if (isValueOfFilterOrSpace) {
         n = FullFilterName(n);
         if (n == "G") n = "DeviceGray";
@@ -258,7 +258,7 @@ PDFObjectPtr OperandToObject(const TkxOperand& o, bool isValueOfFilterOrSpace) {
     case okDictOperand: {
       auto d = std::make_unique<TkxPDFDictObject>();
       for (size_t i = 0; i + 1 < o.Items.size(); i += 2)
-        if (o.Items[i].IsName()) d->AddObject("/" + o.Items[i].Text, OperandToObject(o.Items[i + 1], false));
+        if (o.Items[i].IsName()) d->AddObject(o.Items[i].Text, OperandToObject(o.Items[i + 1], false));
       return d;
     }
     default: return std::make_unique<TkxPDFNullObject>();
@@ -275,7 +275,7 @@ std::unique_ptr<TkxPDFDictObject> ExpandInlineImageDict(const TkxOperand& dict) 
   auto out = std::make_unique<TkxPDFDictObject>();
   for (size_t i = 0; i + 1 < dict.Items.size(); i += 2) {
     if (!dict.Items[i].IsName()) continue;
-    std::string key = dict.Items[i].Text;
+    std::string key(dict.Items[i].Name());
     for (const auto& [shortKey, longKey] : kKeys)
       if (key == shortKey) key = longKey;
     const bool names = key == "Filter" || key == "ColorSpace";

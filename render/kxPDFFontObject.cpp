@@ -9,6 +9,7 @@
 
 #include "pdf/kxCstPDFDoc.h"
 #include "pdf/kxFilters.h"
+#include "pdf/kxPDFLexer.h"
 #include "platform/kxFontManager.h"
 #include "render/kxFontDecoder.h"
 #include "render/kxFontProgram.h"
@@ -42,21 +43,6 @@ bool ContainsNoCase(std::string_view hay, std::string_view needle) {
   return false;
 }
 
-// Resolves "#xx" escapes of a name.
-std::string DecodeNameEscapes(std::string_view s) {
-  if (s.find('#') == std::string_view::npos) return std::string(s);
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '#' && i + 2 < s.size() && HexDigitValue(s[i + 1]) >= 0 && HexDigitValue(s[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(s[i]);
-    }
-  }
-  return out;
-}
-
 // "/" followed by the text (built by appending: GCC 12 warns wrongly about "/" + string).
 std::string WithSlash(std::string_view s) {
   std::string out;
@@ -72,9 +58,9 @@ std::string NormalizedResourceName(std::string_view name) {
   return n.empty() || n[0] != '/' ? WithSlash(n) : n;
 }
 
-// The text of a name or string object (names without "/", escapes resolved).
+// The text of a name or string object (names without "/").
 std::string TextOf(const TkxPDFObject* o) {
-  if (const TkxPDFNameObject* n = AsName(o)) return DecodeNameEscapes(n->GetName());
+  if (const TkxPDFNameObject* n = AsName(o)) return n->GetName();
   if (const TkxPDFStringObject* s = AsString(o)) return s->GetBytes();
   return {};
 }
@@ -84,95 +70,6 @@ int32_t ClampInt(double v) {
   if (v > 2147483647.0) return INT32_MAX;
   if (v < -2147483648.0) return INT32_MIN;
   return static_cast<int32_t>(std::lround(v));
-}
-
-// ---------------------------------------------------------------------------
-// Literal and hexadecimal string text.
-
-std::string UnescapeLiteral(std::string_view body) {
-  std::string out;
-  out.reserve(body.size());
-  for (size_t i = 0; i < body.size(); ++i) {
-    char c = body[i];
-    if (c != '\\') {
-      out.push_back(c);
-      continue;
-    }
-    if (++i >= body.size()) break;
-    c = body[i];
-    switch (c) {
-      case 'n': out.push_back('\n'); break;
-      case 'r': out.push_back('\r'); break;
-      case 't': out.push_back('\t'); break;
-      case 'b': out.push_back('\b'); break;
-      case 'f': out.push_back('\f'); break;
-      case '\r':
-        if (i + 1 < body.size() && body[i + 1] == '\n') ++i;
-        break;
-      case '\n': break;
-      default:
-        if (c >= '0' && c <= '7') {
-          int v = 0, k = 0;
-          while (k < 3 && i < body.size() && body[i] >= '0' && body[i] <= '7') {
-            v = v * 8 + (body[i] - '0');
-            ++i;
-            ++k;
-          }
-          --i;
-          out.push_back(static_cast<char>(v & 0xFF));
-        } else {
-          out.push_back(c);
-        }
-    }
-  }
-  return out;
-}
-
-std::string HexToBytes(std::string_view digits) {
-  std::string out;
-  int hi = -1;
-  for (char c : digits) {
-    int v = HexDigitValue(c);
-    if (v < 0) continue;  // white space (and junk) between digits
-    if (hi < 0) {
-      hi = v;
-    } else {
-      out.push_back(static_cast<char>(hi * 16 + v));
-      hi = -1;
-    }
-  }
-  if (hi >= 0) out.push_back(static_cast<char>(hi * 16));
-  return out;
-}
-
-// Reads a "(...)" literal starting at s[pos] == '('; pos ends after it.
-std::string ReadLiteralAt(std::string_view s, size_t& pos) {
-  size_t start = ++pos;
-  int depth = 0;
-  while (pos < s.size()) {
-    char c = s[pos];
-    if (c == '\\') {
-      pos += 2;
-      continue;
-    }
-    if (c == '(') ++depth;
-    if (c == ')') {
-      if (depth == 0) break;
-      --depth;
-    }
-    ++pos;
-  }
-  size_t end = std::min(pos, s.size());
-  if (pos < s.size()) ++pos;
-  return UnescapeLiteral(s.substr(start, end - start));
-}
-
-std::string ReadHexAt(std::string_view s, size_t& pos) {
-  size_t start = ++pos;
-  size_t end = s.find('>', start);
-  if (end == std::string_view::npos) end = s.size();
-  pos = end < s.size() ? end + 1 : end;
-  return HexToBytes(s.substr(start, end - start));
 }
 
 }  // namespace
@@ -336,49 +233,17 @@ void TkxPDFFontObject::AppendDecoded(std::string_view bytes, TkxDecodedText& out
 
 TkxDecodedText TkxPDFFontObject::DecodeShownString(std::string_view token) const {
   TkxDecodedText t;
-  size_t pos = 0;
-  while (pos < token.size() && (token[pos] == ' ' || token[pos] == '\t' || token[pos] == '\r' || token[pos] == '\n'))
-    ++pos;
-  if (pos >= token.size()) return t;
-  if (token[pos] == '(') {
-    AppendDecoded(ReadLiteralAt(token, pos), t);
-  } else if (token[pos] == '<') {
-    AppendDecoded(ReadHexAt(token, pos), t);
-  } else if (token[pos] == '[') {
-    ++pos;
-    while (pos < token.size() && token[pos] != ']') {
-      char c = token[pos];
-      if (c == '(') {
-        AppendDecoded(ReadLiteralAt(token, pos), t);
-      } else if (c == '<') {
-        AppendDecoded(ReadHexAt(token, pos), t);
-      } else if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
-        size_t start = pos;
-        while (pos < token.size() && ((token[pos] >= '0' && token[pos] <= '9') || token[pos] == '-' ||
-                                      token[pos] == '+' || token[pos] == '.'))
-          ++pos;
-        // Locale-free: digits, one point, a sign.
-        std::string_view num = token.substr(start, pos - start);
-        double v = 0, scale = 0;
-        bool neg = false;
-        for (char d : num) {
-          if (d == '-')
-            neg = !neg;
-          else if (d == '.')
-            scale = scale == 0 ? 1 : scale;
-          else if (d >= '0' && d <= '9') {
-            if (scale > 0) {
-              scale /= 10;
-              v += (d - '0') * scale;
-            } else {
-              v = v * 10 + (d - '0');
-            }
-          }
-        }
-        t.AddAdjustment(neg ? -v : v);
-      } else {
-        ++pos;
-      }
+  TkxPDFLexer lex(token);
+  TkxPDFToken tok;
+  lex.Next(tok);
+  if (tok.Kind == tkString || tok.Kind == tkHexString) {
+    AppendDecoded(tok.Text, t);
+  } else if (tok.Kind == tkArrayBegin) {
+    for (lex.Next(tok); tok.Kind != tkEnd && tok.Kind != tkArrayEnd; lex.Next(tok)) {
+      if (tok.Kind == tkString || tok.Kind == tkHexString)
+        AppendDecoded(tok.Text, t);
+      else if (tok.Kind == tkNumber)
+        t.AddAdjustment(tok.Number);
     }
   }
   return t;
@@ -572,7 +437,7 @@ std::vector<uint8_t> TkxFontLoader::StreamBytes(const TkxPDFStreamObject& s, siz
 }
 
 void TkxFontLoader::ReadNames(TkxPDFDictObject& dict) {
-  if (const TkxPDFNameObject* st = AsName(Get(&dict, "/Subtype"))) f_.Subtype = WithSlash(DecodeNameEscapes(st->GetName()));
+  if (const TkxPDFNameObject* st = AsName(Get(&dict, "/Subtype"))) f_.Subtype = st->Text;
   if (TkxPDFObject* o = Get(&dict, "/FirstChar"); IsNumber(o)) f_.FirstChar = ClampInt(NumberValue(o));
   if (TkxPDFObject* o = Get(&dict, "/LastChar"); IsNumber(o)) f_.LastChar = ClampInt(NumberValue(o));
   std::string base = TextOf(Get(&dict, "/BaseFont"));
@@ -774,7 +639,7 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
         if (IsNumber(o))
           copy.Add(std::make_unique<TkxPDFRealObject>(NumberValue(o)));
         else if (const TkxPDFNameObject* nm = AsName(o))
-          copy.Add(std::make_unique<TkxPDFNameObject>(WithSlash(DecodeNameEscapes(nm->GetName()))));
+          copy.Add(std::make_unique<TkxPDFNameObject>(nm->Text));
       }
       d_.Encoding.ApplyDifferences(copy);
     }
@@ -824,7 +689,7 @@ bool TkxFontLoader::ApplyProgramEncoding() {
 
 std::shared_ptr<const TkxCMap> TkxFontLoader::EncodingCMap(TkxPDFObject* enc, int depth) {
   if (const TkxPDFNameObject* n = AsName(enc)) {
-    if (auto m = TkxCMap::Predefined(DecodeNameEscapes(n->GetName()))) return m;
+    if (auto m = TkxCMap::Predefined(n->GetName())) return m;
     return nullptr;
   }
   if (TkxPDFStreamObject* s = AsStream(enc)) {
@@ -846,7 +711,7 @@ void TkxFontLoader::SetUpComposite(TkxPDFDictObject& dict, TkxPDFDictObject* des
   std::string encName;
   try {
     TkxPDFObject* enc = Get(&dict, "/Encoding");
-    if (const TkxPDFNameObject* n = AsName(enc)) encName = DecodeNameEscapes(n->GetName());
+    if (const TkxPDFNameObject* n = AsName(enc)) encName = n->GetName();
     d_.CMap = EncodingCMap(enc, 0);
   } catch (const std::exception&) {
     d_.CMap = nullptr;

@@ -1,12 +1,13 @@
 #include "render/kxPDFFunction.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstring>
 #include <numbers>
 #include <string>
 
 #include "pdf/kxCstPDFDoc.h"
+#include "pdf/kxPDFLexer.h"
 
 namespace pw {
 
@@ -159,18 +160,8 @@ class Compiler {
   }
 
  private:
-  void Skip() {
-    while (pos_ < s_.size()) {
-      const char c = s_[pos_];
-      if (c == '%') {
-        while (pos_ < s_.size() && s_[pos_] != '\n' && s_[pos_] != '\r') ++pos_;
-      } else if (std::strchr(" \t\r\n\f", c) && c != 0) {
-        ++pos_;
-      } else {
-        break;
-      }
-    }
-  }
+  const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(s_.data()); }
+  void Skip() { pdfscan::SkipWhiteAndComments(Bytes(), s_.size(), pos_); }
   // Instructions up to the matching "}"; procedures are kept for if/ifelse.
   bool Block(std::vector<Instr>& code, int depth) {
     if (depth > 32) return false;
@@ -190,9 +181,7 @@ class Compiler {
         procs.push_back(std::move(body));
         continue;
       }
-      size_t start = pos_;
-      while (pos_ < s_.size() && !std::strchr(" \t\r\n\f{}%", s_[pos_])) ++pos_;
-      const std::string word = s_.substr(start, pos_ - start);
+      const std::string_view word = pdfscan::Word(Bytes(), s_.size(), pos_);
       if (word.empty()) return false;
       if (word == "if") {
         if (procs.size() != 1) return false;
@@ -221,9 +210,12 @@ class Compiler {
       for (const OpName& o : kOps)
         if (word == o.Name) code.push_back({o.Code}), found = true;
       if (found) continue;
-      char* end = nullptr;
-      const double v = std::strtod(word.c_str(), &end);
-      if (!end || *end != 0 || !std::isfinite(v)) return false;
+      // Numbers are read with "." as the decimal mark whatever the locale;
+      // PostScript allows an exponent.
+      const std::string_view digits = word[0] == '+' ? word.substr(1) : word;
+      double v = 0;
+      const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+      if (ec != std::errc() || end != digits.data() + digits.size() || !std::isfinite(v)) return false;
       code.push_back({opPush, v});
     }
   }

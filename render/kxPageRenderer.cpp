@@ -106,7 +106,7 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocument
                       const TkxPDFDictObject* res, const TkxGraphicalState& st) {
       const TkxMatrix toDevice = TkxMatrix::Product(st.Ctm, ctx.PageTransform);
       TkxImageLoader loader(doc, res);
-      draw(loader.LoadXObject(image, "/" + name, st.FillRGB, IsUprightPlacement(toDevice)),
+      draw(loader.LoadXObject(image, name, st.FillRGB, IsUprightPlacement(toDevice)),
            toDevice, st.FillAlpha);
     };
     ctx.OnInlineImage = [&](const TkxOperand& dict, std::string_view data,

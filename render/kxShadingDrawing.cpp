@@ -9,6 +9,7 @@
 #include "pdf/kxCstPDFDoc.h"
 #include "pdf/kxPDFObjects.h"
 #include "platform/kxBitmap.h"
+#include "render/kxContentLexer.h"
 #include "render/kxGraphicsState.h"
 
 namespace pw {
@@ -222,24 +223,17 @@ bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pat
   double rectArea = 0;
   int rects = 0;
   std::vector<double> operands;
-  size_t i = 0;
-  const size_t n = std::min<size_t>(bytes.size(), 1 << 20);
-  while (i < n) {
-    const char c = static_cast<char>(bytes[i]);
-    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
-      ++i;
-      continue;
-    }
-    size_t j = i;
-    while (j < n && !std::isspace(bytes[j]) && bytes[j] != '/' && bytes[j] != '[' && bytes[j] != '(') ++j;
-    if (j == i) j = i + 1;
-    const std::string token(bytes.begin() + i, bytes.begin() + j);
-    i = j;
-    char* end = nullptr;
-    const double v = std::strtod(token.c_str(), &end);
-    if (end && *end == 0 && !token.empty()) {
-      operands.push_back(v);
-      continue;
+  TkxOperandReader reader(bytes.data(), std::min<size_t>(bytes.size(), 1 << 20));
+  TkxOperand operand;
+  std::string token;
+  bool isOperator = false;
+  while (reader.Next(operand, token, isOperator)) {
+    if (!isOperator) {
+      if (operand.IsNumber()) {
+        operands.push_back(operand.Number);
+        continue;
+      }
+      token.clear();  // any other operand ends the run of numbers
     }
     double r = -1, gr = 0, b = 0;
     if (token == "re" && operands.size() >= 4) {

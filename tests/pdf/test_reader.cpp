@@ -203,7 +203,9 @@ TEST(StreamReader, ParsesObjects) {
       {"(\r\n)", "s(\r\n)", ""},
       {"<48656C6C6F>", "h<48656C6C6F>", ""},
       {"<4 8 6>", "h<4 8 6>", ""},
-      {"/A#20B", "/A#20B", ""},
+      {"<41<42>/X", "h<41<42>", "/X"},  // a hexadecimal string ends at its first ">"
+      {"/A#20B", "/A B", ""},  // one name however it is spelled
+      {"/A#2", "/A#2", ""},
       {"/A\0B/C"s, "/A\0B"s, "/C"},  // NUL belongs to a name
       {"/Name\fx", "/Name", "x"},
       {"[1 2 R]", "[ref(7:1,2)]", ""},

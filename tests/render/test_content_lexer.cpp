@@ -20,7 +20,7 @@ std::string Show(const TkxOperand& o) {
       std::snprintf(buf, sizeof buf, "%g", o.Number);
       return buf;
     }
-    case okNameOperand: return std::string(1, '/').append(o.Text);
+    case okNameOperand: return o.Text;
     case okStringOperand: return std::string(1, o.Hex ? '<' : '(').append(o.Text).append(1, o.Hex ? '>' : ')');
     case okBoolOperand: return o.Bool ? "true" : "false";
     case okNullOperand: return "null";
@@ -115,9 +115,9 @@ TEST(ContentLexer, NumbersIgnoreTheLocale) {
   const std::string saved = old ? old : "C";
   const bool switched = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
   bool ok = false;
-  EXPECT_DOUBLE_EQ(ParseContentNumber("0.5", &ok), 0.5);
+  EXPECT_DOUBLE_EQ(ParsePDFNumber("0.5", &ok), 0.5);
   EXPECT_TRUE(ok);
-  EXPECT_DOUBLE_EQ(ParseContentNumber("12.75"), 12.75);
+  EXPECT_DOUBLE_EQ(ParsePDFNumber("12.75"), 12.75);
   std::setlocale(LC_NUMERIC, saved.c_str());
   if (!switched) GTEST_SKIP() << "no locale with a decimal comma installed";
 }
@@ -133,7 +133,7 @@ TEST(ContentLexer, NumberForms) {
   };
   for (const Case& c : cases) {
     bool ok = !c.valid;
-    EXPECT_DOUBLE_EQ(ParseContentNumber(c.text, &ok), c.value) << c.text;
+    EXPECT_DOUBLE_EQ(ParsePDFNumber(c.text, &ok), c.value) << c.text;
     EXPECT_EQ(ok, c.valid) << c.text;
   }
 }

@@ -182,6 +182,7 @@ TEST(PDFFunctions, CalculatorProgramsAndTheirErrors) {
       {"{ 2 copy add 2 index }", {1, 2}, {1, 2, 3, 1}, true},
       {"{ 90 sin 0 cos 4 sqrt 7 3 idiv 7 3 mod }", {}, {1, 1, 2, 2, 1}, true},
       {"{ 1 0 div }", {}, {0}, true},
+      {"{ +1.5e1 -.5 %comment\n add }", {}, {14.5}, true},
       {"{ pop pop }", {1}, {}, false},
       {"{ 1 { 2 }", {}, {}, false},
       {"{ 1 frob }", {}, {}, false},

@@ -294,13 +294,14 @@ TEST(Interpreter, PageGeometry) {
 
 TEST(Interpreter, GraphicsStatesFromTheResourcesOfTheirContent) {
   TestPage p;
-  // A direct entry and an indirect one; the form has its own.
-  p.Resources = "/ExtGState << /Wide << /LW 5 >> /Clear 40 0 R >> /XObject << /Fm 30 0 R >>";
+  // A direct entry and an indirect one; the form has its own. A name is the
+  // same name however its bytes are spelled (#xx escapes) in either place.
+  p.Resources = "/ExtGState << /Wide << /LW 5 >> /Cl#65ar 40 0 R >> /XObject << /Fm 30 0 R >>";
   p.Objects.push_back({40, "<< /ca 0 >>"});
   p.Objects.push_back({41, "<< /LW 9 >>"});
   p.Streams.push_back({30, "/Type /XObject /Subtype /Form /BBox [0 0 500 500] /Resources << /ExtGState << /Wide 41 0 R >> >>",
                        "/Wide gs 0 0 m 10 0 l S"});
-  p.Content = "/Wide gs 0 0 m 10 0 l S /Clear gs 0 0 10 10 re f /Fm Do";
+  p.Content = "/Wide gs 0 0 m 10 0 l S /Clear gs 0 0 10 10 re f /F#6d Do";
   Recording r = RenderTestPage(p);
   EXPECT_EQ(r.Filled(), 0u);  // fill alpha 0 draws nothing
   std::vector<uint32_t> widths;
