@@ -634,7 +634,7 @@ void TkxCustomDocumentEngine::DispatchItems(TkxItemList& list) {
   }
 }
 
-void TkxCustomDocumentEngine::WriteTextList(TkxTextList& list) {
+void TkxCustomDocumentEngine::WriteTextList(TkxTextItemList& list) {
   for (size_t i = 0; i < list.size(); ++i)
     if (list[i]) WriteText(*list[i]);
 }

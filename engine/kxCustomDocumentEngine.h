@@ -147,7 +147,6 @@ struct TkxTextSize {
   int Height = 0;
 };
 
-using TkxTextList = std::vector<std::unique_ptr<TkxTextItem>>;
 using TkxColumnList = std::vector<std::unique_ptr<TkxColumn>>;
 
 // ---- Events (an unassigned event is not called; Sender is the engine) ------
@@ -269,7 +268,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   TkxEmfRecorder* PageCanvas() const { return canvas_.get(); }
   // Where new items go: the current page's lists, or an open band's.
   TkxItemList* CurrentItemList() const { return itemList_; }
-  TkxTextList* CurrentLineTextList() const { return lineTextList_; }
+  TkxTextItemList* CurrentLineTextList() const { return lineTextList_; }
   double FlowPosition() const { return flowPosition_; }
   // A document-wide band (bnHeader .. bnOverlay); nullptr outside a document.
   TkxBandItem* Band(int band) const;
@@ -457,9 +456,9 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   // The base writes the PageBorder sides as lines along the margins.
   virtual void WritePageBorder();
   // The base hands every text item to WriteText.
-  virtual void WriteTextList(TkxTextList& list);
+  virtual void WriteTextList(TkxTextItemList& list);
   // Orders a LineTextList before output (nothing in the base).
-  virtual void SortTextList(TkxTextList& list) { (void)list; }
+  virtual void SortTextList(TkxTextItemList& list) { (void)list; }
   // Modal result of the engine's own setup dialog (1 in the base).
   virtual int ShowDefaultSetupDialog() { return kModalOK; }
   // A new object of the engine's preferences class.
@@ -554,7 +553,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   TkxMetafile pageRecording_;
   std::unique_ptr<TkxEmfRecorder> canvas_;
   TkxItemList* itemList_ = nullptr;
-  TkxTextList* lineTextList_ = nullptr;
+  TkxTextItemList* lineTextList_ = nullptr;
   double flowPosition_ = 0;
   std::unique_ptr<TkxBandItem> bands_[5];  // index bnHeader..bnOverlay
   int currentBand_ = bnBody;

@@ -71,6 +71,9 @@ class TkxTextItem : public TkxDocumentItem {
   TkxDoubleRect clipRect_;
 };
 
+// The line-text list of a page: its text runs in line mode.
+using TkxTextItemList = std::vector<std::unique_ptr<TkxTextItem>>;
+
 // Text laid out inside a box (drawing API only).
 class TkxTextBoxItem : public TkxTextItem {
  public:

@@ -27,8 +27,6 @@ struct TkxImageTableEntry;
 using TkxImageTable = std::vector<TkxImageTableEntry>;
 class TkxImageSettings;
 
-using TkxTextItemList = std::vector<std::unique_ptr<TkxTextItem>>;
-
 // Bits of TkxMetafileTarget::ItemsToRenderMask and OutputCapabilities that
 // decide which kinds of items a recording may produce.
 constexpr int kMetaRenderText = 1 << 0;

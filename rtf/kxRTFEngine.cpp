@@ -304,7 +304,7 @@ void TkxRTFEngine::EndPageOutput() {
 
 void TkxRTFEngine::WriteText(TkxTextItem& item) { textWriter_->WriteText(item); }
 
-void TkxRTFEngine::WriteTextList(TkxTextList& list) {
+void TkxRTFEngine::WriteTextList(TkxTextItemList& list) {
   // Flowing lines come after the shapes' paragraph, which then sits at the
   // page's top; a page of positioned frames has no line list and keeps its
   // shapes for the page's end.
@@ -348,7 +348,7 @@ void TkxRTFEngine::FlushShapes() {
   pendingShapes_.clear();
 }
 
-void TkxRTFEngine::SortTextList(TkxTextList& list) { pw::SortTextList(list); }
+void TkxRTFEngine::SortTextList(TkxTextItemList& list) { pw::SortTextList(list); }
 
 void TkxRTFEngine::WriteTextBox(TkxTextBoxItem& item) { textWriter_->WriteTextBox(item); }
 
