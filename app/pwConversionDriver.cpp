@@ -19,29 +19,30 @@ const char* const kReadError = "Impossible to read selected PDF file.";
 const char* const kReadErrorTitle = "Error...";
 }  // namespace
 
-bool PaperCodeFromText(const std::string& text, int& code) {
+bool PaperSizeFromText(const std::string& text, TkxPaperSize& paper) {
+  using P = TkxPaperSize;
   static const struct {
     const char* text;
-    int code;
-  } kTable[] = {{"A3", pcA3}, {"A4", pcA4}, {"A5", pcA5},       {"B4", pcB4},
-                {"B5", pcB5}, {"ISO-B4", pcISOB4}, {"Letter", pcLetter}};
+    TkxPaperSize paper;
+  } kTable[] = {{"A3", P::A3}, {"A4", P::A4}, {"A5", P::A5},         {"B4", P::B4},
+                {"B5", P::B5}, {"ISO-B4", P::ISOB4}, {"Letter", P::Letter}};
   for (const auto& row : kTable) {
     if (text == row.text) {
-      code = row.code;
+      paper = row.paper;
       return true;
     }
   }
   return false;
 }
 
-bool ImageFormatCodeFromText(const std::string& text, int& code) {
+bool ImageFormatFromText(const std::string& text, TkxOutputImageFormat& format) {
   static const struct {
     const char* text;
-    int code;
-  } kTable[] = {{"JPEG", icJPEG}, {"BMP", icBMP}, {"GIF", icGIF}, {"PNG", icPNG}, {"Metafile", icMetafile}};
+    TkxOutputImageFormat format;
+  } kTable[] = {{"JPEG", ifJPEG}, {"BMP", ifBMP}, {"GIF", ifGIF}, {"PNG", ifPNG}, {"Metafile", ifMetafile}};
   for (const auto& row : kTable) {
     if (text == row.text) {
-      code = row.code;
+      format = row.format;
       return true;
     }
   }
@@ -219,10 +220,13 @@ void TpwConversionDriver::Start() {
   int inX = 0, inY = 0;
   InputResolutionFor(ppiX_, ppiY_, inX, inY);
   engine_.SetInputRes(inX, inY);
-  engine_.SetItemsToRender(job_.ExtendedConversion ? (irText | irImage | irShape) : irText);
-  int code = 0;
-  if (PaperCodeFromText(job_.PaperSize, code)) engine_.SetPaperSize(code);
-  if (ImageFormatCodeFromText(job_.ImageFormat, code)) engine_.SetOutputImageFormat(code);
+  using K = TkxItemsToRenderKind;
+  engine_.SetItemsToRender(job_.ExtendedConversion ? TkxItemsToRender{K::irText, K::irImage, K::irShape}
+                                                   : TkxItemsToRender{K::irText});
+  TkxPaperSize paper = TkxPaperSize::A4;
+  if (PaperSizeFromText(job_.PaperSize, paper)) engine_.SetPaperSize(paper);
+  TkxOutputImageFormat format = ifJPEG;
+  if (ImageFormatFromText(job_.ImageFormat, format)) engine_.SetOutputImageFormat(format);
   engine_.SetJPEGQuality(job_.ImagesQuality);
 
   try {

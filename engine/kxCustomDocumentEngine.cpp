@@ -285,13 +285,13 @@ bool TkxCustomDocumentEngine::Inside(double y, double x) const {
 }
 
 bool TkxCustomDocumentEngine::CanText() const {
-  return documentOpen_ && (outputCapabilities_ & ocText) && itemsToRender_.Contains(K::irText);
+  return documentOpen_ && RendersKind(itemsToRender_, outputCapabilities_, K::irText);
 }
 bool TkxCustomDocumentEngine::CanImages() const {
-  return documentOpen_ && (outputCapabilities_ & ocImages) && itemsToRender_.Contains(K::irImage);
+  return documentOpen_ && RendersKind(itemsToRender_, outputCapabilities_, K::irImage);
 }
 bool TkxCustomDocumentEngine::CanShapes() const {
-  return documentOpen_ && (outputCapabilities_ & ocShapes) && itemsToRender_.Contains(K::irShape);
+  return documentOpen_ && RendersKind(itemsToRender_, outputCapabilities_, K::irShape);
 }
 
 // ---- Lifecycle -------------------------------------------------------------------

@@ -23,6 +23,7 @@
 #include "engine/kxDocInfo.h"
 #include "engine/kxDocSettings.h"
 #include "engine/kxDocumentItems.h"
+#include "engine/kxItemsToRender.h"
 #include "engine/kxFormatSettings.h"
 #include "engine/kxGraphic.h"
 #include "engine/kxImageSettings.h"
@@ -69,53 +70,9 @@ class EFileWriteError : public Exception {
 
 // ---- Small types ---------------------------------------------------------------
 
-// Kinds of content an engine accepts. Scoped, because the conversion
-// driver's item bits carry the same short names.
-enum class TkxItemsToRenderKind : int { irText = 0, irImage = 1, irShape = 2 };
-
-// A set of TkxItemsToRenderKind. Its mask has bit (1 << kind) per member, so
-// 1 is text, 2 images and 4 shapes.
-class TkxItemsToRender {
- public:
-  constexpr TkxItemsToRender() = default;
-  constexpr TkxItemsToRender(std::initializer_list<TkxItemsToRenderKind> kinds) {
-    for (TkxItemsToRenderKind k : kinds) mask_ |= Bit(k);
-  }
-  static constexpr TkxItemsToRender All() { return FromMask(7); }
-  // Bits other than the three are dropped.
-  static constexpr TkxItemsToRender FromMask(int mask) {
-    TkxItemsToRender s;
-    s.mask_ = mask & 7;
-    return s;
-  }
-  constexpr int Mask() const { return mask_; }
-  constexpr bool Contains(TkxItemsToRenderKind k) const { return (mask_ & Bit(k)) != 0; }
-  constexpr void Include(TkxItemsToRenderKind k) { mask_ |= Bit(k); }
-  constexpr void Exclude(TkxItemsToRenderKind k) { mask_ &= ~Bit(k); }
-  constexpr bool operator==(const TkxItemsToRender&) const = default;
-
- private:
-  static constexpr int Bit(TkxItemsToRenderKind k) { return 1 << static_cast<int>(k); }
-  int mask_ = 0;
-};
-
 // Origin and clipping area of new drawing.
 enum TkxReferencePoint : int { rpPage = 0, rpMargin, rpBand };
 
-// Bits of OutputCapabilities.
-constexpr uint16_t ocText = 1 << 0;
-constexpr uint16_t ocImages = 1 << 1;
-constexpr uint16_t ocShapes = 1 << 2;
-// A band whose bit is set is written only while page 1 is output.
-constexpr uint16_t ocHeaderOnce = 1 << 3;
-constexpr uint16_t ocFooterOnce = 1 << 4;
-constexpr uint16_t ocUnderlayOnce = 1 << 5;
-constexpr uint16_t ocOverlayOnce = 1 << 6;
-// Picture-fitting variants of the picture writer.
-constexpr uint16_t ocFitVariantA = 1 << 7;
-constexpr uint16_t ocFitVariantB = 1 << 8;
-// Page recordings are processed as recorded, without the resolution step.
-constexpr uint16_t ocRecordingAsIs = 1 << 9;
 
 // CurrentBand values.
 enum TkxBand : int { bnBody = 0, bnHeader = 1, bnFooter = 2, bnUnderlay = 3, bnOverlay = 4 };

@@ -116,11 +116,12 @@ TextAlignSet TextAlignSet::FromValue(uint32_t v) {
 }
 
 TkxMetafileState::TkxMetafileState(TkxMetafileTarget& target) : target_(target) {
-  const int wanted = target.ItemsToRenderMask();
-  const int caps = target.OutputCapabilities();
-  RenderText = (wanted & kMetaRenderText) && (caps & kMetaRenderText);
-  RenderImages = (wanted & kMetaRenderImages) && (caps & kMetaRenderImages);
-  RenderShapes = (wanted & kMetaRenderShapes) && (caps & kMetaRenderShapes);
+  using K = TkxItemsToRenderKind;
+  const TkxItemsToRender wanted = target.ItemsToRender();
+  const uint16_t caps = target.OutputCapabilities();
+  RenderText = RendersKind(wanted, caps, K::irText);
+  RenderImages = RendersKind(wanted, caps, K::irImage);
+  RenderShapes = RendersKind(wanted, caps, K::irShape);
   Font = DefaultFont();
 }
 
