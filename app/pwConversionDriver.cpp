@@ -171,7 +171,7 @@ void TpwConversionDriver::SetScreen(TpwDriverScreen s) {
 }
 
 std::string TpwConversionDriver::PagesLabel(int k) const {
-  return std::to_string(k) + " out of " + pageTotalText_ + " pages converted.";
+  return std::to_string(k) + " out of " + std::to_string(pageTotal_) + " pages converted.";
 }
 
 void TpwConversionDriver::ApplyOrientation() {
@@ -246,10 +246,9 @@ void TpwConversionDriver::Start() {
   SetScreen(TpwDriverScreen::Converting);
   view_.SetCaption("Please wait while converting is in progress:");
   pagesConverted_ = 0;
-  int total = document_.PageCount();
-  pageTotalText_ = std::to_string(total);
+  pageTotal_ = document_.PageCount();
   view_.SetPagesLabel(PagesLabel(0));
-  view_.SetProgress(0, total);
+  view_.SetProgress(0, pageTotal_);
 
   temp_.DeleteTempFile();
   engine_.SetFileName(temp_.TempFile());
@@ -271,7 +270,7 @@ void TpwConversionDriver::RunPageSteps() {
 }
 
 bool TpwConversionDriver::PageStep() {
-  if (pagesConverted_ == 0) pageTotalText_ = std::to_string(document_.PageCount());
+  if (pagesConverted_ == 0) pageTotal_ = document_.PageCount();
   // A document without pages still yields a (one-section) document.
   if (document_.PageCount() > 0) {
     ApplyOrientation();
@@ -286,7 +285,7 @@ bool TpwConversionDriver::PageStep() {
     TrimWorkingSet();
     ++pagesConverted_;
     view_.SetPagesLabel(PagesLabel(pagesConverted_));
-    view_.SetProgress(pagesConverted_, std::stoi(pageTotalText_));
+    view_.SetProgress(pagesConverted_, pageTotal_);
   }
   view_.ProcessPendingEvents();
 

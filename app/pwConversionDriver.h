@@ -194,7 +194,7 @@ class TpwConversionDriver {
   bool converting_ = false;
   bool paused_ = false;
   int pagesConverted_ = 0;
-  std::string pageTotalText_;
+  int pageTotal_ = 0;  // pages of the document when the conversion began
   bool documentLoaded_ = false;
   int passwordTries_ = 0;
   int saveAttempts_ = 0;
