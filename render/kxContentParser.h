@@ -146,7 +146,7 @@ class TkxPDFContentStreamParser {
  private:
   struct SavedState {
     TkxGraphicalState State;
-    TkxGraphicsState Token;
+    TkxGraphicsSaveToken Token;
   };
 
   void Dispatch(const std::string& op);
