@@ -819,8 +819,8 @@ TkxTextSize TkxCustomDocumentEngine::MeasureText(std::u16string_view text, const
   int height = font.Height();
   const int ppi = TkxScreen::PPI();
   if (font.PixelsPerInch() != ppi) height = MulDiv(height, ppi, font.PixelsPerInch());
-  const TkxSize32 ext = TkxFontManager::Instance().TextExtent(font.Name(), font.Style(), height, measured);
-  return {empty ? 1 : ext.cx, ext.cy};
+  const TkxTextSize ext = TkxFontManager::Instance().TextExtent(font.Name(), font.Style(), height, measured);
+  return {empty ? 1 : ext.Width, ext.Height};
 }
 
 // ---- Engine states ---------------------------------------------------------------------

@@ -23,10 +23,10 @@
 #include "engine/kxDocInfo.h"
 #include "engine/kxDocSettings.h"
 #include "engine/kxDocumentItems.h"
-#include "engine/kxItemsToRender.h"
 #include "engine/kxFormatSettings.h"
 #include "engine/kxGraphic.h"
 #include "engine/kxImageSettings.h"
+#include "engine/kxItemsToRender.h"
 #include "engine/kxPageSettings.h"
 #include "engine/kxPreferences.h"
 #include "pdf/kxClasses.h"
@@ -97,12 +97,6 @@ struct TkxDateTime {
 using TkxClock = std::function<TkxDateTime()>;
 // The current local time.
 TkxDateTime LocalNow();
-
-// Width and height of a text in whole pixels.
-struct TkxTextSize {
-  int Width = 0;
-  int Height = 0;
-};
 
 using TkxColumnList = std::vector<std::unique_ptr<TkxColumn>>;
 

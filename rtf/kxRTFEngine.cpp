@@ -64,11 +64,10 @@ class TkxRTFEngine::TextHost : public TkxRTFTextHost {
   int FontNumber(const TFont& font) override { return e_.FontNumber(font); }
   int ColorNumber(TColor color) override { return e_.ColorNumber(color); }
   // Text is measured in the face the reader will draw it with.
-  TkxPixelExtent MeasureText(std::u16string_view text, const TFont& font) override {
+  TkxTextSize MeasureText(std::u16string_view text, const TFont& font) override {
     TFont reader = font;
     reader.SetName(e_.ReaderFontName(font));
-    const TkxTextSize size = e_.MeasureText(text, reader);
-    return {size.Width, size.Height};
+    return e_.MeasureText(text, reader);
   }
   double TwipsPerPixel() const override { return e_.twipsPerPixel_; }
   int CurrentBand() const override { return e_.CurrentBand(); }

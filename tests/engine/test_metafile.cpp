@@ -215,8 +215,8 @@ TEST(MetafileProcessor, WorldTransformModes) {
 TEST(MetafileProcessor, AlignmentMovesTheAnchorToTheTopLeft) {
   if (!HaveSans()) GTEST_SKIP() << "needs " << kSans;
   TkxFontManager& fm = TkxFontManager::Instance();
-  const TkxSize32 ext = fm.TextExtent(kSans, fsRegular, -20, u"Hello");
-  const double w = ext.cx, h = ext.cy, a = fm.TextMetrics(kSans, fsRegular, -20).tmAscent;
+  const TkxTextSize ext = fm.TextExtent(kSans, fsRegular, -20, u"Hello");
+  const double w = ext.Width, h = ext.Height, a = fm.TextMetrics(kSans, fsRegular, -20).tmAscent;
   ASSERT_GT(w, 0);
   struct Case {
     uint32_t align;
@@ -524,7 +524,7 @@ TEST(MetafileProcessor, ColoursBackgroundAndClip) {
 
 TEST(MetafileProcessor, TextFollowsTheCurrentPosition) {
   if (!HaveSans()) GTEST_SKIP() << "needs " << kSans;
-  const double w = TkxFontManager::Instance().TextExtent(kSans, fsRegular, -16, u"Hello").cx;
+  const double w = TkxFontManager::Instance().TextExtent(kSans, fsRegular, -16, u"Hello").Width;
   for (bool track : {true, false}) {
     SCOPED_TRACE(track);
     Target t;
