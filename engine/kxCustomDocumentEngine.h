@@ -355,7 +355,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   // Turns a recording into items of the current lists (dy, dx: offsets in
   // screen pixels added to the ReferenceRect origin).
   virtual void ProcessPageRecording(const TkxMetafile& metafile, double dy, double dx);
-  // Hands every item of the list to its hook, most specific class first.
+  // Hands every item of the list to the hook of its class.
   void DispatchItems(TkxItemList& list);
 
   // ---- TkxImageSettingsOwner ----
@@ -442,6 +442,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   const TkxPageSettings* CurrentPageSettings() const;
 
  private:
+  class ItemWriter;
   bool CanText() const;
   bool CanImages() const;
   bool CanShapes() const;
