@@ -15,7 +15,7 @@
 
 #include "platform/kxBitmap.h"
 #include "platform/kxEmf.h"
-#include "platform/kxEmfPlayer.h"
+#include "platform/kxEmfBitmapPlayer.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxGraphics.h"
 
