@@ -73,7 +73,6 @@ class EFileWriteError : public Exception {
 // Origin and clipping area of new drawing.
 enum TkxReferencePoint : int { rpPage = 0, rpMargin, rpBand };
 
-
 // CurrentBand values.
 enum TkxBand : int { bnBody = 0, bnHeader = 1, bnFooter = 2, bnUnderlay = 3, bnOverlay = 4 };
 
