@@ -267,7 +267,9 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   double ToPixelsY(double value) const;
 
   // ---- Drawing API (does nothing unless a document is open and the kind is
-  // accepted; anchors outside the ReferenceRect create nothing) ----
+  // accepted; anchors outside the ReferenceRect create nothing). A
+  // conversion draws only on the page canvas; these operations are for other
+  // users of an engine. ----
   virtual void FormattedTextOut(double x, double y, const std::u16string& text);
   virtual void TextOutByCharacter(const std::u16string& text, bool forward, double x, double y);
   virtual void TextOut(double x, double y, const std::u16string& text);
