@@ -19,29 +19,30 @@ const char* const kReadError = "Impossible to read selected PDF file.";
 const char* const kReadErrorTitle = "Error...";
 }  // namespace
 
-bool PaperCodeFromText(const std::string& text, int& code) {
+bool PaperSizeFromText(const std::string& text, TkxPaperSize& paper) {
+  using P = TkxPaperSize;
   static const struct {
     const char* text;
-    int code;
-  } kTable[] = {{"A3", pcA3}, {"A4", pcA4}, {"A5", pcA5},       {"B4", pcB4},
-                {"B5", pcB5}, {"ISO-B4", pcISOB4}, {"Letter", pcLetter}};
+    TkxPaperSize paper;
+  } kTable[] = {{"A3", P::A3}, {"A4", P::A4}, {"A5", P::A5},         {"B4", P::B4},
+                {"B5", P::B5}, {"ISO-B4", P::ISOB4}, {"Letter", P::Letter}};
   for (const auto& row : kTable) {
     if (text == row.text) {
-      code = row.code;
+      paper = row.paper;
       return true;
     }
   }
   return false;
 }
 
-bool ImageFormatCodeFromText(const std::string& text, int& code) {
+bool ImageFormatFromText(const std::string& text, TkxOutputImageFormat& format) {
   static const struct {
     const char* text;
-    int code;
-  } kTable[] = {{"JPEG", icJPEG}, {"BMP", icBMP}, {"GIF", icGIF}, {"PNG", icPNG}, {"Metafile", icMetafile}};
+    TkxOutputImageFormat format;
+  } kTable[] = {{"JPEG", ifJPEG}, {"BMP", ifBMP}, {"GIF", ifGIF}, {"PNG", ifPNG}, {"Metafile", ifMetafile}};
   for (const auto& row : kTable) {
     if (text == row.text) {
-      code = row.code;
+      format = row.format;
       return true;
     }
   }
@@ -170,7 +171,7 @@ void TpwConversionDriver::SetScreen(TpwDriverScreen s) {
 }
 
 std::string TpwConversionDriver::PagesLabel(int k) const {
-  return std::to_string(k) + " out of " + pageTotalText_ + " pages converted.";
+  return std::to_string(k) + " out of " + std::to_string(pageTotal_) + " pages converted.";
 }
 
 void TpwConversionDriver::ApplyOrientation() {
@@ -219,10 +220,13 @@ void TpwConversionDriver::Start() {
   int inX = 0, inY = 0;
   InputResolutionFor(ppiX_, ppiY_, inX, inY);
   engine_.SetInputRes(inX, inY);
-  engine_.SetItemsToRender(job_.ExtendedConversion ? (irText | irImage | irShape) : irText);
-  int code = 0;
-  if (PaperCodeFromText(job_.PaperSize, code)) engine_.SetPaperSize(code);
-  if (ImageFormatCodeFromText(job_.ImageFormat, code)) engine_.SetOutputImageFormat(code);
+  using K = TkxItemsToRenderKind;
+  engine_.SetItemsToRender(job_.ExtendedConversion ? TkxItemsToRender{K::irText, K::irImage, K::irShape}
+                                                   : TkxItemsToRender{K::irText});
+  TkxPaperSize paper = TkxPaperSize::A4;
+  if (PaperSizeFromText(job_.PaperSize, paper)) engine_.SetPaperSize(paper);
+  TkxOutputImageFormat format = ifJPEG;
+  if (ImageFormatFromText(job_.ImageFormat, format)) engine_.SetOutputImageFormat(format);
   engine_.SetJPEGQuality(job_.ImagesQuality);
 
   try {
@@ -242,10 +246,9 @@ void TpwConversionDriver::Start() {
   SetScreen(TpwDriverScreen::Converting);
   view_.SetCaption("Please wait while converting is in progress:");
   pagesConverted_ = 0;
-  int total = document_.PageCount();
-  pageTotalText_ = std::to_string(total);
+  pageTotal_ = document_.PageCount();
   view_.SetPagesLabel(PagesLabel(0));
-  view_.SetProgress(0, total);
+  view_.SetProgress(0, pageTotal_);
 
   temp_.DeleteTempFile();
   engine_.SetFileName(temp_.TempFile());
@@ -267,7 +270,7 @@ void TpwConversionDriver::RunPageSteps() {
 }
 
 bool TpwConversionDriver::PageStep() {
-  if (pagesConverted_ == 0) pageTotalText_ = std::to_string(document_.PageCount());
+  if (pagesConverted_ == 0) pageTotal_ = document_.PageCount();
   // A document without pages still yields a (one-section) document.
   if (document_.PageCount() > 0) {
     ApplyOrientation();
@@ -282,7 +285,7 @@ bool TpwConversionDriver::PageStep() {
     TrimWorkingSet();
     ++pagesConverted_;
     view_.SetPagesLabel(PagesLabel(pagesConverted_));
-    view_.SetProgress(pagesConverted_, std::stoi(pageTotalText_));
+    view_.SetProgress(pagesConverted_, pageTotal_);
   }
   view_.ProcessPendingEvents();
 

@@ -8,6 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "engine/kxImageSettings.h"
+#include "engine/kxItemsToRender.h"
+#include "engine/kxPageSettings.h"
+
 namespace pw {
 
 // What the driver needs of the PDF document.
@@ -30,23 +34,13 @@ class IpwDocument {
   virtual void DeletePages(const std::string& range) = 0;
 };
 
-// Item kinds of the engine's ItemsToRender set.
-enum TpwItemsToRender : int { irText = 1, irImage = 2, irShape = 4 };
-
-// Values of the engine's paper-size and picture-format enumerations the job
-// settings map to.
-enum TpwPaperCode : int {
-  pcLetter = 0, pcA3 = 7, pcA4 = 8, pcA5 = 10, pcB4 = 11, pcB5 = 12, pcISOB4 = 39
-};
-enum TpwImageFormatCode : int { icBMP = 0, icJPEG = 1, icGIF = 2, icPNG = 3, icMetafile = 4 };
-
 // What the driver needs of the document engine.
 class IpwEngine {
  public:
   virtual ~IpwEngine() = default;
   virtual void SetInputRes(int x, int y) = 0;
-  virtual void SetItemsToRender(int items) = 0;
-  virtual void SetPaperSize(int paperCode) = 0;
+  virtual void SetItemsToRender(TkxItemsToRender items) = 0;
+  virtual void SetPaperSize(TkxPaperSize paper) = 0;
   virtual void SetLandscape(bool landscape) = 0;
   // The PDF page about to be drawn is width x height points as drawn. With
   // paperFromPage its RTF page takes that size; otherwise a page larger
@@ -55,7 +49,7 @@ class IpwEngine {
   virtual void SetDrawnPageSize(double width, double height, bool paperFromPage) {
     (void)width, (void)height, (void)paperFromPage;
   }
-  virtual void SetOutputImageFormat(int formatCode) = 0;
+  virtual void SetOutputImageFormat(TkxOutputImageFormat format) = 0;
   virtual void SetJPEGQuality(int quality) = 0;
   virtual void SetFileName(const std::string& fileName) = 0;
   virtual void BeginDoc() = 0;
@@ -109,8 +103,8 @@ struct TpwJobSettings {
 
 // Exact, case-sensitive mapping of the job's strings; false for no match
 // (the engine setting then stays as it was).
-bool PaperCodeFromText(const std::string& text, int& code);
-bool ImageFormatCodeFromText(const std::string& text, int& code);
+bool PaperSizeFromText(const std::string& text, TkxPaperSize& paper);
+bool ImageFormatFromText(const std::string& text, TkxOutputImageFormat& format);
 // Orientation rule: 90, 270 and -90 are landscape.
 bool IsLandscapeRotation(int rotation);
 // A page is shown landscape when it is wider than high once turned: a turned
@@ -200,7 +194,7 @@ class TpwConversionDriver {
   bool converting_ = false;
   bool paused_ = false;
   int pagesConverted_ = 0;
-  std::string pageTotalText_;
+  int pageTotal_ = 0;  // pages of the document when the conversion began
   bool documentLoaded_ = false;
   int passwordTries_ = 0;
   int saveAttempts_ = 0;

@@ -58,11 +58,11 @@ void TpwEngineAdapter::SetInputRes(int x, int y) {
   engine_.SetInputYRes(y);
 }
 
-void TpwEngineAdapter::SetItemsToRender(int items) {
-  engine_.SetItemsToRender(TkxItemsToRender::FromMask(items));
+void TpwEngineAdapter::SetItemsToRender(TkxItemsToRender items) {
+  engine_.SetItemsToRender(items);
 }
 
-void TpwEngineAdapter::SetPaperSize(int paperCode) { engine_.Page().SetPaperSize(PaperSizeFromInt(paperCode)); }
+void TpwEngineAdapter::SetPaperSize(TkxPaperSize paper) { engine_.Page().SetPaperSize(paper); }
 
 void TpwEngineAdapter::SetLandscape(bool landscape) {
   engine_.Page().SetOrientation(landscape ? poLandscape : poPortrait);
@@ -113,8 +113,8 @@ void TpwEngineAdapter::SetDrawnPageSize(double width, double height, bool paperF
   pendingScaleX_ = pendingScaleY_ = scale;
 }
 
-void TpwEngineAdapter::SetOutputImageFormat(int formatCode) {
-  engine_.ImageSettings().SetOutputImageFormat(static_cast<TkxOutputImageFormat>(formatCode));
+void TpwEngineAdapter::SetOutputImageFormat(TkxOutputImageFormat format) {
+  engine_.ImageSettings().SetOutputImageFormat(format);
 }
 
 void TpwEngineAdapter::SetJPEGQuality(int quality) { engine_.ImageSettings().SetJPEGQuality(quality); }

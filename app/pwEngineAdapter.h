@@ -17,10 +17,10 @@ class TpwEngineAdapter : public IpwEngine {
   ~TpwEngineAdapter() override;
 
   void SetInputRes(int x, int y) override;
-  void SetItemsToRender(int items) override;
-  void SetPaperSize(int paperCode) override;
+  void SetItemsToRender(TkxItemsToRender items) override;
+  void SetPaperSize(TkxPaperSize paper) override;
   void SetLandscape(bool landscape) override;
-  void SetOutputImageFormat(int formatCode) override;
+  void SetOutputImageFormat(TkxOutputImageFormat format) override;
   void SetJPEGQuality(int quality) override;
   void SetFileName(const std::string& fileName) override { engine_.SetFileName(fileName); }
   void SetDrawnPageSize(double width, double height, bool paperFromPage) override;

@@ -285,13 +285,13 @@ bool TkxCustomDocumentEngine::Inside(double y, double x) const {
 }
 
 bool TkxCustomDocumentEngine::CanText() const {
-  return documentOpen_ && (outputCapabilities_ & ocText) && itemsToRender_.Contains(K::irText);
+  return documentOpen_ && RendersKind(itemsToRender_, outputCapabilities_, K::irText);
 }
 bool TkxCustomDocumentEngine::CanImages() const {
-  return documentOpen_ && (outputCapabilities_ & ocImages) && itemsToRender_.Contains(K::irImage);
+  return documentOpen_ && RendersKind(itemsToRender_, outputCapabilities_, K::irImage);
 }
 bool TkxCustomDocumentEngine::CanShapes() const {
-  return documentOpen_ && (outputCapabilities_ & ocShapes) && itemsToRender_.Contains(K::irShape);
+  return documentOpen_ && RendersKind(itemsToRender_, outputCapabilities_, K::irShape);
 }
 
 // ---- Lifecycle -------------------------------------------------------------------
@@ -579,62 +579,59 @@ void TkxCustomDocumentEngine::ProcessPageRecording(const TkxMetafile& metafile, 
   }
 }
 
-void TkxCustomDocumentEngine::DispatchItems(TkxItemList& list) {
-  for (size_t i = 0; i < list.size(); ++i) {
-    TkxDocumentItem* item = list[i].get();
-    if (!item) continue;
-    if (auto* box = dynamic_cast<TkxTextBoxItem*>(item)) {
-      WriteTextBox(*box);
-    } else if (auto* text = dynamic_cast<TkxTextItem*>(item)) {
-      WriteText(*text);
-    } else if (auto* stream = dynamic_cast<TkxImageStream*>(item)) {
-      WriteImageStream(*stream);
-    } else if (auto* image = dynamic_cast<TkxImageItem*>(item)) {
-      WriteImage(*image);
-    } else if (auto* shape = dynamic_cast<TkxShapeItem*>(item)) {
-      shapeLineJoin_ = shape->LineJoin;
-      shapeEndCap_ = shape->EndCap;
-      if (shape->PointCount() == 0) continue;
-      switch (shape->ShapeType) {
-        case shLine: WriteLine(*shape); break;
-        case shRectangle: WriteRectangle(*shape); break;
-        case shRoundRect: WriteRoundRect(*shape); break;
-        case shEllipse: WriteEllipse(*shape); break;
-        case shPolygon: WritePolygon(shape->Points, shape->PointCount(), shape->Brush.get(), shape->Pen, true); break;
-        case shPolyline: WritePolygon(shape->Points, shape->PointCount(), shape->Brush.get(), shape->Pen, false); break;
-        case shArc: WriteArc(*shape); break;
-        case shChord: WriteChord(*shape); break;
-        case shPie: WritePie(*shape); break;
-        case shPolyBezier: WritePolyBezier(*shape); break;
-        default: break;
-      }
-    } else if (auto* poly = dynamic_cast<TkxPolyShapeItem*>(item)) {
-      if (poly->Parts.empty() || !poly->Parts.front()) continue;
-      if (poly->Parts.front()->ShapeType == shPolygon)
-        WritePolyShape(*poly, true);
-      else if (poly->Parts.front()->ShapeType == shPolyline)
-        WritePolyShape(*poly, false);
-    } else if (auto* table = dynamic_cast<TkxTableItem*>(item)) {
-      WriteTable(*table);
-    } else if (auto* para = dynamic_cast<TkxParagraphItem*>(item)) {
-      WriteParagraph(*para);
-    } else if (auto* clip = dynamic_cast<TkxClipItem*>(item)) {
-      WriteClip(*clip);
-    } else if (auto* path = dynamic_cast<TkxPathItem*>(item)) {
-      WritePath(*path);
-    } else if (auto* pp = dynamic_cast<TkxPolyPolygonItem*>(item)) {
-      WritePolyPolygon(*pp);
-    } else if (auto* eof = dynamic_cast<TkxEOFItem*>(item)) {
-      WriteEndOfRecording(*eof);
-    } else if (auto* pd = dynamic_cast<TkxPolyDrawItem*>(item)) {
-      WritePolyDraw(*pd);
-    } else {
-      WriteOtherItem(*item);
+// Hands each item to the engine's writer hook for its class.
+class TkxCustomDocumentEngine::ItemWriter : public TkxDocumentItemVisitor {
+ public:
+  explicit ItemWriter(TkxCustomDocumentEngine& engine) : e_(engine) {}
+  void Visit(TkxTextItem& item) override { e_.WriteText(item); }
+  void Visit(TkxTextBoxItem& item) override { e_.WriteTextBox(item); }
+  void Visit(TkxImageItem& item) override { e_.WriteImage(item); }
+  void Visit(TkxImageStream& item) override { e_.WriteImageStream(item); }
+  void Visit(TkxShapeItem& shape) override {
+    e_.shapeLineJoin_ = shape.LineJoin;
+    e_.shapeEndCap_ = shape.EndCap;
+    if (shape.PointCount() == 0) return;
+    switch (shape.ShapeType) {
+      case shLine: e_.WriteLine(shape); break;
+      case shRectangle: e_.WriteRectangle(shape); break;
+      case shRoundRect: e_.WriteRoundRect(shape); break;
+      case shEllipse: e_.WriteEllipse(shape); break;
+      case shPolygon: e_.WritePolygon(shape.Points, shape.PointCount(), shape.Brush.get(), shape.Pen, true); break;
+      case shPolyline: e_.WritePolygon(shape.Points, shape.PointCount(), shape.Brush.get(), shape.Pen, false); break;
+      case shArc: e_.WriteArc(shape); break;
+      case shChord: e_.WriteChord(shape); break;
+      case shPie: e_.WritePie(shape); break;
+      case shPolyBezier: e_.WritePolyBezier(shape); break;
+      default: break;
     }
   }
+  void Visit(TkxPolyShapeItem& poly) override {
+    if (poly.Parts.empty() || !poly.Parts.front()) return;
+    if (poly.Parts.front()->ShapeType == shPolygon)
+      e_.WritePolyShape(poly, true);
+    else if (poly.Parts.front()->ShapeType == shPolyline)
+      e_.WritePolyShape(poly, false);
+  }
+  void Visit(TkxPolyPolygonItem& item) override { e_.WritePolyPolygon(item); }
+  void Visit(TkxPolyDrawItem& item) override { e_.WritePolyDraw(item); }
+  void Visit(TkxClipItem& item) override { e_.WriteClip(item); }
+  void Visit(TkxPathItem& item) override { e_.WritePath(item); }
+  void Visit(TkxEOFItem& item) override { e_.WriteEndOfRecording(item); }
+  void Visit(TkxParagraphItem& item) override { e_.WriteParagraph(item); }
+  void Visit(TkxTableItem& item) override { e_.WriteTable(item); }
+  void VisitOther(TkxDocumentItem& item) override { e_.WriteOtherItem(item); }
+
+ private:
+  TkxCustomDocumentEngine& e_;
+};
+
+void TkxCustomDocumentEngine::DispatchItems(TkxItemList& list) {
+  ItemWriter writer(*this);
+  for (size_t i = 0; i < list.size(); ++i)
+    if (TkxDocumentItem* item = list[i].get()) item->Accept(writer);
 }
 
-void TkxCustomDocumentEngine::WriteTextList(TkxTextList& list) {
+void TkxCustomDocumentEngine::WriteTextList(TkxTextItemList& list) {
   for (size_t i = 0; i < list.size(); ++i)
     if (list[i]) WriteText(*list[i]);
 }
@@ -819,8 +816,8 @@ TkxTextSize TkxCustomDocumentEngine::MeasureText(std::u16string_view text, const
   int height = font.Height();
   const int ppi = TkxScreen::PPI();
   if (font.PixelsPerInch() != ppi) height = MulDiv(height, ppi, font.PixelsPerInch());
-  const TkxSize32 ext = TkxFontManager::Instance().TextExtent(font.Name(), font.Style(), height, measured);
-  return {empty ? 1 : ext.cx, ext.cy};
+  const TkxTextSize ext = TkxFontManager::Instance().TextExtent(font.Name(), font.Style(), height, measured);
+  return {empty ? 1 : ext.Width, ext.Height};
 }
 
 // ---- Engine states ---------------------------------------------------------------------

@@ -26,6 +26,7 @@
 #include "engine/kxFormatSettings.h"
 #include "engine/kxGraphic.h"
 #include "engine/kxImageSettings.h"
+#include "engine/kxItemsToRender.h"
 #include "engine/kxPageSettings.h"
 #include "engine/kxPreferences.h"
 #include "pdf/kxClasses.h"
@@ -69,53 +70,8 @@ class EFileWriteError : public Exception {
 
 // ---- Small types ---------------------------------------------------------------
 
-// Kinds of content an engine accepts. Scoped, because the conversion
-// driver's item bits carry the same short names.
-enum class TkxItemsToRenderKind : int { irText = 0, irImage = 1, irShape = 2 };
-
-// A set of TkxItemsToRenderKind. Its mask has bit (1 << kind) per member, so
-// 1 is text, 2 images and 4 shapes.
-class TkxItemsToRender {
- public:
-  constexpr TkxItemsToRender() = default;
-  constexpr TkxItemsToRender(std::initializer_list<TkxItemsToRenderKind> kinds) {
-    for (TkxItemsToRenderKind k : kinds) mask_ |= Bit(k);
-  }
-  static constexpr TkxItemsToRender All() { return FromMask(7); }
-  // Bits other than the three are dropped.
-  static constexpr TkxItemsToRender FromMask(int mask) {
-    TkxItemsToRender s;
-    s.mask_ = mask & 7;
-    return s;
-  }
-  constexpr int Mask() const { return mask_; }
-  constexpr bool Contains(TkxItemsToRenderKind k) const { return (mask_ & Bit(k)) != 0; }
-  constexpr void Include(TkxItemsToRenderKind k) { mask_ |= Bit(k); }
-  constexpr void Exclude(TkxItemsToRenderKind k) { mask_ &= ~Bit(k); }
-  constexpr bool operator==(const TkxItemsToRender&) const = default;
-
- private:
-  static constexpr int Bit(TkxItemsToRenderKind k) { return 1 << static_cast<int>(k); }
-  int mask_ = 0;
-};
-
 // Origin and clipping area of new drawing.
 enum TkxReferencePoint : int { rpPage = 0, rpMargin, rpBand };
-
-// Bits of OutputCapabilities.
-constexpr uint16_t ocText = 1 << 0;
-constexpr uint16_t ocImages = 1 << 1;
-constexpr uint16_t ocShapes = 1 << 2;
-// A band whose bit is set is written only while page 1 is output.
-constexpr uint16_t ocHeaderOnce = 1 << 3;
-constexpr uint16_t ocFooterOnce = 1 << 4;
-constexpr uint16_t ocUnderlayOnce = 1 << 5;
-constexpr uint16_t ocOverlayOnce = 1 << 6;
-// Picture-fitting variants of the picture writer.
-constexpr uint16_t ocFitVariantA = 1 << 7;
-constexpr uint16_t ocFitVariantB = 1 << 8;
-// Page recordings are processed as recorded, without the resolution step.
-constexpr uint16_t ocRecordingAsIs = 1 << 9;
 
 // CurrentBand values.
 enum TkxBand : int { bnBody = 0, bnHeader = 1, bnFooter = 2, bnUnderlay = 3, bnOverlay = 4 };
@@ -141,13 +97,6 @@ using TkxClock = std::function<TkxDateTime()>;
 // The current local time.
 TkxDateTime LocalNow();
 
-// Width and height of a text in whole pixels.
-struct TkxTextSize {
-  int Width = 0;
-  int Height = 0;
-};
-
-using TkxTextList = std::vector<std::unique_ptr<TkxTextItem>>;
 using TkxColumnList = std::vector<std::unique_ptr<TkxColumn>>;
 
 // ---- Events (an unassigned event is not called; Sender is the engine) ------
@@ -273,7 +222,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   virtual bool RecordingPicturesUsed() { return CanImages(); }
   // Where new items go: the current page's lists, or an open band's.
   TkxItemList* CurrentItemList() const { return itemList_; }
-  TkxTextList* CurrentLineTextList() const { return lineTextList_; }
+  TkxTextItemList* CurrentLineTextList() const { return lineTextList_; }
   double FlowPosition() const { return flowPosition_; }
   // A document-wide band (bnHeader .. bnOverlay); nullptr outside a document.
   TkxBandItem* Band(int band) const;
@@ -322,7 +271,9 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   double ToPixelsY(double value) const;
 
   // ---- Drawing API (does nothing unless a document is open and the kind is
-  // accepted; anchors outside the ReferenceRect create nothing) ----
+  // accepted; anchors outside the ReferenceRect create nothing). A
+  // conversion draws only on the page canvas; these operations are for other
+  // users of an engine. ----
   virtual void FormattedTextOut(double x, double y, const std::u16string& text);
   virtual void TextOutByCharacter(const std::u16string& text, bool forward, double x, double y);
   virtual void TextOut(double x, double y, const std::u16string& text);
@@ -409,7 +360,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   // Turns a recording into items of the current lists (dy, dx: offsets in
   // screen pixels added to the ReferenceRect origin).
   virtual void ProcessPageRecording(const TkxMetafile& metafile, double dy, double dx);
-  // Hands every item of the list to its hook, most specific class first.
+  // Hands every item of the list to the hook of its class.
   void DispatchItems(TkxItemList& list);
 
   // ---- TkxImageSettingsOwner ----
@@ -461,9 +412,9 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   // The base writes the PageBorder sides as lines along the margins.
   virtual void WritePageBorder();
   // The base hands every text item to WriteText.
-  virtual void WriteTextList(TkxTextList& list);
+  virtual void WriteTextList(TkxTextItemList& list);
   // Orders a LineTextList before output (nothing in the base).
-  virtual void SortTextList(TkxTextList& list) { (void)list; }
+  virtual void SortTextList(TkxTextItemList& list) { (void)list; }
   // Modal result of the engine's own setup dialog (1 in the base).
   virtual int ShowDefaultSetupDialog() { return kModalOK; }
   // A new object of the engine's preferences class.
@@ -496,6 +447,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   const TkxPageSettings* CurrentPageSettings() const;
 
  private:
+  class ItemWriter;
   bool CanText() const;
   bool CanImages() const;
   bool CanShapes() const;
@@ -558,7 +510,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   TkxMetafile pageRecording_;
   std::unique_ptr<TkxEmfRecorder> canvas_;
   TkxItemList* itemList_ = nullptr;
-  TkxTextList* lineTextList_ = nullptr;
+  TkxTextItemList* lineTextList_ = nullptr;
   double flowPosition_ = 0;
   std::unique_ptr<TkxBandItem> bands_[5];  // index bnHeader..bnOverlay
   int currentBand_ = bnBody;

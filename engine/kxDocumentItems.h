@@ -23,6 +23,43 @@ namespace pw {
 
 class TkxCustomDocumentEngine;
 
+class TkxDocumentItem;
+class TkxTextItem;
+class TkxTextBoxItem;
+class TkxImageItem;
+class TkxImageStream;
+class TkxShapeItem;
+class TkxPolyShapeItem;
+class TkxPolyPolygonItem;
+class TkxPolyDrawItem;
+class TkxClipItem;
+class TkxPathItem;
+class TkxEOFItem;
+class TkxParagraphItem;
+class TkxTableItem;
+
+// What writers implement to be handed each item as its concrete class. An
+// item class of its own that is not listed here arrives as its nearest
+// listed base, or at VisitOther.
+class TkxDocumentItemVisitor {
+ public:
+  virtual ~TkxDocumentItemVisitor() = default;
+  virtual void Visit(TkxTextItem& item) = 0;
+  virtual void Visit(TkxTextBoxItem& item) = 0;
+  virtual void Visit(TkxImageItem& item) = 0;
+  virtual void Visit(TkxImageStream& item) = 0;
+  virtual void Visit(TkxShapeItem& item) = 0;
+  virtual void Visit(TkxPolyShapeItem& item) = 0;
+  virtual void Visit(TkxPolyPolygonItem& item) = 0;
+  virtual void Visit(TkxPolyDrawItem& item) = 0;
+  virtual void Visit(TkxClipItem& item) = 0;
+  virtual void Visit(TkxPathItem& item) = 0;
+  virtual void Visit(TkxEOFItem& item) = 0;
+  virtual void Visit(TkxParagraphItem& item) = 0;
+  virtual void Visit(TkxTableItem& item) = 0;
+  virtual void VisitOther(TkxDocumentItem& item) = 0;
+};
+
 // Base of every item; writers dispatch on the concrete class.
 class TkxDocumentItem {
  public:
@@ -30,6 +67,7 @@ class TkxDocumentItem {
   virtual ~TkxDocumentItem() = default;
   TkxDocumentItem(const TkxDocumentItem&) = delete;
   TkxDocumentItem& operator=(const TkxDocumentItem&) = delete;
+  virtual void Accept(TkxDocumentItemVisitor& visitor) { visitor.VisitOther(*this); }
 };
 
 using TkxDocumentItemPtr = std::unique_ptr<TkxDocumentItem>;
@@ -38,6 +76,7 @@ using TkxItemList = std::vector<TkxDocumentItemPtr>;
 // A run of text at one position.
 class TkxTextItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   // No text, no clip rectangle, flags off, default font and brush.
   TkxTextItem() = default;
 
@@ -71,9 +110,13 @@ class TkxTextItem : public TkxDocumentItem {
   TkxDoubleRect clipRect_;
 };
 
+// The line-text list of a page: its text runs in line mode.
+using TkxTextItemList = std::vector<std::unique_ptr<TkxTextItem>>;
+
 // Text laid out inside a box (drawing API only).
 class TkxTextBoxItem : public TkxTextItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   double Width = 0;
   double Height = 0;
   TkxFrame Frame;
@@ -89,6 +132,7 @@ class TkxTextBoxItem : public TkxTextItem {
 // entry ImageIndex, which outlives the item.
 class TkxImageItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   TkxImageItem() = default;
   // From two opposite corners in any order: X, Y the smaller coordinates,
   // Width, Height the absolute differences, Bounds the resulting rectangle.
@@ -112,6 +156,7 @@ class TkxImageItem : public TkxDocumentItem {
 // ImageTable entry that refers to them does not.
 class TkxImageStream : public TkxImageItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   using TkxImageItem::TkxImageItem;
   std::vector<uint8_t> Stream;
   int PixelWidth = 0;
@@ -139,6 +184,7 @@ enum TkxShapeKind : uint8_t {
 // box, then the start point and the end point.
 class TkxShapeItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   explicit TkxShapeItem(uint8_t shapeType = shLine) : ShapeType(shapeType) {}
 
   // Present only for filled shapes.
@@ -161,6 +207,7 @@ class TkxShapeItem : public TkxDocumentItem {
 // Polygons or polylines written as one group; owns its parts.
 class TkxPolyShapeItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   std::vector<std::unique_ptr<TkxShapeItem>> Parts;
   void Add(std::unique_ptr<TkxShapeItem> part) { Parts.push_back(std::move(part)); }
   int Count() const { return static_cast<int>(Parts.size()); }
@@ -169,6 +216,7 @@ class TkxPolyShapeItem : public TkxDocumentItem {
 // Several polygons filled together.
 class TkxPolyPolygonItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   std::unique_ptr<TBrush> Brush;
   TPen Pen;
   // Fill rule: true alternate (even-odd), false winding.
@@ -189,6 +237,7 @@ class TkxPolyPolygonItem : public TkxDocumentItem {
 // A poly-draw figure: points with their point-type bytes.
 class TkxPolyDrawItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   std::unique_ptr<TBrush> Brush;
   TPen Pen;
   TkxPoints Points;
@@ -209,6 +258,7 @@ constexpr uint8_t kClipRemove = 1;
 // right-bottom), the region combination mode of the record, pen and brush.
 class TkxClipItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   TBrush Brush;
   TPen Pen;
   uint8_t Mode = kClipSetRects;
@@ -232,6 +282,7 @@ enum TkxPathAction : int {
 // A path bracket record. Brush and pen exist once they have been assigned.
 class TkxPathItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   explicit TkxPathItem(int action = paBeginPath) : Action(action) {}
   std::unique_ptr<TBrush> Brush;
   std::unique_ptr<TPen> Pen;
@@ -246,12 +297,14 @@ class TkxPathItem : public TkxDocumentItem {
 // The end of a recording.
 class TkxEOFItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   uint8_t Flag = 0;
 };
 
 // A flowed paragraph (drawing API only).
 class TkxParagraphItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   double X = 0;
   double Y = 0;
   double Width = 0;
@@ -276,6 +329,7 @@ class TkxColumn {
 // A table (drawing API only). Rows hold the cell items they own.
 class TkxTableItem : public TkxDocumentItem {
  public:
+  void Accept(TkxDocumentItemVisitor& visitor) override { visitor.Visit(*this); }
   TkxTableItem(TkxCustomDocumentEngine* engine, int columnCount, double x, double y);
 
   TkxCustomDocumentEngine* Engine;
@@ -307,7 +361,7 @@ class TkxBandItem {
   TkxBandItem& operator=(const TkxBandItem&) = delete;
 
   TkxItemList ItemList;
-  std::vector<std::unique_ptr<TkxTextItem>> LineTextList;
+  TkxTextItemList LineTextList;
   double FlowPosition = 0;
 };
 

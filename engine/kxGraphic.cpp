@@ -2,8 +2,9 @@
 
 #include <cmath>
 
-#include "platform/kxEmfPlayer.h"
+#include "platform/kxEmfBitmapPlayer.h"
 #include "platform/kxEmfRecorder.h"
+#include "platform/kxEmfRerecorder.h"
 
 namespace pw {
 

@@ -19,18 +19,9 @@ int TkxEngineMetafileTarget::PPI() const { return TkxScreen::PPI(); }
 
 bool TkxEngineMetafileTarget::LineMode() const { return engine_.LineMode(); }
 
-int TkxEngineMetafileTarget::ItemsToRenderMask() const {
-  using K = TkxItemsToRenderKind;
-  const TkxItemsToRender items = engine_.ItemsToRender();
-  return (items.Contains(K::irText) ? kMetaRenderText : 0) | (items.Contains(K::irImage) ? kMetaRenderImages : 0) |
-         (items.Contains(K::irShape) ? kMetaRenderShapes : 0);
-}
+TkxItemsToRender TkxEngineMetafileTarget::ItemsToRender() const { return engine_.ItemsToRender(); }
 
-int TkxEngineMetafileTarget::OutputCapabilities() const {
-  const uint16_t caps = engine_.OutputCapabilities();
-  return ((caps & ocText) ? kMetaRenderText : 0) | ((caps & ocImages) ? kMetaRenderImages : 0) |
-         ((caps & ocShapes) ? kMetaRenderShapes : 0);
-}
+uint16_t TkxEngineMetafileTarget::OutputCapabilities() const { return engine_.OutputCapabilities(); }
 
 TkxItemList* TkxEngineMetafileTarget::ItemList() { return engine_.CurrentItemList(); }
 

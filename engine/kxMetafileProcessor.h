@@ -24,8 +24,8 @@ class TkxEngineMetafileTarget : public TkxMetafileTarget {
   int InputYRes() const override;
   int PPI() const override;
   bool LineMode() const override;
-  int ItemsToRenderMask() const override;
-  int OutputCapabilities() const override;
+  TkxItemsToRender ItemsToRender() const override;
+  uint16_t OutputCapabilities() const override;
   TkxItemList* ItemList() override;
   TkxTextItemList* LineTextList() override;
   TkxImageTable* ImageTable() override;

@@ -7,6 +7,7 @@
 
 #include "pdf/kxClasses.h"
 #include "platform/kxBitmap.h"
+#include "platform/kxEmfDeviceContext.h"
 #include "platform/kxFontManager.h"
 
 namespace pw {
@@ -37,18 +38,6 @@ bool ScaleExtent(int32_t& ext, int32_t num, int32_t denom) {
   if (v == 0) return false;
   ext = ClampToInt32(v);
   return true;
-}
-
-// Millimetres per logical unit of the fixed map modes.
-double MillimetresPerUnit(uint32_t mode) {
-  switch (mode) {
-    case MM_LOMETRIC: return 0.1;
-    case MM_HIMETRIC: return 0.01;
-    case MM_LOENGLISH: return 0.254;
-    case MM_HIENGLISH: return 0.0254;
-    case MM_TWIPS: return 25.4 / 1440.0;
-    default: return 0;
-  }
 }
 
 }  // namespace
@@ -116,11 +105,12 @@ TextAlignSet TextAlignSet::FromValue(uint32_t v) {
 }
 
 TkxMetafileState::TkxMetafileState(TkxMetafileTarget& target) : target_(target) {
-  const int wanted = target.ItemsToRenderMask();
-  const int caps = target.OutputCapabilities();
-  RenderText = (wanted & kMetaRenderText) && (caps & kMetaRenderText);
-  RenderImages = (wanted & kMetaRenderImages) && (caps & kMetaRenderImages);
-  RenderShapes = (wanted & kMetaRenderShapes) && (caps & kMetaRenderShapes);
+  using K = TkxItemsToRenderKind;
+  const TkxItemsToRender wanted = target.ItemsToRender();
+  const uint16_t caps = target.OutputCapabilities();
+  RenderText = RendersKind(wanted, caps, K::irText);
+  RenderImages = RendersKind(wanted, caps, K::irImage);
+  RenderShapes = RendersKind(wanted, caps, K::irShape);
   Font = DefaultFont();
 }
 
@@ -189,16 +179,7 @@ double TkxMetafileState::FontHeightPixels(int32_t lfHeight) const {
 }
 
 void TkxMetafileState::UpdateMapScale() {
-  if (MapMode != MM_ISOTROPIC && MapMode != MM_ANISOTROPIC) return;
-  if (WindowExtX == 0 || WindowExtY == 0) return;
-  ScaleX = static_cast<double>(ViewportExtX) / WindowExtX;
-  ScaleY = static_cast<double>(ViewportExtY) / WindowExtY;
-  if (MapMode == MM_ISOTROPIC) {
-    // One logical unit is as wide as it is high: the smaller scale wins.
-    const double m = std::min(std::fabs(ScaleX), std::fabs(ScaleY));
-    ScaleX = std::copysign(m, ScaleX);
-    ScaleY = std::copysign(m, ScaleY);
-  }
+  ExtentScale(MapMode, WindowExtX, WindowExtY, ViewportExtX, ViewportExtY, ScaleX, ScaleY);
 }
 
 // ---- Saved states ------------------------------------------------------------------

@@ -17,6 +17,7 @@
 
 #include "engine/kxDocumentItems.h"
 #include "engine/kxFormatSettings.h"
+#include "engine/kxItemsToRender.h"
 #include "platform/kxEmf.h"
 #include "platform/kxGraphicsObjects.h"
 
@@ -26,14 +27,6 @@ class TkxBitmap;
 struct TkxImageTableEntry;
 using TkxImageTable = std::vector<TkxImageTableEntry>;
 class TkxImageSettings;
-
-using TkxTextItemList = std::vector<std::unique_ptr<TkxTextItem>>;
-
-// Bits of TkxMetafileTarget::ItemsToRenderMask and OutputCapabilities that
-// decide which kinds of items a recording may produce.
-constexpr int kMetaRenderText = 1 << 0;
-constexpr int kMetaRenderImages = 1 << 1;
-constexpr int kMetaRenderShapes = 1 << 2;
 
 // The engine as a metafile processor sees it.
 class TkxMetafileTarget {
@@ -46,10 +39,10 @@ class TkxMetafileTarget {
   virtual int PPI() const = 0;
   // Plain text items go to the line-text list instead of the item list.
   virtual bool LineMode() const = 0;
-  // kMetaRender* bits of the kinds the engine was asked to render, and of
-  // the kinds its output format can hold.
-  virtual int ItemsToRenderMask() const = 0;
-  virtual int OutputCapabilities() const = 0;
+  // The kinds the engine was asked to render, and the engine's
+  // OutputCapabilities bits (which kinds its output format can hold).
+  virtual TkxItemsToRender ItemsToRender() const = 0;
+  virtual uint16_t OutputCapabilities() const = 0;
   // The current lists; nullptr drops what would go there.
   virtual TkxItemList* ItemList() = 0;
   virtual TkxTextItemList* LineTextList() = 0;

@@ -159,7 +159,7 @@ void DrawTextRun(TkxMetafileState& st, const TkxMetaTextRun& run) {
   if (angle < 0) angle += 360;
   item->Angle = angle;
 
-  const TkxRunExtent ext = MeasureTextRun(item->Font, run.Text);
+  const TkxTextSize ext = MeasureTextRun(item->Font, run.Text);
   if (followCP) st.TextAdvance += st.TextAlign.Contains(taRight) ? -ext.Width : ext.Width;
 
   double ascent = 0;
@@ -178,9 +178,8 @@ void DrawTextRun(TkxMetafileState& st, const TkxMetaTextRun& run) {
   st.DecorationCountdown = 3;
 }
 
-TkxRunExtent MeasureTextRun(const TFont& font, std::u16string_view text) {
-  const TkxSize32 s = TkxFontManager::Instance().TextExtent(font.Name(), font.Style(), font.Height(), text);
-  return {static_cast<double>(s.cx), static_cast<double>(s.cy)};
+TkxTextSize MeasureTextRun(const TFont& font, std::u16string_view text) {
+  return TkxFontManager::Instance().TextExtent(font.Name(), font.Style(), font.Height(), text);
 }
 
 TkxFontInfo GetFontMetrics(const TFont& font) {

@@ -47,11 +47,7 @@ void DrawTextRun(TkxMetafileState& st, const TkxMetaTextRun& run);
 
 // Width and height in engine pixels of a text in a font, as the screen
 // measures it.
-struct TkxRunExtent {
-  double Width = 0;
-  double Height = 0;
-};
-TkxRunExtent MeasureTextRun(const TFont& font, std::u16string_view text);
+TkxTextSize MeasureTextRun(const TFont& font, std::u16string_view text);
 
 // Metrics of a font (points), from the platform's text and outline metrics.
 TkxFontInfo GetFontMetrics(const TFont& font);

@@ -147,6 +147,9 @@ class TkxExtMemStream {
   uint32_t pad_count_ = 0;
 };
 
+// List of UTF-16 strings. Get outside the list gives an empty string; Put at
+// Count appends, at another index outside the list does nothing. The
+// reading layer offers it; the conversion does not use it.
 class TWideStrings {
  public:
   int Add(const std::u16string& s);

@@ -1,5 +1,7 @@
-// The document class the application uses. Drawing pages is added on top of
-// the loading and page-list behaviour of TkxCustomPDFDocument.
+// The PDF document: loading, decryption and the page list of
+// TkxCustomPDFDocument, adding nothing. Its pages are drawn by the free
+// RenderPage functions of render/, or by TkxExProPDFDocument, which also
+// keeps the fonts of the document between pages.
 #pragma once
 
 #include "pdf/kxCstPDFDoc.h"

@@ -780,8 +780,8 @@ double TkxFontManager::TextWidth(const std::string& family, int style, double em
   return units * emSizePx / f->Design().UnitsPerEm;
 }
 
-TkxSize32 TkxFontManager::TextExtent(const std::string& family, int style, int lfHeight,
-                                     std::u16string_view text) {
+TkxTextSize TkxFontManager::TextExtent(const std::string& family, int style, int lfHeight,
+                                       std::u16string_view text) {
   std::lock_guard<std::mutex> g(st_->mu);
   TkxFontFacePtr f = st_->Face(family, style);
   if (!f) return {};
@@ -792,10 +792,10 @@ TkxSize32 TkxFontManager::TextExtent(const std::string& family, int style, int l
   const double s = ppem / d.UnitsPerEm;
   int64_t cx = 0;
   ForEachCodePoint(text, [&](char32_t cp, int) { cx += Round(f->AdvanceUnits(cp) * s); });
-  TkxSize32 r;
-  r.cx = static_cast<int>(std::min<int64_t>(cx, INT32_MAX));
+  TkxTextSize r;
+  r.Width = static_cast<int>(std::min<int64_t>(cx, INT32_MAX));
   auto [ascent, descent] = CellPixels(d, lfHeight);
-  r.cy = ascent + descent;
+  r.Height = ascent + descent;
   return r;
 }
 

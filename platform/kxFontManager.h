@@ -114,9 +114,10 @@ struct TkxOutlineTextMetric {
   int otmsUnderscorePosition = 0;
 };
 
-struct TkxSize32 {
-  int cx = 0;
-  int cy = 0;
+// Width and height of a measured text in whole pixels.
+struct TkxTextSize {
+  int Width = 0;
+  int Height = 0;
 };
 
 // The design-unit values of one face that the pixel metrics derive from.
@@ -243,9 +244,9 @@ class TkxFontManager {
   double TextWidth(const std::string& family, int style, double emSizePx,
                    std::u16string_view text);
   // Extent as the screen device reports it for a font of logical height
-  // lfHeight: each glyph's advance rounded to whole pixels, summed; cy is
-  // the cell height tmHeight.
-  TkxSize32 TextExtent(const std::string& family, int style, int lfHeight,
+  // lfHeight: each glyph's advance rounded to whole pixels, summed; the
+  // height is the cell height tmHeight.
+  TkxTextSize TextExtent(const std::string& family, int style, int lfHeight,
                        std::u16string_view text);
 
   // Character sets the family's face offers (Windows charset numbers from

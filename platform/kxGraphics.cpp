@@ -353,13 +353,13 @@ double TkxGraphics::FontSizeInWorld(const TkxFont& font) const {
   return font.Size() * UnitToPixels(font.Unit()) / (UnitToPixels(st_.pageUnit) * st_.pageScale);
 }
 
-TkxGraphicsState TkxGraphics::Save() {
-  const TkxGraphicsState token = nextToken_++;
+TkxGraphicsSaveToken TkxGraphics::Save() {
+  const TkxGraphicsSaveToken token = nextToken_++;
   saved_.emplace_back(token, st_);
   return token;
 }
 
-void TkxGraphics::Restore(TkxGraphicsState token) {
+void TkxGraphics::Restore(TkxGraphicsSaveToken token) {
   for (size_t i = saved_.size(); i-- > 0;) {
     if (saved_[i].first == token) {
       st_ = saved_[i].second;

@@ -276,7 +276,7 @@ enum TkxInterpolationMode : int { imDefault = 0, imLowQuality = 1, imHighQuality
 enum TkxCombineMode : int { cmReplace = 0, cmIntersect = 1, cmUnion = 2, cmXor = 3, cmExclude = 4, cmComplement = 5 };
 
 // Token of a saved drawing state.
-using TkxGraphicsState = uint32_t;
+using TkxGraphicsSaveToken = uint32_t;
 
 class TkxGraphics {
  public:
@@ -325,10 +325,10 @@ class TkxGraphics {
   void SetInterpolationMode(TkxInterpolationMode m) { st_.interpolation = m; }
 
   // ---- Saved states: transform, page unit and scale, clip, quality settings ----
-  TkxGraphicsState Save();
+  TkxGraphicsSaveToken Save();
   // Restores the state saved under token and drops it and every state saved
   // after it; an unknown token does nothing.
-  void Restore(TkxGraphicsState token);
+  void Restore(TkxGraphicsSaveToken token);
 
   // ---- Clipping ----
   // cmIntersect intersects the clip with the path (filled by its fill mode),
@@ -394,8 +394,8 @@ class TkxGraphics {
 
   TkxEmfRecorder& canvas_;
   State st_;
-  std::vector<std::pair<TkxGraphicsState, State>> saved_;
-  TkxGraphicsState nextToken_ = 1;
+  std::vector<std::pair<TkxGraphicsSaveToken, State>> saved_;
+  TkxGraphicsSaveToken nextToken_ = 1;
 };
 
 }  // namespace pw

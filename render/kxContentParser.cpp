@@ -652,7 +652,7 @@ bool TkxPDFContentStreamParser::FillWithPattern() {
       for (int i = 0; i < 6; ++i) v[i] = NumberValue(doc.Resolve(a->Get(i)), i == 0 || i == 3 ? 1 : 0);
       m.SetElements(v[0], v[1], v[2], v[3], v[4], v[5]);
     }
-    const TkxGraphicsState saved = g.Save();
+    const TkxGraphicsSaveToken saved = g.Save();
     g.SetClip(path_, cmIntersect);
     PaintShading(doc, dict->Lookup("/Shading"), g, TkxMatrix::Product(m, ctx_.PageTransform));
     g.Restore(saved);
@@ -829,7 +829,7 @@ void TkxPDFContentStreamParser::RunForm(const TkxPDFStreamObject& form) {
   initial.Ctm = TkxMatrix::Product(matrix, st_.Ctm);
   TkxGraphics& g = ctx_.Graphics();
   const TkxMatrix savedWorld = g.Transform();
-  const TkxGraphicsState token = g.Save();
+  const TkxGraphicsSaveToken token = g.Save();
 
   if (const TkxPDFArrayObject* b = AsArray(doc.Resolve(form.Dict->Lookup("/BBox"))); b && b->Count() >= 4) {
     double e[4];

@@ -149,7 +149,7 @@ class TkxPDFContentStreamParser {
  private:
   struct SavedState {
     TkxGraphicalState State;
-    TkxGraphicsState Token;
+    TkxGraphicsSaveToken Token;
   };
 
   void Dispatch(const std::string& op);

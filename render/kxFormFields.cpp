@@ -189,7 +189,7 @@ class TkxSavedDrawing {
 
  private:
   TkxGraphics& g_;
-  TkxGraphicsState token_;
+  TkxGraphicsSaveToken token_;
   TkxMatrix world_;
 };
 

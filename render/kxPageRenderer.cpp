@@ -82,7 +82,7 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocument
   TkxPDFDictObject* dict = doc.GetPageDict(page);
   const std::vector<uint8_t> content = GetPageContent(doc, page);
 
-  const TkxGraphicsState outer = g.Save();
+  const TkxGraphicsSaveToken outer = g.Save();
   g.SetPageUnit(unPoint);
   g.SetPageScale(1.0);
   g.SetSmoothingMode(smAntiAlias);
@@ -121,7 +121,7 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocument
   {
     // The fields are drawn in default page space whatever state the
     // content left behind.
-    const TkxGraphicsState contentStart = g.Save();
+    const TkxGraphicsSaveToken contentStart = g.Save();
     TkxPDFContentStreamParser parser(ctx, resources, TkxGraphicalState());
     parser.Interpret(content.data(), content.size());
     g.Restore(contentStart);

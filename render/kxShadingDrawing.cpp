@@ -203,7 +203,7 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
   picture.SetHasAlpha(false);
 
   // Drawn in device pixels: world space scaled to them alone.
-  const TkxGraphicsState saved = g.Save();
+  const TkxGraphicsSaveToken saved = g.Save();
   g.ResetTransform();
   if (unit.M11 > 0 && unit.M22 > 0) {
     g.DrawImage(picture,

@@ -71,13 +71,12 @@ class TkxRTFEngine::TextHost : public TkxRTFTextHost {
   // (not at the font's pixel height, which lies up to half a point off): it
   // is measured at three times that size, a whole number of pixels at 96
   // PPI, and scaled back.
-  TkxPixelExtent MeasureText(std::u16string_view text, const TFont& font) override {
+  TkxTextSize MeasureText(std::u16string_view text, const TFont& font) override {
     TFont reader = font;
     reader.SetName(e_.ReaderFontName(font));
     const int points = std::abs(font.Size());
     if (points <= 0 || points > kMaxMeasuredPoints) {
-      const TkxTextSize size = e_.MeasureText(text, reader);
-      return {size.Width, size.Height};
+      return e_.MeasureText(text, reader);
     }
     reader.SetSize(points * kMeasureScale);
     const TkxTextSize size = e_.MeasureText(text, reader);
@@ -318,7 +317,7 @@ void TkxRTFEngine::EndPageOutput() {
 
 void TkxRTFEngine::WriteText(TkxTextItem& item) { textWriter_->WriteText(item); }
 
-void TkxRTFEngine::WriteTextList(TkxTextList& list) {
+void TkxRTFEngine::WriteTextList(TkxTextItemList& list) {
   // Flowing lines come after the shapes' paragraph, which then sits at the
   // page's top; a page of positioned frames has no line list and keeps its
   // shapes for the page's end.
@@ -362,7 +361,7 @@ void TkxRTFEngine::FlushShapes() {
   pendingShapes_.clear();
 }
 
-void TkxRTFEngine::SortTextList(TkxTextList& list) { pw::SortTextList(list); }
+void TkxRTFEngine::SortTextList(TkxTextItemList& list) { pw::SortTextList(list); }
 
 void TkxRTFEngine::WriteTextBox(TkxTextBoxItem& item) { textWriter_->WriteTextBox(item); }
 

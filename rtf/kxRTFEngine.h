@@ -131,8 +131,8 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // Text: frames, or tab-stop lines in the body in line mode; page
   // variables become page fields in the header, footer and underlay bands.
   void WriteText(TkxTextItem& item) override;
-  void WriteTextList(TkxTextList& list) override;
-  void SortTextList(TkxTextList& list) override;
+  void WriteTextList(TkxTextItemList& list) override;
+  void SortTextList(TkxTextItemList& list) override;
   void WriteTextBox(TkxTextBoxItem& item) override;
   void WriteParagraph(TkxParagraphItem& item) override;
   void WriteOtherItem(TkxDocumentItem& item) override;

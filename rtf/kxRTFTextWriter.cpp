@@ -668,7 +668,7 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
     if (havePrev && std::abs(prevX - item.X) < kDuplicateDistance && prevY == item.Y && prevText == source)
       continue;
 
-    const TkxPixelExtent extent = host_.MeasureText(line, item.Font);
+    const TkxTextSize extent = host_.MeasureText(line, item.Font);
     if (height && extent.Height > *height) *height = extent.Height;
 
     // A piece in another font that starts where the previous one ended (a
@@ -1196,7 +1196,7 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
 
 std::string TkxRTFTextWriter::RotatedTextRTF(const TkxTextItem& item) {
   const std::u16string& line = item.FirstLine();
-  const TkxPixelExtent extent = host_.MeasureText(line, item.Font);
+  const TkxTextSize extent = host_.MeasureText(line, item.Font);
   const double w = extent.Width, h = extent.Height;
   const int angle = ((item.Angle % 360) + 360) % 360;
   const double t = angle * std::numbers::pi / 180.0;

@@ -22,12 +22,6 @@
 
 namespace pw {
 
-// Width and height of a measured text in whole pixels.
-struct TkxPixelExtent {
-  int Width = 0;
-  int Height = 0;
-};
-
 // What the text writer needs of the RTF engine.
 class TkxRTFTextHost {
  public:
@@ -37,7 +31,7 @@ class TkxRTFTextHost {
   virtual int FontNumber(const TFont& font) = 0;
   virtual int ColorNumber(TColor color) = 0;
   // Extent of a text in a font on the screen, whole pixels.
-  virtual TkxPixelExtent MeasureText(std::u16string_view text, const TFont& font) = 0;
+  virtual TkxTextSize MeasureText(std::u16string_view text, const TFont& font) = 0;
   // 1440 / PPI.
   virtual double TwipsPerPixel() const = 0;
   // 0 body, 1 header, 2 footer, 3 underlay, 4 overlay.

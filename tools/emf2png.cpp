@@ -15,7 +15,7 @@
 
 #include "platform/kxBitmap.h"
 #include "platform/kxEmf.h"
-#include "platform/kxEmfPlayer.h"
+#include "platform/kxEmfBitmapPlayer.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxGraphics.h"
 
@@ -65,7 +65,7 @@ int Sample(const std::string& out) {
   // Text drawn with an un-flip so the glyphs stand upright.
   auto text = [&](const std::u16string& s, const char* family, double size, int style, double x, double y,
                   double angle, uint32_t color) {
-    const TkxGraphicsState st = g.Save();
+    const TkxGraphicsSaveToken st = g.Save();
     g.TranslateTransform(x, y);
     g.RotateTransform(angle);
     g.ScaleTransform(1, -1);
@@ -96,7 +96,7 @@ int Sample(const std::string& out) {
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x)
       pic.SetPixel(x, y, 0xFF000000u | (uint32_t(x * 4) << 16) | (uint32_t(y * 4) << 8) | ((x / 8 + y / 8) % 2 ? 0xC0u : 0x40u));
-  const TkxGraphicsState st = g.Save();
+  const TkxGraphicsSaveToken st = g.Save();
   TkxGraphicsPath circle(fmWinding);
   const double cx = 230, cy = 140, r = 55, k = 0.5523 * r;
   circle.AddBezier({cx + r, cy}, {cx + r, cy + k}, {cx + k, cy + r}, {cx, cy + r});

@@ -60,13 +60,13 @@ class TpwPriorityEngine : public IpwEngine {
   TpwPriorityEngine(IpwEngine& inner, IpwDocument& document, const TpwCpuPriority& priority)
       : inner_(inner), document_(document), priority_(priority) {}
   void SetInputRes(int x, int y) override { inner_.SetInputRes(x, y); }
-  void SetItemsToRender(int items) override { inner_.SetItemsToRender(items); }
-  void SetPaperSize(int paperCode) override { inner_.SetPaperSize(paperCode); }
+  void SetItemsToRender(TkxItemsToRender items) override { inner_.SetItemsToRender(items); }
+  void SetPaperSize(TkxPaperSize paper) override { inner_.SetPaperSize(paper); }
   void SetLandscape(bool landscape) override { inner_.SetLandscape(landscape); }
   void SetDrawnPageSize(double width, double height, bool paperFromPage) override {
     inner_.SetDrawnPageSize(width, height, paperFromPage);
   }
-  void SetOutputImageFormat(int formatCode) override { inner_.SetOutputImageFormat(formatCode); }
+  void SetOutputImageFormat(TkxOutputImageFormat format) override { inner_.SetOutputImageFormat(format); }
   void SetJPEGQuality(int quality) override { inner_.SetJPEGQuality(quality); }
   void SetFileName(const std::string& fileName) override { inner_.SetFileName(fileName); }
   void BeginDoc() override;

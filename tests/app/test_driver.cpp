@@ -49,7 +49,10 @@ struct FakeDocument : IpwDocument {
 };
 
 struct FakeEngine : IpwEngine {
-  int inX = 0, inY = 0, items = 0, paper = -1, format = -1, quality = 0;
+  int inX = 0, inY = 0, quality = 0;
+  TkxItemsToRender items;
+  TkxPaperSize paper = TkxPaperSize::Custom;
+  TkxOutputImageFormat format = ifCCITT4;
   bool landscape = false;
   std::string fileName;
   int beginDocs = 0, newPages = 0, endDocs = 0, rendered = 0;
@@ -57,10 +60,10 @@ struct FakeEngine : IpwEngine {
   bool renderThrows = false;
 
   void SetInputRes(int x, int y) override { inX = x, inY = y; }
-  void SetItemsToRender(int i) override { items = i; }
-  void SetPaperSize(int p) override { paper = p; }
+  void SetItemsToRender(TkxItemsToRender i) override { items = i; }
+  void SetPaperSize(TkxPaperSize p) override { paper = p; }
   void SetLandscape(bool l) override { landscape = l; }
-  void SetOutputImageFormat(int f) override { format = f; }
+  void SetOutputImageFormat(TkxOutputImageFormat f) override { format = f; }
   void SetJPEGQuality(int q) override { quality = q; }
   void SetFileName(const std::string& f) override { fileName = f; }
   void BeginDoc() override {
@@ -154,9 +157,9 @@ TEST_F(DriverTest, OnePageDocument) {
   EXPECT_TRUE(d.Saved());
   EXPECT_EQ(view.doneCaption, "CONGRATULATIONS!");
   EXPECT_TRUE(Exists(dir + "/out.rtf"));
-  EXPECT_EQ(engine.items, irText);
-  EXPECT_EQ(engine.paper, pcA4);
-  EXPECT_EQ(engine.format, icJPEG);
+  EXPECT_EQ(engine.items, TkxItemsToRender{TkxItemsToRenderKind::irText});
+  EXPECT_EQ(engine.paper, TkxPaperSize::A4);
+  EXPECT_EQ(engine.format, ifJPEG);
   EXPECT_EQ(engine.quality, 100);
 }
 
@@ -207,12 +210,13 @@ TEST_F(DriverTest, InputResolutionAndJobMapping) {
     EXPECT_EQ(x, c.x);
     EXPECT_EQ(y, c.y);
   }
-  int code = -1;
-  EXPECT_TRUE(PaperCodeFromText("ISO-B4", code));
-  EXPECT_EQ(code, pcISOB4);
-  EXPECT_FALSE(PaperCodeFromText("a4", code));  // exact, case-sensitive
-  EXPECT_TRUE(ImageFormatCodeFromText("GIF", code));
-  EXPECT_EQ(code, icGIF);
+  TkxPaperSize paper = TkxPaperSize::Custom;
+  EXPECT_TRUE(PaperSizeFromText("ISO-B4", paper));
+  EXPECT_EQ(paper, TkxPaperSize::ISOB4);
+  EXPECT_FALSE(PaperSizeFromText("a4", paper));  // exact, case-sensitive
+  TkxOutputImageFormat format = ifBMP;
+  EXPECT_TRUE(ImageFormatFromText("GIF", format));
+  EXPECT_EQ(format, ifGIF);
   EXPECT_EQ(TargetWithRtfExtension("out.RTF"), "out.RTF.rtf");
   EXPECT_EQ(TargetWithRtfExtension("out"), "out.rtf");
   EXPECT_EQ(TargetWithRtfExtension("a.rtf"), "a.rtf");
@@ -225,7 +229,7 @@ TEST_F(DriverTest, TargetGetsRtfExtension) {
   d.Job().ExtendedConversion = true;
   d.Next();
   EXPECT_TRUE(Exists(dir + "/out.RTF.rtf"));
-  EXPECT_EQ(engine.items, irText | irImage | irShape);
+  EXPECT_EQ(engine.items, TkxItemsToRender::All());
 }
 
 TEST_F(DriverTest, PauseAfterThreeThenContinue) {

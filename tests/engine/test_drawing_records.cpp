@@ -14,38 +14,13 @@
 #include "engine/kxMetafileRecordProcessor.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxGraphics.h"
+#include "tests/engine/metafile_target.h"
 
 using namespace pw;
 
 namespace {
 
-class Target : public TkxMetafileTarget {
- public:
-  int Wanted = 7;
-  bool Line = false;
-  TkxItemList Items;
-  TkxTextItemList LineItems;
-  TkxImageTable Images;
-
-  int InputXRes() const override { return 96; }
-  int InputYRes() const override { return 96; }
-  int PPI() const override { return 96; }
-  bool LineMode() const override { return Line; }
-  int ItemsToRenderMask() const override { return Wanted; }
-  int OutputCapabilities() const override { return 7; }
-  TkxItemList* ItemList() override { return &Items; }
-  TkxTextItemList* LineTextList() override { return &LineItems; }
-  TkxImageTable* ImageTable() override { return &Images; }
-
-  template <class T>
-  std::vector<T*> All() const {
-    std::vector<T*> out;
-    for (const auto& i : Items)
-      if (auto* t = dynamic_cast<T*>(i.get())) out.push_back(t);
-    return out;
-  }
-  std::vector<TkxShapeItem*> Shapes() const { return All<TkxShapeItem>(); }
-};
+using Target = test::TestMetafileTarget;
 
 // A page of 800 x 1000 pixels drawn through the platform graphics, as the
 // renderer draws.
@@ -168,7 +143,7 @@ TEST(DrawingRecords, NothingOutsideThePageOrTheClipIsKept) {
 
 TEST(DrawingRecords, TextOnlyModeMakesNoShapes) {
   Page pg;
-  pg.T.Wanted = 1;
+  pg.T.Wanted = {TkxItemsToRenderKind::irText};
   pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 200, 50));
   TkxGraphicsPath curve;
   curve.StartFigure();
@@ -200,9 +175,9 @@ TEST(DrawingRecords, CrowdedPageBecomesOnePicture) {
   EXPECT_TRUE(pg.T.Shapes().empty());
   const auto images = pg.T.All<TkxImageItem>();
   ASSERT_EQ(images.size(), 1u);
-  ASSERT_EQ(pg.T.Images.size(), 1u);
-  ASSERT_TRUE(pg.T.Images[0].Picture);
-  EXPECT_EQ(pg.T.Images[0].Picture->Width(), static_cast<int>(images[0]->Width));
+  ASSERT_EQ(pg.T.Table.size(), 1u);
+  ASSERT_TRUE(pg.T.Table[0].Picture);
+  EXPECT_EQ(pg.T.Table[0].Picture->Width(), static_cast<int>(images[0]->Width));
   EXPECT_NEAR(images[0]->X, 10, 2);
   EXPECT_LT(images[0]->Width, 800);
 }

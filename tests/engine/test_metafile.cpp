@@ -16,6 +16,7 @@
 #include "engine/kxMetafileTextRecords.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxFontManager.h"
+#include "tests/engine/metafile_target.h"
 
 using namespace pw;
 
@@ -23,32 +24,7 @@ namespace {
 
 constexpr char kSans[] = "Liberation Sans";
 
-class Target : public TkxMetafileTarget {
- public:
-  int XRes = 96, YRes = 96, Ppi = 96;
-  bool Line = false;
-  int Wanted = 7, Caps = 7;
-  TkxItemList Items;
-  TkxTextItemList LineItems;
-
-  int InputXRes() const override { return XRes; }
-  int InputYRes() const override { return YRes; }
-  int PPI() const override { return Ppi; }
-  bool LineMode() const override { return Line; }
-  int ItemsToRenderMask() const override { return Wanted; }
-  int OutputCapabilities() const override { return Caps; }
-  TkxItemList* ItemList() override { return &Items; }
-  TkxTextItemList* LineTextList() override { return &LineItems; }
-
-  template <class T>
-  std::vector<T*> All() const {
-    std::vector<T*> out;
-    for (const auto& i : Items)
-      if (auto* t = dynamic_cast<T*>(i.get())) out.push_back(t);
-    return out;
-  }
-  std::vector<TkxTextItem*> Texts() const { return All<TkxTextItem>(); }
-};
+using Target = test::TestMetafileTarget;
 
 // A page recording with helpers for the records the recorder does not make.
 class Page {
@@ -239,8 +215,8 @@ TEST(MetafileProcessor, WorldTransformModes) {
 TEST(MetafileProcessor, AlignmentMovesTheAnchorToTheTopLeft) {
   if (!HaveSans()) GTEST_SKIP() << "needs " << kSans;
   TkxFontManager& fm = TkxFontManager::Instance();
-  const TkxSize32 ext = fm.TextExtent(kSans, fsRegular, -20, u"Hello");
-  const double w = ext.cx, h = ext.cy, a = fm.TextMetrics(kSans, fsRegular, -20).tmAscent;
+  const TkxTextSize ext = fm.TextExtent(kSans, fsRegular, -20, u"Hello");
+  const double w = ext.Width, h = ext.Height, a = fm.TextMetrics(kSans, fsRegular, -20).tmAscent;
   ASSERT_GT(w, 0);
   struct Case {
     uint32_t align;
@@ -548,7 +524,7 @@ TEST(MetafileProcessor, ColoursBackgroundAndClip) {
 
 TEST(MetafileProcessor, TextFollowsTheCurrentPosition) {
   if (!HaveSans()) GTEST_SKIP() << "needs " << kSans;
-  const double w = TkxFontManager::Instance().TextExtent(kSans, fsRegular, -16, u"Hello").cx;
+  const double w = TkxFontManager::Instance().TextExtent(kSans, fsRegular, -16, u"Hello").Width;
   for (bool track : {true, false}) {
     SCOPED_TRACE(track);
     Target t;
@@ -578,13 +554,14 @@ TEST(MetafileProcessor, LineModeAndWhatIsRendered) {
   if (!HaveSans()) GTEST_SKIP() << "needs " << kSans;
   struct Case {
     bool line;
-    int wanted, caps;
+    int wanted;
+    uint16_t caps;
     size_t lineTexts, listTexts;
   };
   const Case cases[] = {{true, 7, 7, 1, 0}, {false, 7, 7, 0, 1}, {true, 6, 7, 0, 0}, {false, 7, 6, 0, 0}};
   for (const Case& c : cases) {
     Target t;
-    t.Line = c.line, t.Wanted = c.wanted, t.Caps = c.caps;
+    t.Line = c.line, t.Wanted = TkxItemsToRender::FromMask(c.wanted), t.Caps = c.caps;
     Page page;
     page.Font(u"Liberation Sans", -16);
     page.Text(10, 10, u"text");

@@ -12,36 +12,13 @@
 #include "engine/kxMetafileRecordProcessor.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxJPEG.h"
+#include "tests/engine/metafile_target.h"
 
 using namespace pw;
 
 namespace {
 
-class Target : public TkxMetafileTarget {
- public:
-  int Wanted = 7;
-  TkxItemList Items;
-  TkxTextItemList LineItems;
-  TkxImageTable Table;
-
-  int InputXRes() const override { return 96; }
-  int InputYRes() const override { return 96; }
-  int PPI() const override { return 96; }
-  bool LineMode() const override { return false; }
-  int ItemsToRenderMask() const override { return Wanted; }
-  int OutputCapabilities() const override { return 7; }
-  TkxItemList* ItemList() override { return &Items; }
-  TkxTextItemList* LineTextList() override { return &LineItems; }
-  TkxImageTable* ImageTable() override { return &Table; }
-
-  std::vector<TkxImageItem*> Images() const {
-    std::vector<TkxImageItem*> out;
-    for (const auto& i : Items)
-      if (auto* t = dynamic_cast<TkxImageItem*>(i.get())) out.push_back(t);
-    return out;
-  }
-  const TGraphic& Picture(const TkxImageItem& item) const { return *Table.at(item.ImageIndex).Picture; }
-};
+using Target = test::TestMetafileTarget;
 
 // A bitmap whose left half is red and right half blue, top row green.
 TkxBitmap Sample(int w, int h) {
@@ -93,7 +70,7 @@ TEST(MetafilePictures, NothingInTextOnlyModeAndDamagedBitmapsAreSkipped) {
   rec.StretchDIBits(0, 0, 10, 10, 0, 0, 4, 4, header, b.ToDIBBits(24));
   const TkxMetafile& mf = rec.Close();
   Target text;
-  text.Wanted = 1;
+  text.Wanted = {TkxItemsToRenderKind::irText};
   TkxMetafileRecordProcessor(text).ProcessMetafile(mf, 0, 0);
   EXPECT_TRUE(text.Images().empty());
   Target all;
@@ -187,7 +164,7 @@ TEST(MetafilePictures, BlitWithoutBitmapPaintsABarOnlyWhenShapesAreWanted) {
     w.U32(0).U32(0).U32(0).U32(0).U32(DIB_RGB_COLORS).U32(PATCOPY).I32(100).I32(5);
     rec.AppendRecord(w.Finish());
     Target t;
-    t.Wanted = wanted;
+    t.Wanted = TkxItemsToRender::FromMask(wanted);
     Process(rec, t);
     int shapes = 0;
     for (const auto& i : t.Items) shapes += dynamic_cast<TkxShapeItem*>(i.get()) != nullptr;

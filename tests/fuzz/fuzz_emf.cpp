@@ -10,25 +10,12 @@
 #include "engine/kxMetafileRecordProcessor.h"
 #include "platform/kxEmfRecorder.h"
 #include "rtf/kxRTFShapeWriter.h"
+#include "tests/engine/metafile_target.h"
 #include "tests/fuzz/fuzz_fontconfig.h"
 
 namespace {
 
-class Target : public pw::TkxMetafileTarget {
- public:
-  pw::TkxItemList Items;
-  pw::TkxTextItemList LineItems;
-  pw::TkxImageTable Images;
-  int InputXRes() const override { return 96; }
-  int InputYRes() const override { return 96; }
-  int PPI() const override { return 96; }
-  bool LineMode() const override { return false; }
-  int ItemsToRenderMask() const override { return 7; }
-  int OutputCapabilities() const override { return 7; }
-  pw::TkxItemList* ItemList() override { return &Items; }
-  pw::TkxTextItemList* LineTextList() override { return &LineItems; }
-  pw::TkxImageTable* ImageTable() override { return &Images; }
-};
+using Target = pw::test::TestMetafileTarget;
 
 std::vector<uint8_t> Header() {
   pw::TkxEmfRecorder rec(800, 1000, 96);

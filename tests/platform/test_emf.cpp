@@ -11,8 +11,9 @@
 
 #include "platform/kxBitmap.h"
 #include "platform/kxEmf.h"
-#include "platform/kxEmfPlayer.h"
+#include "platform/kxEmfBitmapPlayer.h"
 #include "platform/kxEmfRecorder.h"
+#include "platform/kxEmfRerecorder.h"
 
 using namespace pw;
 

@@ -109,7 +109,7 @@ TEST_F(Fonts, LiberationSansMetricsInDesignUnitsAndPixels) {
   for (int lfHeight : {INT_MIN, INT_MAX}) {
     TkxTextMetric t = FM().TextMetrics("Arial", fsRegular, lfHeight);
     EXPECT_GT(t.tmHeight, 0);
-    EXPECT_GT(FM().TextExtent("Arial", fsRegular, lfHeight, u"WWWW").cx, 0);
+    EXPECT_GT(FM().TextExtent("Arial", fsRegular, lfHeight, u"WWWW").Width, 0);
   }
 
   TkxTextMetric mono = FM().TextMetrics("Courier New", fsRegular, -20);
@@ -148,10 +148,10 @@ TEST_F(Fonts, MeasuringFollowsTheDesignAdvances) {
                        FM().TextWidth("Arial", fsRegular, 50, u"V"));
 
   // Whole-pixel extent: 72.2 + 55.6 + 22.2 + 22.2 + 55.6 -> 72+56+22+22+56.
-  TkxSize32 ext = FM().TextExtent("Arial", fsRegular, -100, u"Hello");
-  EXPECT_EQ(ext.cx, 228);
-  EXPECT_EQ(ext.cy, FM().TextMetrics("Arial", fsRegular, -100).tmHeight);
-  EXPECT_EQ(FM().TextExtent("Arial", fsRegular, -100, u"").cx, 0);
+  TkxTextSize ext = FM().TextExtent("Arial", fsRegular, -100, u"Hello");
+  EXPECT_EQ(ext.Width, 228);
+  EXPECT_EQ(ext.Height, FM().TextMetrics("Arial", fsRegular, -100).tmHeight);
+  EXPECT_EQ(FM().TextExtent("Arial", fsRegular, -100, u"").Width, 0);
   EXPECT_TRUE(FM().CharAdvances("Arial", fsRegular, 10, u"").empty());
 }
 

@@ -362,7 +362,7 @@ TEST(GraphicsClip, ClipsAreIntersectedAndRestoredWithTheState) {
   const TkxSolidBrush brush(0xFF000000);
   g.SetClip(TkxRectF{10, 20, 100, 50});
   g.FillRectangle(brush, {0, 0, 5, 5});
-  const TkxGraphicsState st = g.Save();
+  const TkxGraphicsSaveToken st = g.Save();
   TkxGraphicsPath tri(fmWinding);
   tri.AddLine(0, 0, 50, 0);
   tri.AddLine(50, 0, 0, 50);
@@ -370,7 +370,7 @@ TEST(GraphicsClip, ClipsAreIntersectedAndRestoredWithTheState) {
   g.SetClip(tri);
   g.FillRectangle(brush, {0, 0, 5, 5});
   g.Restore(st);
-  const TkxGraphicsState unused = g.Save();  // saved and restored without drawing: nothing recorded
+  const TkxGraphicsSaveToken unused = g.Save();  // saved and restored without drawing: nothing recorded
   g.SetClip(TkxRectF{0, 0, 1, 1});
   g.Restore(unused);
   g.FillRectangle(brush, {0, 0, 5, 5});
@@ -404,9 +404,9 @@ TEST(GraphicsState, TokensRestoreTransformUnitAndDropLaterStates) {
   TkxEmfRecorder rec(100, 100, 96);
   TkxGraphics g(rec);
   g.SetPageUnit(unPoint);
-  const TkxGraphicsState outer = g.Save();
+  const TkxGraphicsSaveToken outer = g.Save();
   g.TranslateTransform(5, 5);
-  const TkxGraphicsState inner = g.Save();
+  const TkxGraphicsSaveToken inner = g.Save();
   g.SetPageUnit(unInch);
   g.ScaleTransform(2, 2);
   g.Restore(12345);  // unknown: nothing happens

@@ -12,6 +12,7 @@
 #include "platform/kxScreen.h"
 #include "rtf/kxRTFEngine.h"
 #include "rtf/kxRTFFontNames.h"
+#include "tests/rtf/rtf_engine_support.h"
 
 using namespace pw;
 
@@ -24,11 +25,8 @@ std::string Ascii(const std::u16string& s) { return WideToAnsi(s); }
 class Rtf : public TkxRTFEngine {
  public:
   Rtf() {
-    Preferences().SetOpenAfterCreate(false);
-    Preferences().SetShowSetupDialog(false);
-    Preferences().SetOutputToUserStream(true);
-    SetUserStream(&out);
-    SetClock([] { return TkxDateTime{2009, 3, 3, 14, 5, 0}; });
+    test::WriteToStream(*this, out);
+    SetClock(test::FixedTime);
   }
   std::ostringstream out;
   struct Placed {

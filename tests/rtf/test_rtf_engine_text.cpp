@@ -9,6 +9,7 @@
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxScreen.h"
 #include "rtf/kxRTFEngine.h"
+#include "tests/rtf/rtf_engine_support.h"
 
 using namespace pw;
 
@@ -47,11 +48,8 @@ TEST(RTFText, HelloDocumentThroughTheEngineByteForByte) {
   for (const Case& c : cases) {
     TkxRTFEngine e;
     std::ostringstream out;
-    e.Preferences().SetOpenAfterCreate(false);
-    e.Preferences().SetShowSetupDialog(false);
-    e.Preferences().SetOutputToUserStream(true);
-    e.SetUserStream(&out);
-    e.SetClock([] { return TkxDateTime{2009, 3, 3, 14, 5, 0}; });
+    test::WriteToStream(e, out);
+    e.SetClock(test::FixedTime);
     e.SetDocumentEncodingType(c.type);
     e.SetMeasurementUnit(muPixels);
     e.BeginDoc();
@@ -65,10 +63,7 @@ TEST(RTFText, HelloDocumentThroughTheEngineByteForByte) {
 TEST(RTFText, EngineWritesRepeatedTextOnEveryPageAndPageFieldsInTheHeader) {
   TkxRTFEngine e;
   std::ostringstream out;
-  e.Preferences().SetOpenAfterCreate(false);
-  e.Preferences().SetShowSetupDialog(false);
-  e.Preferences().SetOutputToUserStream(true);
-  e.SetUserStream(&out);
+  test::WriteToStream(e, out);
   e.SetMeasurementUnit(muPixels);
   // Band text outside the band's height is not taken.
   e.Page().SetHeaderHeight(40);
@@ -93,10 +88,7 @@ TEST(RTFText, CanvasTextEndsUpInTheFileInBothEncodingTypes) {
   for (TkxRTFEncodingType type : {etPositionalAccuracy, etEaseOfEditing}) {
     TkxRTFEngine e;
     std::ostringstream out;
-    e.Preferences().SetOpenAfterCreate(false);
-    e.Preferences().SetShowSetupDialog(false);
-    e.Preferences().SetOutputToUserStream(true);
-    e.SetUserStream(&out);
+    test::WriteToStream(e, out);
     e.SetDocumentEncodingType(type);
     e.SetMeasurementUnit(muPixels);
     e.Page().SetLeftMargin(96);

@@ -12,6 +12,7 @@
 #include "platform/kxJPEG.h"
 #include "rtf/kxRTFEngine.h"
 #include "rtf/kxRTFPictureWriter.h"
+#include "tests/rtf/rtf_engine_support.h"
 
 using namespace pw;
 
@@ -48,12 +49,9 @@ std::string Convert(TkxOutputImageFormat format, bool binary, bool pageAsPicture
                     TkxRTFEncodingType layout = etPositionalAccuracy) {
   TkxRTFEngine e;
   std::ostringstream out;
-  e.Preferences().SetOpenAfterCreate(false);
-  e.Preferences().SetShowSetupDialog(false);
-  e.Preferences().SetOutputToUserStream(true);
+  test::WriteToStream(e, out);
   e.Preferences().SetGraphicDataInBinary(binary);
   e.Preferences().SetMetafileAsImage(pageAsPicture);
-  e.SetUserStream(&out);
   e.SetDocumentEncodingType(layout);
   e.SetMeasurementUnit(muPixels);
   e.ImageSettings().SetOutputImageFormat(format);

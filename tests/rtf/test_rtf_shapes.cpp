@@ -9,6 +9,7 @@
 #include "platform/kxScreen.h"
 #include "rtf/kxRTFEngine.h"
 #include "rtf/kxRTFShapeWriter.h"
+#include "tests/rtf/rtf_engine_support.h"
 
 using namespace pw;
 
@@ -142,10 +143,7 @@ TEST(RTFShapes, PageShapesGoTogetherAtThePageEnd) {
   for (TkxRTFEncodingType type : {etPositionalAccuracy, etEaseOfEditing}) {
     TkxRTFEngine e;
     std::ostringstream out;
-    e.Preferences().SetOpenAfterCreate(false);
-    e.Preferences().SetShowSetupDialog(false);
-    e.Preferences().SetOutputToUserStream(true);
-    e.SetUserStream(&out);
+    test::WriteToStream(e, out);
     e.SetDocumentEncodingType(type);
     e.SetMeasurementUnit(muPixels);
     e.BeginDoc();

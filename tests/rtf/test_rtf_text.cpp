@@ -62,13 +62,13 @@ class FakeHost : public TkxRTFTextHost {
     colors.push_back(color);
     return static_cast<int>(colors.size());
   }
-  TkxPixelExtent MeasureText(std::u16string_view text, const TFont& font) override {
+  TkxTextSize MeasureText(std::u16string_view text, const TFont& font) override {
     if (fixedMetrics)
       return {static_cast<int>(text.empty() ? 1 : 7 * text.size()), std::abs(font.Height())};
     const bool empty = text.empty();
-    const TkxSize32 size = TkxFontManager::Instance().TextExtent(
+    const TkxTextSize size = TkxFontManager::Instance().TextExtent(
         font.Name(), font.Style(), font.Height(), empty ? u" " : text);
-    return {empty ? 1 : size.cx, size.cy};
+    return {empty ? 1 : size.Width, size.Height};
   }
   double TwipsPerPixel() const override { return 15; }
   int CurrentBand() const override { return band; }

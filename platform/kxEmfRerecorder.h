@@ -1,7 +1,6 @@
-// Playback of enhanced metafiles: onto another recording (the records are
-// recorded again, fitted into a destination rectangle) or onto a bitmap
-// (drawn with cairo). In both cases the source's frame is mapped onto the
-// destination rectangle, as the platform's metafile playback does.
+// Playback of an enhanced metafile onto another recording: the records are
+// recorded again, the source's frame mapped onto a destination rectangle, as
+// the platform's metafile playback does.
 #pragma once
 
 #include "platform/kxEmf.h"
@@ -9,8 +8,6 @@
 #include "platform/kxGraphics.h"
 
 namespace pw {
-
-class TkxBitmap;
 
 // Records src again on dst, its frame stretched onto dest (device pixels of
 // dst). Coordinates are rewritten in the records themselves wherever the
@@ -28,11 +25,5 @@ class TkxBitmap;
 enum class TkxStretchedText { FollowHeight, KeepShape };
 void PlayMetafile(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest,
                   TkxStretchedText text = TkxStretchedText::FollowHeight);
-
-// Draws src onto bitmap, its frame stretched onto dest (bitmap pixels):
-// paths, polygons and the shape records, pens with caps, joins and dashes,
-// solid and pattern brushes, clipping (regions, rectangles, paths), text
-// through the font manager's faces, and device-independent bitmaps.
-void PlayMetafile(const TkxMetafile& src, TkxBitmap& bitmap, const TkxRectF& dest);
 
 }  // namespace pw

@@ -1,4 +1,4 @@
-#include "platform/kxEmfPlayer.h"
+#include "platform/kxEmfBitmapPlayer.h"
 
 #include <cairo.h>
 
@@ -8,505 +8,14 @@
 #include <memory>
 #include <numbers>
 #include <optional>
+#include <vector>
 
 #include "pdf/kxClasses.h"
 #include "platform/kxBitmap.h"
+#include "platform/kxEmfDeviceContext.h"
 #include "platform/kxFontManager.h"
 
 namespace pw {
-
-namespace {
-
-bool FiniteM(const TkxMatrix& m) {
-  return std::isfinite(m.M11) && std::isfinite(m.M12) && std::isfinite(m.M21) && std::isfinite(m.M22) &&
-         std::isfinite(m.DX) && std::isfinite(m.DY);
-}
-
-int32_t Round32(double v) {
-  if (!std::isfinite(v)) return 0;
-  return static_cast<int32_t>(std::lrint(std::clamp(v, -double(1 << 28), double(1 << 28))));
-}
-
-TkxMatrix FromXForm(const TkxEmfXForm& x) { return {x.eM11, x.eM12, x.eM21, x.eM22, x.eDx, x.eDy}; }
-TkxEmfXForm ToXForm(const TkxMatrix& m) {
-  return {float(m.M11), float(m.M12), float(m.M21), float(m.M22), float(m.DX), float(m.DY)};
-}
-
-// How a device context turns logical coordinates into device pixels: the
-// world transform, then the window-to-viewport mapping of the map mode.
-struct DcTransform {
-  TkxMatrix world;
-  uint32_t mapMode = MM_TEXT;
-  double wOrgX = 0, wOrgY = 0, wExtX = 1, wExtY = 1;
-  double vOrgX = 0, vOrgY = 0, vExtX = 1, vExtY = 1;
-  double pxPerMMX = 96 / 25.4, pxPerMMY = 96 / 25.4;
-
-  TkxMatrix Full() const {
-    double sx = 1, sy = 1;
-    switch (mapMode) {
-      case MM_LOMETRIC: sx = pxPerMMX / 10; sy = -pxPerMMY / 10; break;
-      case MM_HIMETRIC: sx = pxPerMMX / 100; sy = -pxPerMMY / 100; break;
-      case MM_LOENGLISH: sx = pxPerMMX * 0.254; sy = -pxPerMMY * 0.254; break;
-      case MM_HIENGLISH: sx = pxPerMMX * 0.0254; sy = -pxPerMMY * 0.0254; break;
-      case MM_TWIPS: sx = pxPerMMX * 25.4 / 1440; sy = -pxPerMMY * 25.4 / 1440; break;
-      case MM_ISOTROPIC:
-      case MM_ANISOTROPIC:
-        if (wExtX != 0 && wExtY != 0) {
-          sx = vExtX / wExtX;
-          sy = vExtY / wExtY;
-          if (mapMode == MM_ISOTROPIC) {
-            const double s = std::min(std::abs(sx), std::abs(sy));
-            sx = std::copysign(s, sx);
-            sy = std::copysign(s, sy);
-          }
-        }
-        break;
-      default: break;
-    }
-    TkxMatrix page(sx, 0, 0, sy, vOrgX - wOrgX * sx, vOrgY - wOrgY * sy);
-    return TkxMatrix::Product(world, page);
-  }
-
-  // Applies a transform-changing record; false for any other record.
-  bool Apply(const TkxEmfRecord& r) {
-    switch (r.Type()) {
-      case EMR_SETWORLDTRANSFORM:
-      case EMR_MODIFYWORLDTRANSFORM: {
-        TkxEmfXForm x;
-        uint32_t mode;
-        if (!DecodeWorldTransform(r, x, mode)) return true;
-        const TkxMatrix m = FromXForm(x);
-        if (mode == MWT_IDENTITY) world = TkxMatrix();
-        else if (mode == MWT_LEFTMULTIPLY) world = TkxMatrix::Product(m, world);
-        else if (mode == MWT_RIGHTMULTIPLY) world = TkxMatrix::Product(world, m);
-        else if (mode == MWT_SET) world = m;
-        return true;
-      }
-      case EMR_SETMAPMODE:
-        if (r.U32(8) >= MM_TEXT && r.U32(8) <= MM_ANISOTROPIC) mapMode = r.U32(8);
-        return true;
-      case EMR_SETWINDOWORGEX: wOrgX = r.I32(8); wOrgY = r.I32(12); return true;
-      case EMR_SETWINDOWEXTEX: wExtX = r.I32(8); wExtY = r.I32(12); return true;
-      case EMR_SETVIEWPORTORGEX: vOrgX = r.I32(8); vOrgY = r.I32(12); return true;
-      case EMR_SETVIEWPORTEXTEX: vExtX = r.I32(8); vExtY = r.I32(12); return true;
-      case EMR_SCALEVIEWPORTEXTEX:
-      case EMR_SCALEWINDOWEXTEX: {
-        const int32_t xn = r.I32(8), xd = r.I32(12), yn = r.I32(16), yd = r.I32(20);
-        if (xd == 0 || yd == 0) return true;
-        double& ex = r.Type() == EMR_SCALEVIEWPORTEXTEX ? vExtX : wExtX;
-        double& ey = r.Type() == EMR_SCALEVIEWPORTEXTEX ? vExtY : wExtY;
-        ex = ex * xn / xd;
-        ey = ey * yn / yd;
-        return true;
-      }
-      default:
-        return false;
-    }
-  }
-};
-
-// Saved-state depth bookkeeping for EMR_RESTOREDC: the number of states a
-// restore pops, or 0 when it cannot be honoured.
-size_t RestoreCount(int32_t n, size_t depth) {
-  if (n < 0) {
-    const size_t k = static_cast<size_t>(-static_cast<int64_t>(n));
-    return k <= depth ? k : 0;
-  }
-  if (n > 0 && static_cast<size_t>(n) <= depth) return depth - static_cast<size_t>(n) + 1;
-  return 0;
-}
-
-// ---- Playback onto a recording -------------------------------------------------------
-
-class Rerecorder {
- public:
-  Rerecorder(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest, TkxStretchedText text)
-      : dst_(dst) {
-    double l, t, r, b;
-    src.FramePixels(l, t, r, b);
-    ax_ = r > l ? dest.Width / (r - l) : 1;
-    ay_ = b > t ? dest.Height / (b - t) : 1;
-    bx_ = dest.X - l * ax_;
-    by_ = dest.Y - t * ay_;
-    T_ = TkxMatrix(ax_, 0, 0, ay_, bx_, by_);
-    xf_.pxPerMMX = src.PixelsPerMMX();
-    xf_.pxPerMMY = src.PixelsPerMMY();
-    avg_ = std::sqrt(std::abs(ax_ * ay_));
-    fontY_ = ay_;
-    if (text == TkxStretchedText::KeepShape && std::abs(ay_) > 1 && std::abs(ay_) > std::abs(ax_))
-      fontY_ = std::max(std::abs(ax_), 1.0) * (ay_ < 0 ? -1 : 1);
-  }
-
-  void Run(const TkxMetafile& src) {
-    dst_.SaveDC();
-    src.EnumerateRecords([&](const TkxEmfRecord& r) {
-      Record(r);
-      return true;
-    });
-    if (depth_ > 0) Raw(TkxEmfRecordWriter(EMR_RESTOREDC).I32(-static_cast<int32_t>(depth_)).Finish());
-    dst_.RestoreDC(-1);
-    for (const auto& [from, to] : handles_) dst_.DeleteObject(to);
-  }
-
- private:
-  void Raw(const std::vector<uint8_t>& rec) { dst_.AppendRecord(rec); }
-
-  int32_t X(int32_t x) const { return Round32(x * ax_ + bx_); }
-  int32_t Y(int32_t y) const { return Round32(y * ay_ + by_); }
-  TkxEmfPointL P(const TkxEmfPointL& p) const { return {X(p.x), Y(p.y)}; }
-  TkxEmfRectL R(const TkxEmfRectL& r) const { return {X(r.left), Y(r.top), X(r.right), Y(r.bottom)}; }
-
-  // The destination world transform the next verbatim record needs.
-  void EnsureWorld(const TkxMatrix& m) {
-    if (curWorld_ == m) return;
-    if (m.IsIdentity())
-      Raw(TkxEmfRecordWriter(EMR_MODIFYWORLDTRANSFORM).XForm(TkxEmfXForm{}).U32(MWT_IDENTITY).Finish());
-    else
-      Raw(TkxEmfRecordWriter(EMR_SETWORLDTRANSFORM).XForm(ToXForm(m)).Finish());
-    curWorld_ = m;
-  }
-
-  // Gives the record's object handle (at off) its number in the destination;
-  // false when the source never created it.
-  bool MapHandle(std::vector<uint8_t>& rec, size_t off) {
-    uint32_t h = 0;
-    for (int i = 0; i < 4; ++i) h |= static_cast<uint32_t>(rec[off + i]) << (8 * i);
-    if (h & ENHMETA_STOCK_OBJECT) return true;
-    auto it = handles_.find(h);
-    if (it == handles_.end()) return false;
-    Patch(rec, off, it->second);
-    return true;
-  }
-  static void Patch(std::vector<uint8_t>& rec, size_t off, uint32_t v) {
-    for (int i = 0; i < 4; ++i) rec[off + i] = static_cast<uint8_t>(v >> (8 * i));
-  }
-  static void PatchI(std::vector<uint8_t>& rec, size_t off, int32_t v) { Patch(rec, off, static_cast<uint32_t>(v)); }
-
-  void Record(const TkxEmfRecord& r) {
-    const uint32_t type = r.Type();
-    if (type == EMR_HEADER || type == EMR_EOF) return;
-    if (xf_.Apply(r)) return;  // transforms are folded into the coordinates or the world transform
-    std::vector<uint8_t>& rec = scratch_;
-    rec.assign(r.Data(), r.Data() + r.Size());
-
-    switch (type) {
-      case EMR_SAVEDC:
-        stack_.push_back(xf_);
-        ++depth_;
-        Raw(rec);
-        return;
-      case EMR_RESTOREDC: {
-        const size_t k = RestoreCount(r.I32(8), depth_);
-        if (k == 0) return;
-        xf_ = stack_[stack_.size() - k];
-        stack_.resize(stack_.size() - k);
-        depth_ -= k;
-        curWorld_ = std::nullopt;  // the destination's transform went back with the state
-        Raw(TkxEmfRecordWriter(EMR_RESTOREDC).I32(-static_cast<int32_t>(k)).Finish());
-        return;
-      }
-      case EMR_CREATEPEN: case EMR_EXTCREATEPEN: case EMR_CREATEBRUSHINDIRECT:
-      case EMR_EXTCREATEFONTINDIRECTW: case EMR_CREATEPALETTE: case EMR_CREATEMONOBRUSH:
-      case EMR_CREATEDIBPATTERNBRUSHPT: case EMR_CREATECOLORSPACE: case EMR_CREATECOLORSPACEW: {
-        if (!r.Has(8, 4) || !ValidObject(r)) return;
-        const uint32_t h = r.U32(8);
-        if (auto it = handles_.find(h); it != handles_.end()) {
-          dst_.DeleteObject(it->second);
-          handles_.erase(it);
-        }
-        const uint32_t nh = dst_.AllocateHandle();
-        handles_[h] = nh;
-        Patch(rec, 8, nh);
-        if (xf_.Full().IsIdentity()) ScaleObject(r, rec);
-        Raw(rec);
-        return;
-      }
-      case EMR_SELECTOBJECT: case EMR_SELECTPALETTE: case EMR_SETPALETTEENTRIES:
-      case EMR_RESIZEPALETTE: case EMR_SETCOLORSPACE: case EMR_DELETECOLORSPACE:
-        if (!r.Has(8, 4) || !MapHandle(rec, 8)) return;
-        Raw(rec);
-        return;
-      case EMR_DELETEOBJECT: {
-        if (!r.Has(8, 4)) return;
-        auto it = handles_.find(r.U32(8));
-        if (it == handles_.end()) return;
-        dst_.DeleteObject(it->second);
-        handles_.erase(it);
-        return;
-      }
-      case EMR_EXTSELECTCLIPRGN: {
-        // Regions are in device pixels whatever the source's transform.
-        TkxEmrExtSelectClipRgn c;
-        if (!DecodeExtSelectClipRgn(r, c)) return;
-        if (!c.HasRegion) {
-          Raw(rec);
-          return;
-        }
-        std::vector<TkxEmfRectL> rects;
-        for (const auto& q : c.Region.Rects) rects.push_back(R(q));
-        TkxEmfRecordWriter w(EMR_EXTSELECTCLIPRGN);
-        const uint32_t n = static_cast<uint32_t>(rects.size());
-        w.U32(32 + n * 16).U32(c.RegionMode).U32(32).U32(1).U32(n).U32(n * 16).Rect(R(c.Region.Bounds));
-        for (const auto& q : rects) w.Rect(q);
-        Raw(w.Finish());
-        return;
-      }
-      default:
-        break;
-    }
-    if (type == EMR_FILLRGN || type == EMR_FRAMERGN) {
-      if (!r.Has(28, 4) || !MapHandle(rec, 28)) return;
-    }
-    const TkxMatrix full = xf_.Full();
-    if (full.IsIdentity()) {
-      if (auto rewritten = Rewrite(r, rec)) {
-        EnsureWorld(TkxMatrix());
-        Raw(*rewritten);
-        if (rewritten->capacity() > scratch_.capacity()) scratch_ = std::move(*rewritten);  // its buffer serves the next record
-        return;
-      }
-    }
-    if (!FiniteM(full)) return;
-    EnsureWorld(TkxMatrix::Product(full, T_));
-    Raw(rec);
-  }
-
-  static bool ValidObject(const TkxEmfRecord& r) {
-    switch (r.Type()) {
-      case EMR_CREATEPEN: { TkxEmrCreatePen x; return DecodeCreatePen(r, x); }
-      case EMR_EXTCREATEPEN: { TkxEmrExtCreatePen x; return DecodeExtCreatePen(r, x); }
-      case EMR_CREATEBRUSHINDIRECT: { TkxEmrCreateBrush x; return DecodeCreateBrush(r, x); }
-      case EMR_EXTCREATEFONTINDIRECTW: { TkxEmrCreateFont x; return DecodeExtCreateFont(r, x); }
-      case EMR_CREATEMONOBRUSH: case EMR_CREATEDIBPATTERNBRUSHPT:
-        return r.Has(0, 32) && r.Has(r.U32(16), r.U32(20)) && r.Has(r.U32(24), r.U32(28));
-      default: return true;
-    }
-  }
-
-  // Logical sizes inside object definitions follow the scale.
-  void ScaleObject(const TkxEmfRecord& r, std::vector<uint8_t>& rec) {
-    switch (r.Type()) {
-      case EMR_EXTCREATEFONTINDIRECTW:
-        if (r.Has(12, 8)) {
-          const int32_t h = r.I32(12), w = r.I32(16);
-          if (h != 0) PatchI(rec, 12, std::clamp(Round32(h * fontY_), h < 0 ? INT32_MIN : 1, h < 0 ? -1 : INT32_MAX));
-          if (w != 0) PatchI(rec, 16, std::max(Round32(std::abs(w * ax_)), 1));
-        }
-        break;
-      case EMR_CREATEPEN:
-        if (r.Has(16, 4) && r.I32(16) > 0) PatchI(rec, 16, std::max(Round32(r.I32(16) * avg_), 1));
-        break;
-      case EMR_EXTCREATEPEN:
-        if (r.Has(28, 24) && (r.U32(28) & PS_TYPE_MASK) == PS_GEOMETRIC) {
-          if (r.U32(32) > 0) Patch(rec, 32, static_cast<uint32_t>(std::max(Round32(r.U32(32) * avg_), 1)));
-          const uint32_t n = r.U32(48);
-          for (uint32_t i = 0; i < n && r.Has(52 + i * 4, 4); ++i)
-            Patch(rec, 52 + i * 4, static_cast<uint32_t>(std::max(Round32(r.U32(52 + i * 4) * avg_), 0)));
-        }
-        break;
-      default:
-        break;
-    }
-  }
-
-  // The record with its coordinates moved into the destination rectangle, or
-  // nothing for a record kind kept verbatim under a world transform. A
-  // record returned is moved out of rec (no copy per record); rec stays
-  // whole when nothing is returned.
-  std::optional<std::vector<uint8_t>> Rewrite(const TkxEmfRecord& r, std::vector<uint8_t>& rec) {
-    auto pt = [&](size_t off) {
-      const TkxEmfPointL p = P(r.PointL(off));
-      PatchI(rec, off, p.x);
-      PatchI(rec, off + 4, p.y);
-    };
-    auto rect = [&](size_t off) {
-      const TkxEmfRectL q = R(r.RectL(off));
-      PatchI(rec, off, q.left);
-      PatchI(rec, off + 4, q.top);
-      PatchI(rec, off + 8, q.right);
-      PatchI(rec, off + 12, q.bottom);
-    };
-    auto size = [&](size_t off, double k) { PatchI(rec, off, Round32(r.I32(off) * k)); };
-    const uint32_t type = r.Type();
-    switch (type) {
-      // No coordinates.
-      case EMR_SETBKMODE: case EMR_SETPOLYFILLMODE: case EMR_SETROP2: case EMR_SETSTRETCHBLTMODE:
-      case EMR_SETTEXTALIGN: case EMR_SETTEXTCOLOR: case EMR_SETBKCOLOR: case EMR_SETMITERLIMIT:
-      case EMR_BEGINPATH: case EMR_ENDPATH: case EMR_CLOSEFIGURE: case EMR_ABORTPATH:
-      case EMR_SELECTCLIPPATH: case EMR_GDICOMMENT: case EMR_SETICMMODE: case EMR_SETMAPPERFLAGS:
-      case EMR_SETARCDIRECTION: case EMR_SETLAYOUT: case EMR_FLATTENPATH: case EMR_WIDENPATH:
-      case EMR_SETCOLORADJUSTMENT: case EMR_REALIZEPALETTE: case EMR_SETMETARGN:
-        return std::move(rec);
-      case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO: case EMR_POLYLINETO:
-      case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIERTO16:
-      case EMR_POLYLINETO16: {
-        TkxEmrPoly p;
-        if (!DecodePoly(r, p)) return std::vector<uint8_t>{};
-        uint32_t t32 = type;
-        if (IsPoly16(type)) t32 = type - EMR_POLYBEZIER16 + EMR_POLYBEZIER;
-        TkxEmfRecordWriter w(t32);
-        w.Rect(R(p.Bounds)).U32(static_cast<uint32_t>(p.Points.size()));
-        for (const auto& q : p.Points) w.Point(P(q));
-        return w.Finish();
-      }
-      case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16: {
-        TkxEmrPolyPoly p;
-        if (!DecodePolyPoly(r, p)) return std::vector<uint8_t>{};
-        const uint32_t t32 = type == EMR_POLYPOLYLINE16 ? EMR_POLYPOLYLINE
-                             : type == EMR_POLYPOLYGON16 ? EMR_POLYPOLYGON : type;
-        TkxEmfRecordWriter w(t32);
-        w.Rect(R(p.Bounds)).U32(static_cast<uint32_t>(p.Counts.size())).U32(static_cast<uint32_t>(p.Points.size()));
-        for (uint32_t c : p.Counts) w.U32(c);
-        for (const auto& q : p.Points) w.Point(P(q));
-        return w.Finish();
-      }
-      case EMR_POLYDRAW: case EMR_POLYDRAW16: {
-        TkxEmrPolyDraw p;
-        if (!DecodePolyDraw(r, p)) return std::vector<uint8_t>{};
-        TkxEmfRecordWriter w(EMR_POLYDRAW);
-        w.Rect(R(p.Bounds)).U32(static_cast<uint32_t>(p.Points.size()));
-        for (const auto& q : p.Points) w.Point(P(q));
-        for (uint8_t t : p.Types) w.U8(t);
-        return w.Finish();
-      }
-      case EMR_MOVETOEX: case EMR_LINETO: case EMR_SETPIXELV: case EMR_SETBRUSHORGEX:
-        if (!r.Has(8, 8)) return std::vector<uint8_t>{};
-        pt(8);
-        return std::move(rec);
-      case EMR_EXTFLOODFILL:
-        if (!r.Has(8, 8)) return std::vector<uint8_t>{};
-        pt(8);
-        return std::move(rec);
-      case EMR_RECTANGLE: case EMR_ELLIPSE: case EMR_INTERSECTCLIPRECT: case EMR_EXCLUDECLIPRECT:
-      case EMR_FILLPATH: case EMR_STROKEPATH: case EMR_STROKEANDFILLPATH:
-        if (!r.Has(8, 16)) return std::vector<uint8_t>{};
-        rect(8);
-        return std::move(rec);
-      case EMR_ROUNDRECT:
-        if (!r.Has(8, 24)) return std::vector<uint8_t>{};
-        rect(8);
-        size(24, ax_);
-        size(28, ay_);
-        return std::move(rec);
-      case EMR_ARC: case EMR_CHORD: case EMR_PIE: case EMR_ARCTO:
-        if (!r.Has(8, 32)) return std::vector<uint8_t>{};
-        rect(8);
-        pt(24);
-        pt(32);
-        return std::move(rec);
-      case EMR_OFFSETCLIPRGN:
-        if (!r.Has(8, 8)) return std::vector<uint8_t>{};
-        size(8, ax_);
-        size(12, ay_);
-        return std::move(rec);
-      case EMR_EXTTEXTOUTA: case EMR_EXTTEXTOUTW: {
-        TkxEmrExtTextOut t;
-        if (!DecodeExtTextOut(r, t)) return std::vector<uint8_t>{};
-        rect(8);
-        pt(36);
-        if (!(t.Rect == TkxEmfRectL{0, 0, -1, -1})) rect(56);
-        const uint32_t offDx = r.U32(72);
-        const bool pdy = (t.Options & ETO_PDY) != 0;
-        for (size_t i = 0; i < t.Dx.size(); ++i) {
-          const bool isY = pdy && (i % 2 == 1);
-          PatchI(rec, offDx + i * 4, Round32(t.Dx[i] * (isY ? ay_ : ax_)));
-        }
-        return std::move(rec);
-      }
-      case EMR_STRETCHDIBITS: {
-        TkxEmrStretchDIBits d;
-        if (!DecodeStretchDIBits(r, d)) return std::vector<uint8_t>{};
-        rect(8);
-        pt(24);
-        size(72, ax_);
-        size(76, ay_);
-        return std::move(rec);
-      }
-      case EMR_STRETCHBLT: {
-        TkxEmrBitBlt d;
-        if (!DecodeBitBlt(r, d)) return std::vector<uint8_t>{};
-        rect(8);
-        pt(24);
-        size(32, ax_);
-        size(36, ay_);
-        return std::move(rec);
-      }
-      case EMR_BITBLT: {
-        TkxEmrBitBlt d;
-        if (!DecodeBitBlt(r, d)) return std::vector<uint8_t>{};
-        rect(8);
-        pt(24);
-        if (r.U32(88) == 0) {  // a pattern blit: no source to keep the size of
-          size(32, ax_);
-          size(36, ay_);
-          return std::move(rec);
-        }
-        // With a bitmap the source size must stay: the record becomes a stretch blit.
-        const int32_t cx = r.I32(32), cy = r.I32(36);
-        std::vector<uint8_t> out(rec.begin(), rec.begin() + 100);
-        const uint32_t offBmi = r.U32(84), offBits = r.U32(92);
-        out.resize(108);
-        Patch(out, 0, EMR_STRETCHBLT);
-        PatchI(out, 32, Round32(cx * ax_));
-        PatchI(out, 36, Round32(cy * ay_));
-        PatchI(out, 100, cx);
-        PatchI(out, 104, cy);
-        out.insert(out.end(), rec.begin() + 100, rec.end());
-        if (offBmi >= 100) Patch(out, 84, offBmi + 8);
-        if (offBits >= 100) Patch(out, 92, offBits + 8);
-        Patch(out, 4, static_cast<uint32_t>(out.size()));
-        return out;
-      }
-      case EMR_FILLRGN: case EMR_FRAMERGN: case EMR_INVERTRGN: case EMR_PAINTRGN: {
-        const size_t regOff = type == EMR_FILLRGN ? 32 : type == EMR_FRAMERGN ? 40 : 28;
-        TkxEmfRegion reg;
-        if (!r.Has(8, 20) || !DecodeRegion(r, regOff, r.U32(24), reg)) return std::vector<uint8_t>{};
-        rect(8);
-        const uint32_t hdr = r.U32(regOff);
-        for (int k = 0; k < 4; ++k) PatchI(rec, regOff + 16 + k * 4, k % 2 ? Y(r.I32(regOff + 16 + k * 4)) : X(r.I32(regOff + 16 + k * 4)));
-        for (size_t i = 0; i < reg.Rects.size(); ++i) {
-          const size_t off = regOff + hdr + i * 16;
-          const TkxEmfRectL q = R(reg.Rects[i]);
-          PatchI(rec, off, q.left);
-          PatchI(rec, off + 4, q.top);
-          PatchI(rec, off + 8, q.right);
-          PatchI(rec, off + 12, q.bottom);
-        }
-        if (type == EMR_FRAMERGN) {
-          size(32, ax_);
-          size(36, ay_);
-        }
-        return std::move(rec);
-      }
-      default:
-        return std::nullopt;
-    }
-  }
-
-  TkxEmfRecorder& dst_;
-  double ax_, ay_, bx_, by_, avg_, fontY_;
-  TkxMatrix T_;
-  DcTransform xf_;
-  std::vector<DcTransform> stack_;
-  size_t depth_ = 0;
-  std::optional<TkxMatrix> curWorld_ = TkxMatrix();
-  std::map<uint32_t, uint32_t> handles_;
-  std::vector<uint8_t> scratch_;  // each record's copy, one buffer for the whole run
-};
-
-}  // namespace
-
-void PlayMetafile(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest, TkxStretchedText text) {
-  if (src.Empty()) return;
-  TkxRectF d = dest;
-  if (d.Width < 0) { d.X += d.Width; d.Width = -d.Width; }
-  if (d.Height < 0) { d.Y += d.Height; d.Height = -d.Height; }
-  Rerecorder(src, dst, d, text).Run(src);
-  dst.AddBounds({Round32(std::floor(d.X)), Round32(std::floor(d.Y)), Round32(std::ceil(d.Right())) - 1,
-                 Round32(std::ceil(d.Bottom())) - 1});
-}
-
-// ---- Playback onto a bitmap -------------------------------------------------------------
 
 namespace {
 
@@ -547,7 +56,7 @@ struct ClipStep {
 };
 
 struct DcState {
-  DcTransform xf;
+  TkxEmfDcTransform xf;
   PenObj pen;
   BrushObj brush;
   FontObj font;
@@ -667,7 +176,7 @@ class BitmapPlayer {
       if (!inPath_ || pathOps_.empty()) MoveTo(Dev(st_.cur));
       ArcOps(cx, cy, rx, ry, a0, a1, false);
       const TkxPointF end{cx + rx * std::cos(a1), cy + ry * std::sin(a1)};
-      st_.cur = {Round32(end.X), Round32(end.Y)};
+      st_.cur = {RoundToEmfCoordinate(end.X), RoundToEmfCoordinate(end.Y)};
       return;
     }
     if (kind == 2) {
@@ -869,8 +378,8 @@ class BitmapPlayer {
     if (!info.TopDown) ySrc = pic.Height() - ySrc - cySrc;
     const TkxMatrix full = st_.xf.Full();
     const double det = full.Determinant();
-    if (cxSrc == 0 || cySrc == 0 || cxDest == 0 || cyDest == 0 || !FiniteM(full) || !std::isfinite(det) ||
-        std::abs(det) < 1e-12)
+    if (cxSrc == 0 || cySrc == 0 || cxDest == 0 || cyDest == 0 || !IsFiniteMatrix(full) ||
+        !std::isfinite(det) || std::abs(det) < 1e-12)
       return;
     ApplyClip();
     cairo_matrix_t m;
@@ -957,7 +466,7 @@ class BitmapPlayer {
     if (!face) return;
     const TkxFaceDesignMetrics& dm = face->Design();
     const TkxMatrix full = st_.xf.Full();
-    if (!FiniteM(full)) return;
+    if (!IsFiniteMatrix(full)) return;
     const double scale = DevScale();
     double emLogical = lf.lfHeight != 0 ? EmPixelsFor(dm, lf.lfHeight) : EmPixelsFor(dm, 0);
     const double em = emLogical * scale;
@@ -995,7 +504,7 @@ class BitmapPlayer {
     TkxPointF origin{ref.X + b.X * along + d.X * down, ref.Y + b.Y * along + d.Y * down};
     if (updateCP) {
       const double advLogical = xScale > 0 ? width / xScale : 0;
-      st_.cur.x = Round32(st_.cur.x + (halign == TA_RIGHT ? -advLogical : advLogical));
+      st_.cur.x = RoundToEmfCoordinate(st_.cur.x + (halign == TA_RIGHT ? -advLogical : advLogical));
     }
 
     ApplyClip();
