@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/kxEmf.h"
-#include "platform/kxEmfPlayer.h"
+#include "platform/kxEmfRerecorder.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxGraphics.h"
 
