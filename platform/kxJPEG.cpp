@@ -38,6 +38,14 @@ extern "C" void OnJpegMessage(j_common_ptr, int) {}
 // would otherwise keep the decoder busy for minutes.
 constexpr long kMaxScans = 500;
 
+// Every 8 x 8 block of a Huffman-coded picture costs at least a bit or two, so its data bounds its size: a
+// header claiming hundreds of megapixels over a few kilobytes is a lie, and decoding it would only fill a huge
+// bitmap with what libjpeg invents after the data ends. The bound leaves a wide margin over the cheapest
+// real encoding (a flat page); arithmetic coding can go below a bit per block, so it gets a wider one.
+constexpr double kMaxPixelsPerByte = 4096;
+constexpr double kMaxPixelsPerByteArith = 65536;
+constexpr double kAlwaysPlausiblePixels = 4 * 1024 * 1024;
+
 extern "C" void OnJpegProgress(j_common_ptr cinfo) {
   if (!cinfo->is_decompressor) return;
   auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
@@ -101,6 +109,14 @@ bool RunDecode(j_decompress_ptr c, ErrorMgr* err, DecodeJob* job) {
     TkxBitmap::CheckSize(c->image_width, c->image_height);
   } catch (const ELimitExceeded& e) {
     job->sizeError = e.what();
+    return true;
+  }
+  const double pixels = double(c->image_width) * double(c->image_height);
+  const double perByte = c->arith_code ? kMaxPixelsPerByteArith : kMaxPixelsPerByte;
+  if (pixels > kAlwaysPlausiblePixels && pixels > perByte * double(job->size)) {
+    job->sizeError = "JPEG picture of " + std::to_string(c->image_width) + " x " +
+                     std::to_string(c->image_height) + " pixels has only " + std::to_string(job->size) +
+                     " bytes of data";
     return true;
   }
   bool cmyk = c->jpeg_color_space == JCS_CMYK || c->jpeg_color_space == JCS_YCCK;

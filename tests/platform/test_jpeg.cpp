@@ -185,6 +185,11 @@ TEST(JPEG, HostilePicturesAreRefused) {
   data[sof + 5] = 0xEA, data[sof + 6] = 0x60, data[sof + 7] = 0xEA, data[sof + 8] = 0x60;
   EXPECT_EQ(ReadJPEGInfo(data.data(), data.size()).Width, 60000);
   EXPECT_THROW(DecodeJPEG(data), ELimitExceeded);
+  // 16000 x 16000 is within the bitmap limit, but 256 megapixels cannot come out of a few hundred bytes.
+  data[sof + 5] = 0x3E, data[sof + 6] = 0x80, data[sof + 7] = 0x3E, data[sof + 8] = 0x80;
+  EXPECT_THROW(DecodeJPEG(data), ELimitExceeded);
+  // A flat 3000 x 3000 picture is small data too, and real: it decodes.
+  EXPECT_EQ(DecodeJPEG(RawJPEG(JCS_RGB, JCS_YCbCr, false, {250, 250, 250}, 3000, 3000)).Width(), 3000);
 
   // A progressive file whose last scan is repeated hundreds of times: stopped at the scan limit.
   std::vector<uint8_t> prog = RawJPEG(JCS_RGB, JCS_YCbCr, false, {9, 99, 199}, 16, 16, true);
