@@ -1,11 +1,12 @@
 # Paperwright top-level driver.
 #   make demo   install dependencies, build, convert the bundled sample
-#   make test   install dependencies, build, run every test, then again under ASan+UBSan
+#   make test   install dependencies, check the source layout, build, run every test, then again under
+#               ASan+UBSan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 SAN_BUILD ?= build-asan
 
-.PHONY: all deps build build-asan test test-release test-asan demo fuzz clean
+.PHONY: all deps build build-asan test test-release test-asan check-format demo fuzz clean
 
 all: build
 
@@ -27,7 +28,10 @@ test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
-test: test-release test-asan
+check-format: deps
+	bash scripts/check-format.sh
+
+test: check-format test-release test-asan
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)

@@ -24,7 +24,7 @@ bool PaperSizeFromText(const std::string& text, TkxPaperSize& paper) {
   static const struct {
     const char* text;
     TkxPaperSize paper;
-  } kTable[] = {{"A3", P::A3}, {"A4", P::A4}, {"A5", P::A5},         {"B4", P::B4},
+  } kTable[] = {{"A3", P::A3}, {"A4", P::A4},        {"A5", P::A5},        {"B4", P::B4},
                 {"B5", P::B5}, {"ISO-B4", P::ISOB4}, {"Letter", P::Letter}};
   for (const auto& row : kTable) {
     if (text == row.text) {
@@ -155,8 +155,7 @@ bool CopyFileAtomically(const std::string& source, const std::string& target, st
 
 TpwConversionDriver::TpwConversionDriver(IpwDocument& document, IpwEngine& engine, TpwDriverView& view)
     : document_(document), engine_(engine), view_(view) {
-  document_.SetPasswordHandler(
-      [this](std::string& password, bool& cont, int) { OnPassword(password, cont); });
+  document_.SetPasswordHandler([this](std::string& password, bool& cont, int) { OnPassword(password, cont); });
   document_.SetStatusHandler([this](const std::string&) { OnStatus(); });
 }
 
@@ -185,15 +184,10 @@ void TpwConversionDriver::Next() {
   if (inSteps_) return;
   switch (screen_) {
     case TpwDriverScreen::Options:
-    case TpwDriverScreen::Files:
-      Start();
-      break;
+    case TpwDriverScreen::Files: Start(); break;
     case TpwDriverScreen::Converting:
-    case TpwDriverScreen::Paused:
-      RunPageSteps();
-      break;
-    default:
-      break;
+    case TpwDriverScreen::Paused: RunPageSteps(); break;
+    default: break;
   }
 }
 
@@ -353,8 +347,7 @@ void TpwConversionDriver::Continue() {
 
 void TpwConversionDriver::Back() {
   if (screen_ != TpwDriverScreen::Converting && screen_ != TpwDriverScreen::Paused) return;
-  if (!view_.Confirm("Are you sure to stop converting and return to the previous screen?", "Confirmation..."))
-    return;
+  if (!view_.Confirm("Are you sure to stop converting and return to the previous screen?", "Confirmation...")) return;
   converting_ = false;
   // While paused no step will end the document; a running step that sees
   // both flags false ends it itself.

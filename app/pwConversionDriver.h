@@ -77,7 +77,10 @@ class TpwDriverView {
   virtual void ScreenChanged(TpwDriverScreen screen) { (void)screen; }
   virtual void SetCaption(const std::string& caption) { (void)caption; }
   virtual void SetPagesLabel(const std::string& label) { (void)label; }
-  virtual void SetProgress(int value, int maximum) { (void)value; (void)maximum; }
+  virtual void SetProgress(int value, int maximum) {
+    (void)value;
+    (void)maximum;
+  }
   // Modal password prompt; true for OK with `password` filled.
   virtual bool AskPassword(const std::string& label, std::string& password) = 0;
   // Modal save-retry prompt: `name` holds the current name and receives the
@@ -94,9 +97,9 @@ class TpwDriverView {
 struct TpwJobSettings {
   std::string SourceFile;
   std::string TargetFile;
-  std::string PaperSize = "A4";     // "A3", "A4", "Letter", "A5", "B4", "B5", "ISO-B4", or "PDF": each
-                                    // page the size of its PDF page
-  bool ExtendedConversion = false;  // text, pictures and shapes instead of text only
+  std::string PaperSize = "A4";      // "A3", "A4", "Letter", "A5", "B4", "B5", "ISO-B4", or "PDF": each
+                                     // page the size of its PDF page
+  bool ExtendedConversion = false;   // text, pictures and shapes instead of text only
   std::string ImageFormat = "JPEG";  // "JPEG", "BMP", "PNG", "Metafile" ("GIF" recognised)
   int ImagesQuality = 100;           // 1..100
 };
@@ -151,7 +154,7 @@ class TpwConversionDriver {
   TpwJobSettings& Job() { return job_; }
 
   // The buttons.
-  void Next();      // Start on the options screen, page steps while converting
+  void Next();  // Start on the options screen, page steps while converting
   void Pause();
   void Continue();
   void Back();
@@ -159,7 +162,7 @@ class TpwConversionDriver {
   // the last conversion ended on.
   void NewConversion();
   bool CanClose() const { return !converting_; }
-  void Close();     // the window closes: the temporary file goes
+  void Close();  // the window closes: the temporary file goes
 
   // Observable state.
   bool Converting() const { return converting_; }

@@ -58,9 +58,7 @@ void TpwEngineAdapter::SetInputRes(int x, int y) {
   engine_.SetInputYRes(y);
 }
 
-void TpwEngineAdapter::SetItemsToRender(TkxItemsToRender items) {
-  engine_.SetItemsToRender(items);
-}
+void TpwEngineAdapter::SetItemsToRender(TkxItemsToRender items) { engine_.SetItemsToRender(items); }
 
 void TpwEngineAdapter::SetPaperSize(TkxPaperSize paper) { engine_.Page().SetPaperSize(paper); }
 
@@ -103,8 +101,8 @@ void TpwEngineAdapter::SetDrawnPageSize(double width, double height, bool paperF
   const double scaleX = paperWidth / widthPixels, scaleY = paperHeight / heightPixels;
   constexpr double kSimilarShape = 1.12;
   if (std::max(scaleX, scaleY) / std::min(scaleX, scaleY) <= kSimilarShape) {
-    const bool aboutPaperSize = std::max(scaleX, scaleY) <= kSimilarShape &&
-                                engine_.DocumentEncodingType() == etPositionalAccuracy;
+    const bool aboutPaperSize =
+        std::max(scaleX, scaleY) <= kSimilarShape && engine_.DocumentEncodingType() == etPositionalAccuracy;
     pendingScaleX_ = aboutPaperSize ? scaleX : std::min(scaleX, 1.0);
     pendingScaleY_ = aboutPaperSize ? scaleY : std::min(scaleY, 1.0);
     return;

@@ -13,7 +13,8 @@ namespace {
 
 std::string Hex(std::string_view digits) {
   std::string out;
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) out.push_back(static_cast<char>(std::stoi(std::string(digits.substr(i, 2)), nullptr, 16)));
+  for (size_t i = 0; i + 1 < digits.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(std::string(digits.substr(i, 2)), nullptr, 16)));
   return out;
 }
 

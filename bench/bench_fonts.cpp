@@ -30,8 +30,7 @@ const std::vector<std::u16string>& Corpus() {
 
 void Report(benchmark::State& state) {
   state.counters["per_string"] = benchmark::Counter(
-      static_cast<double>(kStrings),
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+      static_cast<double>(kStrings), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_TextWidth(benchmark::State& state) {
@@ -47,8 +46,7 @@ void BM_CharAdvances(benchmark::State& state) {
   auto& fm = pw::TkxFontManager::Instance();
   const auto& corpus = Corpus();
   for (auto _ : state)
-    for (const auto& s : corpus)
-      benchmark::DoNotOptimize(fm.CharAdvances("Times New Roman", pw::fsBold, 16, s));
+    for (const auto& s : corpus) benchmark::DoNotOptimize(fm.CharAdvances("Times New Roman", pw::fsBold, 16, s));
   Report(state);
 }
 BENCHMARK(BM_CharAdvances)->Unit(benchmark::kMillisecond);

@@ -18,8 +18,7 @@ namespace {
 
 // Loads the document: a given password is tried once, otherwise only the
 // empty one (these are debugging aids; they never prompt).
-int Load(TkxPDFDocument& doc, const std::string& file, const std::optional<std::string>& password,
-         std::FILE* err) {
+int Load(TkxPDFDocument& doc, const std::string& file, const std::optional<std::string>& password, std::FILE* err) {
   doc.OnPassword = [password, calls = 0](TkxComponent*, std::string& pw, bool& cont, int) mutable {
     pw = password.value_or(std::string());
     cont = ++calls == 1;
@@ -42,8 +41,7 @@ int Load(TkxPDFDocument& doc, const std::string& file, const std::optional<std::
 
 // Draws every page on a canvas of the page's size at the screen resolution
 // and hands the closed recording to fn. Returns false when a page failed.
-bool ForEachPage(TkxPDFDocument& doc, std::FILE* err,
-                 const std::function<void(int page, const TkxMetafile& mf)>& fn) {
+bool ForEachPage(TkxPDFDocument& doc, std::FILE* err, const std::function<void(int page, const TkxMetafile& mf)>& fn) {
   bool ok = true;
   const int ppi = TkxScreen::PPI();
   for (int page = 1; page <= doc.PageCount(); ++page) {
@@ -84,8 +82,7 @@ int RunDumpEmf(const std::string& dir, const std::string& file, const std::optio
   return ok && written ? ecOk : ecCannotRead;
 }
 
-int RunDumpText(const std::string& file, const std::optional<std::string>& password, std::FILE* out,
-                std::FILE* err) {
+int RunDumpText(const std::string& file, const std::optional<std::string>& password, std::FILE* out, std::FILE* err) {
   TkxPDFDocument doc;
   if (int rc = Load(doc, file, password, err)) return rc;
   const bool ok = ForEachPage(doc, err, [&](int, const TkxMetafile& mf) {

@@ -16,7 +16,6 @@ int RunDumpEmf(const std::string& dir, const std::string& file, const std::optio
 // Prints the text of every EMR_EXTTEXTOUTW record of each page's recording,
 // one line per record in record order; a form feed ends each page. Control
 // characters inside a record are printed as spaces.
-int RunDumpText(const std::string& file, const std::optional<std::string>& password, std::FILE* out,
-                std::FILE* err);
+int RunDumpText(const std::string& file, const std::optional<std::string>& password, std::FILE* out, std::FILE* err);
 
 }  // namespace pw::cli

@@ -23,8 +23,8 @@ int Number(const char* option, const std::string& value, int low, int high) {
   char* end = nullptr;
   long n = std::strtol(value.c_str(), &end, 10);
   if (value.empty() || *end != '\0' || errno != 0 || n < low || n > high)
-    throw TpwUsageError(std::string("--") + option + " must be a whole number from " + std::to_string(low) +
-                        " to " + std::to_string(high) + ", not '" + value + "'");
+    throw TpwUsageError(std::string("--") + option + " must be a whole number from " + std::to_string(low) + " to " +
+                        std::to_string(high) + ", not '" + value + "'");
   return static_cast<int>(n);
 }
 }  // namespace
@@ -41,8 +41,15 @@ const std::vector<TpwOptionSpec>& OptionTable() {
        "paper of the RTF pages: A3, A4 (default), Letter, A5, B4, B5, ISO-B4, or pdf: each page the size "
        "and orientation of its PDF page; a PDF page larger than the paper is drawn smaller to fit it",
        [](TpwCliOptions& o, const std::string& v) {
-         o.PaperSize = Choice("paper", v, {{"A3", "A3"}, {"A4", "A4"}, {"Letter", "Letter"}, {"A5", "A5"},
-                                           {"B4", "B4"}, {"B5", "B5"}, {"ISO-B4", "ISO-B4"}, {"pdf", "PDF"}});
+         o.PaperSize = Choice("paper", v,
+                              {{"A3", "A3"},
+                               {"A4", "A4"},
+                               {"Letter", "Letter"},
+                               {"A5", "A5"},
+                               {"B4", "B4"},
+                               {"B5", "B5"},
+                               {"ISO-B4", "ISO-B4"},
+                               {"pdf", "PDF"}});
        }},
       {"mode", 0, "MODE", "standard (text only, default) or extended (text, pictures and shapes)",
        [](TpwCliOptions& o, const std::string& v) {
@@ -53,10 +60,10 @@ const std::vector<TpwOptionSpec>& OptionTable() {
          o.ImageFormat =
              Choice("image-format", v, {{"jpeg", "JPEG"}, {"bmp", "BMP"}, {"png", "PNG"}, {"metafile", "Metafile"}});
        }},
-      {"quality", 0, "N",
-       "JPEG picture quality, 1..100 (default 100: JPEG pictures of the PDF are kept as they are)",
+      {"quality", 0, "N", "JPEG picture quality, 1..100 (default 100: JPEG pictures of the PDF are kept as they are)",
        [](TpwCliOptions& o, const std::string& v) { o.Quality = Number("quality", v, 1, 100); }},
-      {"page-as-picture", 0, nullptr, "each page becomes one picture (an EMF) that looks like the page, instead of text",
+      {"page-as-picture", 0, nullptr,
+       "each page becomes one picture (an EMF) that looks like the page, instead of text",
        [](TpwCliOptions& o, const std::string&) { o.PageAsPicture = true; }},
       {"layout", 0, "KIND", "editing (paragraphs and tabs, default) or exact (positioned frames)",
        [](TpwCliOptions& o, const std::string& v) {
@@ -149,8 +156,10 @@ std::string UsageText() {
     if (spec.ShortName) left += std::string("-") + spec.ShortName + ", ";
     left += std::string("--") + spec.LongName;
     if (spec.ValueName) left += std::string(" ") + spec.ValueName;
-    if (left.size() < 22) left.resize(22, ' ');
-    else left += "  ";
+    if (left.size() < 22)
+      left.resize(22, ' ');
+    else
+      left += "  ";
     text += left + spec.Help + "\n";
   }
   text +=

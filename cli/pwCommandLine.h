@@ -28,7 +28,7 @@ struct TpwCliOptions {
   bool PageAsPicture = false;
   bool PositionalLayout = false;  // --layout exact
   bool Quiet = false;
-  bool Verbose = false;  // --verbose: list what was tolerated
+  bool Verbose = false;                  // --verbose: list what was tolerated
   std::optional<std::string> OutputDir;  // -o DIR
   int Jobs = 1;                          // -j N
   std::vector<std::string> Positionals;  // INPUT.pdf [OUTPUT.rtf]

@@ -232,8 +232,7 @@ struct TpwBatchBoard {
 };
 
 // Takes files off the board until none are left.
-void WorkOff(TpwBatchBoard& board, int worker, const std::vector<std::string>& files,
-             const TpwCliOptions& options) {
+void WorkOff(TpwBatchBoard& board, int worker, const std::vector<std::string>& files, const TpwCliOptions& options) {
   for (;;) {
     const size_t i = board.Next.fetch_add(1);
     if (i >= files.size()) break;

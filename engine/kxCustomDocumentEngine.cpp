@@ -924,10 +924,10 @@ void TkxCustomDocumentEngine::FormattedTextOut(double x, double y, const std::u1
     TkxFontStyle Style;
     bool On;
   };
-  static constexpr Tag kTags[] = {{u"<B>", fsBold, true},       {u"<U>", fsUnderline, true},
-                                  {u"<I>", fsItalic, true},     {u"<S>", fsStrikeout, true},
-                                  {u"</B>", fsBold, false},     {u"</U>", fsUnderline, false},
-                                  {u"</I>", fsItalic, false},   {u"</S>", fsStrikeout, false}};
+  static constexpr Tag kTags[] = {{u"<B>", fsBold, true},     {u"<U>", fsUnderline, true},
+                                  {u"<I>", fsItalic, true},   {u"<S>", fsStrikeout, true},
+                                  {u"</B>", fsBold, false},   {u"</U>", fsUnderline, false},
+                                  {u"</I>", fsItalic, false}, {u"</S>", fsStrikeout, false}};
   int switchedOn = 0;  // styles a tag switched on and no tag switched off
   double cx = px;
   std::u16string run;
@@ -1291,8 +1291,7 @@ void TkxCustomDocumentEngine::Rectangle(double x1, double y1, double x2, double 
 
 void TkxCustomDocumentEngine::RoundRect(double x1, double y1, double x2, double y2, double cornerWidth,
                                         double cornerHeight, bool filled) {
-  AddShape(shRoundRect, {{X(x1), Y(y1)}, {X(x2), Y(y2)}, {ToPixelsX(cornerWidth), ToPixelsY(cornerHeight)}},
-           filled);
+  AddShape(shRoundRect, {{X(x1), Y(y1)}, {X(x2), Y(y2)}, {ToPixelsX(cornerWidth), ToPixelsY(cornerHeight)}}, filled);
 }
 
 void TkxCustomDocumentEngine::Ellipse(double x1, double y1, double x2, double y2, bool filled) {

@@ -77,13 +77,7 @@ enum TkxReferencePoint : int { rpPage = 0, rpMargin, rpBand };
 enum TkxBand : int { bnBody = 0, bnHeader = 1, bnFooter = 2, bnUnderlay = 3, bnOverlay = 4 };
 
 // EngineStatus values.
-enum TkxEngineStatus : int {
-  esNeverBegun = 0,
-  esBegun = 1,
-  esEnded = 2,
-  esSetupCancelled = 3,
-  esFileCreateFailed = 4
-};
+enum TkxEngineStatus : int { esNeverBegun = 0, esBegun = 1, esEnded = 2, esSetupCancelled = 3, esFileCreateFailed = 4 };
 
 // Modal results of a setup dialog.
 constexpr int kModalOK = 1;
@@ -406,9 +400,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   virtual void WriteChord(TkxShapeItem& item);
   virtual void WritePolyBezier(TkxShapeItem& item);
   // A bitmap whose top-left corner goes to page position (x, y) in pixels.
-  virtual void WriteBitmapAt(const TkxBitmap& bitmap, double y, double x) {
-    (void)bitmap, (void)y, (void)x;
-  }
+  virtual void WriteBitmapAt(const TkxBitmap& bitmap, double y, double x) { (void)bitmap, (void)y, (void)x; }
   // The base writes the PageBorder sides as lines along the margins.
   virtual void WritePageBorder();
   // The base hands every text item to WriteText.

@@ -89,8 +89,7 @@ TkxBitmap RenderGraphic(const TGraphic& graphic) {
   return {};
 }
 
-void DrawGraphicOn(TkxEmfRecorder& canvas, const TGraphic& graphic, double x, double y, double width,
-                   double height) {
+void DrawGraphicOn(TkxEmfRecorder& canvas, const TGraphic& graphic, double x, double y, double width, double height) {
   if (const TkxMetafile* mf = graphic.Metafile()) {
     if (!mf->Empty()) PlayMetafile(*mf, canvas, TkxRectF{x, y, width, height});
     return;

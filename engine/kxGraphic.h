@@ -64,8 +64,7 @@ TkxBitmap RenderGraphic(const TGraphic& graphic);
 
 // Stretch-draws the picture onto a recording canvas into the rectangle
 // (device pixels of the canvas). Nothing for pictures without pixels.
-void DrawGraphicOn(TkxEmfRecorder& canvas, const TGraphic& graphic, double x, double y, double width,
-                   double height);
+void DrawGraphicOn(TkxEmfRecorder& canvas, const TGraphic& graphic, double x, double y, double width, double height);
 
 // A new recording of width x height pixels holding the metafile played with
 // its frame stretched onto the whole recording; its text keeps its shape

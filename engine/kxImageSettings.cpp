@@ -41,8 +41,6 @@ bool TkxImageSettings::SetOutputImageFormat(TkxOutputImageFormat format) {
   return true;
 }
 
-void TkxImageSettings::SetJPEGQuality(int quality) {
-  jpegQuality_ = quality < 1 ? 1 : (quality > 100 ? 100 : quality);
-}
+void TkxImageSettings::SetJPEGQuality(int quality) { jpegQuality_ = quality < 1 ? 1 : (quality > 100 ? 100 : quality); }
 
 }  // namespace pw

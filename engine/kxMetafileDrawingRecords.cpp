@@ -136,16 +136,39 @@ std::vector<TkxDoublePoint> EllipsePolygon(const TkxDoubleRect& r) {
 
 bool IsDrawingOrPathRecord(uint32_t type) {
   switch (type) {
-    case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO: case EMR_POLYLINETO:
-    case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIERTO16:
-    case EMR_POLYLINETO16: case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE16:
-    case EMR_POLYPOLYGON16: case EMR_POLYDRAW: case EMR_POLYDRAW16: case EMR_LINETO: case EMR_RECTANGLE:
-    case EMR_ROUNDRECT: case EMR_ELLIPSE: case EMR_ARC: case EMR_CHORD: case EMR_PIE: case EMR_FILLRGN:
-    case EMR_BEGINPATH: case EMR_ENDPATH: case EMR_CLOSEFIGURE: case EMR_ABORTPATH: case EMR_FILLPATH:
-    case EMR_STROKEANDFILLPATH: case EMR_STROKEPATH: case EMR_SELECTCLIPPATH:
-      return true;
-    default:
-      return false;
+    case EMR_POLYBEZIER:
+    case EMR_POLYGON:
+    case EMR_POLYLINE:
+    case EMR_POLYBEZIERTO:
+    case EMR_POLYLINETO:
+    case EMR_POLYBEZIER16:
+    case EMR_POLYGON16:
+    case EMR_POLYLINE16:
+    case EMR_POLYBEZIERTO16:
+    case EMR_POLYLINETO16:
+    case EMR_POLYPOLYLINE:
+    case EMR_POLYPOLYGON:
+    case EMR_POLYPOLYLINE16:
+    case EMR_POLYPOLYGON16:
+    case EMR_POLYDRAW:
+    case EMR_POLYDRAW16:
+    case EMR_LINETO:
+    case EMR_RECTANGLE:
+    case EMR_ROUNDRECT:
+    case EMR_ELLIPSE:
+    case EMR_ARC:
+    case EMR_CHORD:
+    case EMR_PIE:
+    case EMR_FILLRGN:
+    case EMR_BEGINPATH:
+    case EMR_ENDPATH:
+    case EMR_CLOSEFIGURE:
+    case EMR_ABORTPATH:
+    case EMR_FILLPATH:
+    case EMR_STROKEANDFILLPATH:
+    case EMR_STROKEPATH:
+    case EMR_SELECTCLIPPATH: return true;
+    default: return false;
   }
 }
 
@@ -285,8 +308,10 @@ std::vector<std::vector<TkxDoublePoint>> ClipPolylineToRect(const std::vector<Tk
         if (q[k] < 0) visible = false;
       } else {
         const double t = q[k] / p[k];
-        if (p[k] < 0) t0 = std::max(t0, t);
-        else t1 = std::min(t1, t);
+        if (p[k] < 0)
+          t0 = std::max(t0, t);
+        else
+          t1 = std::min(t1, t);
         if (t0 > t1) visible = false;
       }
     }
@@ -339,7 +364,10 @@ bool TkxMetafileDrawing::ProcessRecord(const TkxEmfRecord& r) {
   if (!st_.RenderShapes && !st_.RenderImages) {
     // Text only: nothing drawn is wanted, but text may follow the position.
     switch (r.Type()) {
-      case EMR_POLYLINETO: case EMR_POLYLINETO16: case EMR_POLYBEZIERTO: case EMR_POLYBEZIERTO16: {
+      case EMR_POLYLINETO:
+      case EMR_POLYLINETO16:
+      case EMR_POLYBEZIERTO:
+      case EMR_POLYBEZIERTO16: {
         TkxEmrPoly rec;
         if (DecodePoly(r, rec) && !rec.Points.empty()) SetCurrent(rec.Points.back());
         return true;
@@ -348,30 +376,47 @@ bool TkxMetafileDrawing::ProcessRecord(const TkxEmfRecord& r) {
         if (r.Has(0, 16)) SetCurrent({r.I32(8), r.I32(12)});
         return true;
       case EMR_EXTSELECTCLIPRGN:
-      case EMR_BITBLT: case EMR_STRETCHBLT: case EMR_MASKBLT: case EMR_STRETCHDIBITS: case EMR_SETDIBITSTODEVICE:
-        return false;
-      default:
-        return IsDrawingOrPathRecord(r.Type());
+      case EMR_BITBLT:
+      case EMR_STRETCHBLT:
+      case EMR_MASKBLT:
+      case EMR_STRETCHDIBITS:
+      case EMR_SETDIBITSTODEVICE: return false;
+      default: return IsDrawingOrPathRecord(r.Type());
     }
   }
   switch (r.Type()) {
-    case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO: case EMR_POLYLINETO:
-    case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIERTO16:
-    case EMR_POLYLINETO16:
-      Poly(r);
-      return true;
-    case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16:
-      PolyPoly(r);
-      return true;
-    case EMR_POLYDRAW: case EMR_POLYDRAW16: PolyDraw(r); return true;
+    case EMR_POLYBEZIER:
+    case EMR_POLYGON:
+    case EMR_POLYLINE:
+    case EMR_POLYBEZIERTO:
+    case EMR_POLYLINETO:
+    case EMR_POLYBEZIER16:
+    case EMR_POLYGON16:
+    case EMR_POLYLINE16:
+    case EMR_POLYBEZIERTO16:
+    case EMR_POLYLINETO16: Poly(r); return true;
+    case EMR_POLYPOLYLINE:
+    case EMR_POLYPOLYGON:
+    case EMR_POLYPOLYLINE16:
+    case EMR_POLYPOLYGON16: PolyPoly(r); return true;
+    case EMR_POLYDRAW:
+    case EMR_POLYDRAW16: PolyDraw(r); return true;
     case EMR_LINETO: LineTo(r); return true;
     case EMR_RECTANGLE: Rectangle(r); return true;
-    case EMR_ROUNDRECT: case EMR_ELLIPSE: case EMR_ARC: case EMR_CHORD: case EMR_PIE: BoxShape(r); return true;
+    case EMR_ROUNDRECT:
+    case EMR_ELLIPSE:
+    case EMR_ARC:
+    case EMR_CHORD:
+    case EMR_PIE: BoxShape(r); return true;
     case EMR_FILLRGN: FillRegion(r); return true;
-    case EMR_BEGINPATH: case EMR_ENDPATH: case EMR_CLOSEFIGURE: case EMR_ABORTPATH: case EMR_FILLPATH:
-    case EMR_STROKEANDFILLPATH: case EMR_STROKEPATH: case EMR_SELECTCLIPPATH:
-      PathRecord(r);
-      return true;
+    case EMR_BEGINPATH:
+    case EMR_ENDPATH:
+    case EMR_CLOSEFIGURE:
+    case EMR_ABORTPATH:
+    case EMR_FILLPATH:
+    case EMR_STROKEANDFILLPATH:
+    case EMR_STROKEPATH:
+    case EMR_SELECTCLIPPATH: PathRecord(r); return true;
     case EMR_EXTSELECTCLIPRGN: SelectClipRegion(r); return true;
     default: return false;
   }
@@ -414,9 +459,9 @@ void TkxMetafileDrawing::TrackStateRecord(const TkxEmfRecord& r) {
     case EMR_INTERSECTCLIPRECT:
       if (r.Has(0, 24)) {
         const TkxDoubleRect c = st_.ConvertRect(r.RectL(8));
-        IntersectClip(Normalized({c.Left + st_.OffsetX, c.Top + st_.OffsetY},
-                                 {c.Right + st_.OffsetX, c.Bottom + st_.OffsetY}),
-                      false);
+        IntersectClip(
+            Normalized({c.Left + st_.OffsetX, c.Top + st_.OffsetY}, {c.Right + st_.OffsetX, c.Bottom + st_.OffsetY}),
+            false);
       }
       break;
     case EMR_EOF:
@@ -621,7 +666,8 @@ void TkxMetafileDrawing::PolyPoly(const TkxEmfRecord& r) {
   for (uint32_t count : rec.Counts) {
     TkxMetaFigure f;
     f.Closed = polygon;
-    for (uint32_t i = 0; i < count && at < rec.Points.size(); ++i, ++at) f.Points.push_back(P(rec.Points[at].x, rec.Points[at].y));
+    for (uint32_t i = 0; i < count && at < rec.Points.size(); ++i, ++at)
+      f.Points.push_back(P(rec.Points[at].x, rec.Points[at].y));
     if (!f.Points.empty()) figures.push_back(std::move(f));
   }
   AddFigures(std::move(figures), polygon, true, st_.PolyFillMode == ALTERNATE);
@@ -984,9 +1030,8 @@ void TkxMetafileDrawing::UncoverFlowingText() {
   for (TkxDocumentItemPtr& item : *list) {
     auto* shape = dynamic_cast<TkxShapeItem*>(item.get());
     if (!shape || !shape->Brush || shape->Points.size() < 2) continue;
-    TkxDoubleRect box = BoundsOf(std::vector<TkxDoublePoint>(shape->Points.begin(),
-                                                             shape->Points.begin() +
-                                                                 (shape->ShapeType == shPolygon ? shape->Points.size() : 2)));
+    TkxDoubleRect box = BoundsOf(std::vector<TkxDoublePoint>(
+        shape->Points.begin(), shape->Points.begin() + (shape->ShapeType == shPolygon ? shape->Points.size() : 2)));
     box = Inflated(box, -1);
     bool covers = false;
     for (const TkxDoubleRect& b : boxes)
@@ -1020,10 +1065,10 @@ void TkxMetafileDrawing::FlattenCrowdedPage() {
   auto pointsOf = [](const TkxDocumentItem* item, auto&& fn) {
     if (auto* s = dynamic_cast<const TkxShapeItem*>(item)) {
       // Box shapes: the first two points are the box; the rest are not points.
-      const size_t n = s->ShapeType == shRoundRect || s->ShapeType == shArc || s->ShapeType == shChord ||
-                               s->ShapeType == shPie
-                           ? std::min<size_t>(2, s->Points.size())
-                           : s->Points.size();
+      const size_t n =
+          s->ShapeType == shRoundRect || s->ShapeType == shArc || s->ShapeType == shChord || s->ShapeType == shPie
+              ? std::min<size_t>(2, s->Points.size())
+              : s->Points.size();
       for (size_t i = 0; i < n; ++i) fn(s->Points[i], s->Pen.Width());
     } else if (auto* g = dynamic_cast<const TkxPolyShapeItem*>(item)) {
       for (const auto& part : g->Parts)
@@ -1041,8 +1086,8 @@ void TkxMetafileDrawing::FlattenCrowdedPage() {
     first = std::min(first, i);
     pointsOf((*list)[i].get(), [&](const TkxDoublePoint& p, int w) {
       const TkxDoubleRect b = Inflated({p.X, p.Y, p.X, p.Y}, w / 2.0 + 1);
-      box = any ? TkxDoubleRect{std::min(box.Left, b.Left), std::min(box.Top, b.Top),
-                                std::max(box.Right, b.Right), std::max(box.Bottom, b.Bottom)}
+      box = any ? TkxDoubleRect{std::min(box.Left, b.Left), std::min(box.Top, b.Top), std::max(box.Right, b.Right),
+                                std::max(box.Bottom, b.Bottom)}
                 : b;
       any = true;
     });

@@ -79,7 +79,7 @@ void PlacePicture(TkxMetafileState& st, TkxDoublePoint a, TkxDoublePoint b, TGra
   auto item = NewImageItem(st, a, b);
   if (item->Width <= 0 || item->Height <= 0) return;
   if (TkxImageItem* last = LastImageItem(st); last && rop != SRCCOPY && last->X == item->X && last->Y == item->Y &&
-                                             last->Width == item->Width && last->Height == item->Height) {
+                                              last->Width == item->Width && last->Height == item->Height) {
     if (TkxImageTableEntry* entry = EntryOf(st, *last); entry && entry->Picture) {
       const TkxBitmap* dst = entry->Picture->Pixels();
       const TkxBitmap* src = picture.Pixels();
@@ -238,9 +238,8 @@ void SetDIBitsToDevice(TkxMetafileState& st, const TkxEmfRecord& r) {
   } catch (const Exception&) {
     return;  // a picture beyond the size limits keeps what it had
   }
-  const double scale = grown.Height() > 0 && entry->Picture->Height() > 0
-                           ? last->Height / entry->Picture->Height()
-                           : 1.0;
+  const double scale =
+      grown.Height() > 0 && entry->Picture->Height() > 0 ? last->Height / entry->Picture->Height() : 1.0;
   last->Height = grown.Height() * scale;
   last->Bounds.Bottom = last->Y + last->Height;
   *entry->Picture = TGraphic(std::move(grown));

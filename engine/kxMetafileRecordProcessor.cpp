@@ -14,8 +14,7 @@ void TkxMetafileRecordProcessor::ProcessMetafile(const TkxMetafile& metafile, do
   });
 }
 
-void TkxMetafileRecordProcessor::ProcessRecords(const uint8_t* data, size_t size, double offsetX,
-                                                double offsetY) {
+void TkxMetafileRecordProcessor::ProcessRecords(const uint8_t* data, size_t size, double offsetX, double offsetY) {
   OffsetX = offsetX;
   OffsetY = offsetY;
   EnumerateEmfRecords(data, size, [this](const TkxEmfRecord& record) {
@@ -26,20 +25,44 @@ void TkxMetafileRecordProcessor::ProcessRecords(const uint8_t* data, size_t size
 
 bool TkxMetafileRecordProcessor::IsDrawingRecord(uint32_t type) {
   switch (type) {
-    case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO:
-    case EMR_POLYLINETO: case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON:
-    case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIERTO16:
-    case EMR_POLYLINETO16: case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16: case EMR_POLYDRAW16:
-    case EMR_LINETO: case EMR_RECTANGLE: case EMR_ROUNDRECT: case EMR_ELLIPSE:
-    case EMR_ARC: case EMR_CHORD: case EMR_PIE: case EMR_FILLRGN:
-    case EMR_BEGINPATH: case EMR_ENDPATH: case EMR_CLOSEFIGURE: case EMR_ABORTPATH:
-    case EMR_FILLPATH: case EMR_STROKEANDFILLPATH: case EMR_STROKEPATH: case EMR_SELECTCLIPPATH:
+    case EMR_POLYBEZIER:
+    case EMR_POLYGON:
+    case EMR_POLYLINE:
+    case EMR_POLYBEZIERTO:
+    case EMR_POLYLINETO:
+    case EMR_POLYPOLYLINE:
+    case EMR_POLYPOLYGON:
+    case EMR_POLYBEZIER16:
+    case EMR_POLYGON16:
+    case EMR_POLYLINE16:
+    case EMR_POLYBEZIERTO16:
+    case EMR_POLYLINETO16:
+    case EMR_POLYPOLYLINE16:
+    case EMR_POLYPOLYGON16:
+    case EMR_POLYDRAW16:
+    case EMR_LINETO:
+    case EMR_RECTANGLE:
+    case EMR_ROUNDRECT:
+    case EMR_ELLIPSE:
+    case EMR_ARC:
+    case EMR_CHORD:
+    case EMR_PIE:
+    case EMR_FILLRGN:
+    case EMR_BEGINPATH:
+    case EMR_ENDPATH:
+    case EMR_CLOSEFIGURE:
+    case EMR_ABORTPATH:
+    case EMR_FILLPATH:
+    case EMR_STROKEANDFILLPATH:
+    case EMR_STROKEPATH:
+    case EMR_SELECTCLIPPATH:
     case EMR_EXTSELECTCLIPRGN:
-    case EMR_BITBLT: case EMR_STRETCHBLT: case EMR_MASKBLT: case EMR_STRETCHDIBITS:
-    case EMR_SETDIBITSTODEVICE:
-      return true;
-    default:
-      return false;
+    case EMR_BITBLT:
+    case EMR_STRETCHBLT:
+    case EMR_MASKBLT:
+    case EMR_STRETCHDIBITS:
+    case EMR_SETDIBITSTODEVICE: return true;
+    default: return false;
   }
 }
 
@@ -54,9 +77,7 @@ void TkxMetafileRecordProcessor::ProcessRecord(const TkxEmfRecord& record) {
     case EMR_EXTTEXTOUTA:
     case EMR_EXTTEXTOUTW:
     case EMR_POLYTEXTOUTA:
-    case EMR_POLYTEXTOUTW:
-      ProcessTextRecord(record);
-      return;
+    case EMR_POLYTEXTOUTW: ProcessTextRecord(record); return;
     default:
       ProcessStateRecord(record);  // false: a type without a handler, skipped
       drawing_.TrackStateRecord(record);
@@ -69,8 +90,6 @@ void TkxMetafileRecordProcessor::ProcessDrawingRecord(const TkxEmfRecord& record
   ProcessPictureRecord(*this, record);
 }
 
-void TkxMetafileRecordProcessor::ProcessTextRecord(const TkxEmfRecord& record) {
-  pw::ProcessTextRecord(*this, record);
-}
+void TkxMetafileRecordProcessor::ProcessTextRecord(const TkxEmfRecord& record) { pw::ProcessTextRecord(*this, record); }
 
 }  // namespace pw

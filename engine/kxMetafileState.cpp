@@ -26,8 +26,8 @@ bool Finite(const TkxEmfXForm& x) {
 }
 
 int32_t ClampToInt32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 // Scales an extent by num / denom as integers; false when that cannot give
@@ -62,8 +62,7 @@ TkxEmfXForm MultiplyXForm(const TkxEmfXForm& a, const TkxEmfXForm& b) {
 }
 
 TFontCharset CharsetFromCodePage(const std::string& family) {
-  static constexpr int kKnown[] = {0, 2, 77, 128, 129, 130, 134, 136, 161, 162, 163,
-                                   177, 178, 186, 204, 222, 238, 255};
+  static constexpr int kKnown[] = {0, 2, 77, 128, 129, 130, 134, 136, 161, 162, 163, 177, 178, 186, 204, 222, 238, 255};
   TkxFontManager& fm = TkxFontManager::Instance();
   if (!family.empty() && fm.IsInstalledFamily(family)) {
     std::vector<int> offered;
@@ -348,8 +347,7 @@ void TkxMetafileState::CreateBrushIndirect(const TkxEmfRecord& r) {
   if (rec.LogBrush.Style == BS_NULL) {
     o->Brush.SetStyle(bsClear);
   } else if (rec.LogBrush.Style == BS_HATCHED) {
-    static constexpr TBrushStyle kHatch[] = {bsHorizontal, bsVertical, bsFDiagonal,
-                                             bsBDiagonal, bsCross, bsDiagCross};
+    static constexpr TBrushStyle kHatch[] = {bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross};
     if (rec.LogBrush.Hatch < std::size(kHatch)) o->Brush.SetStyle(kHatch[rec.LogBrush.Hatch]);
   }
 }
@@ -364,8 +362,8 @@ void TkxMetafileState::CreatePatternBrush(const TkxEmfRecord& r) {
   o->Kind = goBrush;
   if (cbBmi > 0 && cbBits > 0) {
     try {
-      o->Pattern = std::make_shared<TkxBitmap>(
-          TkxBitmap::FromDIB(r.Data() + offBmi, cbBmi, r.Data() + offBits, cbBits));
+      o->Pattern =
+          std::make_shared<TkxBitmap>(TkxBitmap::FromDIB(r.Data() + offBmi, cbBmi, r.Data() + offBits, cbBits));
     } catch (const std::exception&) {
       o->Pattern.reset();  // an unreadable pattern leaves a plain brush
     }

@@ -60,16 +60,7 @@ class TkxMetafileFont : public TFont {
 };
 
 // Members of TextAlignSet (bit numbers).
-enum TkxTextAlignMember : int {
-  taNoUpdateCP = 0,
-  taUpdateCP,
-  taLeft,
-  taRight,
-  taCenter,
-  taTop,
-  taBottom,
-  taBaseline
-};
+enum TkxTextAlignMember : int { taNoUpdateCP = 0, taUpdateCP, taLeft, taRight, taCenter, taTop, taBottom, taBaseline };
 
 // Text alignment as a set of TkxTextAlignMember bits.
 class TextAlignSet {
@@ -182,7 +173,7 @@ class TkxMetafileState {
   uint32_t IcmMode = 0;
   uint32_t PolyFillMode = 0;
   TColor BkColor = 0xFFFFFF;
-  uint32_t MapMode = 0;  // 0: none was set
+  uint32_t MapMode = 0;              // 0: none was set
   uint32_t MiterLimit = 0x41200000;  // the bits of 10.0f
   std::string CommentTag;
   TkxMetafileFont Font;

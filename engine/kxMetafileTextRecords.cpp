@@ -12,16 +12,15 @@ namespace pw {
 
 namespace {
 
-constexpr size_t kEmrTextSize = 40;         // Reference, nChars, offString, Options, Rect, offDx
-constexpr size_t kExtTextOutText = 36;      // where the EmrText of EMR_EXTTEXTOUT* starts
-constexpr size_t kPolyTextOutTexts = 40;    // where the EmrTexts of EMR_POLYTEXTOUT* start
+constexpr size_t kEmrTextSize = 40;       // Reference, nChars, offString, Options, Rect, offDx
+constexpr size_t kExtTextOutText = 36;    // where the EmrText of EMR_EXTTEXTOUT* starts
+constexpr size_t kPolyTextOutTexts = 40;  // where the EmrTexts of EMR_POLYTEXTOUT* start
 constexpr uint32_t kMaxTextChars = 1u << 20;
 
 bool IsNoRect(const TkxEmfRectL& r) { return r == TkxEmfRectL{0, 0, -1, -1}; }
 
 TkxDoubleRect Normalized(const TkxDoubleRect& r) {
-  return {std::min(r.Left, r.Right), std::min(r.Top, r.Bottom), std::max(r.Left, r.Right),
-          std::max(r.Top, r.Bottom)};
+  return {std::min(r.Left, r.Right), std::min(r.Top, r.Bottom), std::max(r.Left, r.Right), std::max(r.Top, r.Bottom)};
 }
 
 // The background of an ETO_OPAQUE run: a rectangle in the background
@@ -163,8 +162,7 @@ void DrawTextRun(TkxMetafileState& st, const TkxMetaTextRun& run) {
   if (followCP) st.TextAdvance += st.TextAlign.Contains(taRight) ? -ext.Width : ext.Width;
 
   double ascent = 0;
-  if (st.TextAlign.Contains(taBaseline))
-    ascent = GetFontMetrics(item->Font).Ascent * item->Font.PixelsPerInch() / 72.0;
+  if (st.TextAlign.Contains(taBaseline)) ascent = GetFontMetrics(item->Font).Ascent * item->Font.PixelsPerInch() / 72.0;
   p = AnchorTextPosition(p.X, p.Y, st.TextAlign, item->Angle, ext.Width, ext.Height, ascent);
   item->X = p.X;
   item->Y = p.Y;
@@ -210,8 +208,8 @@ TkxFontInfo GetFontMetrics(const TFont& font) {
   return fi;
 }
 
-TkxDoublePoint AnchorTextPosition(double x, double y, TextAlignSet align, double angle, double width,
-                                  double height, double ascent) {
+TkxDoublePoint AnchorTextPosition(double x, double y, TextAlignSet align, double angle, double width, double height,
+                                  double ascent) {
   // Along the run (ux, uy) and down across it (vx, vy), on a page whose
   // y axis points down.
   const double t = angle * std::numbers::pi / 180.0;

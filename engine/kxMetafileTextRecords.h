@@ -55,7 +55,7 @@ TkxFontInfo GetFontMetrics(const TFont& font);
 // Moves a run's anchor point to its top-left corner. angle: degrees,
 // counter-clockwise; width and height: the run's extent; ascent: distance
 // from the top of the run to its baseline (pixels).
-TkxDoublePoint AnchorTextPosition(double x, double y, TextAlignSet align, double angle, double width,
-                                  double height, double ascent);
+TkxDoublePoint AnchorTextPosition(double x, double y, TextAlignSet align, double angle, double width, double height,
+                                  double ascent);
 
 }  // namespace pw

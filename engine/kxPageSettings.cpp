@@ -25,47 +25,20 @@ double UnitFactorOf(TkxUnitType unit) { return UnitFactorOf(unit, TkxScreen::PPI
 namespace {
 
 constexpr TkxPaperSizeInfo kPaperSizes[kPaperSizeCount] = {
-    {"Letter", 8.5, 11.0},
-    {"Letter Small", 8.5, 11.0},
-    {"Tabloid", 11.0, 17.0},
-    {"Ledger", 17.0, 11.0},
-    {"Legal", 8.5, 14.0},
-    {"Statement", 5.5, 8.5},
-    {"Executive", 7.25, 10.5},
-    {"A3", 11.6929, 16.5354},
-    {"A4", 8.2677, 11.6929},
-    {"A4 Small", 8.2677, 11.6929},
-    {"A5", 5.8267, 8.2677},
-    {"B4", 9.8425, 13.8976},
-    {"B5", 6.9291, 9.8425},
-    {"Folio", 8.5, 13.0},
-    {"Quarto", 8.4645, 10.8267},
-    {"10 X 14", 10.0, 14.0},
-    {"11 X 17", 10.0, 17.0},
-    {"Note", 8.5, 11.0},
-    {"Env 10", 4.125, 9.5},
-    {"Env 11", 4.5, 10.375},
-    {"Env 12", 4.75, 11.0},
-    {"Env 14", 5.0, 11.5},
-    {"C Sheet", 17.0, 22.0},
-    {"D Sheet", 22.0, 34.0},
-    {"E Sheet", 34.0, 44.0},
-    {"Env DL", 4.3307, 8.6614},
-    {"Env C5", 6.3779, 9.0157},
-    {"Env C3", 12.7559, 18.0314},
-    {"Env C4", 9.1057, 12.7559},
-    {"Env C6", 4.4881, 6.3779},
-    {"Env C65", 4.4881, 9.0157},
-    {"Env B4", 9.8425, 13.8976},
-    {"Env B5", 6.9291, 9.8425},
-    {"Env B6", 6.9291, 4.9212},
-    {"Env Italy", 4.3307, 9.0551},
-    {"Env Monarch", 3.875, 7.5},
-    {"Env Personal", 3.625, 6.5},
-    {"Fanfold US", 14.875, 11.0},
-    {"Fanfold Std German", 8.5, 12.0},
-    {"ISO B4", 9.8425, 13.8976},
-    {"Custom", 0.0, 0.0},
+    {"Letter", 8.5, 11.0},         {"Letter Small", 8.5, 11.0},   {"Tabloid", 11.0, 17.0},
+    {"Ledger", 17.0, 11.0},        {"Legal", 8.5, 14.0},          {"Statement", 5.5, 8.5},
+    {"Executive", 7.25, 10.5},     {"A3", 11.6929, 16.5354},      {"A4", 8.2677, 11.6929},
+    {"A4 Small", 8.2677, 11.6929}, {"A5", 5.8267, 8.2677},        {"B4", 9.8425, 13.8976},
+    {"B5", 6.9291, 9.8425},        {"Folio", 8.5, 13.0},          {"Quarto", 8.4645, 10.8267},
+    {"10 X 14", 10.0, 14.0},       {"11 X 17", 10.0, 17.0},       {"Note", 8.5, 11.0},
+    {"Env 10", 4.125, 9.5},        {"Env 11", 4.5, 10.375},       {"Env 12", 4.75, 11.0},
+    {"Env 14", 5.0, 11.5},         {"C Sheet", 17.0, 22.0},       {"D Sheet", 22.0, 34.0},
+    {"E Sheet", 34.0, 44.0},       {"Env DL", 4.3307, 8.6614},    {"Env C5", 6.3779, 9.0157},
+    {"Env C3", 12.7559, 18.0314},  {"Env C4", 9.1057, 12.7559},   {"Env C6", 4.4881, 6.3779},
+    {"Env C65", 4.4881, 9.0157},   {"Env B4", 9.8425, 13.8976},   {"Env B5", 6.9291, 9.8425},
+    {"Env B6", 6.9291, 4.9212},    {"Env Italy", 4.3307, 9.0551}, {"Env Monarch", 3.875, 7.5},
+    {"Env Personal", 3.625, 6.5},  {"Fanfold US", 14.875, 11.0},  {"Fanfold Std German", 8.5, 12.0},
+    {"ISO B4", 9.8425, 13.8976},   {"Custom", 0.0, 0.0},
 };
 
 // Stored enumeration and integer values travel as doubles; anything that is
@@ -173,12 +146,8 @@ double TkxPageSettings::Stored(TkxPageProperty p) const {
 void TkxPageSettings::SetStored(TkxPageProperty p, double value) {
   double* field = nullptr;
   switch (p) {
-    case ppPaperSize:
-      SetPaperSize(PaperSizeFromInt(StoredToInt(value)));
-      return;
-    case ppOrientation:
-      SetOrientation(StoredToInt(value) == poLandscape ? poLandscape : poPortrait);
-      return;
+    case ppPaperSize: SetPaperSize(PaperSizeFromInt(StoredToInt(value))); return;
+    case ppOrientation: SetOrientation(StoredToInt(value) == poLandscape ? poLandscape : poPortrait); return;
     case ppBinNumber:
       Changing(ppBinNumber, StoredToInt(value));
       binNumber_ = StoredToInt(value);

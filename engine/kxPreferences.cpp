@@ -19,9 +19,7 @@ void TkxPreferences::Assign(const TkxPreferences& source) {
   for (int i = 0; i < kPreferencePropertyCount; ++i) values_[i] = source.values_[i];
 }
 
-bool TkxPreferences::Get(TkxPreferenceProperty p) const {
-  return p >= 0 && p < kPreferencePropertyCount && values_[p];
-}
+bool TkxPreferences::Get(TkxPreferenceProperty p) const { return p >= 0 && p < kPreferencePropertyCount && values_[p]; }
 
 void TkxPreferences::Set(TkxPreferenceProperty p, bool value) {
   if (p < 0 || p >= kPreferencePropertyCount) return;

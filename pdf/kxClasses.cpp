@@ -18,9 +18,7 @@ std::string FormatMsg(std::string_view fmt, std::initializer_list<std::string> a
   return out;
 }
 
-std::string FormatMsg(std::string_view fmt, long long value) {
-  return FormatMsg(fmt, {std::to_string(value)});
-}
+std::string FormatMsg(std::string_view fmt, long long value) { return FormatMsg(fmt, {std::to_string(value)}); }
 
 // ---- TkxObjectList ----
 
@@ -112,16 +110,14 @@ void TkxExtMemStream::Put(const uint8_t* p, size_t n) {
 }
 
 void TkxExtMemStream::WriteByte(uint8_t b) { Put(&b, 1); }
-void TkxExtMemStream::WriteString(std::string_view s) {
-  Put(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-}
+void TkxExtMemStream::WriteString(std::string_view s) { Put(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 void TkxExtMemStream::WriteWord(uint16_t v) {
   uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
   Put(b, 2);
 }
 void TkxExtMemStream::WriteDWord(uint32_t v) {
-  uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
-                  static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                  static_cast<uint8_t>(v)};
   Put(b, 4);
 }
 void TkxExtMemStream::WriteWords(const std::vector<uint16_t>& v) {
@@ -146,8 +142,10 @@ std::u16string TWideStrings::Get(int index) const {
   return items_[index];
 }
 void TWideStrings::Put(int index, const std::u16string& s) {
-  if (index == Count()) items_.push_back(s);
-  else if (index >= 0 && index < Count()) items_[index] = s;
+  if (index == Count())
+    items_.push_back(s);
+  else if (index >= 0 && index < Count())
+    items_[index] = s;
 }
 void TWideStrings::Insert(int index, const std::u16string& s) {
   if (index < 0 || index > Count()) return;
@@ -162,10 +160,10 @@ void TWideStrings::Delete(int index) {
 
 namespace {
 // 0x80..0x9F of Windows-1252; the five undefined positions map to themselves.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char16_t, 32> kCp1252High = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 }  // namespace
 
 char16_t AnsiCharToWide(uint8_t b) {
@@ -209,8 +207,7 @@ std::string WideToUtf8(std::u16string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
@@ -243,19 +240,41 @@ std::u16string Utf8ToWide(std::string_view s) {
     uint8_t c = static_cast<uint8_t>(s[i]);
     uint32_t cp;
     size_t len;
-    if (c < 0x80) { cp = c; len = 1; }
-    else if ((c >> 5) == 6) { cp = c & 0x1F; len = 2; }
-    else if ((c >> 4) == 14) { cp = c & 0x0F; len = 3; }
-    else if ((c >> 3) == 30) { cp = c & 0x07; len = 4; }
-    else { out.push_back(0xFFFD); ++i; continue; }
-    if (i + len > s.size()) { out.push_back(0xFFFD); break; }
+    if (c < 0x80) {
+      cp = c;
+      len = 1;
+    } else if ((c >> 5) == 6) {
+      cp = c & 0x1F;
+      len = 2;
+    } else if ((c >> 4) == 14) {
+      cp = c & 0x0F;
+      len = 3;
+    } else if ((c >> 3) == 30) {
+      cp = c & 0x07;
+      len = 4;
+    } else {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    if (i + len > s.size()) {
+      out.push_back(0xFFFD);
+      break;
+    }
     bool ok = true;
     for (size_t k = 1; k < len; ++k) {
       uint8_t cc = static_cast<uint8_t>(s[i + k]);
-      if ((cc >> 6) != 2) { ok = false; break; }
+      if ((cc >> 6) != 2) {
+        ok = false;
+        break;
+      }
       cp = (cp << 6) | (cc & 0x3F);
     }
-    if (!ok) { out.push_back(0xFFFD); ++i; continue; }
+    if (!ok) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
     i += len;
     if (cp >= 0x10000) {
       cp -= 0x10000;

@@ -25,10 +25,10 @@ class Exception : public std::runtime_error {
   explicit Exception(const std::string& msg) : std::runtime_error(msg) {}
 };
 
-#define PW_DECLARE_EXCEPTION(Name, Parent)                             \
-  class Name : public Parent {                                         \
-   public:                                                             \
-    explicit Name(const std::string& msg) : Parent(msg) {}             \
+#define PW_DECLARE_EXCEPTION(Name, Parent)                 \
+  class Name : public Parent {                             \
+   public:                                                 \
+    explicit Name(const std::string& msg) : Parent(msg) {} \
   };
 
 PW_DECLARE_EXCEPTION(TkxException, Exception)

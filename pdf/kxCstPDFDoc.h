@@ -245,9 +245,9 @@ class TkxCustomPDFDocument : public TkxComponent {
     int32_t generation;
   };
   std::unordered_map<int32_t, ScanEntry> scanIndex_;
-  std::vector<int64_t> scannedTrailers_;                      // offsets of "trailer" keywords
+  std::vector<int64_t> scannedTrailers_;                     // offsets of "trailer" keywords
   std::vector<std::pair<int64_t, int32_t>> scannedObjStms_;  // (offset, number) in file order
-  std::unordered_set<int32_t> attempted_;  // object numbers already read by number
+  std::unordered_set<int32_t> attempted_;                    // object numbers already read by number
 };
 
 }  // namespace pw

@@ -209,8 +209,7 @@ PDFObjectPtr TkxCustomPDFDocument::DeepResolveImpl(const TkxPDFObject* obj, Reso
       ctx.path.pop_back();
       return out;
     }
-    default:
-      return obj->Clone();
+    default: return obj->Clone();
   }
 }
 
@@ -276,7 +275,8 @@ void TkxCustomPDFDocument::ReadObjectStreams() {
   }
   std::set<int32_t> streams;
   for (const auto& [num, item] : xrefStm_)
-    if (item.Type == 2 && item.Field2 > 0 && item.Field2 <= INT32_MAX) streams.insert(static_cast<int32_t>(item.Field2));
+    if (item.Type == 2 && item.Field2 > 0 && item.Field2 <= INT32_MAX)
+      streams.insert(static_cast<int32_t>(item.Field2));
   for (int32_t k : streams) UnpackObjectStream(k, 0);
 }
 
@@ -285,8 +285,8 @@ void TkxCustomPDFDocument::UnpackObjectStream(int32_t streamNumber, int64_t stre
   std::vector<uint8_t> decoded;
   int64_t count = 0, first = 0;
   try {
-    holder = streamAbsOffset > 0 ? ReadIndirectObjectAt(streamAbsOffset, false)
-                                 : ReadObjectByNumber(streamNumber, false);
+    holder =
+        streamAbsOffset > 0 ? ReadIndirectObjectAt(streamAbsOffset, false) : ReadObjectByNumber(streamNumber, false);
     TkxPDFStreamObject* stream = holder ? AsStream(holder->Value.get()) : nullptr;
     if (!stream || !stream->HasData || NameValue(stream->Dict->Lookup("/Type")) != "ObjStm") return;
     // Whatever its filters: none, LZW, Flate or a chain.

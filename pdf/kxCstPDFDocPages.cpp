@@ -38,7 +38,8 @@ void TkxCustomPDFDocument::ReadStructure() {
   if (!cat) throw EPDFFileCorruptedError(kCorrupted);
   catalogObj_->AddRef();
 
-  if (const TkxPDFNameObject* m = AsName(ResolveOnDemand(cat->Lookup("/PageMode")))) pageMode_ = PageModeFromName(m->Text);
+  if (const TkxPDFNameObject* m = AsName(ResolveOnDemand(cat->Lookup("/PageMode"))))
+    pageMode_ = PageModeFromName(m->Text);
   if (const TkxPDFNameObject* l = AsName(ResolveOnDemand(cat->Lookup("/PageLayout"))))
     pageLayout_ = PageLayoutFromName(l->Text);
   catalog_.ViewerPreferences.Assign(AsDict(ResolveOnDemand(cat->Lookup("/ViewerPreferences"))));

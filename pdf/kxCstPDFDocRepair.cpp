@@ -107,8 +107,8 @@ void TkxCustomPDFDocument::RebuildCrossReference() {
     if (!dict) continue;
     std::string type = NameValue(dict->Lookup("/Type"));
     if (type == "XRef" && IsStream(ind->Value.get()))
-      trailers.emplace_back(e.offset, std::unique_ptr<TkxPDFDictObject>(
-                                          static_cast<TkxPDFDictObject*>(dict->Clone().release())));
+      trailers.emplace_back(e.offset,
+                            std::unique_ptr<TkxPDFDictObject>(static_cast<TkxPDFDictObject*>(dict->Clone().release())));
     else if (type == "ObjStm" && IsStream(ind->Value.get()))
       scannedObjStms_.emplace_back(e.offset, num);
     else if (type == "Catalog")

@@ -93,8 +93,8 @@ void TkxCustomPDFDocument::ReadCrossReference(int64_t startOffset) {
   struct Section {
     SectionKind kind;
     int64_t pos;
-    std::unique_ptr<TkxPDFIndirectObject> stream;     // cross-reference stream
-    std::unique_ptr<TkxPDFIndirectObject> hybrid;     // a table's /XRefStm stream
+    std::unique_ptr<TkxPDFIndirectObject> stream;  // cross-reference stream
+    std::unique_ptr<TkxPDFIndirectObject> hybrid;  // a table's /XRefStm stream
   };
   std::vector<Section> chain;
   std::set<int64_t> seen;
@@ -178,9 +178,8 @@ void TkxCustomPDFDocument::ApplyTableEntries(int64_t absPos) {
       int64_t num = start + i;
       // Free entries leave what an older section said in place.
       if (type == 'n' && num <= INT32_MAX)
-        SetEntry(static_cast<int32_t>(num),
-                 TkxXRefItem{offset, static_cast<int32_t>(std::min<int64_t>(gen, INT32_MAX)), 'n',
-                             static_cast<int32_t>(num)});
+        SetEntry(static_cast<int32_t>(num), TkxXRefItem{offset, static_cast<int32_t>(std::min<int64_t>(gen, INT32_MAX)),
+                                                        'n', static_cast<int32_t>(num)});
     }
   }
 }

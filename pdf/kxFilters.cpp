@@ -111,8 +111,10 @@ std::string A85Encode(const uint8_t* p, size_t n) {
   };
   for (; i + 4 <= n; i += 4) {
     uint32_t v = uint32_t(p[i]) << 24 | uint32_t(p[i + 1]) << 16 | uint32_t(p[i + 2]) << 8 | p[i + 3];
-    if (v == 0) out += 'z';
-    else digits(v, 5);
+    if (v == 0)
+      out += 'z';
+    else
+      digits(v, 5);
   }
   if (i < n) {
     size_t k = n - i;
@@ -462,16 +464,23 @@ TkxDecodeFilter FilterFromName(std::string_view name) {
     TkxDecodeFilter kind;
   };
   static constexpr Known kKnown[] = {
-      {"/ASCIIHexDecode", ftASCIIHexDecode}, {"/ASCII85Decode", ftASCII85Decode},
-      {"/A85", ftASCII85Decode},             {"/FlateDecode", ftFlateDecode},
-      {"/RunLengthDecode", ftRunLengthDecode}, {"/LZWDecode", ftLZWDecode},
-      {"/CCITTFaxDecode", ftCCITTFaxDecode}, {"/DCTDecode", ftDCTDecode},
+      {"/ASCIIHexDecode", ftASCIIHexDecode},
+      {"/ASCII85Decode", ftASCII85Decode},
+      {"/A85", ftASCII85Decode},
+      {"/FlateDecode", ftFlateDecode},
+      {"/RunLengthDecode", ftRunLengthDecode},
+      {"/LZWDecode", ftLZWDecode},
+      {"/CCITTFaxDecode", ftCCITTFaxDecode},
+      {"/DCTDecode", ftDCTDecode},
       // The short names belong to inline images, but producers write them on
       // streams too and every common reader accepts them there; refusing one
       // would lose a whole page.
-      {"/AHx", ftASCIIHexDecode},            {"/Fl", ftFlateDecode},
-      {"/RL", ftRunLengthDecode},            {"/LZW", ftLZWDecode},
-      {"/CCF", ftCCITTFaxDecode},            {"/DCT", ftDCTDecode},
+      {"/AHx", ftASCIIHexDecode},
+      {"/Fl", ftFlateDecode},
+      {"/RL", ftRunLengthDecode},
+      {"/LZW", ftLZWDecode},
+      {"/CCF", ftCCITTFaxDecode},
+      {"/DCT", ftDCTDecode},
   };
   for (const Known& k : kKnown)
     if (k.name == name) return k.kind;
@@ -486,12 +495,13 @@ TkxDecodeFilters GetDecodeFilters(const TkxPDFObject* filter) {
     return chain;
   }
   const TkxPDFArrayObject* a = AsArray(filter);
-  if (!a) throw EUnexpectedFilterObject(FormatMsg("Unexpected filter object, found (%s)", KindDisplayName(filter->Kind)));
+  if (!a)
+    throw EUnexpectedFilterObject(FormatMsg("Unexpected filter object, found (%s)", KindDisplayName(filter->Kind)));
   for (const PDFObjectPtr& item : a->Items) {
     const TkxPDFNameObject* n = AsName(item.get());
     if (!n)
-      throw EUnexpectedFilterObject(FormatMsg("Unexpected filter object, found (%s)",
-                                              item ? KindDisplayName(item->Kind) : "nothing"));
+      throw EUnexpectedFilterObject(
+          FormatMsg("Unexpected filter object, found (%s)", item ? KindDisplayName(item->Kind) : "nothing"));
     chain.push_back(FilterFromName(n->Text));
   }
   return chain;
@@ -506,19 +516,15 @@ std::vector<uint8_t> DecodeWithFilter(TkxDecodeFilter kind, const std::vector<ui
       size_t n = WithoutTrailingEol(data.data(), data.size());
       return HexDecode(data.data(), n, n > 0 && data[n - 1] == '>', maxOutput);
     }
-    case ftASCII85Decode:
-      return A85Decode(data.data(), WithoutTrailingEol(data.data(), data.size()), maxOutput);
-    case ftRunLengthDecode:
-      return RLEDecode(data.data(), WithoutTrailingEol(data.data(), data.size()), maxOutput);
-    case ftFlateDecode:
-      return ApplyPredictor(Inflate(data.data(), data.size(), maxOutput), params);
+    case ftASCII85Decode: return A85Decode(data.data(), WithoutTrailingEol(data.data(), data.size()), maxOutput);
+    case ftRunLengthDecode: return RLEDecode(data.data(), WithoutTrailingEol(data.data(), data.size()), maxOutput);
+    case ftFlateDecode: return ApplyPredictor(Inflate(data.data(), data.size(), maxOutput), params);
     case ftLZWDecode: {
       TkxLZWFilter lzw(maxOutput, params.EarlyChange);
       return ApplyPredictor(lzw.DecodeStream(data), params);
     }
     case ftCCITTFaxDecode:
-    case ftDCTDecode:
-      return data;
+    case ftDCTDecode: return data;
   }
   throw EUnsupportedFilterError("Unsupported filter");
 }
@@ -533,14 +539,10 @@ std::string DecodeStringWithFilter(TkxDecodeFilter kind, std::string_view data, 
       return ToString(A85Decode(Bytes(data), WithoutTrailingEol(Bytes(data), data.size()), maxOutput));
     case ftRunLengthDecode:
       return ToString(RLEDecode(Bytes(data), WithoutTrailingEol(Bytes(data), data.size()), maxOutput));
-    case ftFlateDecode:
-      return TkxFlateFilter(maxOutput).DecodeString(data);
-    case ftLZWDecode:
-      return TkxLZWFilter(maxOutput).DecodeString(data);
-    case ftDCTDecode:
-      return std::string(data);
-    default:
-      break;
+    case ftFlateDecode: return TkxFlateFilter(maxOutput).DecodeString(data);
+    case ftLZWDecode: return TkxLZWFilter(maxOutput).DecodeString(data);
+    case ftDCTDecode: return std::string(data);
+    default: break;
   }
   throw EUnsupportedFilterError("Unsupported filter");
 }

@@ -140,8 +140,7 @@ std::vector<uint8_t> ApplyDecodeFilters(const std::vector<uint8_t>& raw, const T
 // /Length); ASCIIHex data gets its missing ">". CCITT and DCT data pass
 // through unchanged.
 std::vector<uint8_t> DecodeWithFilter(TkxDecodeFilter kind, const std::vector<uint8_t>& data,
-                                      const TkxDecodeParams& params = {},
-                                      size_t maxOutput = kDefaultMaxDecodedSize);
+                                      const TkxDecodeParams& params = {}, size_t maxOutput = kDefaultMaxDecodedSize);
 
 // The same stage on a byte string; DCT data is returned as it is and CCITT
 // raises EUnsupportedFilterError "Unsupported filter".

@@ -47,10 +47,22 @@ void TkxMD5::Transform(const uint8_t* block) {
     uint32_t f;
     int k;
     switch (round) {
-      case 0: f = (b & c) | (~b & d); k = i; break;
-      case 1: f = (b & d) | (c & ~d); k = (5 * i + 1) % 16; break;
-      case 2: f = b ^ c ^ d; k = (3 * i + 5) % 16; break;
-      default: f = c ^ (b | ~d); k = (7 * i) % 16; break;
+      case 0:
+        f = (b & c) | (~b & d);
+        k = i;
+        break;
+      case 1:
+        f = (b & d) | (c & ~d);
+        k = (5 * i + 1) % 16;
+        break;
+      case 2:
+        f = b ^ c ^ d;
+        k = (3 * i + 5) % 16;
+        break;
+      default:
+        f = c ^ (b | ~d);
+        k = (7 * i) % 16;
+        break;
     }
     const uint32_t t = d;
     d = c;

@@ -27,8 +27,8 @@ using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
 // multiple of the block size. iv may be null (ECB). Buf: std::string or
 // std::vector<uint8_t>.
 template <class Buf = std::string>
-Buf AesRaw(const EVP_CIPHER* cipher, bool encrypt, const uint8_t* key, const uint8_t* iv,
-                   const uint8_t* data, size_t size) {
+Buf AesRaw(const EVP_CIPHER* cipher, bool encrypt, const uint8_t* key, const uint8_t* iv, const uint8_t* data,
+           size_t size) {
   CipherCtx ctx(EVP_CIPHER_CTX_new());
   if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key, iv, encrypt ? 1 : 0) != 1)
     throw Exception("AES initialisation failed");
@@ -89,16 +89,14 @@ int KeyBitsFrom(const TkxPDFObject* o, int def) {
   if (!IsNumber(o)) return def;
   int64_t v = IntValue(o);
   if (v > 0 && v <= 16) v *= 8;
-  if (v < 40 || v > 128 || v % 8 != 0)
-    throw EPDFException(FormatMsg("Unsupported encryption key length (%d)", v));
+  if (v < 40 || v > 128 || v % 8 != 0) throw EPDFException(FormatMsg("Unsupported encryption key length (%d)", v));
   return static_cast<int>(v);
 }
 
 // The password in the cp1252 code page when it is UTF-8 with characters
 // outside ASCII that cp1252 can represent; empty otherwise.
 std::string AnsiAlternative(std::string_view password) {
-  if (std::all_of(password.begin(), password.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; }))
-    return {};
+  if (std::all_of(password.begin(), password.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; })) return {};
   const std::u16string wide = Utf8ToWide(password);
   std::string out;
   for (char16_t c : wide) {
@@ -109,9 +107,7 @@ std::string AnsiAlternative(std::string_view password) {
   return out;
 }
 
-bool IsValidUtf8(std::string_view s) {
-  return WideToUtf8(Utf8ToWide(s)) == s;
-}
+bool IsValidUtf8(std::string_view s) { return WideToUtf8(Utf8ToWide(s)) == s; }
 
 // Revision 5 and 6 passwords: UTF-8, at most 127 bytes.
 std::string Utf8Password(std::string_view password) {
@@ -149,8 +145,8 @@ TkxUserPermissions PermissionsFromP(int64_t lengthBits, int64_t p) {
     int bit;
     TkxUserPermissionsType member;
   };
-  static constexpr Bit kBits[] = {{3, AllowPrint},       {4, AllowModify},        {5, AllowCopy},
-                                  {6, AllowAnnotation},  {9, AllowFormFill},      {10, AllowAccessibility},
+  static constexpr Bit kBits[] = {{3, AllowPrint},        {4, AllowModify},       {5, AllowCopy},
+                                  {6, AllowAnnotation},   {9, AllowFormFill},     {10, AllowAccessibility},
                                   {11, AllowDocAssembly}, {12, AllowHighResPrint}};
   TkxUserPermissions set = TkxUserPermissions::None();
   for (const Bit& b : kBits) {
@@ -163,11 +159,26 @@ TkxUserPermissions PermissionsFromP(int64_t lengthBits, int64_t p) {
 void TkxPDFEncryptionSettings::CheckChange() const {
   if (!can_change_) throw Exception("User cannot change encryption settings");
 }
-void TkxPDFEncryptionSettings::SetEnabled(bool v) { CheckChange(); enabled_ = v; }
-void TkxPDFEncryptionSettings::SetLevel(TkxPDFEncryptionLevel v) { CheckChange(); level_ = v; }
-void TkxPDFEncryptionSettings::SetOwnerPassword(std::string_view v) { CheckChange(); owner_password_ = v; }
-void TkxPDFEncryptionSettings::SetUserPassword(std::string_view v) { CheckChange(); user_password_ = v; }
-void TkxPDFEncryptionSettings::SetUserPermissions(TkxUserPermissions v) { CheckChange(); permissions_ = v; }
+void TkxPDFEncryptionSettings::SetEnabled(bool v) {
+  CheckChange();
+  enabled_ = v;
+}
+void TkxPDFEncryptionSettings::SetLevel(TkxPDFEncryptionLevel v) {
+  CheckChange();
+  level_ = v;
+}
+void TkxPDFEncryptionSettings::SetOwnerPassword(std::string_view v) {
+  CheckChange();
+  owner_password_ = v;
+}
+void TkxPDFEncryptionSettings::SetUserPassword(std::string_view v) {
+  CheckChange();
+  user_password_ = v;
+}
+void TkxPDFEncryptionSettings::SetUserPermissions(TkxUserPermissions v) {
+  CheckChange();
+  permissions_ = v;
+}
 
 // ---- shared state ----
 
@@ -295,8 +306,10 @@ void TkxPDFDecrypt::Setup(const TkxPDFDictObject& encrypt, std::string_view firs
     stream_method_ = methodOf("/StmF");
     string_method_ = methodOf("/StrF");
     key_length_ = version_ == 5 ? 32 : rc4Bits ? rc4Bits / 8 : 16;
-    if (version_ == 4 && (stream_method_ == cmAESV2 || string_method_ == cmAESV2)) key_length_ = 16;
-    else if (version_ == 4 && dictBits && dictBits / 8 != key_length_) alt_key_length_ = dictBits / 8;
+    if (version_ == 4 && (stream_method_ == cmAESV2 || string_method_ == cmAESV2))
+      key_length_ = 16;
+    else if (version_ == 4 && dictBits && dictBits / 8 != key_length_)
+      alt_key_length_ = dictBits / 8;
   }
 
   if (version_ == 5) {
@@ -353,7 +366,8 @@ bool TkxPDFDecrypt::CheckUserPasswordRC4(std::string_view paddedPassword) {
   const std::string key = ComputeRC4Key(paddedPassword);
   bool ok;
   if (revision_ == 2) {
-    const std::string expect = TkxRC4::Crypt(key, std::string_view(reinterpret_cast<const char*>(PasswordPadding.data()), 32));
+    const std::string expect =
+        TkxRC4::Crypt(key, std::string_view(reinterpret_cast<const char*>(PasswordPadding.data()), 32));
     ok = expect == user_key_;
   } else {
     TkxMD5 md5;
@@ -525,12 +539,10 @@ bool TkxPDFDecrypt::CheckPassword(TkxPDFEncryptionSettings& settings, std::strin
 // ---- decryptor: data ----
 
 template <class Buf>
-Buf TkxPDFDecrypt::Decrypt(TkxCryptMethod method, const uint8_t* data, size_t size, int32_t objNo,
-                           int32_t gen) const {
+Buf TkxPDFDecrypt::Decrypt(TkxCryptMethod method, const uint8_t* data, size_t size, int32_t objNo, int32_t gen) const {
   if (file_key_.empty()) throw EPasswordError("No password has been accepted");
   switch (method) {
-    case cmIdentity:
-      return Buf(data, data + size);
+    case cmIdentity: return Buf(data, data + size);
     case cmRC4: {
       Buf out(data, data + size);
       if (!out.empty()) {
@@ -539,10 +551,8 @@ Buf TkxPDFDecrypt::Decrypt(TkxCryptMethod method, const uint8_t* data, size_t si
       }
       return out;
     }
-    case cmAESV2:
-      return AesCbcDecrypt<Buf>(EVP_aes_128_cbc(), ObjectKey(objNo, gen, true), data, size);
-    case cmAESV3:
-      return AesCbcDecrypt<Buf>(EVP_aes_256_cbc(), file_key_, data, size);
+    case cmAESV2: return AesCbcDecrypt<Buf>(EVP_aes_128_cbc(), ObjectKey(objNo, gen, true), data, size);
+    case cmAESV3: return AesCbcDecrypt<Buf>(EVP_aes_256_cbc(), file_key_, data, size);
   }
   return {};
 }
@@ -551,8 +561,7 @@ std::string TkxPDFDecrypt::DecryptString(std::string_view data, int32_t objNo, i
   return Decrypt<std::string>(string_method_, U8(data), data.size(), objNo, gen);
 }
 
-std::vector<uint8_t> TkxPDFDecrypt::DecryptStream(const std::vector<uint8_t>& data, int32_t objNo,
-                                                  int32_t gen) const {
+std::vector<uint8_t> TkxPDFDecrypt::DecryptStream(const std::vector<uint8_t>& data, int32_t objNo, int32_t gen) const {
   return Decrypt<std::vector<uint8_t>>(stream_method_, data.data(), data.size(), objNo, gen);
 }
 

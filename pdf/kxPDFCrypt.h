@@ -94,8 +94,8 @@ class TkxBasePDFCrypt {
   static std::string PadPassword(std::string_view password);
 
   TkxPDFEncryptionLevel Level() const { return level_; }
-  int Version() const { return version_; }    // /V
-  int Revision() const { return revision_; }  // /R
+  int Version() const { return version_; }       // /V
+  int Revision() const { return revision_; }     // /R
   int KeyLength() const { return key_length_; }  // file key length in bytes
   const std::string& FileID() const { return file_id_; }
   const std::string& OwnerKey() const { return owner_key_; }

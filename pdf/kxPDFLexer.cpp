@@ -149,12 +149,13 @@ bool LiteralString(const uint8_t* p, size_t n, size_t& pos, std::string& out, Tk
         case 't': out += '\t'; break;
         case 'b': out += '\b'; break;
         case 'f': out += '\f'; break;
-        case '(': case ')': case '\\': out += static_cast<char>(c); break;
+        case '(':
+        case ')':
+        case '\\': out += static_cast<char>(c); break;
         case '\r':  // a line continuation: the break is not part of the string
           if (pos < n && p[pos] == '\n') ++pos;
           break;
-        case '\n':
-          break;
+        case '\n': break;
         default:
           if (c >= '0' && c <= '7') {
             int v = c - '0';

@@ -18,8 +18,8 @@ namespace pw {
 
 namespace pdfsyntax {
 enum : uint8_t {
-  kWhite = 1,       // NUL, TAB, LF, FF, CR, SPACE
-  kDelimiter = 2,   // ( ) < > [ ] { } / %
+  kWhite = 1,        // NUL, TAB, LF, FF, CR, SPACE
+  kDelimiter = 2,    // ( ) < > [ ] { } / %
   kObjectDelim = 4,  // ( ) < > [ ] / : what ends a word of object syntax
 };
 inline constexpr std::array<uint8_t, 256> kCharClass = [] {
@@ -27,7 +27,8 @@ inline constexpr std::array<uint8_t, 256> kCharClass = [] {
   for (int c = 0; c < 256; ++c) {
     uint8_t k = 0;
     if (c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32) k |= kWhite;
-    if (c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '/') k |= kDelimiter | kObjectDelim;
+    if (c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '/')
+      k |= kDelimiter | kObjectDelim;
     if (c == '{' || c == '}' || c == '%') k |= kDelimiter;
     t[c] = k;
   }
@@ -87,17 +88,17 @@ std::string_view Word(const uint8_t* p, size_t n, size_t& pos, bool objectRules 
 }  // namespace pdfscan
 
 enum TkxPDFTokenKind : uint8_t {
-  tkEnd = 0,      // no more data
+  tkEnd = 0,  // no more data
   tkNumber,
-  tkName,         // Text: "/" and the name, #xx escapes resolved (the form of name objects)
-  tkString,       // Text: the bytes, escapes resolved; Raw: "(...)"
-  tkHexString,    // Text: the bytes; Raw: "<...>"
+  tkName,       // Text: "/" and the name, #xx escapes resolved (the form of name objects)
+  tkString,     // Text: the bytes, escapes resolved; Raw: "(...)"
+  tkHexString,  // Text: the bytes; Raw: "<...>"
   tkArrayBegin,
   tkArrayEnd,
   tkDictBegin,
   tkDictEnd,
-  tkKeyword,      // operators, true/false/null and any other bare word (Raw; Text stays empty)
-  tkOther,        // a stray ")", ">", "{" or "}"
+  tkKeyword,  // operators, true/false/null and any other bare word (Raw; Text stays empty)
+  tkOther,    // a stray ")", ">", "{" or "}"
 };
 
 struct TkxPDFToken {

@@ -50,9 +50,7 @@ void TkxPDFObjectStore::Clear() {
   ObjectNumberCounter = 0;
 }
 
-bool TkxPDFObjectStore::IsLoaded(int index) const {
-  return index >= 0 && index < Count() && items_[index].loaded;
-}
+bool TkxPDFObjectStore::IsLoaded(int index) const { return index >= 0 && index < Count() && items_[index].loaded; }
 
 void TkxPDFObjectStore::SetLoaded(int index, bool loaded) {
   if (index >= 0 && index < Count()) items_[index].loaded = loaded;
@@ -78,7 +76,7 @@ namespace {
 }  // namespace
 
 TkxPDFArrayObject* TkxPDFObjectStore::ResolveArray(TkxPDFObject* obj,
-                                                    std::unique_ptr<TkxPDFArrayObject>* wrapped) const {
+                                                   std::unique_ptr<TkxPDFArrayObject>* wrapped) const {
   obj = ResolveAny(obj);
   if (!obj || IsNull(obj)) return nullptr;
   if (IsArray(obj)) return static_cast<TkxPDFArrayObject*>(obj);

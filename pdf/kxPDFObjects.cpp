@@ -35,8 +35,8 @@ PDFObjectPtr TkxPDFIndirectReference::Clone() const {
   return std::make_unique<TkxPDFIndirectReference>(DocumentID, ObjectNumber, Generation);
 }
 PDFObjectPtr TkxPDFIndirectObject::Clone() const {
-  auto c = std::make_unique<TkxPDFIndirectObject>(DocumentID, ObjectNumber, Generation,
-                                                  Value ? Value->Clone() : nullptr);
+  auto c =
+      std::make_unique<TkxPDFIndirectObject>(DocumentID, ObjectNumber, Generation, Value ? Value->Clone() : nullptr);
   c->RefCount = RefCount;
   return c;
 }
@@ -61,9 +61,8 @@ std::u16string TkxPDFStringObject::GetWideText() const {
     std::string digits;
     for (char c : body)
       if (HexDigitValue(c) >= 0) digits.push_back(c);
-    if (digits.size() >= 4 && (digits[0] == 'F' || digits[0] == 'f') &&
-        (digits[1] == 'E' || digits[1] == 'e') && (digits[2] == 'F' || digits[2] == 'f') &&
-        (digits[3] == 'F' || digits[3] == 'f')) {
+    if (digits.size() >= 4 && (digits[0] == 'F' || digits[0] == 'f') && (digits[1] == 'E' || digits[1] == 'e') &&
+        (digits[2] == 'F' || digits[2] == 'f') && (digits[3] == 'F' || digits[3] == 'f')) {
       std::u16string out;
       for (size_t i = 4; i + 4 <= digits.size(); i += 4) {
         out.push_back(static_cast<char16_t>((HexDigitValue(digits[i]) << 12) | (HexDigitValue(digits[i + 1]) << 8) |
@@ -110,8 +109,7 @@ PDFObjectPtr TkxPDFArrayObject::Put(int index, PDFObjectPtr obj) {
 namespace {
 bool KeyEquals(const std::string& stored, std::string_view key) {
   if (!key.empty() && key[0] == '/') return stored == key;
-  return stored.size() == key.size() + 1 && stored[0] == '/' &&
-         std::string_view(stored).substr(1) == key;
+  return stored.size() == key.size() + 1 && stored[0] == '/' && std::string_view(stored).substr(1) == key;
 }
 std::string KeyText(std::string_view key) {
   std::string out;
@@ -179,8 +177,10 @@ void TkxPDFDictObject::AddObject(std::string_view key, PDFObjectPtr value) {
 
 void TkxPDFDictObject::SetValue(std::string_view key, PDFObjectPtr value) {
   int i = IndexOf(key);
-  if (i >= 0) Values[i] = std::move(value);
-  else AddObject(key, std::move(value));
+  if (i >= 0)
+    Values[i] = std::move(value);
+  else
+    AddObject(key, std::move(value));
 }
 
 void TkxPDFDictObject::SetName(std::string_view key, std::string_view name) {
@@ -220,8 +220,8 @@ void TkxPDFDictObject::Merge(const TkxPDFDictObject* other) {
 // ---- streams ----
 
 PDFObjectPtr TkxPDFStreamObject::Clone() const {
-  std::unique_ptr<TkxPDFDictObject> d(
-      Dict ? static_cast<TkxPDFDictObject*>(Dict->Clone().release()) : new TkxPDFDictObject());
+  std::unique_ptr<TkxPDFDictObject> d(Dict ? static_cast<TkxPDFDictObject*>(Dict->Clone().release())
+                                           : new TkxPDFDictObject());
   auto c = std::make_unique<TkxPDFStreamObject>(std::move(d));
   c->Data = Data;
   c->HasData = HasData;

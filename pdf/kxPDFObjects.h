@@ -145,8 +145,7 @@ class TkxPDFDictObject : public TkxPDFObject {
 
 class TkxPDFStreamObject : public TkxPDFObject {
  public:
-  explicit TkxPDFStreamObject(std::unique_ptr<TkxPDFDictObject> dict)
-      : TkxPDFObject(okStream), Dict(std::move(dict)) {}
+  explicit TkxPDFStreamObject(std::unique_ptr<TkxPDFDictObject> dict) : TkxPDFObject(okStream), Dict(std::move(dict)) {}
   TkxPDFStreamObject(std::unique_ptr<TkxPDFDictObject> dict, std::vector<uint8_t> data)
       : TkxPDFObject(okStream), Dict(std::move(dict)), Data(std::move(data)), HasData(true) {}
   PDFObjectPtr Clone() const override;
@@ -178,7 +177,10 @@ class TkxPDFIndirectReference : public TkxPDFObject {
 class TkxPDFIndirectObject : public TkxPDFObject {
  public:
   TkxPDFIndirectObject(int32_t docId, int32_t objNo, uint16_t gen, PDFObjectPtr value)
-      : TkxPDFObject(okIndirectObject), DocumentID(docId), ObjectNumber(objNo), Generation(gen),
+      : TkxPDFObject(okIndirectObject),
+        DocumentID(docId),
+        ObjectNumber(objNo),
+        Generation(gen),
         Value(std::move(value)) {}
   TkxPDFIndirectObject(int32_t docId, int32_t objNo, uint16_t gen, PDFObjectPtr value, int flag)
       : TkxPDFIndirectObject(docId, objNo, gen, std::move(value)) {
@@ -213,15 +215,31 @@ inline bool IsNumber(const TkxPDFObject* o) {
 
 // Checked downcasts: nullptr when the kind differs.
 inline TkxPDFDictObject* AsDict(TkxPDFObject* o) { return IsDict(o) ? static_cast<TkxPDFDictObject*>(o) : nullptr; }
-inline const TkxPDFDictObject* AsDict(const TkxPDFObject* o) { return IsDict(o) ? static_cast<const TkxPDFDictObject*>(o) : nullptr; }
+inline const TkxPDFDictObject* AsDict(const TkxPDFObject* o) {
+  return IsDict(o) ? static_cast<const TkxPDFDictObject*>(o) : nullptr;
+}
 inline TkxPDFArrayObject* AsArray(TkxPDFObject* o) { return IsArray(o) ? static_cast<TkxPDFArrayObject*>(o) : nullptr; }
-inline const TkxPDFArrayObject* AsArray(const TkxPDFObject* o) { return IsArray(o) ? static_cast<const TkxPDFArrayObject*>(o) : nullptr; }
-inline TkxPDFStreamObject* AsStream(TkxPDFObject* o) { return IsStream(o) ? static_cast<TkxPDFStreamObject*>(o) : nullptr; }
-inline const TkxPDFStreamObject* AsStream(const TkxPDFObject* o) { return IsStream(o) ? static_cast<const TkxPDFStreamObject*>(o) : nullptr; }
-inline const TkxPDFNameObject* AsName(const TkxPDFObject* o) { return IsName(o) ? static_cast<const TkxPDFNameObject*>(o) : nullptr; }
-inline const TkxPDFStringObject* AsString(const TkxPDFObject* o) { return IsString(o) ? static_cast<const TkxPDFStringObject*>(o) : nullptr; }
-inline const TkxPDFIndirectReference* AsReference(const TkxPDFObject* o) { return IsReference(o) ? static_cast<const TkxPDFIndirectReference*>(o) : nullptr; }
-inline TkxPDFIndirectObject* AsIndirect(TkxPDFObject* o) { return IsIndirect(o) ? static_cast<TkxPDFIndirectObject*>(o) : nullptr; }
+inline const TkxPDFArrayObject* AsArray(const TkxPDFObject* o) {
+  return IsArray(o) ? static_cast<const TkxPDFArrayObject*>(o) : nullptr;
+}
+inline TkxPDFStreamObject* AsStream(TkxPDFObject* o) {
+  return IsStream(o) ? static_cast<TkxPDFStreamObject*>(o) : nullptr;
+}
+inline const TkxPDFStreamObject* AsStream(const TkxPDFObject* o) {
+  return IsStream(o) ? static_cast<const TkxPDFStreamObject*>(o) : nullptr;
+}
+inline const TkxPDFNameObject* AsName(const TkxPDFObject* o) {
+  return IsName(o) ? static_cast<const TkxPDFNameObject*>(o) : nullptr;
+}
+inline const TkxPDFStringObject* AsString(const TkxPDFObject* o) {
+  return IsString(o) ? static_cast<const TkxPDFStringObject*>(o) : nullptr;
+}
+inline const TkxPDFIndirectReference* AsReference(const TkxPDFObject* o) {
+  return IsReference(o) ? static_cast<const TkxPDFIndirectReference*>(o) : nullptr;
+}
+inline TkxPDFIndirectObject* AsIndirect(TkxPDFObject* o) {
+  return IsIndirect(o) ? static_cast<TkxPDFIndirectObject*>(o) : nullptr;
+}
 
 // Numeric value of an integer, 64-bit integer or real object; `def` otherwise.
 double NumberValue(const TkxPDFObject* o, double def = 0.0);
@@ -258,17 +276,10 @@ void WalkObjectTree(Object* root, OnReference&& onReference, OnStreamInArray&& o
         for (const PDFObjectPtr& v : static_cast<const TkxPDFDictObject*>(o)->Values)
           if (IsArray(v.get()) || IsDict(v.get()) || IsReference(v.get()) || IsStream(v.get())) work.push_back(v.get());
         break;
-      case okStream:
-        work.push_back(static_cast<const TkxPDFStreamObject*>(o)->Dict.get());
-        break;
-      case okIndirectObject:
-        work.push_back(static_cast<const TkxPDFIndirectObject*>(o)->Value.get());
-        break;
-      case okIndirectReference:
-        onReference(static_cast<const TkxPDFIndirectReference*>(o), push);
-        break;
-      default:
-        break;
+      case okStream: work.push_back(static_cast<const TkxPDFStreamObject*>(o)->Dict.get()); break;
+      case okIndirectObject: work.push_back(static_cast<const TkxPDFIndirectObject*>(o)->Value.get()); break;
+      case okIndirectReference: onReference(static_cast<const TkxPDFIndirectReference*>(o), push); break;
+      default: break;
     }
   }
 }

@@ -18,9 +18,7 @@ constexpr std::string_view kEndStream = "endstream";
 constexpr std::string_view kEndObj = "endobj";
 
 inline bool IsDigit(int c) { return c >= '0' && c <= '9'; }
-inline bool IsAlnum(uint8_t c) {
-  return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+inline bool IsAlnum(uint8_t c) { return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 inline uint8_t Lower(uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c; }
 
 // Whole-text conversions with an optional leading "+".
@@ -216,15 +214,12 @@ PDFObjectPtr TkxPDFStreamReader::ParseObject() {
   SkipWhitespace();
   if (pos_ >= size_) throw Exception("Unexpected end of PDF data");
   switch (data_[pos_]) {
-    case '(':
-      return ParseString();
+    case '(': return ParseString();
     case '<':
       if (pos_ + 1 < size_ && data_[pos_ + 1] == '<') return ParseDictionary();
       return ParseString();
-    case '/':
-      return ParseName();
-    case '[':
-      return ParseArray();
+    case '/': return ParseName();
+    case '[': return ParseArray();
     case 't':
       if (ReadString(4) != "true") throw EBooleanError(FormatMsg("Expected boolean (%s) object", "true"));
       return std::make_unique<TkxPDFBooleanObject>(true);
@@ -237,10 +232,8 @@ PDFObjectPtr TkxPDFStreamReader::ParseObject() {
     case ')':
     case '>':
     case ']':
-    case '}':
-      return nullptr;
-    default:
-      return ParseNumberOrReference();
+    case '}': return nullptr;
+    default: return ParseNumberOrReference();
   }
 }
 
@@ -395,8 +388,7 @@ PDFObjectPtr TkxPDFStreamReader::ParseDictionary() {
         // Bad keys nested in bad keys would have each level read all the
         // levels below it again: the bytes read again are bounded.
         reread_ += pos_ > before ? pos_ - before : 0;
-        if (reread_ > 8 * uint64_t(size_) + 65536)
-          throw ELimitExceeded("Too many dictionary keys that are not names");
+        if (reread_ > 8 * uint64_t(size_) + 65536) throw ELimitExceeded("Too many dictionary keys that are not names");
         pos_ = before;
         ReadToken();
       }

@@ -68,9 +68,7 @@ struct TkxPDFCatalog {
 };
 
 enum TkxPageMode { pmUseNone = 0, pmUseOutlines, pmUseThumbs, pmFullScreen, pmUseOC, pmUseAttachments };
-enum TkxPageLayout {
-  plSinglePage = 0, plOneColumn, plTwoColumnLeft, plTwoColumnRight, plTwoPageLeft, plTwoPageRight
-};
+enum TkxPageLayout { plSinglePage = 0, plOneColumn, plTwoColumnLeft, plTwoColumnRight, plTwoPageLeft, plTwoPageRight };
 TkxPageMode PageModeFromName(std::string_view nameWithSlash);
 TkxPageLayout PageLayoutFromName(std::string_view nameWithSlash);
 

@@ -40,8 +40,7 @@ std::vector<uint8_t> UndoPNG(const std::vector<uint8_t>& data, size_t rowBytes, 
     uint8_t* cur = out.data() + base;
     const uint8_t* up = base >= rowBytes ? cur - rowBytes : nullptr;  // first row: all zeros
     switch (tag) {
-      case 0:
-        break;
+      case 0: break;
       case 1:
         for (size_t i = bpp; i < n; ++i) cur[i] = static_cast<uint8_t>(cur[i] + cur[i - bpp]);
         break;
@@ -128,8 +127,7 @@ std::vector<uint8_t> ApplyPredictor(const std::vector<uint8_t>& data, const TkxD
   const int bpc = params.BitsPerComponent;
   if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
     throw Exception(FormatMsg("Invalid /BitsPerComponent in decode parameters (%d)", bpc));
-  if (params.Columns < 1)
-    throw Exception(FormatMsg("Invalid /Columns in decode parameters (%d)", params.Columns));
+  if (params.Columns < 1) throw Exception(FormatMsg("Invalid /Columns in decode parameters (%d)", params.Columns));
 
   // At most 2^31 * 32 * 16 bits: no overflow in 64-bit sizes.
   const size_t bitsPerPixel = static_cast<size_t>(params.Colors) * static_cast<size_t>(bpc);

@@ -45,11 +45,11 @@
 namespace pw {
 
 struct TkxWarning {
-  int Page = 0;          // 1-based page of the document; 0: not tied to a page
-  int32_t Object = -1;   // PDF object number, -1 when not known
-  int64_t Offset = -1;   // byte offset, -1 when not known
+  int Page = 0;         // 1-based page of the document; 0: not tied to a page
+  int32_t Object = -1;  // PDF object number, -1 when not known
+  int64_t Offset = -1;  // byte offset, -1 when not known
   std::string Text;
-  size_t Repeats = 1;    // how often the same warning was reported on the page
+  size_t Repeats = 1;  // how often the same warning was reported on the page
 };
 
 class TkxWarningSink {

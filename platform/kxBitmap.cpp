@@ -257,15 +257,9 @@ std::vector<uint8_t> TkxBitmap::ToDIBBits(int bitCount) const {
           row[x * 2 + 1] = static_cast<uint8_t>(v >> 8);
           break;
         }
-        case 8:
-          row[x] = static_cast<uint8_t>(nearest(c));
-          break;
-        case 4:
-          row[x / 2] |= static_cast<uint8_t>(nearest(c) << ((x & 1) ? 0 : 4));
-          break;
-        case 1:
-          row[x / 8] |= static_cast<uint8_t>(nearest(c) << (7 - (x & 7)));
-          break;
+        case 8: row[x] = static_cast<uint8_t>(nearest(c)); break;
+        case 4: row[x / 2] |= static_cast<uint8_t>(nearest(c) << ((x & 1) ? 0 : 4)); break;
+        case 1: row[x / 8] |= static_cast<uint8_t>(nearest(c) << (7 - (x & 7))); break;
       }
     }
   }
@@ -308,8 +302,7 @@ TkxDIBInfo TkxBitmap::ReadDIBInfo(const uint8_t* bmi, size_t bmiSize) {
 
   constexpr uint32_t kBI_ALPHABITFIELDS = 6;
   bool fields = info.Compression == kBI_BITFIELDS || info.Compression == kBI_ALPHABITFIELDS;
-  if (info.Compression != kBI_RGB && !fields)
-    Invalid("unsupported compression " + std::to_string(info.Compression));
+  if (info.Compression != kBI_RGB && !fields) Invalid("unsupported compression " + std::to_string(info.Compression));
   if (fields) {
     if (info.BitCount != 16 && info.BitCount != 32) Invalid("bit fields need 16 or 32 bits per pixel");
     int maskCount = info.Compression == kBI_ALPHABITFIELDS ? 4 : 3;
@@ -379,9 +372,14 @@ TkxBitmap TkxBitmap::FromDIB(const uint8_t* bmi, size_t bmiSize, const uint8_t* 
       const uint8_t* row = bits + info.RowBytes * y;
       for (int x = 0; x < info.Width; ++x) {
         uint32_t a = af(Get32(row + x * 4));
-        if (a == 0) any0 = true;
-        else if (a == 255) any255 = true;
-        else { other = true; break; }
+        if (a == 0)
+          any0 = true;
+        else if (a == 255)
+          any255 = true;
+        else {
+          other = true;
+          break;
+        }
       }
     }
     alpha = other || (any0 && any255);
@@ -399,7 +397,9 @@ TkxBitmap TkxBitmap::FromDIB(const uint8_t* bmi, size_t bmiSize, const uint8_t* 
         case 1: c = table[(row[x >> 3] >> (7 - (x & 7))) & 1]; break;
         case 4: c = table[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xF]; break;
         case 8: c = table[row[x]]; break;
-        case 24: c = static_cast<uint32_t>(row[x * 3 + 2]) << 16 | static_cast<uint32_t>(row[x * 3 + 1]) << 8 | row[x * 3]; break;
+        case 24:
+          c = static_cast<uint32_t>(row[x * 3 + 2]) << 16 | static_cast<uint32_t>(row[x * 3 + 1]) << 8 | row[x * 3];
+          break;
         case 16: {
           uint32_t v = Get16(row + x * 2);
           c = rf(v) << 16 | gf(v) << 8 | bf(v);

@@ -31,17 +31,17 @@ constexpr uint32_t kBI_BITFIELDS = 3;
 
 // What a DIB header says, after validation.
 struct TkxDIBInfo {
-  uint32_t HeaderSize = 0;      // 12 (core), 40, 52, 56, 108 or 124
+  uint32_t HeaderSize = 0;  // 12 (core), 40, 52, 56, 108 or 124
   int Width = 0;
-  int Height = 0;               // always positive
-  bool TopDown = false;         // the header's height was negative
-  int BitCount = 0;             // 1, 4, 8, 16, 24 or 32
+  int Height = 0;        // always positive
+  bool TopDown = false;  // the header's height was negative
+  int BitCount = 0;      // 1, 4, 8, 16, 24 or 32
   uint32_t Compression = kBI_RGB;
-  uint32_t ClrUsed = 0;         // as stored
+  uint32_t ClrUsed = 0;                                              // as stored
   uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0, AlphaMask = 0;  // effective masks for 16/32 bits
-  size_t ColorTableOffset = 0;  // from the start of the header
-  size_t ColorTableBytes = 0;   // what the header asks for (may exceed what is present)
-  size_t RowBytes = 0;          // stride of the bits, rows padded to 4 bytes
+  size_t ColorTableOffset = 0;                                       // from the start of the header
+  size_t ColorTableBytes = 0;  // what the header asks for (may exceed what is present)
+  size_t RowBytes = 0;         // stride of the bits, rows padded to 4 bytes
   size_t BitsSize() const { return RowBytes * static_cast<size_t>(Height); }
 };
 

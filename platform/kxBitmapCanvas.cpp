@@ -75,9 +75,9 @@ TkxCairoSurface::TkxCairoSurface(TkxBitmap& bitmap) {
     surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
     return;
   }
-  surface_ = cairo_image_surface_create_for_data(bitmap.Bits(),
-                                                 bitmap.HasAlpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
-                                                 bitmap.Width(), bitmap.Height(), bitmap.Stride());
+  surface_ =
+      cairo_image_surface_create_for_data(bitmap.Bits(), bitmap.HasAlpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
+                                          bitmap.Width(), bitmap.Height(), bitmap.Stride());
   if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) {
     std::string msg = cairo_status_to_string(cairo_surface_status(surface_));
     cairo_surface_destroy(surface_);
@@ -146,9 +146,9 @@ void TkxBitmapCanvas::ApplyPen() {
 bool TkxBitmapCanvas::SetBrushSource() {
   if (Brush.Pattern && !Brush.Pattern->Empty()) {
     auto* pic = const_cast<TkxBitmap*>(Brush.Pattern.get());  // only read from
-    cairo_surface_t* s = cairo_image_surface_create_for_data(
-        pic->Bits(), pic->HasAlpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, pic->Width(), pic->Height(),
-        pic->Stride());
+    cairo_surface_t* s =
+        cairo_image_surface_create_for_data(pic->Bits(), pic->HasAlpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
+                                            pic->Width(), pic->Height(), pic->Stride());
     cairo_pattern_t* p = cairo_pattern_create_for_surface(s);
     cairo_surface_destroy(s);  // the pattern holds it
     cairo_pattern_set_extend(p, CAIRO_EXTEND_REPEAT);
@@ -275,8 +275,8 @@ void TkxBitmapCanvas::RoundRect(double left, double top, double right, double bo
 }
 
 // kind: 0 arc, 1 chord, 2 pie. inset 0 gives the brush's outline, 0.5 the pen's.
-void TkxBitmapCanvas::ArcPath(double left, double top, double right, double bottom, double xs, double ys,
-                              double xe, double ye, int kind, double inset) {
+void TkxBitmapCanvas::ArcPath(double left, double top, double right, double bottom, double xs, double ys, double xe,
+                              double ye, int kind, double inset) {
   if (left > right) std::swap(left, right);
   if (top > bottom) std::swap(top, bottom);
   double cx = (left + right) / 2, cy = (top + bottom) / 2;
@@ -289,8 +289,10 @@ void TkxBitmapCanvas::ArcPath(double left, double top, double right, double bott
   cairo_save(cr_);
   cairo_translate(cr_, cx, cy);
   cairo_scale(cr_, rx, ry);
-  if (kind == 2) cairo_move_to(cr_, 0, 0);
-  else cairo_new_sub_path(cr_);
+  if (kind == 2)
+    cairo_move_to(cr_, 0, 0);
+  else
+    cairo_new_sub_path(cr_);
   if (ArcClockwise) {
     if (whole) a2 = a1 + 2 * std::numbers::pi;
     cairo_arc(cr_, 0, 0, 1, a1, a2);
@@ -414,7 +416,8 @@ TkxBitmapCanvas::FontSetup TkxBitmapCanvas::SelectFont(const TkxCanvasFont& font
     fs.strikeSize = d.StrikeoutSize * fs.scale;
   } else {
     fs.face.reset();
-    cairo_select_font_face(cr_, "sans-serif", (font.Style & fsItalic) ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+    cairo_select_font_face(cr_, "sans-serif",
+                           (font.Style & fsItalic) ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
                            (font.Style & fsBold) ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
   }
   cairo_set_font_size(cr_, em);
@@ -446,8 +449,8 @@ std::vector<cairo_glyph_t> TkxBitmapCanvas::LayOut(const FontSetup& fs, const Tk
     cairo_glyph_t* list = nullptr;
     int count = 0;
     cairo_scaled_font_t* sf = cairo_get_scaled_font(cr_);
-    if (cairo_scaled_font_text_to_glyphs(sf, 0, 0, utf8.c_str(), static_cast<int>(utf8.size()), &list, &count,
-                                         nullptr, nullptr, nullptr) == CAIRO_STATUS_SUCCESS) {
+    if (cairo_scaled_font_text_to_glyphs(sf, 0, 0, utf8.c_str(), static_cast<int>(utf8.size()), &list, &count, nullptr,
+                                         nullptr, nullptr) == CAIRO_STATUS_SUCCESS) {
       glyphs.assign(list, list + count);
       cairo_glyph_free(list);
     }
@@ -457,7 +460,7 @@ std::vector<cairo_glyph_t> TkxBitmapCanvas::LayOut(const FontSetup& fs, const Tk
     return glyphs;
   }
   std::vector<double> adv = TkxFontManager::Instance().CharAdvances(fs.face->FamilyName(), font.Style & fsBoldItalic,
-                                                                   font.EmSize > 0 ? font.EmSize : 1, text);
+                                                                    font.EmSize > 0 ? font.EmSize : 1, text);
   double x = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t cp = text[i];
@@ -480,8 +483,8 @@ TkxTextExtent TkxBitmapCanvas::MeasureText(std::u16string_view text, const TkxCa
   return ext;
 }
 
-void TkxBitmapCanvas::TextOut(double x, double y, std::u16string_view text, const TkxCanvasFont& font,
-                              uint32_t color, double angle) {
+void TkxBitmapCanvas::TextOut(double x, double y, std::u16string_view text, const TkxCanvasFont& font, uint32_t color,
+                              double angle) {
   cairo_save(cr_);
   FontSetup fs = SelectFont(font);
   double width = 0;

@@ -15,7 +15,6 @@
 #include "platform/kxBitmap.h"
 #include "platform/kxRasterOps.h"
 
-
 namespace pw {
 
 // A cairo image surface over a bitmap's pixels (ARGB32 with alpha, RGB24 without). The bitmap must outlive it
@@ -89,8 +88,8 @@ class TkxBitmapCanvas {
   TkxCanvasBrush Brush;
   TkxFillMode FillMode = TkxFillMode::Alternate;
   bool Antialias = true;
-  bool ArcClockwise = false;          // arcs, chords and pies run counter-clockwise unless set
-  uint32_t HatchBackground = 0;       // behind hatch lines; alpha 0 leaves it transparent
+  bool ArcClockwise = false;     // arcs, chords and pies run counter-clockwise unless set
+  uint32_t HatchBackground = 0;  // behind hatch lines; alpha 0 leaves it transparent
 
   // Added to every coordinate that follows (to shift a shape's box to the bitmap's origin).
   void SetOrigin(double x, double y);

@@ -10,8 +10,8 @@ namespace pw {
 namespace {
 
 uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Limit for the element counts read from records: no record can carry more
@@ -19,8 +19,7 @@ uint32_t Le32(const uint8_t* p) {
 // this only keeps multiplications far from overflow.
 constexpr uint64_t kMaxCount = 0x10000000;
 
-bool ReadPoints(const TkxEmfRecord& r, size_t off, uint64_t count, bool p16,
-                std::vector<TkxEmfPointL>& out) {
+bool ReadPoints(const TkxEmfRecord& r, size_t off, uint64_t count, bool p16, std::vector<TkxEmfPointL>& out) {
   const uint64_t each = p16 ? 4 : 8;
   if (count > kMaxCount || !r.Has(off, static_cast<size_t>(count * each))) return false;
   out.resize(static_cast<size_t>(count));
@@ -35,8 +34,8 @@ bool ReadPoints(const TkxEmfRecord& r, size_t off, uint64_t count, bool p16,
 
 // A DIB at (offBmi, cbBmi) and (offBits, cbBits); both absent is fine, one
 // outside the record is not.
-bool ReadDib(const TkxEmfRecord& r, uint32_t offBmi, uint32_t cbBmi, uint32_t offBits,
-             uint32_t cbBits, TkxEmfDib& out) {
+bool ReadDib(const TkxEmfRecord& r, uint32_t offBmi, uint32_t cbBmi, uint32_t offBits, uint32_t cbBits,
+             TkxEmfDib& out) {
   out = TkxEmfDib{};
   if (cbBmi != 0) {
     if (!r.Has(offBmi, cbBmi)) return false;
@@ -54,25 +53,108 @@ bool ReadDib(const TkxEmfRecord& r, uint32_t offBmi, uint32_t cbBmi, uint32_t of
 }  // namespace
 
 std::string EmfRecordName(uint32_t type) {
-  static const char* const kNames[] = {
-      nullptr, "HEADER", "POLYBEZIER", "POLYGON", "POLYLINE", "POLYBEZIERTO", "POLYLINETO",
-      "POLYPOLYLINE", "POLYPOLYGON", "SETWINDOWEXTEX", "SETWINDOWORGEX", "SETVIEWPORTEXTEX",
-      "SETVIEWPORTORGEX", "SETBRUSHORGEX", "EOF", "SETPIXELV", "SETMAPPERFLAGS", "SETMAPMODE",
-      "SETBKMODE", "SETPOLYFILLMODE", "SETROP2", "SETSTRETCHBLTMODE", "SETTEXTALIGN",
-      "SETCOLORADJUSTMENT", "SETTEXTCOLOR", "SETBKCOLOR", "OFFSETCLIPRGN", "MOVETOEX", "SETMETARGN",
-      "EXCLUDECLIPRECT", "INTERSECTCLIPRECT", "SCALEVIEWPORTEXTEX", "SCALEWINDOWEXTEX", "SAVEDC",
-      "RESTOREDC", "SETWORLDTRANSFORM", "MODIFYWORLDTRANSFORM", "SELECTOBJECT", "CREATEPEN",
-      "CREATEBRUSHINDIRECT", "DELETEOBJECT", "ANGLEARC", "ELLIPSE", "RECTANGLE", "ROUNDRECT", "ARC",
-      "CHORD", "PIE", "SELECTPALETTE", "CREATEPALETTE", "SETPALETTEENTRIES", "RESIZEPALETTE",
-      "REALIZEPALETTE", "EXTFLOODFILL", "LINETO", "ARCTO", "POLYDRAW", "SETARCDIRECTION",
-      "SETMITERLIMIT", "BEGINPATH", "ENDPATH", "CLOSEFIGURE", "FILLPATH", "STROKEANDFILLPATH",
-      "STROKEPATH", "FLATTENPATH", "WIDENPATH", "SELECTCLIPPATH", "ABORTPATH", nullptr, "GDICOMMENT",
-      "FILLRGN", "FRAMERGN", "INVERTRGN", "PAINTRGN", "EXTSELECTCLIPRGN", "BITBLT", "STRETCHBLT",
-      "MASKBLT", "PLGBLT", "SETDIBITSTODEVICE", "STRETCHDIBITS", "EXTCREATEFONTINDIRECTW",
-      "EXTTEXTOUTA", "EXTTEXTOUTW", "POLYBEZIER16", "POLYGON16", "POLYLINE16", "POLYBEZIERTO16",
-      "POLYLINETO16", "POLYPOLYLINE16", "POLYPOLYGON16", "POLYDRAW16", "CREATEMONOBRUSH",
-      "CREATEDIBPATTERNBRUSHPT", "EXTCREATEPEN", "POLYTEXTOUTA", "POLYTEXTOUTW", "SETICMMODE",
-      "CREATECOLORSPACE", "SETCOLORSPACE", "DELETECOLORSPACE"};
+  static const char* const kNames[] = {nullptr,
+                                       "HEADER",
+                                       "POLYBEZIER",
+                                       "POLYGON",
+                                       "POLYLINE",
+                                       "POLYBEZIERTO",
+                                       "POLYLINETO",
+                                       "POLYPOLYLINE",
+                                       "POLYPOLYGON",
+                                       "SETWINDOWEXTEX",
+                                       "SETWINDOWORGEX",
+                                       "SETVIEWPORTEXTEX",
+                                       "SETVIEWPORTORGEX",
+                                       "SETBRUSHORGEX",
+                                       "EOF",
+                                       "SETPIXELV",
+                                       "SETMAPPERFLAGS",
+                                       "SETMAPMODE",
+                                       "SETBKMODE",
+                                       "SETPOLYFILLMODE",
+                                       "SETROP2",
+                                       "SETSTRETCHBLTMODE",
+                                       "SETTEXTALIGN",
+                                       "SETCOLORADJUSTMENT",
+                                       "SETTEXTCOLOR",
+                                       "SETBKCOLOR",
+                                       "OFFSETCLIPRGN",
+                                       "MOVETOEX",
+                                       "SETMETARGN",
+                                       "EXCLUDECLIPRECT",
+                                       "INTERSECTCLIPRECT",
+                                       "SCALEVIEWPORTEXTEX",
+                                       "SCALEWINDOWEXTEX",
+                                       "SAVEDC",
+                                       "RESTOREDC",
+                                       "SETWORLDTRANSFORM",
+                                       "MODIFYWORLDTRANSFORM",
+                                       "SELECTOBJECT",
+                                       "CREATEPEN",
+                                       "CREATEBRUSHINDIRECT",
+                                       "DELETEOBJECT",
+                                       "ANGLEARC",
+                                       "ELLIPSE",
+                                       "RECTANGLE",
+                                       "ROUNDRECT",
+                                       "ARC",
+                                       "CHORD",
+                                       "PIE",
+                                       "SELECTPALETTE",
+                                       "CREATEPALETTE",
+                                       "SETPALETTEENTRIES",
+                                       "RESIZEPALETTE",
+                                       "REALIZEPALETTE",
+                                       "EXTFLOODFILL",
+                                       "LINETO",
+                                       "ARCTO",
+                                       "POLYDRAW",
+                                       "SETARCDIRECTION",
+                                       "SETMITERLIMIT",
+                                       "BEGINPATH",
+                                       "ENDPATH",
+                                       "CLOSEFIGURE",
+                                       "FILLPATH",
+                                       "STROKEANDFILLPATH",
+                                       "STROKEPATH",
+                                       "FLATTENPATH",
+                                       "WIDENPATH",
+                                       "SELECTCLIPPATH",
+                                       "ABORTPATH",
+                                       nullptr,
+                                       "GDICOMMENT",
+                                       "FILLRGN",
+                                       "FRAMERGN",
+                                       "INVERTRGN",
+                                       "PAINTRGN",
+                                       "EXTSELECTCLIPRGN",
+                                       "BITBLT",
+                                       "STRETCHBLT",
+                                       "MASKBLT",
+                                       "PLGBLT",
+                                       "SETDIBITSTODEVICE",
+                                       "STRETCHDIBITS",
+                                       "EXTCREATEFONTINDIRECTW",
+                                       "EXTTEXTOUTA",
+                                       "EXTTEXTOUTW",
+                                       "POLYBEZIER16",
+                                       "POLYGON16",
+                                       "POLYLINE16",
+                                       "POLYBEZIERTO16",
+                                       "POLYLINETO16",
+                                       "POLYPOLYLINE16",
+                                       "POLYPOLYGON16",
+                                       "POLYDRAW16",
+                                       "CREATEMONOBRUSH",
+                                       "CREATEDIBPATTERNBRUSHPT",
+                                       "EXTCREATEPEN",
+                                       "POLYTEXTOUTA",
+                                       "POLYTEXTOUTW",
+                                       "SETICMMODE",
+                                       "CREATECOLORSPACE",
+                                       "SETCOLORSPACE",
+                                       "DELETECOLORSPACE"};
   if (type < std::size(kNames) && kNames[type] != nullptr) return std::string("EMR_") + kNames[type];
   switch (type) {
     case EMR_ALPHABLEND: return "EMR_ALPHABLEND";
@@ -126,9 +208,7 @@ bool DecodeHeader(const TkxEmfRecord& r, TkxEmrHeader& out) {
   if (out.Signature != kEmfSignature) return false;
   // The extensions are present when the record is long enough and no
   // description starts inside them.
-  auto extFits = [&](size_t end) {
-    return r.Has(0, end) && (out.nDescription == 0 || out.offDescription >= end);
-  };
+  auto extFits = [&](size_t end) { return r.Has(0, end) && (out.nDescription == 0 || out.offDescription >= end); };
   if (extFits(100)) {
     out.HasExtension1 = true;
     out.cbPixelFormat = r.U32(88);
@@ -173,8 +253,7 @@ bool DecodeExtTextOut(const TkxEmfRecord& r, TkxEmrExtTextOut& out) {
     if (!r.Has(offString, static_cast<size_t>(nChars * unit))) return false;
     out.Text.resize(nChars);
     for (uint32_t i = 0; i < nChars; ++i)
-      out.Text[i] = wide ? static_cast<char16_t>(r.U16(offString + i * 2))
-                         : static_cast<char16_t>(r.U8(offString + i));
+      out.Text[i] = wide ? static_cast<char16_t>(r.U16(offString + i * 2)) : static_cast<char16_t>(r.U8(offString + i));
   }
   if (offDx != 0 && nChars > 0) {
     const uint64_t n = (out.Options & ETO_PDY) ? nChars * 2ull : nChars;
@@ -252,12 +331,17 @@ bool DecodeCreateBrush(const TkxEmfRecord& r, TkxEmrCreateBrush& out) {
 
 bool DecodePoly(const TkxEmfRecord& r, TkxEmrPoly& out) {
   switch (r.Type()) {
-    case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO:
-    case EMR_POLYLINETO: case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16:
-    case EMR_POLYBEZIERTO16: case EMR_POLYLINETO16:
-      break;
-    default:
-      return false;
+    case EMR_POLYBEZIER:
+    case EMR_POLYGON:
+    case EMR_POLYLINE:
+    case EMR_POLYBEZIERTO:
+    case EMR_POLYLINETO:
+    case EMR_POLYBEZIER16:
+    case EMR_POLYGON16:
+    case EMR_POLYLINE16:
+    case EMR_POLYBEZIERTO16:
+    case EMR_POLYLINETO16: break;
+    default: return false;
   }
   if (!r.Has(0, 28)) return false;
   out.Bounds = r.RectL(8);
@@ -266,8 +350,7 @@ bool DecodePoly(const TkxEmfRecord& r, TkxEmrPoly& out) {
 
 bool DecodePolyPoly(const TkxEmfRecord& r, TkxEmrPolyPoly& out) {
   const uint32_t type = r.Type();
-  if (type != EMR_POLYPOLYGON && type != EMR_POLYPOLYLINE && type != EMR_POLYPOLYGON16 &&
-      type != EMR_POLYPOLYLINE16)
+  if (type != EMR_POLYPOLYGON && type != EMR_POLYPOLYLINE && type != EMR_POLYPOLYGON16 && type != EMR_POLYPOLYLINE16)
     return false;
   if (!r.Has(0, 32)) return false;
   out.Bounds = r.RectL(8);
@@ -387,8 +470,7 @@ bool DecodeWorldTransform(const TkxEmfRecord& r, TkxEmfXForm& xform, uint32_t& m
 
 // ---- Enumeration ------------------------------------------------------------------
 
-size_t EnumerateEmfRecords(const uint8_t* data, size_t size,
-                           const std::function<bool(const TkxEmfRecord&)>& fn) {
+size_t EnumerateEmfRecords(const uint8_t* data, size_t size, const std::function<bool(const TkxEmfRecord&)>& fn) {
   if (data == nullptr) return 0;
   // The header's own byte count bounds the walk when it is smaller than the data.
   if (size >= 52 && Le32(data) == EMR_HEADER) {

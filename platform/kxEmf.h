@@ -140,19 +140,16 @@ constexpr uint32_t kEmfVersion = 0x00010000;
 constexpr uint32_t ENHMETA_STOCK_OBJECT = 0x80000000u;
 
 // Stock objects (select them with ENHMETA_STOCK_OBJECT | index).
-constexpr uint32_t WHITE_BRUSH = 0, LTGRAY_BRUSH = 1, GRAY_BRUSH = 2, DKGRAY_BRUSH = 3, BLACK_BRUSH = 4,
-                   NULL_BRUSH = 5, WHITE_PEN = 6, BLACK_PEN = 7, NULL_PEN = 8, OEM_FIXED_FONT = 10,
-                   ANSI_FIXED_FONT = 11, ANSI_VAR_FONT = 12, SYSTEM_FONT = 13, DEVICE_DEFAULT_FONT = 14,
-                   DEFAULT_PALETTE = 15, SYSTEM_FIXED_FONT = 16, DEFAULT_GUI_FONT = 17, DC_BRUSH = 18,
-                   DC_PEN = 19;
+constexpr uint32_t WHITE_BRUSH = 0, LTGRAY_BRUSH = 1, GRAY_BRUSH = 2, DKGRAY_BRUSH = 3, BLACK_BRUSH = 4, NULL_BRUSH = 5,
+                   WHITE_PEN = 6, BLACK_PEN = 7, NULL_PEN = 8, OEM_FIXED_FONT = 10, ANSI_FIXED_FONT = 11,
+                   ANSI_VAR_FONT = 12, SYSTEM_FONT = 13, DEVICE_DEFAULT_FONT = 14, DEFAULT_PALETTE = 15,
+                   SYSTEM_FIXED_FONT = 16, DEFAULT_GUI_FONT = 17, DC_BRUSH = 18, DC_PEN = 19;
 
 // Pen styles (LogPenEx.PenStyle).
 constexpr uint32_t PS_SOLID = 0, PS_DASH = 1, PS_DOT = 2, PS_DASHDOT = 3, PS_DASHDOTDOT = 4, PS_NULL = 5,
                    PS_INSIDEFRAME = 6, PS_USERSTYLE = 7, PS_ALTERNATE = 8, PS_STYLE_MASK = 0xF;
-constexpr uint32_t PS_ENDCAP_ROUND = 0x000, PS_ENDCAP_SQUARE = 0x100, PS_ENDCAP_FLAT = 0x200,
-                   PS_ENDCAP_MASK = 0xF00;
-constexpr uint32_t PS_JOIN_ROUND = 0x0000, PS_JOIN_BEVEL = 0x1000, PS_JOIN_MITER = 0x2000,
-                   PS_JOIN_MASK = 0xF000;
+constexpr uint32_t PS_ENDCAP_ROUND = 0x000, PS_ENDCAP_SQUARE = 0x100, PS_ENDCAP_FLAT = 0x200, PS_ENDCAP_MASK = 0xF00;
+constexpr uint32_t PS_JOIN_ROUND = 0x0000, PS_JOIN_BEVEL = 0x1000, PS_JOIN_MITER = 0x2000, PS_JOIN_MASK = 0xF000;
 constexpr uint32_t PS_COSMETIC = 0x00000, PS_GEOMETRIC = 0x10000, PS_TYPE_MASK = 0xF0000;
 
 // Brush styles.
@@ -163,14 +160,14 @@ constexpr uint32_t TRANSPARENT = 1, OPAQUE = 2;
 constexpr uint32_t ALTERNATE = 1, WINDING = 2;
 constexpr uint32_t RGN_AND = 1, RGN_OR = 2, RGN_XOR = 3, RGN_DIFF = 4, RGN_COPY = 5;
 constexpr uint32_t GM_COMPATIBLE = 1, GM_ADVANCED = 2;
-constexpr uint32_t MM_TEXT = 1, MM_LOMETRIC = 2, MM_HIMETRIC = 3, MM_LOENGLISH = 4, MM_HIENGLISH = 5,
-                   MM_TWIPS = 6, MM_ISOTROPIC = 7, MM_ANISOTROPIC = 8;
+constexpr uint32_t MM_TEXT = 1, MM_LOMETRIC = 2, MM_HIMETRIC = 3, MM_LOENGLISH = 4, MM_HIENGLISH = 5, MM_TWIPS = 6,
+                   MM_ISOTROPIC = 7, MM_ANISOTROPIC = 8;
 constexpr uint32_t MWT_IDENTITY = 1, MWT_LEFTMULTIPLY = 2, MWT_RIGHTMULTIPLY = 3, MWT_SET = 4;
 constexpr uint32_t BLACKONWHITE = 1, WHITEONBLACK = 2, COLORONCOLOR = 3, HALFTONE = 4;
 
 // Text alignment and ExtTextOut options.
-constexpr uint32_t TA_NOUPDATECP = 0, TA_UPDATECP = 1, TA_LEFT = 0, TA_RIGHT = 2, TA_CENTER = 6,
-                   TA_TOP = 0, TA_BOTTOM = 8, TA_BASELINE = 24;
+constexpr uint32_t TA_NOUPDATECP = 0, TA_UPDATECP = 1, TA_LEFT = 0, TA_RIGHT = 2, TA_CENTER = 6, TA_TOP = 0,
+                   TA_BOTTOM = 8, TA_BASELINE = 24;
 constexpr uint32_t ETO_OPAQUE = 0x2, ETO_CLIPPED = 0x4, ETO_GLYPH_INDEX = 0x10, ETO_PDY = 0x2000;
 
 // Font weights (character sets: kxGraphicsObjects.h).
@@ -178,9 +175,9 @@ constexpr int32_t FW_NORMAL = 400, FW_BOLD = 700;
 
 // Bitmaps and raster operations.
 constexpr uint32_t DIB_RGB_COLORS = 0, DIB_PAL_COLORS = 1;
-constexpr uint32_t SRCCOPY = 0x00CC0020, SRCPAINT = 0x00EE0086, SRCAND = 0x008800C6,
-                   SRCINVERT = 0x00660046, PATCOPY = 0x00F00021, BLACKNESS = 0x00000042,
-                   WHITENESS = 0x00FF0062, DSTINVERT = 0x00550009, NOTSRCCOPY = 0x00330008;
+constexpr uint32_t SRCCOPY = 0x00CC0020, SRCPAINT = 0x00EE0086, SRCAND = 0x008800C6, SRCINVERT = 0x00660046,
+                   PATCOPY = 0x00F00021, BLACKNESS = 0x00000042, WHITENESS = 0x00FF0062, DSTINVERT = 0x00550009,
+                   NOTSRCCOPY = 0x00330008;
 
 // ---- Plain field types ------------------------------------------------------
 struct TkxEmfPointL {
@@ -246,8 +243,7 @@ constexpr uint32_t ARGBFromColorRef(uint32_t cr) {
 class TkxEmfRecord {
  public:
   TkxEmfRecord() = default;
-  TkxEmfRecord(const uint8_t* data, uint32_t size, size_t offset)
-      : data_(data), size_(size), offset_(offset) {}
+  TkxEmfRecord(const uint8_t* data, uint32_t size, size_t offset) : data_(data), size_(size), offset_(offset) {}
 
   uint32_t Type() const { return U32(0); }
   uint32_t Size() const { return size_; }
@@ -275,8 +271,8 @@ class TkxEmfRecord {
 
 // ---- Decoded records ----------------------------------------------------------
 struct TkxEmrHeader {
-  TkxEmfRectL Bounds;       // device units, inclusive
-  TkxEmfRectL Frame;        // .01 millimetres, inclusive
+  TkxEmfRectL Bounds;  // device units, inclusive
+  TkxEmfRectL Frame;   // .01 millimetres, inclusive
   uint32_t Signature = 0;
   uint32_t Version = 0;
   uint32_t Bytes = 0;
@@ -465,7 +461,6 @@ class TkxMetafile {
 // Enumerates raw bytes without requiring a valid header (the same checks as
 // TkxMetafile::EnumerateRecords; the header's nBytes limits the walk when it is
 // smaller than the data).
-size_t EnumerateEmfRecords(const uint8_t* data, size_t size,
-                           const std::function<bool(const TkxEmfRecord&)>& fn);
+size_t EnumerateEmfRecords(const uint8_t* data, size_t size, const std::function<bool(const TkxEmfRecord&)>& fn);
 
 }  // namespace pw

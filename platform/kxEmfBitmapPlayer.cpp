@@ -75,8 +75,8 @@ void SetColor(cairo_t* cr, uint32_t colorRef) {
 class BitmapPlayer {
  public:
   BitmapPlayer(const TkxMetafile& src, TkxBitmap& bmp, const TkxRectF& dest) : bmp_(bmp) {
-    surface_ = cairo_image_surface_create_for_data(bmp.Bits(), bmp.HasAlpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
-                                                   bmp.Width(), bmp.Height(), bmp.Stride());
+    surface_ = cairo_image_surface_create_for_data(
+        bmp.Bits(), bmp.HasAlpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, bmp.Width(), bmp.Height(), bmp.Stride());
     cr_ = cairo_create(surface_);
     double l, t, r, b;
     src.FramePixels(l, t, r, b);
@@ -118,8 +118,10 @@ class BitmapPlayer {
   double DevScale() const { return std::sqrt(std::abs(st_.xf.Full().Determinant())); }
 
   void Emit(const PathOp& op) {
-    if (inPath_) pathOps_.push_back(op);
-    else drawOps_.push_back(op);
+    if (inPath_)
+      pathOps_.push_back(op);
+    else
+      drawOps_.push_back(op);
   }
   void MoveTo(const TkxPointF& p) { Emit({PathOp::Move, {p}}); }
   void LineTo(const TkxPointF& p) { Emit({PathOp::Line, {p}}); }
@@ -132,9 +134,7 @@ class BitmapPlayer {
       switch (op.kind) {
         case PathOp::Move: cairo_move_to(cr, op.p[0].X, op.p[0].Y); break;
         case PathOp::Line: cairo_line_to(cr, op.p[0].X, op.p[0].Y); break;
-        case PathOp::Curve:
-          cairo_curve_to(cr, op.p[0].X, op.p[0].Y, op.p[1].X, op.p[1].Y, op.p[2].X, op.p[2].Y);
-          break;
+        case PathOp::Curve: cairo_curve_to(cr, op.p[0].X, op.p[0].Y, op.p[1].X, op.p[1].Y, op.p[2].X, op.p[2].Y); break;
         case PathOp::Close: cairo_close_path(cr); break;
       }
     }
@@ -152,8 +152,10 @@ class BitmapPlayer {
     const double step = (a1 - a0) / n;
     const double k = 4.0 / 3.0 * std::tan(step / 4);
     auto pt = [&](double a) { return TkxPointF{cx + rx * std::cos(a), cy + ry * std::sin(a)}; };
-    if (move) MoveTo(Dev(pt(a0).X, pt(a0).Y));
-    else LineTo(Dev(pt(a0).X, pt(a0).Y));
+    if (move)
+      MoveTo(Dev(pt(a0).X, pt(a0).Y));
+    else
+      LineTo(Dev(pt(a0).X, pt(a0).Y));
     for (int i = 0; i < n; ++i) {
       const double s = a0 + i * step, e = s + step;
       const TkxPointF p0 = pt(s), p3 = pt(e);
@@ -235,10 +237,12 @@ class BitmapPlayer {
     cairo_set_line_width(cr_, std::max(w, 1.0));
     if (geometric) {
       const uint32_t cap = p.style & PS_ENDCAP_MASK, join = p.style & PS_JOIN_MASK;
-      cairo_set_line_cap(cr_, cap == PS_ENDCAP_FLAT ? CAIRO_LINE_CAP_BUTT
-                              : cap == PS_ENDCAP_SQUARE ? CAIRO_LINE_CAP_SQUARE : CAIRO_LINE_CAP_ROUND);
-      cairo_set_line_join(cr_, join == PS_JOIN_MITER ? CAIRO_LINE_JOIN_MITER
-                               : join == PS_JOIN_BEVEL ? CAIRO_LINE_JOIN_BEVEL : CAIRO_LINE_JOIN_ROUND);
+      cairo_set_line_cap(cr_, cap == PS_ENDCAP_FLAT     ? CAIRO_LINE_CAP_BUTT
+                              : cap == PS_ENDCAP_SQUARE ? CAIRO_LINE_CAP_SQUARE
+                                                        : CAIRO_LINE_CAP_ROUND);
+      cairo_set_line_join(cr_, join == PS_JOIN_MITER   ? CAIRO_LINE_JOIN_MITER
+                               : join == PS_JOIN_BEVEL ? CAIRO_LINE_JOIN_BEVEL
+                                                       : CAIRO_LINE_JOIN_ROUND);
     } else {
       cairo_set_line_cap(cr_, CAIRO_LINE_CAP_BUTT);
       cairo_set_line_join(cr_, CAIRO_LINE_JOIN_MITER);
@@ -249,9 +253,12 @@ class BitmapPlayer {
     switch (kind) {
       case PS_DASH: d = geometric ? std::vector<double>{3 * unit, unit} : std::vector<double>{18, 6}; break;
       case PS_DOT: d = geometric ? std::vector<double>{unit, unit} : std::vector<double>{3, 3}; break;
-      case PS_DASHDOT: d = geometric ? std::vector<double>{3 * unit, unit, unit, unit} : std::vector<double>{9, 6, 3, 6}; break;
+      case PS_DASHDOT:
+        d = geometric ? std::vector<double>{3 * unit, unit, unit, unit} : std::vector<double>{9, 6, 3, 6};
+        break;
       case PS_DASHDOTDOT:
-        d = geometric ? std::vector<double>{3 * unit, unit, unit, unit, unit, unit} : std::vector<double>{9, 3, 3, 3, 3, 3};
+        d = geometric ? std::vector<double>{3 * unit, unit, unit, unit, unit, unit}
+                      : std::vector<double>{9, 3, 3, 3, 3, 3};
         break;
       case PS_ALTERNATE: d = {1, 1}; break;
       case PS_USERSTYLE:
@@ -261,8 +268,10 @@ class BitmapPlayer {
     }
     double sum = 0;
     for (double v : d) sum += v;
-    if (!d.empty() && sum > 0) cairo_set_dash(cr_, d.data(), static_cast<int>(d.size()), 0);
-    else cairo_set_dash(cr_, nullptr, 0, 0);
+    if (!d.empty() && sum > 0)
+      cairo_set_dash(cr_, d.data(), static_cast<int>(d.size()), 0);
+    else
+      cairo_set_dash(cr_, nullptr, 0, 0);
     SetColor(cr_, p.color);
     return true;
   }
@@ -317,8 +326,7 @@ class BitmapPlayer {
         }
         if (!inPath_) PaintDraw(false, true);
         break;
-      default:
-        break;
+      default: break;
     }
   }
 
@@ -329,8 +337,10 @@ class BitmapPlayer {
     size_t k = 0;
     for (uint32_t c : p.Counts) {
       for (uint32_t i = 0; i < c; ++i, ++k) {
-        if (i == 0) MoveTo(Dev(p.Points[k]));
-        else LineTo(Dev(p.Points[k]));
+        if (i == 0)
+          MoveTo(Dev(p.Points[k]));
+        else
+          LineTo(Dev(p.Points[k]));
       }
       if (polygon && c > 0) Close();
     }
@@ -343,8 +353,10 @@ class BitmapPlayer {
     if (!inPath_ || pathOps_.empty()) MoveTo(Dev(st_.cur));
     for (size_t i = 0; i < p.Points.size(); ++i) {
       const uint8_t t = p.Types[i] & ~1u;
-      if (t == 6) MoveTo(Dev(p.Points[i]));
-      else if (t == 2) LineTo(Dev(p.Points[i]));
+      if (t == 6)
+        MoveTo(Dev(p.Points[i]));
+      else if (t == 2)
+        LineTo(Dev(p.Points[i]));
       else if (t == 4 && i + 2 < p.Points.size()) {
         CurveTo(Dev(p.Points[i]), Dev(p.Points[i + 1]), Dev(p.Points[i + 2]));
         i += 2;
@@ -372,14 +384,14 @@ class BitmapPlayer {
     pic.SetHasAlpha(false);
     if (rop == NOTSRCCOPY) {
       for (int y = 0; y < pic.Height(); ++y)
-        for (uint32_t* p = pic.Scanline(y), *e = p + pic.Width(); p < e; ++p) *p = ~*p | 0xFF000000u;
+        for (uint32_t *p = pic.Scanline(y), *e = p + pic.Width(); p < e; ++p) *p = ~*p | 0xFF000000u;
     }
     // A bottom-up DIB's source rectangle is measured from its last row.
     if (!info.TopDown) ySrc = pic.Height() - ySrc - cySrc;
     const TkxMatrix full = st_.xf.Full();
     const double det = full.Determinant();
-    if (cxSrc == 0 || cySrc == 0 || cxDest == 0 || cyDest == 0 || !IsFiniteMatrix(full) ||
-        !std::isfinite(det) || std::abs(det) < 1e-12)
+    if (cxSrc == 0 || cySrc == 0 || cxDest == 0 || cyDest == 0 || !IsFiniteMatrix(full) || !std::isfinite(det) ||
+        std::abs(det) < 1e-12)
       return;
     ApplyClip();
     cairo_matrix_t m;
@@ -409,12 +421,14 @@ class BitmapPlayer {
 
   void PatBlt(double x, double y, double cx, double cy, uint32_t rop) {
     const TkxPointF a = Dev(x, y), b = Dev(x + cx, y), c = Dev(x + cx, y + cy), d = Dev(x, y + cy);
-    std::vector<PathOp> ops = {{PathOp::Move, {a}}, {PathOp::Line, {b}}, {PathOp::Line, {c}},
-                               {PathOp::Line, {d}}, {PathOp::Close, {}}};
+    std::vector<PathOp> ops = {
+        {PathOp::Move, {a}}, {PathOp::Line, {b}}, {PathOp::Line, {c}}, {PathOp::Line, {d}}, {PathOp::Close, {}}};
     ApplyClip();
     BuildPath(cr_, ops);
-    if (rop == BLACKNESS) cairo_set_source_rgb(cr_, 0, 0, 0);
-    else if (rop == WHITENESS) cairo_set_source_rgb(cr_, 1, 1, 1);
+    if (rop == BLACKNESS)
+      cairo_set_source_rgb(cr_, 0, 0, 0);
+    else if (rop == WHITENESS)
+      cairo_set_source_rgb(cr_, 1, 1, 1);
     else if (rop == DSTINVERT) {
       cairo_set_source_rgb(cr_, 1, 1, 1);
       cairo_set_operator(cr_, CAIRO_OPERATOR_DIFFERENCE);
@@ -440,8 +454,10 @@ class BitmapPlayer {
       st_.clip.clear();
       st_.clipAll = false;
     }
-    if (mode == RGN_AND || mode == RGN_COPY) st_.clip.push_back({std::move(ops), evenOdd, false});
-    else if (mode == RGN_DIFF) st_.clip.push_back({std::move(ops), evenOdd, true});
+    if (mode == RGN_AND || mode == RGN_COPY)
+      st_.clip.push_back({std::move(ops), evenOdd, false});
+    else if (mode == RGN_DIFF)
+      st_.clip.push_back({std::move(ops), evenOdd, true});
     else if (mode == RGN_OR) {
       // A union cannot be kept as a list of intersections; showing more is
       // the safer error.
@@ -451,7 +467,10 @@ class BitmapPlayer {
   }
 
   static std::vector<PathOp> RectOps(double l, double t, double r, double b) {
-    return {{PathOp::Move, {{l, t}}}, {PathOp::Line, {{r, t}}}, {PathOp::Line, {{r, b}}}, {PathOp::Line, {{l, b}}},
+    return {{PathOp::Move, {{l, t}}},
+            {PathOp::Line, {{r, t}}},
+            {PathOp::Line, {{r, b}}},
+            {PathOp::Line, {{l, b}}},
             {PathOp::Close, {}}};
   }
 
@@ -496,11 +515,15 @@ class BitmapPlayer {
     TkxPointF ref = updateCP ? Dev(st_.cur) : Dev(t.Reference);
     const uint32_t halign = st_.textAlign & 6, valign = st_.textAlign & 24;
     double along = 0;
-    if (halign == TA_CENTER) along = -width / 2;
-    else if (halign == TA_RIGHT) along = -width;
+    if (halign == TA_CENTER)
+      along = -width / 2;
+    else if (halign == TA_RIGHT)
+      along = -width;
     double down = ascent;  // TA_TOP: the baseline lies one ascent below the reference
-    if (valign == TA_BASELINE) down = 0;
-    else if (valign == TA_BOTTOM) down = -descent;
+    if (valign == TA_BASELINE)
+      down = 0;
+    else if (valign == TA_BOTTOM)
+      down = -descent;
     TkxPointF origin{ref.X + b.X * along + d.X * down, ref.Y + b.Y * along + d.Y * down};
     if (updateCP) {
       const double advLogical = xScale > 0 ? width / xScale : 0;
@@ -510,8 +533,10 @@ class BitmapPlayer {
     ApplyClip();
     if ((t.Options & ETO_OPAQUE) && !(t.Rect == TkxEmfRectL{0, 0, -1, -1})) {
       const TkxEmfRectL q = t.Rect;
-      std::vector<PathOp> ops = {{PathOp::Move, {Dev(q.left, q.top)}}, {PathOp::Line, {Dev(q.right, q.top)}},
-                                 {PathOp::Line, {Dev(q.right, q.bottom)}}, {PathOp::Line, {Dev(q.left, q.bottom)}},
+      std::vector<PathOp> ops = {{PathOp::Move, {Dev(q.left, q.top)}},
+                                 {PathOp::Line, {Dev(q.right, q.top)}},
+                                 {PathOp::Line, {Dev(q.right, q.bottom)}},
+                                 {PathOp::Line, {Dev(q.left, q.bottom)}},
                                  {PathOp::Close, {}}};
       BuildPath(cr_, ops);
       SetColor(cr_, st_.bkColor);
@@ -519,8 +544,10 @@ class BitmapPlayer {
     }
     if (t.Options & ETO_CLIPPED) {
       const TkxEmfRectL q = t.Rect;
-      std::vector<PathOp> ops = {{PathOp::Move, {Dev(q.left, q.top)}}, {PathOp::Line, {Dev(q.right, q.top)}},
-                                 {PathOp::Line, {Dev(q.right, q.bottom)}}, {PathOp::Line, {Dev(q.left, q.bottom)}},
+      std::vector<PathOp> ops = {{PathOp::Move, {Dev(q.left, q.top)}},
+                                 {PathOp::Line, {Dev(q.right, q.top)}},
+                                 {PathOp::Line, {Dev(q.right, q.bottom)}},
+                                 {PathOp::Line, {Dev(q.left, q.bottom)}},
                                  {PathOp::Close, {}}};
       BuildPath(cr_, ops);
       cairo_clip(cr_);
@@ -576,8 +603,7 @@ class BitmapPlayer {
       SetColor(cr_, st_.textColor);
       cairo_stroke(cr_);
     };
-    if (lf.lfUnderline)
-      bar(-em * dm.UnderlinePosition / upm, em * std::max(dm.UnderlineThickness, 1) / upm);
+    if (lf.lfUnderline) bar(-em * dm.UnderlinePosition / upm, em * std::max(dm.UnderlineThickness, 1) / upm);
     if (lf.lfStrikeOut)
       bar(-em * (dm.StrikeoutPosition ? dm.StrikeoutPosition : upm / 4) / upm,
           em * std::max(dm.StrikeoutSize, 1) / upm);
@@ -661,8 +687,8 @@ class BitmapPlayer {
         GdiObject& o = objects_[r.U32(8)];
         o = GdiObject{};
         o.kind = GdiObject::Brush;
-        o.brush.pattern = std::make_shared<TkxBitmap>(
-            TkxBitmap::FromDIB(r.Data() + offBmi, cbBmi, r.Data() + offBits, cbBits));
+        o.brush.pattern =
+            std::make_shared<TkxBitmap>(TkxBitmap::FromDIB(r.Data() + offBmi, cbBmi, r.Data() + offBits, cbBits));
         o.brush.pattern->SetHasAlpha(false);
         break;
       }
@@ -675,41 +701,58 @@ class BitmapPlayer {
         o.font.lf = f.LogFont;
         break;
       }
-      case EMR_CREATEPALETTE: case EMR_CREATECOLORSPACE: case EMR_CREATECOLORSPACEW:
-        objects_[r.U32(8)] = GdiObject{GdiObject::Other, {}, {}, {}};
-        break;
+      case EMR_CREATEPALETTE:
+      case EMR_CREATECOLORSPACE:
+      case EMR_CREATECOLORSPACEW: objects_[r.U32(8)] = GdiObject{GdiObject::Other, {}, {}, {}}; break;
       case EMR_SELECTOBJECT: {
         const uint32_t h = r.U32(8);
         if (h & ENHMETA_STOCK_OBJECT) {
           const uint32_t i = h & ~ENHMETA_STOCK_OBJECT;
           static const uint32_t grays[] = {0xFFFFFF, 0xC0C0C0, 0x808080, 0x404040, 0x000000};
-          if (i <= BLACK_BRUSH) st_.brush = BrushObj{BS_SOLID, grays[i], 0, nullptr};
-          else if (i == NULL_BRUSH) st_.brush = BrushObj{BS_NULL, 0, 0, nullptr};
-          else if (i == DC_BRUSH) st_.brush = BrushObj{};
-          else if (i == WHITE_PEN) st_.pen = PenObj{PS_SOLID, 0, 0xFFFFFF, {}};
-          else if (i == BLACK_PEN || i == DC_PEN) st_.pen = PenObj{PS_SOLID, 0, 0, {}};
-          else if (i == NULL_PEN) st_.pen = PenObj{PS_NULL, 0, 0, {}};
-          else if (i >= OEM_FIXED_FONT && i <= DEFAULT_GUI_FONT && i != DEFAULT_PALETTE) st_.font = FontObj{};
+          if (i <= BLACK_BRUSH)
+            st_.brush = BrushObj{BS_SOLID, grays[i], 0, nullptr};
+          else if (i == NULL_BRUSH)
+            st_.brush = BrushObj{BS_NULL, 0, 0, nullptr};
+          else if (i == DC_BRUSH)
+            st_.brush = BrushObj{};
+          else if (i == WHITE_PEN)
+            st_.pen = PenObj{PS_SOLID, 0, 0xFFFFFF, {}};
+          else if (i == BLACK_PEN || i == DC_PEN)
+            st_.pen = PenObj{PS_SOLID, 0, 0, {}};
+          else if (i == NULL_PEN)
+            st_.pen = PenObj{PS_NULL, 0, 0, {}};
+          else if (i >= OEM_FIXED_FONT && i <= DEFAULT_GUI_FONT && i != DEFAULT_PALETTE)
+            st_.font = FontObj{};
           break;
         }
         auto it = objects_.find(h);
         if (it == objects_.end()) break;
-        if (it->second.kind == GdiObject::Pen) st_.pen = it->second.pen;
-        else if (it->second.kind == GdiObject::Brush) st_.brush = it->second.brush;
-        else if (it->second.kind == GdiObject::Font) st_.font = it->second.font;
+        if (it->second.kind == GdiObject::Pen)
+          st_.pen = it->second.pen;
+        else if (it->second.kind == GdiObject::Brush)
+          st_.brush = it->second.brush;
+        else if (it->second.kind == GdiObject::Font)
+          st_.font = it->second.font;
         break;
       }
       case EMR_DELETEOBJECT: objects_.erase(r.U32(8)); break;
       // Drawing.
-      case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO: case EMR_POLYLINETO:
-      case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIERTO16:
-      case EMR_POLYLINETO16:
-        Poly(r);
-        break;
-      case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16:
-        PolyPoly(r);
-        break;
-      case EMR_POLYDRAW: case EMR_POLYDRAW16: PolyDraw(r); break;
+      case EMR_POLYBEZIER:
+      case EMR_POLYGON:
+      case EMR_POLYLINE:
+      case EMR_POLYBEZIERTO:
+      case EMR_POLYLINETO:
+      case EMR_POLYBEZIER16:
+      case EMR_POLYGON16:
+      case EMR_POLYLINE16:
+      case EMR_POLYBEZIERTO16:
+      case EMR_POLYLINETO16: Poly(r); break;
+      case EMR_POLYPOLYLINE:
+      case EMR_POLYPOLYGON:
+      case EMR_POLYPOLYLINE16:
+      case EMR_POLYPOLYGON16: PolyPoly(r); break;
+      case EMR_POLYDRAW:
+      case EMR_POLYDRAW16: PolyDraw(r); break;
       case EMR_RECTANGLE: {
         if (!r.Has(8, 16)) break;
         const TkxEmfRectL q = r.RectL(8);
@@ -743,7 +786,10 @@ class BitmapPlayer {
         if (!inPath_) PaintDraw(true, true);
         break;
       }
-      case EMR_ARC: case EMR_CHORD: case EMR_PIE: case EMR_ARCTO:
+      case EMR_ARC:
+      case EMR_CHORD:
+      case EMR_PIE:
+      case EMR_ARCTO:
         if (!r.Has(8, 32)) break;
         ArcShape(r, type == EMR_ARC ? 0 : type == EMR_CHORD ? 1 : type == EMR_PIE ? 2 : 3);
         if (!inPath_) PaintDraw(type == EMR_CHORD || type == EMR_PIE, true);
@@ -761,7 +807,9 @@ class BitmapPlayer {
       case EMR_CLOSEFIGURE:
         if (inPath_) Close();
         break;
-      case EMR_FILLPATH: case EMR_STROKEPATH: case EMR_STROKEANDFILLPATH:
+      case EMR_FILLPATH:
+      case EMR_STROKEPATH:
+      case EMR_STROKEANDFILLPATH:
         inPath_ = false;
         Paint(type != EMR_STROKEPATH, type != EMR_FILLPATH, pathOps_);
         break;
@@ -798,21 +846,25 @@ class BitmapPlayer {
       case EMR_EXCLUDECLIPRECT: {
         if (!r.Has(8, 16)) break;
         const TkxEmfRectL q = r.RectL(8);
-        std::vector<PathOp> ops = {{PathOp::Move, {Dev(q.left, q.top)}}, {PathOp::Line, {Dev(q.right, q.top)}},
-                                   {PathOp::Line, {Dev(q.right, q.bottom)}}, {PathOp::Line, {Dev(q.left, q.bottom)}},
+        std::vector<PathOp> ops = {{PathOp::Move, {Dev(q.left, q.top)}},
+                                   {PathOp::Line, {Dev(q.right, q.top)}},
+                                   {PathOp::Line, {Dev(q.right, q.bottom)}},
+                                   {PathOp::Line, {Dev(q.left, q.bottom)}},
                                    {PathOp::Close, {}}};
         ClipWith(std::move(ops), false, type == EMR_INTERSECTCLIPRECT ? RGN_AND : RGN_DIFF);
         break;
       }
       // Text and pictures.
-      case EMR_EXTTEXTOUTW: case EMR_EXTTEXTOUTA: Text(r); break;
+      case EMR_EXTTEXTOUTW:
+      case EMR_EXTTEXTOUTA: Text(r); break;
       case EMR_STRETCHDIBITS: {
         TkxEmrStretchDIBits s;
         if (!DecodeStretchDIBits(r, s)) break;
         Dib(s.Dib, s.xDest, s.yDest, s.cxDest, s.cyDest, s.xSrc, s.ySrc, s.cxSrc, s.cySrc, s.Rop);
         break;
       }
-      case EMR_BITBLT: case EMR_STRETCHBLT: {
+      case EMR_BITBLT:
+      case EMR_STRETCHBLT: {
         TkxEmrBitBlt s;
         if (!DecodeBitBlt(r, s)) break;
         Dib(s.Dib, s.xDest, s.yDest, s.cxDest, s.cyDest, s.xSrc, s.ySrc, s.cxSrc, s.cySrc, s.Rop);
@@ -824,7 +876,8 @@ class BitmapPlayer {
         Dib(s.Dib, s.xDest, s.yDest, s.cxSrc, s.cySrc, s.xSrc, s.ySrc, s.cxSrc, s.cySrc, SRCCOPY);
         break;
       }
-      case EMR_FILLRGN: case EMR_PAINTRGN: {
+      case EMR_FILLRGN:
+      case EMR_PAINTRGN: {
         const size_t regOff = type == EMR_FILLRGN ? 32 : 28;
         TkxEmfRegion reg;
         if (!r.Has(8, 20) || !DecodeRegion(r, regOff, r.U32(24), reg)) break;
@@ -837,8 +890,7 @@ class BitmapPlayer {
         FillRegion(reg, brush);
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
 
@@ -857,8 +909,8 @@ class BitmapPlayer {
 
 void PlayMetafile(const TkxMetafile& src, TkxBitmap& bitmap, const TkxRectF& dest) {
   if (src.Empty() || bitmap.Empty()) return;
-  if (!(std::abs(dest.Width) > 0) || !(std::abs(dest.Height) > 0) || !std::isfinite(dest.X) ||
-      !std::isfinite(dest.Y) || !std::isfinite(dest.Width) || !std::isfinite(dest.Height))
+  if (!(std::abs(dest.Width) > 0) || !(std::abs(dest.Height) > 0) || !std::isfinite(dest.X) || !std::isfinite(dest.Y) ||
+      !std::isfinite(dest.Width) || !std::isfinite(dest.Height))
     return;
   BitmapPlayer player(src, bitmap, dest);
   player.Run(src);

@@ -16,8 +16,8 @@ double MillimetresPerUnit(uint32_t mapMode) {
   }
 }
 
-bool ExtentScale(uint32_t mapMode, double windowExtX, double windowExtY, double viewportExtX,
-                 double viewportExtY, double& sx, double& sy) {
+bool ExtentScale(uint32_t mapMode, double windowExtX, double windowExtY, double viewportExtX, double viewportExtY,
+                 double& sx, double& sy) {
   if (mapMode != MM_ISOTROPIC && mapMode != MM_ANISOTROPIC) return false;
   if (windowExtX == 0 || windowExtY == 0) return false;
   sx = viewportExtX / windowExtX;
@@ -41,9 +41,7 @@ int32_t RoundToEmfCoordinate(double v) {
   return static_cast<int32_t>(std::lrint(std::clamp(v, -double(1 << 28), double(1 << 28))));
 }
 
-TkxMatrix MatrixFromXForm(const TkxEmfXForm& x) {
-  return {x.eM11, x.eM12, x.eM21, x.eM22, x.eDx, x.eDy};
-}
+TkxMatrix MatrixFromXForm(const TkxEmfXForm& x) { return {x.eM11, x.eM12, x.eM21, x.eM22, x.eDx, x.eDy}; }
 
 TkxEmfXForm XFormFromMatrix(const TkxMatrix& m) {
   return {float(m.M11), float(m.M12), float(m.M21), float(m.M22), float(m.DX), float(m.DY)};
@@ -70,19 +68,35 @@ bool TkxEmfDcTransform::Apply(const TkxEmfRecord& r) {
       uint32_t mode;
       if (!DecodeWorldTransform(r, x, mode)) return true;
       const TkxMatrix m = MatrixFromXForm(x);
-      if (mode == MWT_IDENTITY) world = TkxMatrix();
-      else if (mode == MWT_LEFTMULTIPLY) world = TkxMatrix::Product(m, world);
-      else if (mode == MWT_RIGHTMULTIPLY) world = TkxMatrix::Product(world, m);
-      else if (mode == MWT_SET) world = m;
+      if (mode == MWT_IDENTITY)
+        world = TkxMatrix();
+      else if (mode == MWT_LEFTMULTIPLY)
+        world = TkxMatrix::Product(m, world);
+      else if (mode == MWT_RIGHTMULTIPLY)
+        world = TkxMatrix::Product(world, m);
+      else if (mode == MWT_SET)
+        world = m;
       return true;
     }
     case EMR_SETMAPMODE:
       if (r.U32(8) >= MM_TEXT && r.U32(8) <= MM_ANISOTROPIC) mapMode = r.U32(8);
       return true;
-    case EMR_SETWINDOWORGEX: wOrgX = r.I32(8); wOrgY = r.I32(12); return true;
-    case EMR_SETWINDOWEXTEX: wExtX = r.I32(8); wExtY = r.I32(12); return true;
-    case EMR_SETVIEWPORTORGEX: vOrgX = r.I32(8); vOrgY = r.I32(12); return true;
-    case EMR_SETVIEWPORTEXTEX: vExtX = r.I32(8); vExtY = r.I32(12); return true;
+    case EMR_SETWINDOWORGEX:
+      wOrgX = r.I32(8);
+      wOrgY = r.I32(12);
+      return true;
+    case EMR_SETWINDOWEXTEX:
+      wExtX = r.I32(8);
+      wExtY = r.I32(12);
+      return true;
+    case EMR_SETVIEWPORTORGEX:
+      vOrgX = r.I32(8);
+      vOrgY = r.I32(12);
+      return true;
+    case EMR_SETVIEWPORTEXTEX:
+      vExtX = r.I32(8);
+      vExtY = r.I32(12);
+      return true;
     case EMR_SCALEVIEWPORTEXTEX:
     case EMR_SCALEWINDOWEXTEX: {
       const int32_t xn = r.I32(8), xd = r.I32(12), yn = r.I32(16), yd = r.I32(20);
@@ -93,8 +107,7 @@ bool TkxEmfDcTransform::Apply(const TkxEmfRecord& r) {
       ey = ey * yn / yd;
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -20,8 +20,8 @@ double MillimetresPerUnit(uint32_t mapMode);
 // viewport extent over the window extent each way; MM_ISOTROPIC takes the
 // smaller of the two both ways, keeping their signs. False, leaving sx and
 // sy alone, for another mode or a window extent of 0.
-bool ExtentScale(uint32_t mapMode, double windowExtX, double windowExtY, double viewportExtX,
-                 double viewportExtY, double& sx, double& sy);
+bool ExtentScale(uint32_t mapMode, double windowExtX, double windowExtY, double viewportExtX, double viewportExtY,
+                 double& sx, double& sy);
 
 bool IsFiniteMatrix(const TkxMatrix& m);
 // Rounded and kept well inside the 32-bit range; 0 for NaN and infinities.

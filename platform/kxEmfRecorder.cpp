@@ -79,8 +79,7 @@ void Put32(std::vector<uint8_t>& b, size_t off, uint32_t v) {
 }
 
 TkxEmfRectL Union(const TkxEmfRectL& a, const TkxEmfRectL& b) {
-  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-          std::max(a.bottom, b.bottom)};
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
 
 bool Fits16(const std::vector<TkxEmfPointL>& pts) {
@@ -262,10 +261,14 @@ void TkxEmfRecorder::SelectObject(uint32_t handle) {
   ObjKind kind;
   if (handle & ENHMETA_STOCK_OBJECT) {
     const uint32_t idx = handle & ~ENHMETA_STOCK_OBJECT;
-    if (idx <= NULL_BRUSH || idx == DC_BRUSH) kind = okBrush;
-    else if ((idx >= WHITE_PEN && idx <= NULL_PEN) || idx == DC_PEN) kind = okPen;
-    else if (idx >= OEM_FIXED_FONT && idx <= DEFAULT_GUI_FONT && idx != DEFAULT_PALETTE) kind = okFont;
-    else kind = okOther;
+    if (idx <= NULL_BRUSH || idx == DC_BRUSH)
+      kind = okBrush;
+    else if ((idx >= WHITE_PEN && idx <= NULL_PEN) || idx == DC_PEN)
+      kind = okPen;
+    else if (idx >= OEM_FIXED_FONT && idx <= DEFAULT_GUI_FONT && idx != DEFAULT_PALETTE)
+      kind = okFont;
+    else
+      kind = okOther;
   } else {
     kind = handle < handles_.size() ? handles_[handle] : okFree;
     if (kind == okFree) return;  // nothing to select
@@ -289,9 +292,7 @@ bool TkxEmfRecorder::SelectedInSavedState(uint32_t handle) const {
 
 void TkxEmfRecorder::DeleteObject(uint32_t handle) {
   CheckOpen();
-  if ((handle & ENHMETA_STOCK_OBJECT) || handle == 0 || handle >= handles_.size() ||
-      handles_[handle] == okFree)
-    return;
+  if ((handle & ENHMETA_STOCK_OBJECT) || handle == 0 || handle >= handles_.size() || handles_[handle] == okFree) return;
   EmitSimple(EMR_DELETEOBJECT, handle);
   handles_[handle] = okFree;
   std::erase_if(fonts_, [handle](const Cached<TkxLogFontW>& f) { return f.handle == handle; });
@@ -354,11 +355,11 @@ void TkxEmfRecorder::UseFont(const TkxLogFontW& font) {
 
 // ---- State ----
 
-#define PW_EMF_STATE(Name, Field, Type)          \
-  void TkxEmfRecorder::Name(uint32_t v) {        \
-    if (dc_.Field && *dc_.Field == v) return;    \
-    EmitSimple(Type, v);                         \
-    dc_.Field = v;                               \
+#define PW_EMF_STATE(Name, Field, Type)       \
+  void TkxEmfRecorder::Name(uint32_t v) {     \
+    if (dc_.Field && *dc_.Field == v) return; \
+    EmitSimple(Type, v);                      \
+    dc_.Field = v;                            \
   }
 PW_EMF_STATE(SetTextColor, textColor, EMR_SETTEXTCOLOR)
 PW_EMF_STATE(SetBkColor, bkColor, EMR_SETBKCOLOR)
@@ -530,14 +531,11 @@ void TkxEmfRecorder::Polygon(const std::vector<TkxEmfPointL>& pts) { Poly(EMR_PO
 void TkxEmfRecorder::Polyline(const std::vector<TkxEmfPointL>& pts) { Poly(EMR_POLYLINE, pts, true); }
 void TkxEmfRecorder::PolyBezier(const std::vector<TkxEmfPointL>& pts) { Poly(EMR_POLYBEZIER, pts, true); }
 void TkxEmfRecorder::PolylineTo(const std::vector<TkxEmfPointL>& pts) { Poly(EMR_POLYLINETO, pts, true); }
-void TkxEmfRecorder::PolyBezierTo(const std::vector<TkxEmfPointL>& pts) {
-  Poly(EMR_POLYBEZIERTO, pts, true);
-}
+void TkxEmfRecorder::PolyBezierTo(const std::vector<TkxEmfPointL>& pts) { Poly(EMR_POLYBEZIERTO, pts, true); }
 void TkxEmfRecorder::PolyPolygon(const std::vector<uint32_t>& counts, const std::vector<TkxEmfPointL>& pts) {
   PolyPoly(EMR_POLYPOLYGON, counts, pts, true);
 }
-void TkxEmfRecorder::PolyPolyline(const std::vector<uint32_t>& counts,
-                                  const std::vector<TkxEmfPointL>& pts) {
+void TkxEmfRecorder::PolyPolyline(const std::vector<uint32_t>& counts, const std::vector<TkxEmfPointL>& pts) {
   PolyPoly(EMR_POLYPOLYLINE, counts, pts, true);
 }
 
@@ -591,9 +589,7 @@ void TkxEmfRecorder::PathEnd(uint32_t type, const TkxEmfRectL& bounds, bool stro
 }
 void TkxEmfRecorder::FillPath(const TkxEmfRectL& bounds) { PathEnd(EMR_FILLPATH, bounds, false); }
 void TkxEmfRecorder::StrokePath(const TkxEmfRectL& bounds) { PathEnd(EMR_STROKEPATH, bounds, true); }
-void TkxEmfRecorder::StrokeAndFillPath(const TkxEmfRectL& bounds) {
-  PathEnd(EMR_STROKEANDFILLPATH, bounds, true);
-}
+void TkxEmfRecorder::StrokeAndFillPath(const TkxEmfRectL& bounds) { PathEnd(EMR_STROKEANDFILLPATH, bounds, true); }
 
 void TkxEmfRecorder::PathGeometry(const TkxEmfPath& path) {
   const size_t n = std::min(path.Points.size(), path.Types.size());
@@ -623,8 +619,7 @@ void TkxEmfRecorder::PathGeometry(const TkxEmfPath& path) {
 }
 
 void TkxEmfRecorder::ExtTextOutW(const TkxEmfPointL& reference, uint32_t options, const TkxEmfRectL& rect,
-                                 std::u16string_view text, const std::vector<int32_t>& dx,
-                                 const TkxEmfRectL& bounds) {
+                                 std::u16string_view text, const std::vector<int32_t>& dx, const TkxEmfRectL& bounds) {
   CheckOpen();
   const uint32_t n = static_cast<uint32_t>(text.size());
   const uint32_t offString = 76;
@@ -639,10 +634,9 @@ void TkxEmfRecorder::ExtTextOutW(const TkxEmfPointL& reference, uint32_t options
   Emit(w, &bounds);
 }
 
-void TkxEmfRecorder::StretchDIBits(int32_t xDest, int32_t yDest, int32_t cxDest, int32_t cyDest,
-                                   int32_t xSrc, int32_t ySrc, int32_t cxSrc, int32_t cySrc,
-                                   const std::vector<uint8_t>& bmi, const std::vector<uint8_t>& bits,
-                                   uint32_t rop) {
+void TkxEmfRecorder::StretchDIBits(int32_t xDest, int32_t yDest, int32_t cxDest, int32_t cyDest, int32_t xSrc,
+                                   int32_t ySrc, int32_t cxSrc, int32_t cySrc, const std::vector<uint8_t>& bmi,
+                                   const std::vector<uint8_t>& bits, uint32_t rop) {
   CheckOpen();
   const uint32_t offBmi = 80;
   const uint32_t cbBmi = static_cast<uint32_t>(bmi.size());

@@ -38,7 +38,10 @@ class TkxEmfRecordWriter {
   TkxEmfRecordWriter& operator=(const TkxEmfRecordWriter&) = default;
   TkxEmfRecordWriter& operator=(TkxEmfRecordWriter&&) = default;
 
-  TkxEmfRecordWriter& U8(uint8_t v) { b_.push_back(v); return *this; }
+  TkxEmfRecordWriter& U8(uint8_t v) {
+    b_.push_back(v);
+    return *this;
+  }
   TkxEmfRecordWriter& U16(uint16_t v) {
     uint8_t* p = Grow(2);
     p[0] = static_cast<uint8_t>(v);
@@ -56,8 +59,14 @@ class TkxEmfRecordWriter {
   TkxEmfRecordWriter& Point(const TkxEmfPointL& p) { return I32(p.x).I32(p.y); }
   TkxEmfRecordWriter& Rect(const TkxEmfRectL& r) { return I32(r.left).I32(r.top).I32(r.right).I32(r.bottom); }
   TkxEmfRecordWriter& XForm(const TkxEmfXForm& x);
-  TkxEmfRecordWriter& Bytes(const uint8_t* p, size_t n) { b_.insert(b_.end(), p, p + n); return *this; }
-  TkxEmfRecordWriter& Pad4() { while (b_.size() % 4) b_.push_back(0); return *this; }
+  TkxEmfRecordWriter& Bytes(const uint8_t* p, size_t n) {
+    b_.insert(b_.end(), p, p + n);
+    return *this;
+  }
+  TkxEmfRecordWriter& Pad4() {
+    while (b_.size() % 4) b_.push_back(0);
+    return *this;
+  }
   size_t Size() const { return b_.size(); }
   // Overwrites a 32-bit field already written (offsets known only later).
   void Patch32(size_t off, uint32_t v);
@@ -99,8 +108,7 @@ class TkxEmfRecorder {
  public:
   // A recording of widthPx x heightPx device pixels at ppi pixels per inch,
   // the screen being the reference device. The frame covers the whole page.
-  TkxEmfRecorder(int widthPx, int heightPx, int ppi = 0 /* 0: the screen's */,
-                 std::u16string description = u"");
+  TkxEmfRecorder(int widthPx, int heightPx, int ppi = 0 /* 0: the screen's */, std::u16string description = u"");
   TkxEmfRecorder(const TkxEmfRecorder&) = delete;
   TkxEmfRecorder& operator=(const TkxEmfRecorder&) = delete;
 
@@ -144,10 +152,10 @@ class TkxEmfRecorder {
   void ModifyWorldTransform(const TkxEmfXForm& x, uint32_t mode);
 
   // ---- Clipping ----
-  void ResetClip();                                  // EMR_EXTSELECTCLIPRGN, RGN_COPY, no region
-  void IntersectClipRect(const TkxEmfRectL& r);      // right/bottom exclusive
+  void ResetClip();                              // EMR_EXTSELECTCLIPRGN, RGN_COPY, no region
+  void IntersectClipRect(const TkxEmfRectL& r);  // right/bottom exclusive
   void SelectClipRegion(const std::vector<TkxEmfRectL>& rects, uint32_t mode);
-  void SelectClipPath(uint32_t mode);                // after a path bracket
+  void SelectClipPath(uint32_t mode);  // after a path bracket
   // Brings the recorded clip to `clip` with the fewest records: only the new
   // steps when the recorded clip is a prefix of it, else a reset and all steps.
   void SyncClip(const TkxEmfClip& clip);
@@ -177,13 +185,12 @@ class TkxEmfRecorder {
   // (inside a path bracket).
   void PathGeometry(const TkxEmfPath& path);
   // EMR_EXTTEXTOUTW in GM_COMPATIBLE mode with one advance per UTF-16 unit.
-  void ExtTextOutW(const TkxEmfPointL& reference, uint32_t options, const TkxEmfRectL& rect,
-                   std::u16string_view text, const std::vector<int32_t>& dx,
-                   const TkxEmfRectL& bounds);
+  void ExtTextOutW(const TkxEmfPointL& reference, uint32_t options, const TkxEmfRectL& rect, std::u16string_view text,
+                   const std::vector<int32_t>& dx, const TkxEmfRectL& bounds);
   // EMR_STRETCHDIBITS (DIB_RGB_COLORS) of a whole DIB into a destination rectangle.
-  void StretchDIBits(int32_t xDest, int32_t yDest, int32_t cxDest, int32_t cyDest, int32_t xSrc,
-                     int32_t ySrc, int32_t cxSrc, int32_t cySrc, const std::vector<uint8_t>& bmi,
-                     const std::vector<uint8_t>& bits, uint32_t rop = SRCCOPY);
+  void StretchDIBits(int32_t xDest, int32_t yDest, int32_t cxDest, int32_t cyDest, int32_t xSrc, int32_t ySrc,
+                     int32_t cxSrc, int32_t cySrc, const std::vector<uint8_t>& bmi, const std::vector<uint8_t>& bits,
+                     uint32_t rop = SRCCOPY);
 
   // ---- Raw access for metafile playback ----
   uint32_t AllocateHandle();
@@ -213,8 +220,8 @@ class TkxEmfRecorder {
   void Emit(TkxEmfRecordWriter& w, const TkxEmfRectL* bounds);
   void EmitSimple(uint32_t type, uint32_t value);
   void Poly(uint32_t type32, const std::vector<TkxEmfPointL>& pts, bool stroked);
-  void PolyPoly(uint32_t type32, const std::vector<uint32_t>& counts,
-                const std::vector<TkxEmfPointL>& pts, bool stroked);
+  void PolyPoly(uint32_t type32, const std::vector<uint32_t>& counts, const std::vector<TkxEmfPointL>& pts,
+                bool stroked);
   void PathEnd(uint32_t type, const TkxEmfRectL& bounds, bool stroked);
   TkxEmfRectL PointBounds(const std::vector<TkxEmfPointL>& pts, bool stroked) const;
   void Retire(uint32_t handle);

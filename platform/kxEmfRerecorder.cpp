@@ -14,8 +14,7 @@ namespace {
 
 class Rerecorder {
  public:
-  Rerecorder(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest, TkxStretchedText text)
-      : dst_(dst) {
+  Rerecorder(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest, TkxStretchedText text) : dst_(dst) {
     double l, t, r, b;
     src.FramePixels(l, t, r, b);
     ax_ = r > l ? dest.Width / (r - l) : 1;
@@ -99,9 +98,15 @@ class Rerecorder {
         Raw(TkxEmfRecordWriter(EMR_RESTOREDC).I32(-static_cast<int32_t>(k)).Finish());
         return;
       }
-      case EMR_CREATEPEN: case EMR_EXTCREATEPEN: case EMR_CREATEBRUSHINDIRECT:
-      case EMR_EXTCREATEFONTINDIRECTW: case EMR_CREATEPALETTE: case EMR_CREATEMONOBRUSH:
-      case EMR_CREATEDIBPATTERNBRUSHPT: case EMR_CREATECOLORSPACE: case EMR_CREATECOLORSPACEW: {
+      case EMR_CREATEPEN:
+      case EMR_EXTCREATEPEN:
+      case EMR_CREATEBRUSHINDIRECT:
+      case EMR_EXTCREATEFONTINDIRECTW:
+      case EMR_CREATEPALETTE:
+      case EMR_CREATEMONOBRUSH:
+      case EMR_CREATEDIBPATTERNBRUSHPT:
+      case EMR_CREATECOLORSPACE:
+      case EMR_CREATECOLORSPACEW: {
         if (!r.Has(8, 4) || !ValidObject(r)) return;
         const uint32_t h = r.U32(8);
         if (auto it = handles_.find(h); it != handles_.end()) {
@@ -115,8 +120,12 @@ class Rerecorder {
         Raw(rec);
         return;
       }
-      case EMR_SELECTOBJECT: case EMR_SELECTPALETTE: case EMR_SETPALETTEENTRIES:
-      case EMR_RESIZEPALETTE: case EMR_SETCOLORSPACE: case EMR_DELETECOLORSPACE:
+      case EMR_SELECTOBJECT:
+      case EMR_SELECTPALETTE:
+      case EMR_SETPALETTEENTRIES:
+      case EMR_RESIZEPALETTE:
+      case EMR_SETCOLORSPACE:
+      case EMR_DELETECOLORSPACE:
         if (!r.Has(8, 4) || !MapHandle(rec, 8)) return;
         Raw(rec);
         return;
@@ -145,8 +154,7 @@ class Rerecorder {
         Raw(w.Finish());
         return;
       }
-      default:
-        break;
+      default: break;
     }
     if (type == EMR_FILLRGN || type == EMR_FRAMERGN) {
       if (!r.Has(28, 4) || !MapHandle(rec, 28)) return;
@@ -156,7 +164,8 @@ class Rerecorder {
       if (auto rewritten = Rewrite(r, rec)) {
         EnsureWorld(TkxMatrix());
         Raw(*rewritten);
-        if (rewritten->capacity() > scratch_.capacity()) scratch_ = std::move(*rewritten);  // its buffer serves the next record
+        if (rewritten->capacity() > scratch_.capacity())
+          scratch_ = std::move(*rewritten);  // its buffer serves the next record
         return;
       }
     }
@@ -167,11 +176,24 @@ class Rerecorder {
 
   static bool ValidObject(const TkxEmfRecord& r) {
     switch (r.Type()) {
-      case EMR_CREATEPEN: { TkxEmrCreatePen x; return DecodeCreatePen(r, x); }
-      case EMR_EXTCREATEPEN: { TkxEmrExtCreatePen x; return DecodeExtCreatePen(r, x); }
-      case EMR_CREATEBRUSHINDIRECT: { TkxEmrCreateBrush x; return DecodeCreateBrush(r, x); }
-      case EMR_EXTCREATEFONTINDIRECTW: { TkxEmrCreateFont x; return DecodeExtCreateFont(r, x); }
-      case EMR_CREATEMONOBRUSH: case EMR_CREATEDIBPATTERNBRUSHPT:
+      case EMR_CREATEPEN: {
+        TkxEmrCreatePen x;
+        return DecodeCreatePen(r, x);
+      }
+      case EMR_EXTCREATEPEN: {
+        TkxEmrExtCreatePen x;
+        return DecodeExtCreatePen(r, x);
+      }
+      case EMR_CREATEBRUSHINDIRECT: {
+        TkxEmrCreateBrush x;
+        return DecodeCreateBrush(r, x);
+      }
+      case EMR_EXTCREATEFONTINDIRECTW: {
+        TkxEmrCreateFont x;
+        return DecodeExtCreateFont(r, x);
+      }
+      case EMR_CREATEMONOBRUSH:
+      case EMR_CREATEDIBPATTERNBRUSHPT:
         return r.Has(0, 32) && r.Has(r.U32(16), r.U32(20)) && r.Has(r.U32(24), r.U32(28));
       default: return true;
     }
@@ -185,29 +207,22 @@ class Rerecorder {
           const int32_t h = r.I32(12), w = r.I32(16);
           if (h != 0)
             PatchI(rec, 12,
-                   std::clamp(RoundToEmfCoordinate(h * fontY_), h < 0 ? INT32_MIN : 1,
-                              h < 0 ? -1 : INT32_MAX));
+                   std::clamp(RoundToEmfCoordinate(h * fontY_), h < 0 ? INT32_MIN : 1, h < 0 ? -1 : INT32_MAX));
           if (w != 0) PatchI(rec, 16, std::max(RoundToEmfCoordinate(std::abs(w * ax_)), 1));
         }
         break;
       case EMR_CREATEPEN:
-        if (r.Has(16, 4) && r.I32(16) > 0)
-          PatchI(rec, 16, std::max(RoundToEmfCoordinate(r.I32(16) * avg_), 1));
+        if (r.Has(16, 4) && r.I32(16) > 0) PatchI(rec, 16, std::max(RoundToEmfCoordinate(r.I32(16) * avg_), 1));
         break;
       case EMR_EXTCREATEPEN:
         if (r.Has(28, 24) && (r.U32(28) & PS_TYPE_MASK) == PS_GEOMETRIC) {
-          if (r.U32(32) > 0)
-            Patch(rec, 32,
-                  static_cast<uint32_t>(std::max(RoundToEmfCoordinate(r.U32(32) * avg_), 1)));
+          if (r.U32(32) > 0) Patch(rec, 32, static_cast<uint32_t>(std::max(RoundToEmfCoordinate(r.U32(32) * avg_), 1)));
           const uint32_t n = r.U32(48);
           for (uint32_t i = 0; i < n && r.Has(52 + i * 4, 4); ++i)
-            Patch(
-                rec, 52 + i * 4,
-                static_cast<uint32_t>(std::max(RoundToEmfCoordinate(r.U32(52 + i * 4) * avg_), 0)));
+            Patch(rec, 52 + i * 4, static_cast<uint32_t>(std::max(RoundToEmfCoordinate(r.U32(52 + i * 4) * avg_), 0)));
         }
         break;
-      default:
-        break;
+      default: break;
     }
   }
 
@@ -228,21 +243,42 @@ class Rerecorder {
       PatchI(rec, off + 8, q.right);
       PatchI(rec, off + 12, q.bottom);
     };
-    auto size = [&](size_t off, double k) {
-      PatchI(rec, off, RoundToEmfCoordinate(r.I32(off) * k));
-    };
+    auto size = [&](size_t off, double k) { PatchI(rec, off, RoundToEmfCoordinate(r.I32(off) * k)); };
     const uint32_t type = r.Type();
     switch (type) {
       // No coordinates.
-      case EMR_SETBKMODE: case EMR_SETPOLYFILLMODE: case EMR_SETROP2: case EMR_SETSTRETCHBLTMODE:
-      case EMR_SETTEXTALIGN: case EMR_SETTEXTCOLOR: case EMR_SETBKCOLOR: case EMR_SETMITERLIMIT:
-      case EMR_BEGINPATH: case EMR_ENDPATH: case EMR_CLOSEFIGURE: case EMR_ABORTPATH:
-      case EMR_SELECTCLIPPATH: case EMR_GDICOMMENT: case EMR_SETICMMODE: case EMR_SETMAPPERFLAGS:
-      case EMR_SETARCDIRECTION: case EMR_SETLAYOUT: case EMR_FLATTENPATH: case EMR_WIDENPATH:
-      case EMR_SETCOLORADJUSTMENT: case EMR_REALIZEPALETTE: case EMR_SETMETARGN:
-        return std::move(rec);
-      case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO: case EMR_POLYLINETO:
-      case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIERTO16:
+      case EMR_SETBKMODE:
+      case EMR_SETPOLYFILLMODE:
+      case EMR_SETROP2:
+      case EMR_SETSTRETCHBLTMODE:
+      case EMR_SETTEXTALIGN:
+      case EMR_SETTEXTCOLOR:
+      case EMR_SETBKCOLOR:
+      case EMR_SETMITERLIMIT:
+      case EMR_BEGINPATH:
+      case EMR_ENDPATH:
+      case EMR_CLOSEFIGURE:
+      case EMR_ABORTPATH:
+      case EMR_SELECTCLIPPATH:
+      case EMR_GDICOMMENT:
+      case EMR_SETICMMODE:
+      case EMR_SETMAPPERFLAGS:
+      case EMR_SETARCDIRECTION:
+      case EMR_SETLAYOUT:
+      case EMR_FLATTENPATH:
+      case EMR_WIDENPATH:
+      case EMR_SETCOLORADJUSTMENT:
+      case EMR_REALIZEPALETTE:
+      case EMR_SETMETARGN: return std::move(rec);
+      case EMR_POLYBEZIER:
+      case EMR_POLYGON:
+      case EMR_POLYLINE:
+      case EMR_POLYBEZIERTO:
+      case EMR_POLYLINETO:
+      case EMR_POLYBEZIER16:
+      case EMR_POLYGON16:
+      case EMR_POLYLINE16:
+      case EMR_POLYBEZIERTO16:
       case EMR_POLYLINETO16: {
         TkxEmrPoly p;
         if (!DecodePoly(r, p)) return std::vector<uint8_t>{};
@@ -253,18 +289,23 @@ class Rerecorder {
         for (const auto& q : p.Points) w.Point(P(q));
         return w.Finish();
       }
-      case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16: {
+      case EMR_POLYPOLYLINE:
+      case EMR_POLYPOLYGON:
+      case EMR_POLYPOLYLINE16:
+      case EMR_POLYPOLYGON16: {
         TkxEmrPolyPoly p;
         if (!DecodePolyPoly(r, p)) return std::vector<uint8_t>{};
-        const uint32_t t32 = type == EMR_POLYPOLYLINE16 ? EMR_POLYPOLYLINE
-                             : type == EMR_POLYPOLYGON16 ? EMR_POLYPOLYGON : type;
+        const uint32_t t32 = type == EMR_POLYPOLYLINE16  ? EMR_POLYPOLYLINE
+                             : type == EMR_POLYPOLYGON16 ? EMR_POLYPOLYGON
+                                                         : type;
         TkxEmfRecordWriter w(t32);
         w.Rect(R(p.Bounds)).U32(static_cast<uint32_t>(p.Counts.size())).U32(static_cast<uint32_t>(p.Points.size()));
         for (uint32_t c : p.Counts) w.U32(c);
         for (const auto& q : p.Points) w.Point(P(q));
         return w.Finish();
       }
-      case EMR_POLYDRAW: case EMR_POLYDRAW16: {
+      case EMR_POLYDRAW:
+      case EMR_POLYDRAW16: {
         TkxEmrPolyDraw p;
         if (!DecodePolyDraw(r, p)) return std::vector<uint8_t>{};
         TkxEmfRecordWriter w(EMR_POLYDRAW);
@@ -273,7 +314,10 @@ class Rerecorder {
         for (uint8_t t : p.Types) w.U8(t);
         return w.Finish();
       }
-      case EMR_MOVETOEX: case EMR_LINETO: case EMR_SETPIXELV: case EMR_SETBRUSHORGEX:
+      case EMR_MOVETOEX:
+      case EMR_LINETO:
+      case EMR_SETPIXELV:
+      case EMR_SETBRUSHORGEX:
         if (!r.Has(8, 8)) return std::vector<uint8_t>{};
         pt(8);
         return std::move(rec);
@@ -281,8 +325,13 @@ class Rerecorder {
         if (!r.Has(8, 8)) return std::vector<uint8_t>{};
         pt(8);
         return std::move(rec);
-      case EMR_RECTANGLE: case EMR_ELLIPSE: case EMR_INTERSECTCLIPRECT: case EMR_EXCLUDECLIPRECT:
-      case EMR_FILLPATH: case EMR_STROKEPATH: case EMR_STROKEANDFILLPATH:
+      case EMR_RECTANGLE:
+      case EMR_ELLIPSE:
+      case EMR_INTERSECTCLIPRECT:
+      case EMR_EXCLUDECLIPRECT:
+      case EMR_FILLPATH:
+      case EMR_STROKEPATH:
+      case EMR_STROKEANDFILLPATH:
         if (!r.Has(8, 16)) return std::vector<uint8_t>{};
         rect(8);
         return std::move(rec);
@@ -292,7 +341,10 @@ class Rerecorder {
         size(24, ax_);
         size(28, ay_);
         return std::move(rec);
-      case EMR_ARC: case EMR_CHORD: case EMR_PIE: case EMR_ARCTO:
+      case EMR_ARC:
+      case EMR_CHORD:
+      case EMR_PIE:
+      case EMR_ARCTO:
         if (!r.Has(8, 32)) return std::vector<uint8_t>{};
         rect(8);
         pt(24);
@@ -303,7 +355,8 @@ class Rerecorder {
         size(8, ax_);
         size(12, ay_);
         return std::move(rec);
-      case EMR_EXTTEXTOUTA: case EMR_EXTTEXTOUTW: {
+      case EMR_EXTTEXTOUTA:
+      case EMR_EXTTEXTOUTW: {
         TkxEmrExtTextOut t;
         if (!DecodeExtTextOut(r, t)) return std::vector<uint8_t>{};
         rect(8);
@@ -361,13 +414,17 @@ class Rerecorder {
         Patch(out, 4, static_cast<uint32_t>(out.size()));
         return out;
       }
-      case EMR_FILLRGN: case EMR_FRAMERGN: case EMR_INVERTRGN: case EMR_PAINTRGN: {
+      case EMR_FILLRGN:
+      case EMR_FRAMERGN:
+      case EMR_INVERTRGN:
+      case EMR_PAINTRGN: {
         const size_t regOff = type == EMR_FILLRGN ? 32 : type == EMR_FRAMERGN ? 40 : 28;
         TkxEmfRegion reg;
         if (!r.Has(8, 20) || !DecodeRegion(r, regOff, r.U32(24), reg)) return std::vector<uint8_t>{};
         rect(8);
         const uint32_t hdr = r.U32(regOff);
-        for (int k = 0; k < 4; ++k) PatchI(rec, regOff + 16 + k * 4, k % 2 ? Y(r.I32(regOff + 16 + k * 4)) : X(r.I32(regOff + 16 + k * 4)));
+        for (int k = 0; k < 4; ++k)
+          PatchI(rec, regOff + 16 + k * 4, k % 2 ? Y(r.I32(regOff + 16 + k * 4)) : X(r.I32(regOff + 16 + k * 4)));
         for (size_t i = 0; i < reg.Rects.size(); ++i) {
           const size_t off = regOff + hdr + i * 16;
           const TkxEmfRectL q = R(reg.Rects[i]);
@@ -382,8 +439,7 @@ class Rerecorder {
         }
         return std::move(rec);
       }
-      default:
-        return std::nullopt;
+      default: return std::nullopt;
     }
   }
 
@@ -403,12 +459,17 @@ class Rerecorder {
 void PlayMetafile(const TkxMetafile& src, TkxEmfRecorder& dst, const TkxRectF& dest, TkxStretchedText text) {
   if (src.Empty()) return;
   TkxRectF d = dest;
-  if (d.Width < 0) { d.X += d.Width; d.Width = -d.Width; }
-  if (d.Height < 0) { d.Y += d.Height; d.Height = -d.Height; }
+  if (d.Width < 0) {
+    d.X += d.Width;
+    d.Width = -d.Width;
+  }
+  if (d.Height < 0) {
+    d.Y += d.Height;
+    d.Height = -d.Height;
+  }
   Rerecorder(src, dst, d, text).Run(src);
   dst.AddBounds({RoundToEmfCoordinate(std::floor(d.X)), RoundToEmfCoordinate(std::floor(d.Y)),
-                 RoundToEmfCoordinate(std::ceil(d.Right())) - 1,
-                 RoundToEmfCoordinate(std::ceil(d.Bottom())) - 1});
+                 RoundToEmfCoordinate(std::ceil(d.Right())) - 1, RoundToEmfCoordinate(std::ceil(d.Bottom())) - 1});
 }
 
 }  // namespace pw

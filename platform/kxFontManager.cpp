@@ -78,8 +78,7 @@ std::unique_ptr<OwnFace> OpenFace(const FaceSource& src) {
   FT_Error err;
   if (src.bytes) {
     f->bytes = src.bytes;
-    err = FT_New_Memory_Face(f->lib, src.bytes->data(), static_cast<FT_Long>(src.bytes->size()), 0,
-                             &f->face);
+    err = FT_New_Memory_Face(f->lib, src.bytes->data(), static_cast<FT_Long>(src.bytes->size()), 0, &f->face);
   } else {
     err = FT_New_Face(f->lib, src.path.c_str(), src.index, &f->face);
   }
@@ -89,8 +88,7 @@ std::unique_ptr<OwnFace> OpenFace(const FaceSource& src) {
   }
   // Symbol fonts carry only a symbol character map; everything else is
   // looked up through Unicode.
-  if (FT_Select_Charmap(f->face, FT_ENCODING_UNICODE) != 0)
-    FT_Select_Charmap(f->face, FT_ENCODING_MS_SYMBOL);
+  if (FT_Select_Charmap(f->face, FT_ENCODING_UNICODE) != 0) FT_Select_Charmap(f->face, FT_ENCODING_MS_SYMBOL);
   return f;
 }
 
@@ -104,8 +102,7 @@ bool HasSymbolCharmap(FT_Face face) {
 // Symbol character maps usually place the codes 0x20-0xFF at U+F020-U+F0FF.
 unsigned CharIndex(FT_Face face, bool symbol, char32_t cp) {
   unsigned gid = FT_Get_Char_Index(face, cp);
-  if (gid == 0 && symbol && cp < 0x100 && face->charmap &&
-      face->charmap->encoding == FT_ENCODING_MS_SYMBOL)
+  if (gid == 0 && symbol && cp < 0x100 && face->charmap && face->charmap->encoding == FT_ENCODING_MS_SYMBOL)
     gid = FT_Get_Char_Index(face, 0xF000 + cp);
   return gid;
 }
@@ -258,10 +255,14 @@ uint8_t PitchAndFamily(const TkxFaceDesignMetrics& d) {
     family = 0x50;
   }
   if (family == 0) {
-    if (d.FamilyClass >= 1 && d.FamilyClass <= 7) family = 0x10;
-    else if (d.FamilyClass == 8) family = 0x20;
-    else if (d.FamilyClass == 10) family = 0x40;
-    else if (d.FamilyClass == 9 || d.FamilyClass == 12) family = 0x50;
+    if (d.FamilyClass >= 1 && d.FamilyClass <= 7)
+      family = 0x10;
+    else if (d.FamilyClass == 8)
+      family = 0x20;
+    else if (d.FamilyClass == 10)
+      family = 0x40;
+    else if (d.FamilyClass == 9 || d.FamilyClass == 12)
+      family = 0x50;
   }
   if (d.FixedPitch) family = 0x30;
   uint8_t bits = d.FixedPitch ? 0 : 1;  // the flag means variable pitch
@@ -293,8 +294,7 @@ std::pair<int, int> CellPixels(const TkxFaceDesignMetrics& d, int lfHeight) {
 }
 }  // namespace
 
-TkxTextMetric ComputeTextMetric(const TkxFaceDesignMetrics& d, int style, int lfHeight,
-                                bool syntheticBold) {
+TkxTextMetric ComputeTextMetric(const TkxFaceDesignMetrics& d, int style, int lfHeight, bool syntheticBold) {
   TkxTextMetric tm;
   const double em = EmPixelsFor(d, lfHeight);
   const double s = em / d.UnitsPerEm;
@@ -321,8 +321,8 @@ TkxTextMetric ComputeTextMetric(const TkxFaceDesignMetrics& d, int style, int lf
   return tm;
 }
 
-TkxOutlineTextMetric ComputeOutlineTextMetric(const TkxFaceDesignMetrics& d, int style,
-                                              int lfHeight, bool syntheticBold) {
+TkxOutlineTextMetric ComputeOutlineTextMetric(const TkxFaceDesignMetrics& d, int style, int lfHeight,
+                                              bool syntheticBold) {
   TkxOutlineTextMetric o;
   o.otmTextMetrics = ComputeTextMetric(d, style, lfHeight, syntheticBold);
   const double s = EmPixelsFor(d, lfHeight) / d.UnitsPerEm;
@@ -419,9 +419,8 @@ cairo_font_face_t* TkxFontFace::CairoFace() const {
       return nullptr;
     }
     // cairo releases the FreeType face when its font face goes away.
-    if (cairo_font_face_set_user_data(cf, &kOwnFaceKey, own.get(), [](void* p) {
-          delete static_cast<OwnFace*>(p);
-        }) != CAIRO_STATUS_SUCCESS) {
+    if (cairo_font_face_set_user_data(cf, &kOwnFaceKey, own.get(), [](void* p) { delete static_cast<OwnFace*>(p); }) !=
+        CAIRO_STATUS_SUCCESS) {
       cairo_font_face_destroy(cf);
       return nullptr;
     }
@@ -442,11 +441,11 @@ struct TkxFontManager::State {
   std::mutex mu;
   FcConfig* config = nullptr;
   bool familiesLoaded = false;
-  std::vector<std::string> installed;             // sorted
+  std::vector<std::string> installed;  // sorted
   std::unordered_set<std::string> installedLower;
   std::unordered_map<std::string, std::string> installedSqueezed;  // filled on first use
-  std::unordered_map<std::string, TkxFontFacePtr> byFile;    // path#index#synth
-  std::unordered_map<std::string, TkxFontFacePtr> resolved;  // lower family \0 style
+  std::unordered_map<std::string, TkxFontFacePtr> byFile;          // path#index#synth
+  std::unordered_map<std::string, TkxFontFacePtr> resolved;        // lower family \0 style
   std::unordered_map<std::string, TkxFontFacePtr> systemResolved;  // the same, fontconfig's answers only
   // The answers again, by the name exactly as asked: text is measured and
   // drawn a run at a time, and each run would otherwise build and hash a
@@ -494,8 +493,8 @@ struct TkxFontManager::State {
     for (const auto& n : installed) installedLower.insert(Lower(n));
   }
 
-  static TkxFontFacePtr MakeFace(const FaceSource& src, std::string family, bool registered,
-                                 bool synthBold, bool synthItalic) {
+  static TkxFontFacePtr MakeFace(const FaceSource& src, std::string family, bool registered, bool synthBold,
+                                 bool synthItalic) {
     std::unique_ptr<OwnFace> own = OpenFace(src);
     if (!own) return nullptr;
     std::shared_ptr<TkxFontFace> f(new TkxFontFace());
@@ -575,16 +574,15 @@ struct TkxFontManager::State {
       FcPatternGetInteger(m, FC_WEIGHT, 0, &weight);
       FcPatternGetInteger(m, FC_SLANT, 0, &slant);
       FcPatternGetBool(m, FC_EMBOLDEN, 0, &embolden);
-      std::string famName = FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch
-                                ? reinterpret_cast<const char*>(fam)
-                                : family;
+      std::string famName =
+          FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch ? reinterpret_cast<const char*>(fam) : family;
       const bool synthBold = (style & fsBold) && (embolden || weight < FC_WEIGHT_DEMIBOLD);
       const bool synthItalic = (style & fsItalic) && slant == FC_SLANT_ROMAN;
       FaceSource src;
       src.path = reinterpret_cast<const char*>(file);
       src.index = index;
-      std::string key = src.path + '#' + std::to_string(index) + '#' +
-                        std::to_string((synthBold ? 1 : 0) | (synthItalic ? 2 : 0));
+      std::string key =
+          src.path + '#' + std::to_string(index) + '#' + std::to_string((synthBold ? 1 : 0) | (synthItalic ? 2 : 0));
       auto it = byFile.find(key);
       if (it != byFile.end()) {
         face = it->second;
@@ -643,9 +641,7 @@ TkxFontManager& TkxFontManager::Instance() {
   return instance;
 }
 
-TkxFontManager::TkxFontManager() : st_(std::make_unique<State>()) {
-  st_->config = FcInitLoadConfigAndFonts();
-}
+TkxFontManager::TkxFontManager() : st_(std::make_unique<State>()) { st_->config = FcInitLoadConfigAndFonts(); }
 
 TkxFontManager::~TkxFontManager() {
   st_->byName.clear();
@@ -724,11 +720,9 @@ TkxTextMetric TkxFontManager::TextMetrics(const std::string& family, int style, 
   return f ? ComputeTextMetric(f->Design(), style, lfHeight, f->SyntheticBold()) : TkxTextMetric{};
 }
 
-TkxOutlineTextMetric TkxFontManager::OutlineTextMetrics(const std::string& family, int style,
-                                                        int lfHeight) {
+TkxOutlineTextMetric TkxFontManager::OutlineTextMetrics(const std::string& family, int style, int lfHeight) {
   TkxFontFacePtr f = GetFace(family, style);
-  return f ? ComputeOutlineTextMetric(f->Design(), style, lfHeight, f->SyntheticBold())
-           : TkxOutlineTextMetric{};
+  return f ? ComputeOutlineTextMetric(f->Design(), style, lfHeight, f->SyntheticBold()) : TkxOutlineTextMetric{};
 }
 
 double TkxFontManager::EmPixels(const std::string& family, int style, int lfHeight) {
@@ -743,8 +737,7 @@ template <typename Fn>
 void ForEachCodePoint(std::u16string_view text, Fn&& fn) {
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       fn(c, 2);
       ++i;
@@ -755,8 +748,8 @@ void ForEachCodePoint(std::u16string_view text, Fn&& fn) {
 }
 }  // namespace
 
-std::vector<double> TkxFontManager::CharAdvances(const std::string& family, int style,
-                                                 double emSizePx, std::u16string_view text) {
+std::vector<double> TkxFontManager::CharAdvances(const std::string& family, int style, double emSizePx,
+                                                 std::u16string_view text) {
   std::vector<double> r;
   r.reserve(text.size());
   std::lock_guard<std::mutex> g(st_->mu);
@@ -770,8 +763,7 @@ std::vector<double> TkxFontManager::CharAdvances(const std::string& family, int 
   return r;
 }
 
-double TkxFontManager::TextWidth(const std::string& family, int style, double emSizePx,
-                                 std::u16string_view text) {
+double TkxFontManager::TextWidth(const std::string& family, int style, double emSizePx, std::u16string_view text) {
   std::lock_guard<std::mutex> g(st_->mu);
   TkxFontFacePtr f = st_->Face(family, style);
   if (!f) return 0.0;
@@ -780,8 +772,7 @@ double TkxFontManager::TextWidth(const std::string& family, int style, double em
   return units * emSizePx / f->Design().UnitsPerEm;
 }
 
-TkxTextSize TkxFontManager::TextExtent(const std::string& family, int style, int lfHeight,
-                                       std::u16string_view text) {
+TkxTextSize TkxFontManager::TextExtent(const std::string& family, int style, int lfHeight, std::u16string_view text) {
   std::lock_guard<std::mutex> g(st_->mu);
   TkxFontFacePtr f = st_->Face(family, style);
   if (!f) return {};
@@ -804,8 +795,7 @@ std::vector<int> TkxFontManager::Charsets(const std::string& family, int style) 
   return f ? f->charsets_ : std::vector<int>{0};
 }
 
-int TkxFontManager::RegisterFont(const std::string& family, int style,
-                                 std::vector<uint8_t> program) {
+int TkxFontManager::RegisterFont(const std::string& family, int style, std::vector<uint8_t> program) {
   if (family.empty() || program.empty()) return 0;
   auto bytes = std::make_shared<const std::vector<uint8_t>>(std::move(program));
   State::Registration r;
@@ -825,8 +815,7 @@ int TkxFontManager::RegisterFont(const std::string& family, int style,
   return st_->regs.back().handle;
 }
 
-int TkxFontManager::RegisterFontFile(const std::string& family, int style,
-                                     const std::string& path) {
+int TkxFontManager::RegisterFontFile(const std::string& family, int style, const std::string& path) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return 0;
   std::streamoff size = in.tellg();

@@ -27,14 +27,7 @@ typedef struct _cairo_font_face cairo_font_face_t;
 
 namespace pw {
 
-enum TkxFontStyle : int {
-  fsRegular = 0,
-  fsBold = 1,
-  fsItalic = 2,
-  fsBoldItalic = 3,
-  fsUnderline = 4,
-  fsStrikeout = 8
-};
+enum TkxFontStyle : int { fsRegular = 0, fsBold = 1, fsItalic = 2, fsBoldItalic = 3, fsUnderline = 4, fsStrikeout = 8 };
 
 // Family metrics in font design units for one style (what a GDI+ font family
 // reports as em height, cell ascent, cell descent and line spacing).
@@ -239,15 +232,12 @@ class TkxFontManager {
   // Per UTF-16 code unit advance in pixels for a font of emSizePx pixels
   // (kerning off, as GDI measures). Advances are the unhinted design widths
   // scaled to the size; the second unit of a surrogate pair gets 0.
-  std::vector<double> CharAdvances(const std::string& family, int style, double emSizePx,
-                                   std::u16string_view text);
-  double TextWidth(const std::string& family, int style, double emSizePx,
-                   std::u16string_view text);
+  std::vector<double> CharAdvances(const std::string& family, int style, double emSizePx, std::u16string_view text);
+  double TextWidth(const std::string& family, int style, double emSizePx, std::u16string_view text);
   // Extent as the screen device reports it for a font of logical height
   // lfHeight: each glyph's advance rounded to whole pixels, summed; the
   // height is the cell height tmHeight.
-  TkxTextSize TextExtent(const std::string& family, int style, int lfHeight,
-                       std::u16string_view text);
+  TkxTextSize TextExtent(const std::string& family, int style, int lfHeight, std::u16string_view text);
 
   // Character sets the family's face offers (Windows charset numbers from
   // the code pages its OS/2 table declares; {2} for a symbol-only face).
@@ -285,9 +275,8 @@ class TkxFontManager {
 // Pure conversions from design metrics (exposed for the metafile side and
 // for tests): GDI semantics for lfHeight as above.
 double EmPixelsFor(const TkxFaceDesignMetrics& d, int lfHeight);
-TkxTextMetric ComputeTextMetric(const TkxFaceDesignMetrics& d, int style, int lfHeight,
-                                bool syntheticBold = false);
-TkxOutlineTextMetric ComputeOutlineTextMetric(const TkxFaceDesignMetrics& d, int style,
-                                              int lfHeight, bool syntheticBold = false);
+TkxTextMetric ComputeTextMetric(const TkxFaceDesignMetrics& d, int style, int lfHeight, bool syntheticBold = false);
+TkxOutlineTextMetric ComputeOutlineTextMetric(const TkxFaceDesignMetrics& d, int style, int lfHeight,
+                                              bool syntheticBold = false);
 
 }  // namespace pw

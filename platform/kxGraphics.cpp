@@ -159,12 +159,8 @@ void TkxMatrix::SetElements(double m11, double m12, double m21, double m22, doub
 }
 
 TkxMatrix TkxMatrix::Product(const TkxMatrix& a, const TkxMatrix& b) {
-  return {a.M11 * b.M11 + a.M12 * b.M21,
-          a.M11 * b.M12 + a.M12 * b.M22,
-          a.M21 * b.M11 + a.M22 * b.M21,
-          a.M21 * b.M12 + a.M22 * b.M22,
-          a.DX * b.M11 + a.DY * b.M21 + b.DX,
-          a.DX * b.M12 + a.DY * b.M22 + b.DY};
+  return {a.M11 * b.M11 + a.M12 * b.M21, a.M11 * b.M12 + a.M12 * b.M22,      a.M21 * b.M11 + a.M22 * b.M21,
+          a.M21 * b.M12 + a.M22 * b.M22, a.DX * b.M11 + a.DY * b.M21 + b.DX, a.DX * b.M12 + a.DY * b.M22 + b.DY};
 }
 
 void TkxMatrix::Multiply(const TkxMatrix& m, TkxMatrixOrder order) {
@@ -175,9 +171,7 @@ void TkxMatrix::Translate(double dx, double dy, TkxMatrixOrder order) {
   Multiply(TkxMatrix(1, 0, 0, 1, dx, dy), order);
 }
 
-void TkxMatrix::Scale(double sx, double sy, TkxMatrixOrder order) {
-  Multiply(TkxMatrix(sx, 0, 0, sy, 0, 0), order);
-}
+void TkxMatrix::Scale(double sx, double sy, TkxMatrixOrder order) { Multiply(TkxMatrix(sx, 0, 0, sy, 0, 0), order); }
 
 void TkxMatrix::Rotate(double degrees, TkxMatrixOrder order) {
   const double a = degrees * std::numbers::pi / 180.0;
@@ -224,12 +218,9 @@ void TkxGraphicsPath::AddLines(const std::vector<TkxPointF>& points) {
   }
 }
 
-void TkxGraphicsPath::AddLine(double x1, double y1, double x2, double y2) {
-  AddLines({{x1, y1}, {x2, y2}});
-}
+void TkxGraphicsPath::AddLine(double x1, double y1, double x2, double y2) { AddLines({{x1, y1}, {x2, y2}}); }
 
-void TkxGraphicsPath::AddBezier(const TkxPointF& p1, const TkxPointF& c1, const TkxPointF& c2,
-                                const TkxPointF& p2) {
+void TkxGraphicsPath::AddBezier(const TkxPointF& p1, const TkxPointF& c1, const TkxPointF& c2, const TkxPointF& p2) {
   if (newFigure_) {
     AddPoint(p1, ptStart);
     newFigure_ = false;
@@ -531,8 +522,8 @@ void TkxGraphics::FillRectangle(const TkxSolidBrush& brush, const TkxRectF& rect
   if (Alpha(brush.Color()) == 0 || !FiniteMatrix(m)) return;
   if (m.M12 == 0 && m.M21 == 0) {
     const std::vector<TkxPointF> c = Corners(m, rect);
-    const TkxEmfRectL r{Dev(std::min(c[0].X, c[2].X)), Dev(std::min(c[0].Y, c[2].Y)),
-                        Dev(std::max(c[0].X, c[2].X)), Dev(std::max(c[0].Y, c[2].Y))};
+    const TkxEmfRectL r{Dev(std::min(c[0].X, c[2].X)), Dev(std::min(c[0].Y, c[2].Y)), Dev(std::max(c[0].X, c[2].X)),
+                        Dev(std::max(c[0].Y, c[2].Y))};
     if (r.right == r.left || r.bottom == r.top) return;
     canvas_.SyncClip(st_.clip);
     canvas_.SelectStockObject(NULL_PEN);
@@ -597,8 +588,7 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
 
   // Advances laid out at the exact size, stretched by a horizontal scale,
   // rounded so that the rounding error never adds up along the run.
-  const std::vector<double> adv =
-      TkxFontManager::Instance().CharAdvances(family, style & fsBoldItalic, emPx, text);
+  const std::vector<double> adv = TkxFontManager::Instance().CharAdvances(family, style & fsBoldItalic, emPx, text);
   const double ratio = sx / std::abs(sy);
   std::vector<int32_t> dx(text.size(), 0);
   double cum = 0;
@@ -617,7 +607,8 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
     // box the mirrored run covers.
     ref = {ref.X - d.X * cellPx, ref.Y - d.Y * cellPx};
   }
-  const std::vector<TkxPointF> box = {ref, {ref.X + b.X * width, ref.Y + b.Y * width},
+  const std::vector<TkxPointF> box = {ref,
+                                      {ref.X + b.X * width, ref.Y + b.Y * width},
                                       {ref.X + d.X * cellPx, ref.Y + d.Y * cellPx},
                                       {ref.X + b.X * width + d.X * cellPx, ref.Y + b.Y * width + d.Y * cellPx}};
   const TkxEmfRectL bounds = CornerBounds(box);
@@ -627,8 +618,8 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
   canvas_.SetTextAlign(TA_TOP | TA_LEFT | TA_NOUPDATECP);
   canvas_.UseFont(lf);
   canvas_.SetTextColor(ColorRefFromARGB(brush.Color()));
-  canvas_.ExtTextOutW(DevPt(ref), clipRect ? ETO_CLIPPED : 0, clipRect ? *clipRect : TkxEmfRectL{0, 0, -1, -1},
-                      text, dx, bounds);
+  canvas_.ExtTextOutW(DevPt(ref), clipRect ? ETO_CLIPPED : 0, clipRect ? *clipRect : TkxEmfRectL{0, 0, -1, -1}, text,
+                      dx, bounds);
 }
 
 namespace {
@@ -648,17 +639,21 @@ void TkxGraphics::DrawString(std::u16string_view text, const TkxFont& font, cons
   if (format.Alignment() != saNear || format.LineAlignment() != saNear || !format.Typographic()) {
     const TkxPointF size = MeasureString(text, font, format);
     const double pad = format.Typographic() ? 0 : em / 6;
-    if (format.Alignment() == saNear) x += pad;
-    else if (format.Alignment() == saCenter) x -= size.X / 2;
-    else x -= size.X + pad;
-    if (format.LineAlignment() == saCenter) y -= size.Y / 2;
-    else if (format.LineAlignment() == saFar) y -= size.Y;
+    if (format.Alignment() == saNear)
+      x += pad;
+    else if (format.Alignment() == saCenter)
+      x -= size.X / 2;
+    else
+      x -= size.X + pad;
+    if (format.LineAlignment() == saCenter)
+      y -= size.Y / 2;
+    else if (format.LineAlignment() == saFar)
+      y -= size.Y;
   }
   DrawTextLine(text, font, {x, y}, brush, nullptr);
 }
 
-TkxPointF TkxGraphics::MeasureString(std::u16string_view text, const TkxFont& font,
-                                     const TkxStringFormat&) const {
+TkxPointF TkxGraphics::MeasureString(std::u16string_view text, const TkxFont& font, const TkxStringFormat&) const {
   if (!font.Family().Valid()) return {};
   const double em = FontSizeInWorld(font);
   if (!(em > 0) || !Finite(em)) return {};
@@ -713,8 +708,10 @@ void TkxGraphics::DrawString(std::u16string_view text, const TkxFont& font, cons
 
   const double total = lineH * static_cast<double>(lines.size());
   double y = layout.Y;
-  if (format.LineAlignment() == saCenter) y += (layout.Height - total) / 2;
-  else if (format.LineAlignment() == saFar) y += layout.Height - total;
+  if (format.LineAlignment() == saCenter)
+    y += (layout.Height - total) / 2;
+  else if (format.LineAlignment() == saFar)
+    y += layout.Height - total;
 
   // Clipping to the layout rectangle travels with each run when the
   // rectangle stays a rectangle on the device.
@@ -722,15 +719,17 @@ void TkxGraphics::DrawString(std::u16string_view text, const TkxFont& font, cons
   std::optional<TkxEmfRectL> clip;
   if (!(format.Flags() & sffNoClip) && m.M12 == 0 && m.M21 == 0 && layout.Width > 0 && layout.Height > 0) {
     const std::vector<TkxPointF> c = Corners(m, layout);
-    clip = TkxEmfRectL{Dev(std::min(c[0].X, c[2].X)), Dev(std::min(c[0].Y, c[2].Y)),
-                       Dev(std::max(c[0].X, c[2].X)), Dev(std::max(c[0].Y, c[2].Y))};
+    clip = TkxEmfRectL{Dev(std::min(c[0].X, c[2].X)), Dev(std::min(c[0].Y, c[2].Y)), Dev(std::max(c[0].X, c[2].X)),
+                       Dev(std::max(c[0].Y, c[2].Y))};
   }
   for (const std::u16string& line : lines) {
     if (!line.empty()) {
       const double w = width(line);
       double x = layout.X + pad;
-      if (format.Alignment() == saCenter) x = layout.X + (layout.Width - w) / 2;
-      else if (format.Alignment() == saFar) x = layout.Right() - pad - w;
+      if (format.Alignment() == saCenter)
+        x = layout.X + (layout.Width - w) / 2;
+      else if (format.Alignment() == saFar)
+        x = layout.Right() - pad - w;
       DrawTextLine(line, font, {x, y}, brush, clip ? &*clip : nullptr);
     }
     y += lineH;
@@ -797,8 +796,8 @@ void TkxGraphics::DrawImage(const TkxBitmap& image, const TkxRectF& dest, const 
   {
     cairo_surface_t* dst = cairo_image_surface_create_for_data(out.Bits(), CAIRO_FORMAT_ARGB32, ow, oh, out.Stride());
     cairo_surface_t* srcSurf = cairo_image_surface_create_for_data(
-        const_cast<uint8_t*>(image.Bits()), image.HasAlpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
-        image.Width(), image.Height(), image.Stride());
+        const_cast<uint8_t*>(image.Bits()), image.HasAlpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, image.Width(),
+        image.Height(), image.Stride());
     cairo_t* cr = cairo_create(dst);
     cairo_scale(cr, k, k);
     cairo_translate(cr, -box.left, -box.top);
@@ -843,7 +842,8 @@ bool TkxGraphics::DrawJPEG(const std::vector<uint8_t>& jpeg, int width, int heig
   if (jpeg.empty() || width <= 0 || height <= 0) return true;
   if (attributes && attributes->Alpha() < 0.5 / 255) return true;
   const TkxMatrix m = DeviceTransform();
-  if (!FiniteMatrix(m) || !Finite(dest.X) || !Finite(dest.Y) || !Finite(dest.Width) || !Finite(dest.Height)) return true;
+  if (!FiniteMatrix(m) || !Finite(dest.X) || !Finite(dest.Y) || !Finite(dest.Width) || !Finite(dest.Height))
+    return true;
   if (dest.Width == 0 || dest.Height == 0) return true;
   const std::vector<TkxPointF> c = Corners(m, dest);
   const bool axisAligned = std::abs(c[1].Y - c[0].Y) < 1e-6 && std::abs(c[3].X - c[0].X) < 1e-6;
@@ -858,8 +858,8 @@ bool TkxGraphics::DrawJPEG(const std::vector<uint8_t>& jpeg, int width, int heig
   put(0, 40);
   put(4, static_cast<uint32_t>(width));
   put(8, static_cast<uint32_t>(height));
-  header[12] = 1;                        // planes
-  put(16, 4);                            // BI_JPEG
+  header[12] = 1;  // planes
+  put(16, 4);      // BI_JPEG
   put(20, static_cast<uint32_t>(jpeg.size()));
   canvas_.StretchDIBits(l, t, std::max(r - l, 1), std::max(b - t, 1), 0, 0, width, height, header, jpeg);
   return true;

@@ -78,9 +78,7 @@ class TkxMatrix {
   bool Invert();
   bool IsIdentity() const;
   double Determinant() const { return M11 * M22 - M12 * M21; }
-  TkxPointF Transform(const TkxPointF& p) const {
-    return {p.X * M11 + p.Y * M21 + DX, p.X * M12 + p.Y * M22 + DY};
-  }
+  TkxPointF Transform(const TkxPointF& p) const { return {p.X * M11 + p.Y * M21 + DX, p.X * M12 + p.Y * M22 + DY}; }
   TkxPointF TransformVector(const TkxPointF& v) const { return {v.X * M11 + v.Y * M21, v.X * M12 + v.Y * M22}; }
   // The product a then b.
   static TkxMatrix Product(const TkxMatrix& a, const TkxMatrix& b);
@@ -267,12 +265,24 @@ class TkxImageAttributes {
 
 enum TkxSmoothingMode : int { smDefault = 0, smHighSpeed = 1, smHighQuality = 2, smNone = 3, smAntiAlias = 4 };
 enum TkxTextRenderingHint : int {
-  trhSystemDefault = 0, trhSingleBitPerPixelGridFit = 1, trhSingleBitPerPixel = 2,
-  trhAntiAliasGridFit = 3, trhAntiAlias = 4, trhClearTypeGridFit = 5
+  trhSystemDefault = 0,
+  trhSingleBitPerPixelGridFit = 1,
+  trhSingleBitPerPixel = 2,
+  trhAntiAliasGridFit = 3,
+  trhAntiAlias = 4,
+  trhClearTypeGridFit = 5
 };
 enum TkxPixelOffsetMode : int { pomDefault = 0, pomHighSpeed = 1, pomHighQuality = 2, pomNone = 3, pomHalf = 4 };
-enum TkxInterpolationMode : int { imDefault = 0, imLowQuality = 1, imHighQuality = 2, imBilinear = 3, imBicubic = 4,
-                                  imNearestNeighbor = 5, imHighQualityBilinear = 6, imHighQualityBicubic = 7 };
+enum TkxInterpolationMode : int {
+  imDefault = 0,
+  imLowQuality = 1,
+  imHighQuality = 2,
+  imBilinear = 3,
+  imBicubic = 4,
+  imNearestNeighbor = 5,
+  imHighQualityBilinear = 6,
+  imHighQualityBicubic = 7
+};
 enum TkxCombineMode : int { cmReplace = 0, cmIntersect = 1, cmUnion = 2, cmXor = 3, cmExclude = 4, cmComplement = 5 };
 
 // Token of a saved drawing state.
@@ -348,21 +358,21 @@ class TkxGraphics {
   // The string's layout box has its top-left corner at origin (moved by the
   // format's alignment and padding); the first line's baseline lies one cell
   // ascent below it.
-  void DrawString(std::u16string_view text, const TkxFont& font, const TkxPointF& origin,
-                  const TkxStringFormat& format, const TkxSolidBrush& brush);
+  void DrawString(std::u16string_view text, const TkxFont& font, const TkxPointF& origin, const TkxStringFormat& format,
+                  const TkxSolidBrush& brush);
   // Lines (broken at line feeds and, unless sffNoWrap, at spaces to fit the
   // width) aligned in the layout rectangle by the format's alignment (across)
   // and line alignment (down); clipped to the rectangle unless sffNoClip.
-  void DrawString(std::u16string_view text, const TkxFont& font, const TkxRectF& layout,
-                  const TkxStringFormat& format, const TkxSolidBrush& brush);
+  void DrawString(std::u16string_view text, const TkxFont& font, const TkxRectF& layout, const TkxStringFormat& format,
+                  const TkxSolidBrush& brush);
   // Width of the string and height of one line, in world units.
   TkxPointF MeasureString(std::u16string_view text, const TkxFont& font, const TkxStringFormat& format) const;
 
   // The part src (in pixels of the picture) of the picture, stretched into
   // dest (world units). The colour matrix's alpha factor decides only whether
   // anything is drawn: a recording carries opaque pictures.
-  void DrawImage(const TkxBitmap& image, const TkxRectF& dest, const TkxRectF& src,
-                 TkxUnit srcUnit = unPixel, const TkxImageAttributes* attributes = nullptr);
+  void DrawImage(const TkxBitmap& image, const TkxRectF& dest, const TkxRectF& src, TkxUnit srcUnit = unPixel,
+                 const TkxImageAttributes* attributes = nullptr);
   // A whole JPEG picture of width x height pixels stretched into dest,
   // recorded as its JPEG data (a BI_JPEG device-independent bitmap). False,
   // with nothing drawn, when dest does not land upright on the canvas
@@ -386,8 +396,8 @@ class TkxGraphics {
 
   double UnitToPixels(TkxUnit unit) const;
   double FontSizeInWorld(const TkxFont& font) const;
-  void DrawTextLine(std::u16string_view text, const TkxFont& font, const TkxPointF& topLeft,
-                    const TkxSolidBrush& brush, const TkxEmfRectL* clipRect);
+  void DrawTextLine(std::u16string_view text, const TkxFont& font, const TkxPointF& topLeft, const TkxSolidBrush& brush,
+                    const TkxEmfRectL* clipRect);
   void FillDevicePath(const TkxSolidBrush& brush, const TkxGraphicsPath& path, const TkxMatrix& m);
   void StrokeDevicePath(const TkxPen& pen, const TkxGraphicsPath& path, const TkxMatrix& m);
   void AddClipStep(TkxEmfClipStepPtr step, TkxCombineMode mode);

@@ -114,9 +114,8 @@ bool RunDecode(j_decompress_ptr c, ErrorMgr* err, DecodeJob* job) {
   const double pixels = double(c->image_width) * double(c->image_height);
   const double perByte = c->arith_code ? kMaxPixelsPerByteArith : kMaxPixelsPerByte;
   if (pixels > kAlwaysPlausiblePixels && pixels > perByte * double(job->size)) {
-    job->sizeError = "JPEG picture of " + std::to_string(c->image_width) + " x " +
-                     std::to_string(c->image_height) + " pixels has only " + std::to_string(job->size) +
-                     " bytes of data";
+    job->sizeError = "JPEG picture of " + std::to_string(c->image_width) + " x " + std::to_string(c->image_height) +
+                     " pixels has only " + std::to_string(job->size) + " bytes of data";
     return true;
   }
   bool cmyk = c->jpeg_color_space == JCS_CMYK || c->jpeg_color_space == JCS_YCCK;
@@ -268,9 +267,7 @@ void TkxJPEGImage::LoadFromData(std::vector<uint8_t> data) {
   }
 }
 
-void TkxJPEGImage::Assign(const TkxBitmap& bitmap, int quality) {
-  LoadFromData(EncodeJPEG(bitmap, quality));
-}
+void TkxJPEGImage::Assign(const TkxBitmap& bitmap, int quality) { LoadFromData(EncodeJPEG(bitmap, quality)); }
 
 const TkxBitmap& TkxJPEGImage::Bitmap() const {
   if (!decoded_) {

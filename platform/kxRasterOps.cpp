@@ -11,9 +11,9 @@ namespace pw {
 
 namespace {
 
-constexpr uint32_t kNamed[] = {rop::SRCCOPY,   rop::SRCPAINT,  rop::SRCAND,     rop::SRCINVERT, rop::SRCERASE,
+constexpr uint32_t kNamed[] = {rop::SRCCOPY,    rop::SRCPAINT,    rop::SRCAND,    rop::SRCINVERT,  rop::SRCERASE,
                                rop::NOTSRCCOPY, rop::NOTSRCERASE, rop::MERGECOPY, rop::MERGEPAINT, rop::PATCOPY,
-                               rop::PATPAINT,  rop::PATINVERT, rop::DSTINVERT,  rop::BLACKNESS, rop::WHITENESS};
+                               rop::PATPAINT,   rop::PATINVERT,   rop::DSTINVERT, rop::BLACKNESS,  rop::WHITENESS};
 
 uint8_t Index(uint32_t code) { return static_cast<uint8_t>(code >> 16); }
 
@@ -117,8 +117,8 @@ TkxBitmap StretchBitmap(const TkxBitmap& src, int sx, int sy, int sw, int sh, in
   return RenderStretched(src, sx, sy, sw, sh, width, height, 0, 0, std::llabs(width), std::llabs(height), filter);
 }
 
-void CopyRect(TkxBitmap& dst, int dx, int dy, int dw, int dh, const TkxBitmap& src, int sx, int sy, int sw,
-              int sh, uint32_t code, uint32_t pattern, TkxStretchFilter filter) {
+void CopyRect(TkxBitmap& dst, int dx, int dy, int dw, int dh, const TkxBitmap& src, int sx, int sy, int sw, int sh,
+              uint32_t code, uint32_t pattern, TkxStretchFilter filter) {
   if (dw == 0 || dh == 0) return;
   if (&src == &dst) {  // overlapping copies within one bitmap read from a snapshot
     TkxBitmap copy = src;
@@ -170,8 +170,10 @@ void CopyRect(TkxBitmap& dst, int dx, int dy, int dw, int dh, const TkxBitmap& s
       }
       uint32_t& d = drow[x];
       if (plainCopy) {
-        if (dstAlpha) d = srcAlpha ? sp : (sp | 0xFF000000u);
-        else d = 0xFF000000u | s;
+        if (dstAlpha)
+          d = srcAlpha ? sp : (sp | 0xFF000000u);
+        else
+          d = 0xFF000000u | s;
         continue;
       }
       uint32_t dc = ColourOverWhite(d, dstAlpha);

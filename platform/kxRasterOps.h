@@ -54,9 +54,8 @@ TkxBitmap StretchBitmap(const TkxBitmap& src, int sx, int sy, int sw, int sh, in
 // touched pixels of a destination with alpha become opaque, except for SRCCOPY, which copies alpha as well.
 // Destination pixels outside dst, or whose source lies outside src (unstretched copies), are left alone.
 // Any of the 256 ternary codes is carried out; the caller decides which codes it accepts (IsNamedRop).
-void CopyRect(TkxBitmap& dst, int dx, int dy, int dw, int dh, const TkxBitmap& src, int sx, int sy, int sw,
-              int sh, uint32_t rop, uint32_t pattern = 0xFFFFFF,
-              TkxStretchFilter filter = TkxStretchFilter::sfSmooth);
+void CopyRect(TkxBitmap& dst, int dx, int dy, int dw, int dh, const TkxBitmap& src, int sx, int sy, int sw, int sh,
+              uint32_t rop, uint32_t pattern = 0xFFFFFF, TkxStretchFilter filter = TkxStretchFilter::sfSmooth);
 // The whole of src at (dx, dy), unstretched.
 void CopyRect(TkxBitmap& dst, int dx, int dy, const TkxBitmap& src, uint32_t rop, uint32_t pattern = 0xFFFFFF);
 

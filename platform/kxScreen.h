@@ -10,10 +10,10 @@ namespace pw {
 class TkxScreen {
  public:
   // GetDeviceCaps indices (Windows values).
-  static constexpr int HORZSIZE = 4;    // width in millimetres
-  static constexpr int VERTSIZE = 6;    // height in millimetres
-  static constexpr int HORZRES = 8;     // width in pixels
-  static constexpr int VERTRES = 10;    // height in pixels
+  static constexpr int HORZSIZE = 4;  // width in millimetres
+  static constexpr int VERTSIZE = 6;  // height in millimetres
+  static constexpr int HORZRES = 8;   // width in pixels
+  static constexpr int VERTRES = 10;  // height in pixels
   static constexpr int BITSPIXEL = 12;
   static constexpr int PLANES = 14;
   static constexpr int LOGPIXELSX = 88;

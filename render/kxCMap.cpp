@@ -28,13 +28,9 @@ class Lexer {
     lex_.Next(tok_);
     t.kind = tok_.Kind;
     switch (tok_.Kind) {
-      case tkEnd:
-        t.text.clear();
-        return false;
+      case tkEnd: t.text.clear(); return false;
       case tkHexString:
-      case tkString:
-        t.text.swap(tok_.Text);
-        break;
+      case tkString: t.text.swap(tok_.Text); break;
       case tkName:
         t.text.assign(tok_.Text, 1);  // without "/"
         break;
@@ -46,17 +42,13 @@ class Lexer {
         t.text.assign(tok_.Raw);
         break;
       }
-      case tkKeyword:
-        t.text.assign(tok_.Raw);
-        break;
+      case tkKeyword: t.text.assign(tok_.Raw); break;
       case tkDictBegin:
       case tkDictEnd:
         t.kind = tkOther;
         t.text.clear();
         break;
-      default:
-        t.text.clear();
-        break;
+      default: t.text.clear(); break;
     }
     return true;
   }
@@ -100,8 +92,8 @@ std::u16string Utf16Of(const std::string& bytes) {
   std::u16string out;
   size_t i = 0;
   for (; i + 1 < bytes.size(); i += 2)
-    out.push_back(static_cast<char16_t>((static_cast<unsigned char>(bytes[i]) << 8) |
-                                        static_cast<unsigned char>(bytes[i + 1])));
+    out.push_back(
+        static_cast<char16_t>((static_cast<unsigned char>(bytes[i]) << 8) | static_cast<unsigned char>(bytes[i + 1])));
   if (i < bytes.size()) out.push_back(static_cast<unsigned char>(bytes[i]));
   return out;
 }
@@ -201,9 +193,8 @@ bool SectionStart(const std::string& kw, SectionKind& kind) {
   static const struct {
     const char* kw;
     SectionKind kind;
-  } kSections[] = {{"begincodespacerange", skCodeSpace}, {"begincidrange", skCidRange},
-                   {"begincidchar", skCidChar},         {"beginnotdefrange", skNotdefRange},
-                   {"beginnotdefchar", skNotdefChar},   {"beginbfchar", skBfChar},
+  } kSections[] = {{"begincodespacerange", skCodeSpace}, {"begincidrange", skCidRange},     {"begincidchar", skCidChar},
+                   {"beginnotdefrange", skNotdefRange},  {"beginnotdefchar", skNotdefChar}, {"beginbfchar", skBfChar},
                    {"beginbfrange", skBfRange}};
   for (const auto& s : kSections)
     if (kw == s.kw) {
@@ -252,9 +243,8 @@ void ParseCMapText(std::string_view text, TkxCMapHandler& handler) {
         if (ops.size() >= 3 * 1024 || !more) {
           size_t keep = 0;
           if (more) {
-            const size_t per = (kind == skCodeSpace || kind == skCidChar || kind == skNotdefChar || kind == skBfChar)
-                                   ? 2
-                                   : 3;
+            const size_t per =
+                (kind == skCodeSpace || kind == skCidChar || kind == skNotdefChar || kind == skBfChar) ? 2 : 3;
             keep = ops.size() % per;
           }
           std::vector<Operand> rest(ops.end() - static_cast<std::ptrdiff_t>(keep), ops.end());
@@ -433,9 +423,7 @@ uint32_t TkxCMap::CIDOf(TkxCMapCode code) const {
   return identity_ ? code.Value : 0;  // what an identity parent leaves unmapped keeps its value
 }
 
-bool TkxCMap::HasMapping(TkxCMapCode code) const {
-  return identity_ || cids_.Find(KeyOf(code)) != nullptr;
-}
+bool TkxCMap::HasMapping(TkxCMapCode code) const { return identity_ || cids_.Find(KeyOf(code)) != nullptr; }
 
 // ---------------------------------------------------------------------------
 // CID-to-Unicode data of the character collections.

@@ -28,19 +28,39 @@ struct TkxCMapCode {
 class TkxCMapHandler {
  public:
   virtual ~TkxCMapHandler() = default;
-  virtual void CodeSpace(const std::string& lo, const std::string& hi) { (void)lo; (void)hi; }
-  virtual void CidRange(TkxCMapCode lo, TkxCMapCode hi, uint32_t cid) { (void)lo; (void)hi; (void)cid; }
-  virtual void NotdefRange(TkxCMapCode lo, TkxCMapCode hi, uint32_t cid) { (void)lo; (void)hi; (void)cid; }
+  virtual void CodeSpace(const std::string& lo, const std::string& hi) {
+    (void)lo;
+    (void)hi;
+  }
+  virtual void CidRange(TkxCMapCode lo, TkxCMapCode hi, uint32_t cid) {
+    (void)lo;
+    (void)hi;
+    (void)cid;
+  }
+  virtual void NotdefRange(TkxCMapCode lo, TkxCMapCode hi, uint32_t cid) {
+    (void)lo;
+    (void)hi;
+    (void)cid;
+  }
   // dst: the UTF-16 units of the destination; in a range the last unit grows by one per code.
-  virtual void BfRange(TkxCMapCode lo, TkxCMapCode hi, const std::u16string& dst) { (void)lo; (void)hi; (void)dst; }
+  virtual void BfRange(TkxCMapCode lo, TkxCMapCode hi, const std::u16string& dst) {
+    (void)lo;
+    (void)hi;
+    (void)dst;
+  }
   // One destination per code from lo on (bfrange with an array).
   virtual void BfArray(TkxCMapCode lo, TkxCMapCode hi, const std::vector<std::u16string>& dst) {
-    (void)lo; (void)hi; (void)dst;
+    (void)lo;
+    (void)hi;
+    (void)dst;
   }
   virtual void UseCMap(const std::string& name) { (void)name; }
   // "/Key value def" at any level (WMode, CMapName, Registry, Ordering, ...):
   // value is a name without "/", a string's text or a number's text.
-  virtual void Def(const std::string& key, const std::string& value) { (void)key; (void)value; }
+  virtual void Def(const std::string& key, const std::string& value) {
+    (void)key;
+    (void)value;
+  }
   // Stop reading once true (entry cap reached).
   virtual bool Full() const { return false; }
 };

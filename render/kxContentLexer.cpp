@@ -58,8 +58,10 @@ void TkxOperandReader::Assemble(TkxPDFToken& tok, TkxOperand& out, int depth) {
     while (open > 0) {
       lex_.Next(tok);
       if (tok.Kind == tkEnd) break;
-      if (tok.Kind == tkArrayBegin || tok.Kind == tkDictBegin) ++open;
-      else if (tok.Kind == tkArrayEnd || tok.Kind == tkDictEnd) --open;
+      if (tok.Kind == tkArrayBegin || tok.Kind == tkDictBegin)
+        ++open;
+      else if (tok.Kind == tkArrayEnd || tok.Kind == tkDictEnd)
+        --open;
     }
     out.Raw = std::string_view(reinterpret_cast<const char*>(lex_.Data() + start), lex_.Position() - start);
     return;
@@ -90,12 +92,10 @@ bool TkxOperandReader::Next(TkxOperand& operand, std::string& op, bool& isOperat
   for (;;) {
     lex_.Next(tok_);
     switch (tok_.Kind) {
-      case tkEnd:
-        return false;
+      case tkEnd: return false;
       case tkArrayEnd:
       case tkDictEnd:
-      case tkOther:
-        continue;
+      case tkOther: continue;
       case tkKeyword:
         if (tok_.Raw == "true" || tok_.Raw == "false") {
           operand = TkxOperand();

@@ -18,9 +18,9 @@ namespace pw {
 enum TkxOperandKind : uint8_t {
   okNumberOperand = 0,
   okNameOperand,
-  okStringOperand,   // literal and hexadecimal strings (Hex tells which)
+  okStringOperand,  // literal and hexadecimal strings (Hex tells which)
   okArrayOperand,
-  okDictOperand,     // Items: key (name), value, key, value ...
+  okDictOperand,  // Items: key (name), value, key, value ...
   okBoolOperand,
   okNullOperand,
 };
@@ -31,8 +31,8 @@ struct TkxOperand {
   bool Hex = false;
   bool Bool = false;
   double Number = 0;
-  std::string Text;              // name ("/" included, as name objects keep it) or string bytes
-  std::string_view Raw;          // source text of strings and arrays
+  std::string Text;               // name ("/" included, as name objects keep it) or string bytes
+  std::string_view Raw;           // source text of strings and arrays
   std::vector<TkxOperand> Items;  // array elements, dictionary keys and values
 
   bool IsNumber() const { return Kind == okNumberOperand; }

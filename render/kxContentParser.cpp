@@ -124,8 +124,7 @@ void TkxPageRenderContext::QueueRun(TkxTextFont& font, TkxTextRun run, const Tkx
       const double v = (dy * m.M11 - dx * m.M12) / det;
       if (std::abs(v) <= 0.02 * em && u >= -0.25 * em && u <= 1.0 * em) {
         // A gap wider than a tenth of an em is a word space.
-        if (u > 0.1 * em && !IsBlankChar(pending_.Text.back()) && !IsBlankChar(run.Text.front()))
-          pending_.Text += u' ';
+        if (u > 0.1 * em && !IsBlankChar(pending_.Text.back()) && !IsBlankChar(run.Text.front())) pending_.Text += u' ';
         pending_.Text += run.Text;
         pendingEnd_ = end;
         return;
@@ -250,8 +249,7 @@ void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
       if (operands_.size() >= 2 && Last(1)->IsArray() && Last(0)->IsNumber()) SetDash(*Last(1), Last(0)->Number);
       break;
     case Op("ri"):
-    case Op("i"):
-      break;
+    case Op("i"): break;
     case Op("gs"):
       if (Last() && Last()->IsName()) ApplyExtGState(Last()->Text);
       break;
@@ -384,7 +382,8 @@ void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
       }
       break;
     case Op("d0"):
-    case Op("d1"): break;  // glyph procedures are not run
+    case Op("d1"):
+      break;  // glyph procedures are not run
 
     // ---- XObjects, inline images ----
     case Op("Do"):
@@ -599,8 +598,7 @@ void TkxPDFContentStreamParser::PaintPath(bool close, bool fill, bool evenOdd, b
     if (fill || stroke || pendingClip_) UseCtm();
     if (fill) {
       path_.SetFillMode(evenOdd ? fmAlternate : fmWinding);
-      if (!(st_.FillSpace.Kind == csPattern && FillWithPattern()))
-        g.FillPath(TkxSolidBrush(st_.FillARGB()), path_);
+      if (!(st_.FillSpace.Kind == csPattern && FillWithPattern())) g.FillPath(TkxSolidBrush(st_.FillARGB()), path_);
     }
     if (stroke) g.DrawPath(st_.MakePen(), path_);
     // The clip takes effect after the path has been painted.
@@ -731,8 +729,7 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
   const double spacingUnits = fs != 0 && !decoded.Vertical ? 1000.0 / std::abs(fs) : 0.0;
   for (const TkxDecodedChar& c : decoded.Chars) {
     std::u16string_view piece;
-    if (c.TextStart <= decoded.Text.size())
-      piece = std::u16string_view(decoded.Text).substr(c.TextStart, c.TextLength);
+    if (c.TextStart <= decoded.Text.size()) piece = std::u16string_view(decoded.Text).substr(c.TextStart, c.TextLength);
     if (!piece.empty()) {
       const bool solid = !IsBlank(piece);
       // A gap wider than a tenth of an em between two characters (TJ
@@ -911,10 +908,14 @@ void TkxPDFContentStreamParser::InlineImage() {
       const TkxOperand* cs = value("CS", "ColorSpace");
       if (cs && cs->IsName()) {
         const std::string nm(cs->Name());
-        if (nm == "RGB" || nm == "DeviceRGB" || nm == "CalRGB") comps = 3;
-        else if (nm == "CMYK" || nm == "DeviceCMYK") comps = 4;
-        else if (nm == "G" || nm == "DeviceGray" || nm == "CalGray" || nm == "I" || nm == "Indexed") comps = 1;
-        else comps = std::max(1, ResolveColorSpace(ctx_.Document(), resources_, nm).Components);
+        if (nm == "RGB" || nm == "DeviceRGB" || nm == "CalRGB")
+          comps = 3;
+        else if (nm == "CMYK" || nm == "DeviceCMYK")
+          comps = 4;
+        else if (nm == "G" || nm == "DeviceGray" || nm == "CalGray" || nm == "I" || nm == "Indexed")
+          comps = 1;
+        else
+          comps = std::max(1, ResolveColorSpace(ctx_.Document(), resources_, nm).Components);
       }
     }
     if (w > 0 && h > 0 && w < (1 << 24) && h < (1 << 24) && bpc > 0 && bpc <= 16) {

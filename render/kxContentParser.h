@@ -34,10 +34,10 @@ class TkxCustomPDFDocument;
 class TkxPageRenderContext {
  public:
   // Limits that keep hostile content finite.
-  static constexpr int kMaxFormDepth = 16;           // forms inside forms
-  static constexpr int kMaxFormRuns = 100000;        // form runs per page
-  static constexpr size_t kMaxStateDepth = 256;      // nested q
-  static constexpr size_t kMaxOperands = 4096;       // operand stack
+  static constexpr int kMaxFormDepth = 16;       // forms inside forms
+  static constexpr int kMaxFormRuns = 100000;    // form runs per page
+  static constexpr size_t kMaxStateDepth = 256;  // nested q
+  static constexpr size_t kMaxOperands = 4096;   // operand stack
   static constexpr size_t kMaxFormCacheBytes = size_t(256) << 20;
 
   TkxPageRenderContext(TkxCustomPDFDocument& doc, TkxGraphics& g, int page);

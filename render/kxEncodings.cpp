@@ -29,10 +29,10 @@ bool BaseEncodingFromName(std::string_view name, TkxBaseEncoding& out) {
   static const struct {
     const char* name;
     TkxBaseEncoding enc;
-  } kNames[] = {{"StandardEncoding", beStandard}, {"WinAnsiEncoding", beWinAnsi},
-                {"MacRomanEncoding", beMacRoman}, {"MacExpertEncoding", beMacExpert},
-                {"PDFDocEncoding", bePDFDoc},     {"SymbolEncoding", beSymbol},
-                {"ZapfDingbatsEncoding", beZapfDingbats}};
+  } kNames[] = {
+      {"StandardEncoding", beStandard},        {"WinAnsiEncoding", beWinAnsi}, {"MacRomanEncoding", beMacRoman},
+      {"MacExpertEncoding", beMacExpert},      {"PDFDocEncoding", bePDFDoc},   {"SymbolEncoding", beSymbol},
+      {"ZapfDingbatsEncoding", beZapfDingbats}};
   for (const auto& n : kNames)
     if (name == n.name) {
       out = n.enc;

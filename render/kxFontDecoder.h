@@ -28,10 +28,10 @@ class TkxFontDecoder {
   std::array<double, 256> SimpleWidth{};
 
   // Composite fonts.
-  std::shared_ptr<const TkxCMap> CMap;                   // never null for composite fonts
-  std::shared_ptr<const TkxCIDToUnicode> Collection;     // CID-to-Unicode of the font's collection
-  std::unique_ptr<TkxToUnicodeMap> ToUnicode;            // the font's /ToUnicode (may be null)
-  bool UnicodeCodes = false;  // a Uni...-UCS2/-UTF16 CMap: the codes are UTF-16 themselves
+  std::shared_ptr<const TkxCMap> CMap;                // never null for composite fonts
+  std::shared_ptr<const TkxCIDToUnicode> Collection;  // CID-to-Unicode of the font's collection
+  std::unique_ptr<TkxToUnicodeMap> ToUnicode;         // the font's /ToUnicode (may be null)
+  bool UnicodeCodes = false;                          // a Uni...-UCS2/-UTF16 CMap: the codes are UTF-16 themselves
   // Identity-encoded embedded program: CID -> glyph -> text from the
   // program's own cmap or glyph names.
   bool CIDToGIDIdentity = true;
@@ -43,7 +43,7 @@ class TkxFontDecoder {
   // for themselves. The program cannot draw them by their Unicode values, so
   // the font is drawn with a family that has them.
   std::u16string ProgramTexts;
-  TkxRangeMap<double> W;   // CID ranges -> width (Origin-independent)
+  TkxRangeMap<double> W;  // CID ranges -> width (Origin-independent)
   double DW = 1000;
   // Vertical writing (a -V CMap): per CID the vertical advance w1 and the
   // position vector (vx, vy) from the glyph's horizontal to its vertical

@@ -12,9 +12,7 @@
 namespace pw {
 namespace {
 
-bool PrivateUse(char32_t cp) {
-  return (cp >= 0xE000 && cp <= 0xF8FF) || (cp >= 0xF0000 && cp <= 0x10FFFF);
-}
+bool PrivateUse(char32_t cp) { return (cp >= 0xE000 && cp <= 0xF8FF) || (cp >= 0xF0000 && cp <= 0x10FFFF); }
 
 // Better of two code points for one glyph: outside the private-use area
 // first, then the lower one.

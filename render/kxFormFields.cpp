@@ -90,11 +90,20 @@ const char* StandardResourceFont(const std::string& resourceName) {
     const char* BaseFont;
   };
   static const Entry kEntries[] = {
-      {"Helv", "Helvetica"},        {"HeBo", "Helvetica-Bold"},   {"HeOb", "Helvetica-Oblique"},
-      {"HeBO", "Helvetica-BoldOblique"}, {"TiRo", "Times-Roman"}, {"TiBo", "Times-Bold"},
-      {"TiIt", "Times-Italic"},     {"TiBI", "Times-BoldItalic"}, {"Cour", "Courier"},
-      {"CoBo", "Courier-Bold"},     {"CoOb", "Courier-Oblique"},  {"CoBO", "Courier-BoldOblique"},
-      {"Symb", "Symbol"},           {"ZaDb", "ZapfDingbats"},
+      {"Helv", "Helvetica"},
+      {"HeBo", "Helvetica-Bold"},
+      {"HeOb", "Helvetica-Oblique"},
+      {"HeBO", "Helvetica-BoldOblique"},
+      {"TiRo", "Times-Roman"},
+      {"TiBo", "Times-Bold"},
+      {"TiIt", "Times-Italic"},
+      {"TiBI", "Times-BoldItalic"},
+      {"Cour", "Courier"},
+      {"CoBo", "Courier-Bold"},
+      {"CoOb", "Courier-Oblique"},
+      {"CoBO", "Courier-BoldOblique"},
+      {"Symb", "Symbol"},
+      {"ZaDb", "ZapfDingbats"},
   };
   for (const Entry& e : kEntries)
     if (resourceName == e.Resource) return e.BaseFont;
@@ -133,8 +142,8 @@ bool IsSpace(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // Cuts text into lines no wider than width: paragraphs at line breaks, then
 // greedily at spaces; a word wider than the line is cut between characters.
-std::vector<std::u16string> WrapText(const std::u16string& text, const std::string& family, int style,
-                                     double size, double width) {
+std::vector<std::u16string> WrapText(const std::u16string& text, const std::string& family, int style, double size,
+                                     double width) {
   std::vector<std::u16string> lines;
   std::vector<std::u16string> paragraphs(1);
   for (size_t i = 0; i < text.size(); ++i) {
@@ -219,8 +228,8 @@ bool ShowsAppearance(std::string_view subtype) {
   // Annotations that put text or marks on the page as a viewer shows it
   // (typewriter text, stamps, drawn shapes). Notes, links, pop-ups and text
   // markup are left out: they are icons or tints over the page's own text.
-  static const std::string_view kShown[] = {"FreeText", "Stamp",   "Square",   "Circle", "Line",
-                                            "Polygon",  "PolyLine", "Ink",     "Watermark"};
+  static const std::string_view kShown[] = {"FreeText", "Stamp",    "Square", "Circle",   "Line",
+                                            "Polygon",  "PolyLine", "Ink",    "Watermark"};
   return std::find(std::begin(kShown), std::end(kShown), subtype) != std::end(kShown);
 }
 
@@ -243,11 +252,16 @@ std::string MapFieldFontName(const std::string& name) {
     const char* Family;
   };
   static const Entry kEntries[] = {
-      {"Times-Roman", "Times New Roman"},     {"TimesNewRomanPS", "Times New Roman"},
-      {"TimesNewRomanPSMT", "Times New Roman"}, {"Helvetica", "Arial"},
-      {"HelveticaNeue", "Arial"},             {"Courier", "Courier New"},
-      {"CourierNewPS", "Courier New"},        {"CourierNewPSMT", "Courier New"},
-      {"SymbolPS", "Symbol"},                 {"SymbolPSMT", "Symbol"},
+      {"Times-Roman", "Times New Roman"},
+      {"TimesNewRomanPS", "Times New Roman"},
+      {"TimesNewRomanPSMT", "Times New Roman"},
+      {"Helvetica", "Arial"},
+      {"HelveticaNeue", "Arial"},
+      {"Courier", "Courier New"},
+      {"CourierNewPS", "Courier New"},
+      {"CourierNewPSMT", "Courier New"},
+      {"SymbolPS", "Symbol"},
+      {"SymbolPSMT", "Symbol"},
   };
   const std::string base = WithoutSubset(name);
   for (const Entry& e : kEntries)
@@ -420,8 +434,7 @@ void TkxFormFieldDrawer::DrawWidget(TkxPDFDictObject* widget) {
   DrawFieldDirect(widget, field, rect);
 }
 
-bool TkxFormFieldDrawer::DrawAppearance(TkxPDFDictObject* widget, const TkxWidgetField& field,
-                                        const double rect[4]) {
+bool TkxFormFieldDrawer::DrawAppearance(TkxPDFDictObject* widget, const TkxWidgetField& field, const double rect[4]) {
   const TkxPDFDictObject* ap = AsDict(doc_.Resolve(widget->Lookup("/AP")));
   if (!ap) return false;
   TkxPDFObject* normal = doc_.Resolve(ap->Lookup("/N"));
@@ -462,8 +475,7 @@ bool TkxFormFieldDrawer::DrawAppearance(TkxPDFDictObject* widget, const TkxWidge
   const double sx = box.Width > 1e-9 ? (rect[2] - rect[0]) / box.Width : 1;
   const double sy = box.Height > 1e-9 ? (rect[3] - rect[1]) / box.Height : 1;
   TkxGraphicalState initial;
-  initial.Ctm = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, -box.X, -box.Y),
-                                   TkxMatrix(sx, 0, 0, sy, rect[0], rect[1]));
+  initial.Ctm = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, -box.X, -box.Y), TkxMatrix(sx, 0, 0, sy, rect[0], rect[1]));
 
   const TkxSavedDrawing saved(ctx_.Graphics());
   struct ClearBounds {
@@ -556,8 +568,7 @@ void TkxFormFieldDrawer::DrawLineText(const TkxMatrix& toPage, const TkxFieldFon
   run.Text = text;
   run.FontSize = size;
   run.Argb = font.Argb;
-  run.Origin = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, x, baseline),
-                                  TkxMatrix::Product(toPage, ctx_.PageTransform));
+  run.Origin = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, x, baseline), TkxMatrix::Product(toPage, ctx_.PageTransform));
   DrawTextRun(ctx_.Graphics(), drawing, run);
 }
 
@@ -574,9 +585,15 @@ void TkxFormFieldDrawer::DrawFieldDirect(TkxPDFDictObject* widget, const TkxWidg
   TkxMatrix toPage(1, 0, 0, 1, rect[0], rect[1]);
   double w = rw, h = rh;
   switch (rotation) {
-    case 90: toPage = TkxMatrix(0, 1, -1, 0, rect[2], rect[1]); std::swap(w, h); break;
+    case 90:
+      toPage = TkxMatrix(0, 1, -1, 0, rect[2], rect[1]);
+      std::swap(w, h);
+      break;
     case 180: toPage = TkxMatrix(-1, 0, 0, -1, rect[2], rect[3]); break;
-    case 270: toPage = TkxMatrix(0, -1, 1, 0, rect[0], rect[3]); std::swap(w, h); break;
+    case 270:
+      toPage = TkxMatrix(0, -1, 1, 0, rect[0], rect[3]);
+      std::swap(w, h);
+      break;
     default: break;
   }
   if (w <= 0 || h <= 0) return;
@@ -634,8 +651,10 @@ void TkxFormFieldDrawer::DrawFieldDirect(TkxPDFDictObject* widget, const TkxWidg
     }
     const double width = WidthOf(font.Family, font.Style, size, text);
     double x = pad;
-    if (quadding == 1) x = (w - width) / 2;
-    else if (quadding == 2) x = w - pad - width;
+    if (quadding == 1)
+      x = (w - width) / 2;
+    else if (quadding == 2)
+      x = w - pad - width;
     const double baseline = (h - lineHeight * size) / 2 + metrics.Descent * size;
     DrawLineText(toPage, font, size, x, baseline, text);
   };
@@ -653,7 +672,7 @@ void TkxFormFieldDrawer::DrawFieldDirect(TkxPDFDictObject* widget, const TkxWidg
           lines = WrapText(value, font.Family, font.Style, size, avail);
         } else {
           // Automatic size: the largest up to 12 points at which the text fits.
-          for (size = 12; ; size *= 0.9) {
+          for (size = 12;; size *= 0.9) {
             lines = WrapText(value, font.Family, font.Style, size, avail);
             if (size < 4 || lines.size() * size * metrics.LineSpacing <= h - 2 * pad) break;
           }
@@ -664,8 +683,10 @@ void TkxFormFieldDrawer::DrawFieldDirect(TkxPDFDictObject* widget, const TkxWidg
           if (baseline + metrics.Ascent * size < 0) break;  // below the box
           const double width = WidthOf(font.Family, font.Style, size, line);
           double x = pad;
-          if (field.Quadding == 1) x = (w - width) / 2;
-          else if (field.Quadding == 2) x = w - pad - width;
+          if (field.Quadding == 1)
+            x = (w - width) / 2;
+          else if (field.Quadding == 2)
+            x = w - pad - width;
           DrawLineText(toPage, font, size, x, baseline, line);
           baseline -= step;
         }
@@ -745,9 +766,10 @@ void TkxFormFieldDrawer::DrawFieldDirect(TkxPDFDictObject* widget, const TkxWidg
       for (int i = std::min(field.TopIndex, options); i < options && top > 0; ++i) {
         std::u16string exportValue;
         const std::u16string display = optionText(i, &exportValue);
-        const bool isSelected = selected.count(i) > 0 ||
-                                std::find(field.Values.begin(), field.Values.end(), exportValue) != field.Values.end() ||
-                                std::find(field.Values.begin(), field.Values.end(), display) != field.Values.end();
+        const bool isSelected =
+            selected.count(i) > 0 ||
+            std::find(field.Values.begin(), field.Values.end(), exportValue) != field.Values.end() ||
+            std::find(field.Values.begin(), field.Values.end(), display) != field.Values.end();
         if (isSelected) FillBox(toPage, inset, top - step, w - 2 * inset, step, 0xFF99C1DAu);
         const double baseline = top - (step - lineHeight * size) / 2 - metrics.Ascent * size;
         DrawLineText(toPage, font, size, pad, baseline, display.substr(0, kMaxValueChars));
@@ -759,7 +781,7 @@ void TkxFormFieldDrawer::DrawFieldDirect(TkxPDFDictObject* widget, const TkxWidg
     case fkRadioButton: {
       // A radio button is on only by its own state: the field's value
       // names the one button of the group that is.
-      const std::u16string state = !field.State.empty()     ? AnsiToWide(field.State)
+      const std::u16string state = !field.State.empty()       ? AnsiToWide(field.State)
                                    : field.Kind == fkCheckBox ? field.Value
                                                               : std::u16string();
       if (state.empty() || state == u"Off") break;

@@ -67,13 +67,13 @@ class TkxFormFieldDrawer {
   struct TkxWidgetField {
     TkxFieldKind Kind = fkOther;
     int64_t Flags = 0;
-    std::u16string Value;          // text of the value (names without "/")
+    std::u16string Value;                // text of the value (names without "/")
     std::vector<std::u16string> Values;  // every selected value of a choice field
-    std::string State;             // /AS without "/"
-    std::string DA;                // default appearance
+    std::string State;                   // /AS without "/"
+    std::string DA;                      // default appearance
     int Quadding = 0;
     int MaxLen = 0;
-    TkxPDFObject* Opt = nullptr;   // choice options
+    TkxPDFObject* Opt = nullptr;      // choice options
     TkxPDFObject* Indices = nullptr;  // /I of a list box
     int TopIndex = 0;
   };

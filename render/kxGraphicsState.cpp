@@ -31,9 +31,7 @@ uint32_t GrayRgb(double v) {
   return (b << 16) | (b << 8) | b;
 }
 
-int DeviceComponents(TkxColorSpaceKind kind) {
-  return kind == csDeviceGray ? 1 : kind == csDeviceCMYK ? 4 : 3;
-}
+int DeviceComponents(TkxColorSpaceKind kind) { return kind == csDeviceGray ? 1 : kind == csDeviceCMYK ? 4 : 3; }
 
 uint32_t LabToRGB(const std::array<double, 3>& white, double L, double a, double b) {
   auto f = [](double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); };
@@ -108,8 +106,7 @@ bool TkxColorSpace::ToRGB(const double* c, size_t n, uint32_t& rgb) const {
       if (n < 3) return false;
       rgb = LabToRGB(White, c[0], c[1], c[2]);
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -144,9 +141,7 @@ TkxColorSpaceKind DeviceKindFromName(const std::string& n, bool& ok) {
 }
 
 // Gray, RGB or CMYK by component count.
-TkxColorSpaceKind DeviceKindForCount(int64_t n) {
-  return n == 1 ? csDeviceGray : n == 4 ? csDeviceCMYK : csDeviceRGB;
-}
+TkxColorSpaceKind DeviceKindForCount(int64_t n) { return n == 1 ? csDeviceGray : n == 4 ? csDeviceCMYK : csDeviceRGB; }
 
 TkxColorSpace Unsupported() {
   TkxColorSpace cs;
@@ -269,8 +264,7 @@ TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* o
   return Unsupported();
 }
 
-TkxColorSpace ResolveColorSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources,
-                                const std::string& name) {
+TkxColorSpace ResolveColorSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources, const std::string& name) {
   return ResolveNamed(doc, resources, name, 0);
 }
 

@@ -33,7 +33,7 @@ enum TkxColorSpaceKind : uint8_t {
   csDeviceN,     // several tints
   csIndexed,     // an index into a lookup table of a base space
   csLab,
-  csPattern,     // colours stay as they were
+  csPattern,  // colours stay as they were
   csUnsupported,
 };
 
@@ -74,8 +74,7 @@ struct TkxColorSpace {
 // indirect). Unknown spaces give csUnsupported. ICCBased spaces are read as
 // their alternate or by their number of components, CalGray and CalRGB as
 // gray and RGB.
-TkxColorSpace ResolveColorSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources,
-                                const std::string& name);
+TkxColorSpace ResolveColorSpace(TkxCustomPDFDocument& doc, const TkxPDFDictObject* resources, const std::string& name);
 // The same for a colour-space object (a name or an array); names are looked
 // up in resources when given.
 TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* obj, int depth = 0,

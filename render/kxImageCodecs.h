@@ -39,7 +39,6 @@ TkxDecodedImage DecodeJPX(const uint8_t* data, size_t size, int64_t maxPixels);
 // Decodes an embedded JBIG2 page, with the global segments (may be empty).
 // Samples are one byte per pixel, 1 for black and 0 for white, as the JBIG2
 // data gives them. Throws EImageCodecError.
-TkxDecodedImage DecodeJBIG2(const uint8_t* data, size_t size, const std::vector<uint8_t>& globals,
-                            int64_t maxPixels);
+TkxDecodedImage DecodeJBIG2(const uint8_t* data, size_t size, const std::vector<uint8_t>& globals, int64_t maxPixels);
 
 }  // namespace pw

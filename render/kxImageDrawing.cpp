@@ -118,7 +118,7 @@ std::vector<uint8_t> ApplyFirst(TkxCustomPDFDocument& doc, const FilterChain& ch
 // Converts samples into an opaque RGB bitmap (and alpha, for colour keys,
 // into the bitmap's alpha). step: every step-th sample.
 TkxBitmap BuildBitmap(const Samples& s, const TkxColorSpace& space, const std::vector<double>& decode,
-                          const std::vector<int64_t>& colorKey, int step) {
+                      const std::vector<int64_t>& colorKey, int step) {
   const int ow = (s.Width + step - 1) / step, oh = (s.Height + step - 1) / step;
   const bool keyed = !colorKey.empty();
   TkxBitmap out(ow, oh, keyed || s.RowsPresent() < s.Height);
@@ -148,8 +148,7 @@ TkxBitmap BuildBitmap(const Samples& s, const TkxColorSpace& space, const std::v
     }
   }
   std::unordered_map<uint64_t, uint32_t> cache;
-  const bool plainRGB = space.Kind == csDeviceRGB && s.Bpc == 8 &&
-                        decode == std::vector<double>{0, 1, 0, 1, 0, 1};
+  const bool plainRGB = space.Kind == csDeviceRGB && s.Bpc == 8 && decode == std::vector<double>{0, 1, 0, 1, 0, 1};
   const int rows = s.RowsPresent();
   const size_t rb = s.RowBytes();
   double comps[32];
@@ -242,10 +241,14 @@ PDFObjectPtr OperandToObject(const TkxOperand& o, bool isValueOfFilterOrSpace) {
       std::string n(o.Name());
       if (isValueOfFilterOrSpace) {
         n = FullFilterName(n);
-        if (n == "G") n = "DeviceGray";
-        else if (n == "RGB") n = "DeviceRGB";
-        else if (n == "CMYK") n = "DeviceCMYK";
-        else if (n == "I") n = "Indexed";
+        if (n == "G")
+          n = "DeviceGray";
+        else if (n == "RGB")
+          n = "DeviceRGB";
+        else if (n == "CMYK")
+          n = "DeviceCMYK";
+        else if (n == "I")
+          n = "Indexed";
       }
       return std::make_unique<TkxPDFNameObject>("/" + n);
     }
@@ -268,10 +271,16 @@ PDFObjectPtr OperandToObject(const TkxOperand& o, bool isValueOfFilterOrSpace) {
 }  // namespace
 
 std::unique_ptr<TkxPDFDictObject> ExpandInlineImageDict(const TkxOperand& dict) {
-  static const std::pair<const char*, const char*> kKeys[] = {
-      {"BPC", "BitsPerComponent"}, {"CS", "ColorSpace"}, {"D", "Decode"}, {"DP", "DecodeParms"},
-      {"F", "Filter"},             {"H", "Height"},      {"IM", "ImageMask"}, {"I", "Interpolate"},
-      {"W", "Width"},              {"L", "Length"}};
+  static const std::pair<const char*, const char*> kKeys[] = {{"BPC", "BitsPerComponent"},
+                                                              {"CS", "ColorSpace"},
+                                                              {"D", "Decode"},
+                                                              {"DP", "DecodeParms"},
+                                                              {"F", "Filter"},
+                                                              {"H", "Height"},
+                                                              {"IM", "ImageMask"},
+                                                              {"I", "Interpolate"},
+                                                              {"W", "Width"},
+                                                              {"L", "Length"}};
   auto out = std::make_unique<TkxPDFDictObject>();
   for (size_t i = 0; i + 1 < dict.Items.size(); i += 2) {
     if (!dict.Items[i].IsName()) continue;
@@ -386,7 +395,7 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
       }
       if (inverted && info.ColorSpace != TkxJPEGColorSpace::jcsCMYK && info.ColorSpace != TkxJPEGColorSpace::jcsYCCK)
         for (int y = 0; y < bitmap.Height(); ++y)
-          for (uint32_t* p = bitmap.Scanline(y), *e = p + bitmap.Width(); p < e; ++p) *p = ~*p | 0xFF000000u;
+          for (uint32_t *p = bitmap.Scanline(y), *e = p + bitmap.Width(); p < e; ++p) *p = ~*p | 0xFF000000u;
       item.Picture = std::move(bitmap);
       item.Width = info.Width, item.Height = info.Height;
       item.PictureKind = 1;
@@ -438,7 +447,8 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
         std::vector<uint8_t> globals;
         TkxPDFObject* parms = chain.Parms.empty() ? nullptr : chain.Parms.back();
         if (const TkxPDFDictObject* pd = AsDict(parms)) {
-          if (const TkxPDFStreamObject* g = AsStream(doc.Resolve(pd->Lookup("/JBIG2Globals")))) globals = doc.DecodeStream(*g);
+          if (const TkxPDFStreamObject* g = AsStream(doc.Resolve(pd->Lookup("/JBIG2Globals"))))
+            globals = doc.DecodeStream(*g);
         }
         const std::vector<uint8_t> data = ApplyFirst(doc, chain, chain.Names.size() - 1, raw);
         TkxDecodedImage d;
@@ -479,8 +489,8 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
             std::memcpy(s.Data.data() + y * rowBytes, rows.data() + y * faxRow, std::min(faxRow, size_t(rowBytes)));
         }
         if (rowsDecoded < h)
-          item.Problem = "CCITT fax picture data ends after " + std::to_string(rowsDecoded) + " of " +
-                         std::to_string(h) + " rows";
+          item.Problem =
+              "CCITT fax picture data ends after " + std::to_string(rowsDecoded) + " of " + std::to_string(h) + " rows";
       } else {
         const bool known = std::all_of(chain.Names.begin(), chain.Names.end(), [](const std::string& n) {
           return n == "FlateDecode" || n == "LZWDecode" || n == "RunLengthDecode" || n == "ASCIIHexDecode" ||
@@ -492,8 +502,8 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
         }
         s.Data = ApplyFirst(doc, chain, chain.Names.size(), raw);
         if (s.RowsPresent() < s.Height)
-          item.Problem = "picture data ends after " + std::to_string(s.RowsPresent()) + " of " + std::to_string(h) +
-                         " rows";
+          item.Problem =
+              "picture data ends after " + std::to_string(s.RowsPresent()) + " of " + std::to_string(h) + " rows";
       }
       if (s.Data.size() > rowBytes * uint64_t(h)) s.Data.resize(rowBytes * size_t(h));
       const int step = SampleStep(w, h);
@@ -579,8 +589,7 @@ VisiblePart ClippedPart(const TkxGraphics& g, int w, int h) {
   VisiblePart part{0, 0, w, h};
   TkxEmfRectL clip;
   const TkxMatrix m = g.DeviceTransform();
-  if (!g.ClipBounds(clip) || std::abs(m.M12) > 1e-9 || std::abs(m.M21) > 1e-9 || m.M11 == 0 || m.M22 == 0)
-    return part;
+  if (!g.ClipBounds(clip) || std::abs(m.M12) > 1e-9 || std::abs(m.M21) > 1e-9 || m.M11 == 0 || m.M22 == 0) return part;
   // Unit square to device: x' = M11 x + DX, y' = M22 y + DY.
   auto unitX = [&](double dx) { return (dx - m.DX) / m.M11; };
   auto unitY = [&](double dy) { return (dy - m.DY) / m.M22; };
@@ -601,16 +610,16 @@ void DrawPart(TkxGraphics& g, const TkxBitmap& b, VisiblePart part, const TkxIma
     for (int y = part.Y0; y < part.Y1; ++y) {
       const uint32_t* line = b.Scanline(y);
       for (int x = part.X0; x < part.X1; ++x)
-        if (line[x] >> 24) ink.X0 = std::min(ink.X0, x), ink.X1 = std::max(ink.X1, x + 1), ink.Y0 = std::min(ink.Y0, y),
-                           ink.Y1 = y + 1;
+        if (line[x] >> 24)
+          ink.X0 = std::min(ink.X0, x), ink.X1 = std::max(ink.X1, x + 1), ink.Y0 = std::min(ink.Y0, y), ink.Y1 = y + 1;
     }
     part = ink;
   }
   if (part.Empty()) return;
   const double w = b.Width(), h = b.Height();
   g.DrawImage(b, TkxRectF{part.X0 / w, part.Y0 / h, (part.X1 - part.X0) / w, (part.Y1 - part.Y0) / h},
-              TkxRectF{double(part.X0), double(part.Y0), double(part.X1 - part.X0), double(part.Y1 - part.Y0)},
-              unPixel, &attributes);
+              TkxRectF{double(part.X0), double(part.Y0), double(part.X1 - part.X0), double(part.Y1 - part.Y0)}, unPixel,
+              &attributes);
 }
 
 }  // namespace
@@ -628,9 +637,8 @@ void DrawPDFImage(TkxGraphics& g, const TkxPDFImageItem& item, const TkxMatrix& 
   if (item.PictureKind == 2) {
     // JPEG data is recorded as it is unless the clip cuts it.
     const VisiblePart part = ClippedPart(g, item.Width, item.Height);
-    if (!part.Empty() &&
-        (!part.Whole(item.Width, item.Height) || !g.DrawJPEG(item.JPEGData, item.Width, item.Height,
-                                                             TkxRectF{0, 0, 1, 1}, &attributes))) {
+    if (!part.Empty() && (!part.Whole(item.Width, item.Height) ||
+                          !g.DrawJPEG(item.JPEGData, item.Width, item.Height, TkxRectF{0, 0, 1, 1}, &attributes))) {
       try {
         const TkxBitmap pixels = DecodeJPEG(item.JPEGData);
         DrawPart(g, pixels, ClippedPart(g, pixels.Width(), pixels.Height()), attributes);

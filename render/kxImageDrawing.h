@@ -29,9 +29,9 @@ struct TkxPDFImageItem {
   TkxBitmap Picture;
   // PictureKind 2: JPEG data as the file holds it, drawn unchanged.
   std::vector<uint8_t> JPEGData;
-  int Width = 0;   // /Width
-  int Height = 0;  // /Height
-  std::string Name;  // resource name with its "/"
+  int Width = 0;            // /Width
+  int Height = 0;           // /Height
+  std::string Name;         // resource name with its "/"
   uint8_t PictureKind = 0;  // 0 none, 1 bitmap, 2 JPEG
   // What was wrong with the image, for a warning: why it was left out, or
   // what is missing from the picture that was made (empty when nothing).
@@ -51,8 +51,8 @@ class TkxImageLoader {
   TkxPDFImageItem LoadInline(const TkxOperand& dict, std::string_view data, uint32_t fillRGB, bool keepJPEG);
 
  private:
-  TkxPDFImageItem Load(const TkxPDFDictObject& dict, const std::vector<uint8_t>& raw, uint32_t fillRGB,
-                       bool keepJPEG, bool isInline);
+  TkxPDFImageItem Load(const TkxPDFDictObject& dict, const std::vector<uint8_t>& raw, uint32_t fillRGB, bool keepJPEG,
+                       bool isInline);
 
   TkxCustomPDFDocument& doc_;
   const TkxPDFDictObject* resources_;

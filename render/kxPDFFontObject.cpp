@@ -597,7 +597,8 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
   if (const TkxPDFNameObject* n = AsName(enc)) {
     haveBase = BaseEncodingFromName(n->GetName(), base);
   } else if (TkxPDFDictObject* e = AsDict(enc)) {
-    if (const TkxPDFNameObject* n = AsName(Get(e, "/BaseEncoding"))) haveBase = BaseEncodingFromName(n->GetName(), base);
+    if (const TkxPDFNameObject* n = AsName(Get(e, "/BaseEncoding")))
+      haveBase = BaseEncodingFromName(n->GetName(), base);
   }
   TkxStandardFamily family;
   const bool standard = StandardFamilyFromName(f_.BaseFontName, family);
@@ -755,8 +756,7 @@ void TkxFontLoader::FillSimpleTables() {
         // glyph is, its name or the program's Unicode cmap tells.
         std::u16string fromProgram;
         if (name.empty() && trueType && Program() &&
-            Program()->GlyphText(Program()->SymbolGlyph(static_cast<uint8_t>(c)), fromProgram) &&
-            fromProgram != text) {
+            Program()->GlyphText(Program()->SymbolGlyph(static_cast<uint8_t>(c)), fromProgram) && fromProgram != text) {
           text = fromProgram;
           if (symbolCodes_) d_.ProgramTexts += fromProgram;
         }
@@ -834,7 +834,8 @@ void TkxFontLoader::Load(TkxPDFDictObject& dict, const TkxPDFFontList* list, boo
 
   if (f_.Type3()) {
     if (const TkxPDFArrayObject* m = AsArray(Get(&dict, "/FontMatrix")); m && m->Count() == 6)
-      for (int i = 0; i < 6; ++i) f_.FontMatrix[static_cast<size_t>(i)] = NumberValue(R(m->Items[static_cast<size_t>(i)].get()), 0);
+      for (int i = 0; i < 6; ++i)
+        f_.FontMatrix[static_cast<size_t>(i)] = NumberValue(R(m->Items[static_cast<size_t>(i)].get()), 0);
   }
 
   // Each part on its own: a damaged one is left out, the font still loads.
@@ -874,8 +875,8 @@ std::unique_ptr<TkxPDFFontObject> LoadFontObject(TkxCustomPDFDocument& doc, std:
   TkxPDFDictObject* dict = AsDict(fontDict ? doc.Resolve(fontDict) : nullptr);
   if (!dict) return nullptr;
   auto font = std::make_unique<TkxPDFFontObject>();
-  font->ResourceName = resourceName.empty() || resourceName[0] == '/' ? std::string(resourceName)
-                                                                        : WithSlash(resourceName);
+  font->ResourceName =
+      resourceName.empty() || resourceName[0] == '/' ? std::string(resourceName) : WithSlash(resourceName);
   TkxFontLoader(doc, *font).Load(*dict, list, registerProgram);
   return font;
 }

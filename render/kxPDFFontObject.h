@@ -51,8 +51,8 @@ struct TkxDecodedChar {
   // position vector from the glyph's horizontal origin to its vertical one,
   // in thousandths of text space.
   double W1 = 0, Vx = 0, Vy = 0;
-  double Adjustment = 0;    // sum of the TJ numbers that follow this code (thousandths of text
-                            // space; positive moves the next code left)
+  double Adjustment = 0;  // sum of the TJ numbers that follow this code (thousandths of text
+                          // space; positive moves the next code left)
 };
 
 // The text of a shown string (Tj, ', ") or array (TJ).
@@ -146,7 +146,7 @@ class TkxPDFFontObject {
  private:
   friend class TkxFontLoader;
   std::unique_ptr<TkxFontDecoder> decoder_;
-  int registration_ = 0;  // TkxFontManager handle this object owns; 0 when none
+  int registration_ = 0;              // TkxFontManager handle this object owns; 0 when none
   const void* programKey_ = nullptr;  // the program stream it was loaded with
 };
 

@@ -64,7 +64,10 @@ class TkxSampledFunction : public TkxPDFFunction {
       size_t index = 0, stride = 1;
       for (int i = 0; i < m; ++i) {
         const bool hi = (c >> i) & 1;
-        if (hi && Size[i] == 1) { weight = 0; break; }
+        if (hi && Size[i] == 1) {
+          weight = 0;
+          break;
+        }
         weight *= hi ? frac[i] : 1 - frac[i];
         index += size_t(i0[i] + (hi ? 1 : 0)) * stride;
         stride *= size_t(Size[i]);
@@ -114,10 +117,49 @@ class TkxStitchingFunction : public TkxPDFFunction {
 // ---- PostScript calculator -------------------------------------------------------------
 
 enum Op : int {
-  opPush, opJumpIfFalse, opJump,
-  opAbs, opAdd, opAtan, opCeiling, opCos, opCvi, opCvr, opDiv, opExp, opFloor, opIdiv, opLn, opLog, opMod,
-  opMul, opNeg, opRound, opSin, opSqrt, opSub, opTruncate, opAnd, opBitshift, opEq, opFalse, opGe, opGt, opLe,
-  opLt, opNe, opNot, opOr, opTrue, opXor, opCopy, opDup, opExch, opIndex, opPop, opRoll
+  opPush,
+  opJumpIfFalse,
+  opJump,
+  opAbs,
+  opAdd,
+  opAtan,
+  opCeiling,
+  opCos,
+  opCvi,
+  opCvr,
+  opDiv,
+  opExp,
+  opFloor,
+  opIdiv,
+  opLn,
+  opLog,
+  opMod,
+  opMul,
+  opNeg,
+  opRound,
+  opSin,
+  opSqrt,
+  opSub,
+  opTruncate,
+  opAnd,
+  opBitshift,
+  opEq,
+  opFalse,
+  opGe,
+  opGt,
+  opLe,
+  opLt,
+  opNe,
+  opNot,
+  opOr,
+  opTrue,
+  opXor,
+  opCopy,
+  opDup,
+  opExch,
+  opIndex,
+  opPop,
+  opRoll
 };
 
 struct Instr {
@@ -130,13 +172,46 @@ struct OpName {
   Op Code;
 };
 constexpr OpName kOps[] = {
-    {"abs", opAbs}, {"add", opAdd}, {"atan", opAtan}, {"ceiling", opCeiling}, {"cos", opCos}, {"cvi", opCvi},
-    {"cvr", opCvr}, {"div", opDiv}, {"exp", opExp}, {"floor", opFloor}, {"idiv", opIdiv}, {"ln", opLn},
-    {"log", opLog}, {"mod", opMod}, {"mul", opMul}, {"neg", opNeg}, {"round", opRound}, {"sin", opSin},
-    {"sqrt", opSqrt}, {"sub", opSub}, {"truncate", opTruncate}, {"and", opAnd}, {"bitshift", opBitshift},
-    {"eq", opEq}, {"false", opFalse}, {"ge", opGe}, {"gt", opGt}, {"le", opLe}, {"lt", opLt}, {"ne", opNe},
-    {"not", opNot}, {"or", opOr}, {"true", opTrue}, {"xor", opXor}, {"copy", opCopy}, {"dup", opDup},
-    {"exch", opExch}, {"index", opIndex}, {"pop", opPop}, {"roll", opRoll},
+    {"abs", opAbs},
+    {"add", opAdd},
+    {"atan", opAtan},
+    {"ceiling", opCeiling},
+    {"cos", opCos},
+    {"cvi", opCvi},
+    {"cvr", opCvr},
+    {"div", opDiv},
+    {"exp", opExp},
+    {"floor", opFloor},
+    {"idiv", opIdiv},
+    {"ln", opLn},
+    {"log", opLog},
+    {"mod", opMod},
+    {"mul", opMul},
+    {"neg", opNeg},
+    {"round", opRound},
+    {"sin", opSin},
+    {"sqrt", opSqrt},
+    {"sub", opSub},
+    {"truncate", opTruncate},
+    {"and", opAnd},
+    {"bitshift", opBitshift},
+    {"eq", opEq},
+    {"false", opFalse},
+    {"ge", opGe},
+    {"gt", opGt},
+    {"le", opLe},
+    {"lt", opLt},
+    {"ne", opNe},
+    {"not", opNot},
+    {"or", opOr},
+    {"true", opTrue},
+    {"xor", opXor},
+    {"copy", opCopy},
+    {"dup", opDup},
+    {"exch", opExch},
+    {"index", opIndex},
+    {"pop", opPop},
+    {"roll", opRoll},
 };
 
 // Appends a procedure body, moving its jump targets along with it.
@@ -241,8 +316,21 @@ bool Execute(const std::vector<Instr>& code, std::vector<double>& st) {
       case opJump: pc = size_t(in.Value) - 1; break;
       case opTrue: st.push_back(1); break;
       case opFalse: st.push_back(0); break;
-      case opAbs: case opCeiling: case opCos: case opCvi: case opCvr: case opFloor: case opLn:
-      case opLog: case opNeg: case opRound: case opSin: case opSqrt: case opTruncate: case opNot: case opDup:
+      case opAbs:
+      case opCeiling:
+      case opCos:
+      case opCvi:
+      case opCvr:
+      case opFloor:
+      case opLn:
+      case opLog:
+      case opNeg:
+      case opRound:
+      case opSin:
+      case opSqrt:
+      case opTruncate:
+      case opNot:
+      case opDup:
       case opPop: {
         if (!need(1)) return false;
         double& x = st.back();
@@ -250,7 +338,8 @@ bool Execute(const std::vector<Instr>& code, std::vector<double>& st) {
           case opAbs: x = std::fabs(x); break;
           case opCeiling: x = std::ceil(x); break;
           case opCos: x = std::cos(x * std::numbers::pi / 180); break;
-          case opCvi: case opTruncate: x = std::trunc(x); break;
+          case opCvi:
+          case opTruncate: x = std::trunc(x); break;
           case opCvr: break;
           case opFloor: x = std::floor(x); break;
           case opLn: x = x > 0 ? std::log(x) : 0; break;
@@ -323,7 +412,9 @@ bool Execute(const std::vector<Instr>& code, std::vector<double>& st) {
           case opAnd: r = double(ia & ib); break;
           case opOr: r = double(ia | ib); break;
           case opXor: r = double(ia ^ ib); break;
-          case opBitshift: r = ib >= 0 ? double(ia << std::min<int64_t>(ib, 62)) : double(ia >> std::min<int64_t>(-ib, 62)); break;
+          case opBitshift:
+            r = ib >= 0 ? double(ia << std::min<int64_t>(ib, 62)) : double(ia >> std::min<int64_t>(-ib, 62));
+            break;
           case opEq: r = a == b; break;
           case opNe: r = a != b; break;
           case opGe: r = a >= b; break;

@@ -102,19 +102,17 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocument
   };
   ctx.PaintShadings = pictures;
   if (pictures) {
-    ctx.OnImage = [&](const TkxPDFStreamObject& image, const std::string& name,
-                      const TkxPDFDictObject* res, const TkxGraphicalState& st) {
+    ctx.OnImage = [&](const TkxPDFStreamObject& image, const std::string& name, const TkxPDFDictObject* res,
+                      const TkxGraphicalState& st) {
       const TkxMatrix toDevice = TkxMatrix::Product(st.Ctm, ctx.PageTransform);
       TkxImageLoader loader(doc, res);
-      draw(loader.LoadXObject(image, name, st.FillRGB, IsUprightPlacement(toDevice)),
-           toDevice, st.FillAlpha);
+      draw(loader.LoadXObject(image, name, st.FillRGB, IsUprightPlacement(toDevice)), toDevice, st.FillAlpha);
     };
-    ctx.OnInlineImage = [&](const TkxOperand& dict, std::string_view data,
-                            const TkxPDFDictObject* res, const TkxGraphicalState& st) {
+    ctx.OnInlineImage = [&](const TkxOperand& dict, std::string_view data, const TkxPDFDictObject* res,
+                            const TkxGraphicalState& st) {
       const TkxMatrix toDevice = TkxMatrix::Product(st.Ctm, ctx.PageTransform);
       TkxImageLoader loader(doc, res);
-      draw(loader.LoadInline(dict, data, st.FillRGB, IsUprightPlacement(toDevice)), toDevice,
-           st.FillAlpha);
+      draw(loader.LoadInline(dict, data, st.FillRGB, IsUprightPlacement(toDevice)), toDevice, st.FillAlpha);
     };
   }
   const TkxPDFDictObject* resources = dict ? AsDict(doc.Resolve(dict->Lookup("/Resources"))) : nullptr;
@@ -131,8 +129,7 @@ void RenderPage(TkxCustomPDFDocument& doc, int page, TkxGraphics& g, TkxDocument
   g.Restore(outer);
 }
 
-void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas, TkxDocumentFonts* fonts,
-                bool pictures) {
+void RenderPage(TkxCustomPDFDocument& doc, int page, TkxEmfRecorder& canvas, TkxDocumentFonts* fonts, bool pictures) {
   TkxGraphics g(canvas);
   RenderPage(doc, page, g, fonts, pictures);
 }

@@ -24,9 +24,7 @@ constexpr int kGradientStops = 64;
 constexpr double kOversample = 2;
 constexpr double kMaxPicturePixels = 8e6;
 
-TkxPDFObject* R(TkxCustomPDFDocument& doc, const TkxPDFObject* o) {
-  return doc.Resolve(const_cast<TkxPDFObject*>(o));
-}
+TkxPDFObject* R(TkxCustomPDFDocument& doc, const TkxPDFObject* o) { return doc.Resolve(const_cast<TkxPDFObject*>(o)); }
 
 const TkxPDFDictObject* DictOf(TkxCustomPDFDocument& doc, const TkxPDFObject* o) {
   TkxPDFObject* r = R(doc, o);
@@ -124,7 +122,8 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
       }
     return e;
   }();
-  const bool extend = !extendValues.empty() && (extendValues[0] != 0 || (extendValues.size() > 1 && extendValues[1] != 0));
+  const bool extend =
+      !extendValues.empty() && (extendValues[0] != 0 || (extendValues.size() > 1 && extendValues[1] != 0));
 
   auto rgbAt = [&](double t, uint32_t& rgb) {
     const std::vector<double> c = fn.Evaluate(t);
@@ -142,18 +141,21 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
   const TkxEmfRecorder& canvas = g.Canvas();
   Box area{0, 0, static_cast<double>(canvas.Width()), static_cast<double>(canvas.Height())};
   TkxEmfRectL clip;
-  if (g.ClipBounds(clip)) area = Intersect(area, {double(clip.left), double(clip.top), double(clip.right), double(clip.bottom)});
+  if (g.ClipBounds(clip))
+    area = Intersect(area, {double(clip.left), double(clip.top), double(clip.right), double(clip.bottom)});
   const std::vector<double> bbox = Numbers(doc, d->Lookup("/BBox"));
   if (bbox.size() >= 4) {
     Box b{1e300, 1e300, -1e300, -1e300};
-    for (const auto& [x, y] : {std::pair{bbox[0], bbox[1]}, {bbox[2], bbox[1]}, {bbox[2], bbox[3]}, {bbox[0], bbox[3]}}) {
+    for (const auto& [x, y] :
+         {std::pair{bbox[0], bbox[1]}, {bbox[2], bbox[1]}, {bbox[2], bbox[3]}, {bbox[0], bbox[3]}}) {
       const TkxPointF p = toDevice.Transform({x, y});
       b = {std::min(b.L, p.X), std::min(b.T, p.Y), std::max(b.R, p.X), std::max(b.B, p.Y)};
     }
     area = Intersect(area, b);
   }
   area = {std::floor(area.L), std::floor(area.T), std::ceil(area.R), std::ceil(area.B)};
-  if (area.Empty() || !std::isfinite(toDevice.M11 + toDevice.M12 + toDevice.M21 + toDevice.M22 + toDevice.DX + toDevice.DY))
+  if (area.Empty() ||
+      !std::isfinite(toDevice.M11 + toDevice.M12 + toDevice.M21 + toDevice.M22 + toDevice.DX + toDevice.DY))
     return false;
   double k = kOversample;
   while (k > 0.25 && (area.R - area.L) * (area.B - area.T) * k * k > kMaxPicturePixels) k /= 2;
@@ -176,7 +178,8 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
     if (type == 1) {
       uint32_t rgb = 0;
       if (rgbAt((t0 + t1) / 2, rgb))
-        pattern = cairo_pattern_create_rgb(((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
+        pattern =
+            cairo_pattern_create_rgb(((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
     } else {
       if (std::fabs(toDevice.Determinant()) > 1e-12) cairo_transform(cr, &m);
       pattern = type == 2 ? cairo_pattern_create_linear(coords[0], coords[1], coords[2], coords[3])
@@ -263,9 +266,7 @@ bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pat
   const double xStep = dict ? std::fabs(NumberValue(R(doc, dict->Lookup("/XStep")), 0)) : 0;
   const double yStep = dict ? std::fabs(NumberValue(R(doc, dict->Lookup("/YStep")), 0)) : 0;
   if (rects > 0 && xStep > 0 && yStep > 0 && std::isfinite(rectArea)) cover = std::min(1.0, rectArea / (xStep * yStep));
-  auto byte = [&](double s) {
-    return static_cast<uint32_t>(std::lround((s / count * cover + (1 - cover)) * 255));
-  };
+  auto byte = [&](double s) { return static_cast<uint32_t>(std::lround((s / count * cover + (1 - cover)) * 255)); };
   rgb = byte(sum[0]) << 16 | byte(sum[1]) << 8 | byte(sum[2]);
   return true;
 }

@@ -29,8 +29,7 @@ Member MemberFor(TkxStandardFamily family, int style) {
       return {kLatinGlyphs, kLatinGlyphCount, w[s]};
     }
     case sfCourier: {
-      static const uint16_t* const w[4] = {kW_Courier, kW_Courier_Bold, kW_Courier_Oblique,
-                                           kW_Courier_BoldOblique};
+      static const uint16_t* const w[4] = {kW_Courier, kW_Courier_Bold, kW_Courier_Oblique, kW_Courier_BoldOblique};
       return {kLatinGlyphs, kLatinGlyphCount, w[s]};
     }
     case sfSymbol: return {kSymbolGlyphs, kSymbolGlyphCount, kW_Symbol};
@@ -55,14 +54,29 @@ bool StandardFamilyFromName(std::string_view family, TkxStandardFamily& out) {
     const char* name;
     TkxStandardFamily family;
   } kNames[] = {
-      {"helvetica", sfHelvetica},       {"helveticaneue", sfHelvetica},     {"arial", sfHelvetica},
-      {"arialmt", sfHelvetica},         {"arialps", sfHelvetica},           {"arialpsmt", sfHelvetica},
-      {"times", sfTimes},               {"times-roman", sfTimes},           {"timesroman", sfTimes},
-      {"timesnewroman", sfTimes},       {"timesnewromanps", sfTimes},       {"timesnewromanpsmt", sfTimes},
-      {"courier", sfCourier},           {"couriernew", sfCourier},          {"couriernewps", sfCourier},
-      {"couriernewpsmt", sfCourier},    {"symbol", sfSymbol},               {"symbolmt", sfSymbol},
-      {"symbolps", sfSymbol},           {"symbolpsmt", sfSymbol},           {"zapfdingbats", sfZapfDingbats},
-      {"itczapfdingbats", sfZapfDingbats}, {"dingbats", sfZapfDingbats},
+      {"helvetica", sfHelvetica},
+      {"helveticaneue", sfHelvetica},
+      {"arial", sfHelvetica},
+      {"arialmt", sfHelvetica},
+      {"arialps", sfHelvetica},
+      {"arialpsmt", sfHelvetica},
+      {"times", sfTimes},
+      {"times-roman", sfTimes},
+      {"timesroman", sfTimes},
+      {"timesnewroman", sfTimes},
+      {"timesnewromanps", sfTimes},
+      {"timesnewromanpsmt", sfTimes},
+      {"courier", sfCourier},
+      {"couriernew", sfCourier},
+      {"couriernewps", sfCourier},
+      {"couriernewpsmt", sfCourier},
+      {"symbol", sfSymbol},
+      {"symbolmt", sfSymbol},
+      {"symbolps", sfSymbol},
+      {"symbolpsmt", sfSymbol},
+      {"zapfdingbats", sfZapfDingbats},
+      {"itczapfdingbats", sfZapfDingbats},
+      {"dingbats", sfZapfDingbats},
   };
   const std::string f = Folded(family);
   for (const auto& n : kNames)
@@ -76,9 +90,8 @@ bool StandardFamilyFromName(std::string_view family, TkxStandardFamily& out) {
 int StandardGlyphWidth(TkxStandardFamily family, int style, std::string_view glyphName) {
   const Member m = MemberFor(family, style);
   const char* const* end = m.names + m.count;
-  const char* const* it = std::lower_bound(m.names, end, glyphName, [](const char* a, std::string_view b) {
-    return std::string_view(a) < b;
-  });
+  const char* const* it = std::lower_bound(m.names, end, glyphName,
+                                           [](const char* a, std::string_view b) { return std::string_view(a) < b; });
   if (it == end || std::string_view(*it) != glyphName) return -1;
   const uint16_t w = m.widths[it - m.names];
   return w == 0xFFFF ? -1 : w;

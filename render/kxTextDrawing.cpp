@@ -85,10 +85,36 @@ std::string WithoutSpaces(std::string_view s) {
 // Families a Windows system always has; the platform draws them with
 // metric-compatible substitutes.
 const char* const kCoreFamilies[] = {
-    "Arial", "Arial Black", "Arial Narrow", "Times New Roman", "Courier New", "Verdana", "Georgia", "Tahoma",
-    "Trebuchet MS", "Comic Sans MS", "Impact", "Calibri", "Cambria", "Candara", "Consolas", "Constantia",
-    "Corbel", "Segoe UI", "Symbol", "Wingdings", "Wingdings 2", "Webdings", "Lucida Console", "Palatino Linotype",
-    "Book Antiqua", "Century Gothic", "Garamond", "Monotype Corsiva", "Microsoft Sans Serif", "Franklin Gothic Medium",
+    "Arial",
+    "Arial Black",
+    "Arial Narrow",
+    "Times New Roman",
+    "Courier New",
+    "Verdana",
+    "Georgia",
+    "Tahoma",
+    "Trebuchet MS",
+    "Comic Sans MS",
+    "Impact",
+    "Calibri",
+    "Cambria",
+    "Candara",
+    "Consolas",
+    "Constantia",
+    "Corbel",
+    "Segoe UI",
+    "Symbol",
+    "Wingdings",
+    "Wingdings 2",
+    "Webdings",
+    "Lucida Console",
+    "Palatino Linotype",
+    "Book Antiqua",
+    "Century Gothic",
+    "Garamond",
+    "Monotype Corsiva",
+    "Microsoft Sans Serif",
+    "Franklin Gothic Medium",
 };
 
 struct TkxFixedFamily {
@@ -96,14 +122,22 @@ struct TkxFixedFamily {
   const char* Family;
 };
 const TkxFixedFamily kFixedFamilies[] = {
-    {"Times-Roman", "Times New Roman"},   {"Times", "Times New Roman"},
-    {"Helvetica", "Arial"},               {"HelveticaNeue", "Arial"},
-    {"Courier", "Courier New"},           {"TimesNewRomanPS", "Times New Roman"},
-    {"TimesNewRomanPSMT", "Times New Roman"}, {"CourierNewPS", "Courier New"},
-    {"CourierNewPSMT", "Courier New"},    {"SymbolPS", "Symbol"},
-    {"SymbolMT", "Symbol"},               {"SymbolPSMT", "Symbol"},
-    {"ArialPS", "Arial"},                 {"ArialPSMT", "Arial"},
-    {"ArialMT", "Arial"},                 {"ZapfDingbats", "Wingdings 2"},
+    {"Times-Roman", "Times New Roman"},
+    {"Times", "Times New Roman"},
+    {"Helvetica", "Arial"},
+    {"HelveticaNeue", "Arial"},
+    {"Courier", "Courier New"},
+    {"TimesNewRomanPS", "Times New Roman"},
+    {"TimesNewRomanPSMT", "Times New Roman"},
+    {"CourierNewPS", "Courier New"},
+    {"CourierNewPSMT", "Courier New"},
+    {"SymbolPS", "Symbol"},
+    {"SymbolMT", "Symbol"},
+    {"SymbolPSMT", "Symbol"},
+    {"ArialPS", "Arial"},
+    {"ArialPSMT", "Arial"},
+    {"ArialMT", "Arial"},
+    {"ZapfDingbats", "Wingdings 2"},
 };
 
 }  // namespace

@@ -29,7 +29,7 @@ class TkxToUnicodeMap {
  private:
   friend class TkxToUnicodeBuilder;
   struct Dest {
-    std::u16string Base;            // bfchar, bfrange with a string, cid entries
+    std::u16string Base;               // bfchar, bfrange with a string, cid entries
     std::vector<std::u16string> Each;  // bfrange with an array (index = code - Origin)
     bool Array = false;
   };

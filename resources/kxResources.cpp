@@ -16,7 +16,8 @@ __asm__(
     ".balign 16\n"
     ".type pw_resource_pack_begin, @object\n"
     "pw_resource_pack_begin:\n"
-    ".incbin \"" PW_RESOURCE_PACK "\"\n"
+    ".incbin \"" PW_RESOURCE_PACK
+    "\"\n"
     ".type pw_resource_pack_end, @object\n"
     "pw_resource_pack_end:\n"
     ".byte 0\n"

@@ -41,8 +41,8 @@ std::string RTFColorTableEntry(TColor color) {
   return "\\red" + Num(ColorRed(rgb)) + "\\green" + Num(ColorGreen(rgb)) + "\\blue" + Num(ColorBlue(rgb)) + ";";
 }
 
-TkxDoublePoint BackgroundImagePosition(TkxBackgroundDisplayType type, double pageWidth, double pageHeight,
-                                       double width, double height) {
+TkxDoublePoint BackgroundImagePosition(TkxBackgroundDisplayType type, double pageWidth, double pageHeight, double width,
+                                       double height) {
   const double centerX = (pageWidth - width) / 2, right = pageWidth - width;
   const double centerY = (pageHeight - height) / 2, bottom = pageHeight - height;
   switch (type) {
@@ -121,9 +121,7 @@ TkxRTFEngine::~TkxRTFEngine() {
   if (spill_) std::fclose(spill_);
 }
 
-std::unique_ptr<TkxPreferences> TkxRTFEngine::PreferencesClass() const {
-  return std::make_unique<TkxRTFPreferences>();
-}
+std::unique_ptr<TkxPreferences> TkxRTFEngine::PreferencesClass() const { return std::make_unique<TkxRTFPreferences>(); }
 
 void TkxRTFEngine::SetBackgroundImageDisplayType(TkxBackgroundDisplayType type) {
   if (type == dtTile) {
@@ -138,12 +136,8 @@ bool TkxRTFEngine::IsImageFormatSupported(TkxOutputImageFormat format, std::stri
     case ifBMP:
     case ifJPEG:
     case ifPNG:
-    case ifMetafile:
-      message.clear();
-      return true;
-    default:
-      message = kMsgRTFFormatNotSupported;
-      return false;
+    case ifMetafile: message.clear(); return true;
+    default: message = kMsgRTFFormatNotSupported; return false;
   }
 }
 
@@ -214,8 +208,7 @@ void TkxRTFEngine::BeginDocOutput() {
   std::string s = "{\\info";
   if (!info.Title().empty()) s += "{\\title " + EncodeText(info.Title(), charset) + "}";
   if (!info.Subject().empty()) s += "{\\subject " + EncodeText(info.Subject(), charset) + "}";
-  s += "{\\author " + EncodeText(info.Author(), charset) + "}{\\keywords " + EncodeText(info.Keywords(), charset) +
-       "}";
+  s += "{\\author " + EncodeText(info.Author(), charset) + "}{\\keywords " + EncodeText(info.Keywords(), charset) + "}";
   s += "{\\doccomm }";
   const TkxDateTime now = Now();
   s += "{\\creatim\\yr" + Num(now.Year) + "\\mo" + Num(now.Month) + "\\dy" + Num(now.Day) + "\\hr" + Num(now.Hour) +
@@ -224,9 +217,9 @@ void TkxRTFEngine::BeginDocOutput() {
   if (const TkxPageItem* first = PageItem(1)) {
     const TkxPageSettings& p = first->PageSettings;
     s += "\\paperw" + Num(Twips(p.Width())) + "\\paperh" + Num(Twips(p.Height())) + "\\margl" +
-         Num(Twips(p.LeftMargin())) + "\\margr" + Num(Twips(p.RightMargin())) + "\\margt" +
-         Num(Twips(p.TopMargin())) + "\\margb" + Num(Twips(p.BottomMargin())) + "\\headery" +
-         Num(Twips(p.HeaderHeight())) + "\\footery" + Num(Twips(p.FooterHeight()));
+         Num(Twips(p.LeftMargin())) + "\\margr" + Num(Twips(p.RightMargin())) + "\\margt" + Num(Twips(p.TopMargin())) +
+         "\\margb" + Num(Twips(p.BottomMargin())) + "\\headery" + Num(Twips(p.HeaderHeight())) + "\\footery" +
+         Num(Twips(p.FooterHeight()));
   }
   body_ += s;
   header_.clear();
@@ -343,8 +336,7 @@ void TkxRTFEngine::WriteEllipse(TkxShapeItem& item) {
   if (shapeWriter_) pendingShapes_ += shapeWriter_->Ellipse(item);
 }
 
-void TkxRTFEngine::WritePolygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen,
-                                bool closed) {
+void TkxRTFEngine::WritePolygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen, bool closed) {
   if (shapeWriter_)
     pendingShapes_ += shapeWriter_->Polygon(points, count, brush, pen, closed, ShapeLineJoin(), ShapeEndCap());
 }
@@ -493,8 +485,7 @@ void TkxRTFEngine::WriteBitmapAt(const TkxBitmap& bitmap, double y, double x) {
   const std::string data =
       RTFPictureData(TGraphic(bitmap), bitmap.Width(), bitmap.Height(), PictureOptions(ImageSettings()));
   if (data.empty()) return;
-  Write("{\\pard\\pvpg\\phpg\\posx" + Num(Twips(x)) + "\\posy" + Num(Twips(y)) + "\\overlay{\\pict" + data +
-        "}\\par}");
+  Write("{\\pard\\pvpg\\phpg\\posx" + Num(Twips(x)) + "\\posy" + Num(Twips(y)) + "\\overlay{\\pict" + data + "}\\par}");
 }
 
 void TkxRTFEngine::ProcessPageRecording(const TkxMetafile& metafile, double dy, double dx) {
@@ -504,8 +495,8 @@ void TkxRTFEngine::ProcessPageRecording(const TkxMetafile& metafile, double dy, 
   }
   if (metafile.Empty() || !CurrentItemList()) return;
   const double x = ToPixelsX(dx) + ReferenceRect().Left, y = ToPixelsY(dy) + ReferenceRect().Top;
-  auto item = std::make_unique<TkxImageItem>(TkxDoublePoint{x, y},
-                                             TkxDoublePoint{x + metafile.Width(), y + metafile.Height()});
+  auto item =
+      std::make_unique<TkxImageItem>(TkxDoublePoint{x, y}, TkxDoublePoint{x + metafile.Width(), y + metafile.Height()});
   item->ImageSettings = ImageSettings();
   item->ImageSettings.SetOutputImageFormat(ifMetafile);
   TkxImageTableEntry entry;

@@ -44,8 +44,8 @@ std::string RTFFontTableEntry(int n, const std::string& name, int charset, int a
 std::string RTFColorTableEntry(TColor color);
 // The top-left corner of a background picture of width x height on a page of
 // pageWidth x pageHeight pixels (dtTile: the top-left corner of the page).
-TkxDoublePoint BackgroundImagePosition(TkxBackgroundDisplayType type, double pageWidth, double pageHeight,
-                                       double width, double height);
+TkxDoublePoint BackgroundImagePosition(TkxBackgroundDisplayType type, double pageWidth, double pageHeight, double width,
+                                       double height);
 
 class TkxRTFEngine : public TkxCustomPlainsheetEngine {
  public:
@@ -119,8 +119,7 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   void WriteRectangle(TkxShapeItem& item) override;
   void WriteRoundRect(TkxShapeItem& item) override;
   void WriteEllipse(TkxShapeItem& item) override;
-  void WritePolygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen,
-                    bool closed) override;
+  void WritePolygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen, bool closed) override;
   // Writes the shapes held so far.
   void FlushShapes();
 

@@ -60,9 +60,15 @@ constexpr std::pair<std::string_view, std::string_view> kSameWidthFamilies[] = {
 // the script whatever the name, so the name is kept for the reader that has
 // the face.
 constexpr std::pair<std::string_view, std::string_view> kEastAsianFamilies[] = {
-    {"msgothic", "MS Gothic"},     {"msmincho", "MS Mincho"},       {"simsun", "SimSun"},
-    {"simhei", "SimHei"},          {"batang", "Batang"},            {"gulim", "Gulim"},
-    {"microsoftyahei", "Microsoft YaHei"}, {"malgungothic", "Malgun Gothic"}, {"meiryo", "Meiryo"},
+    {"msgothic", "MS Gothic"},
+    {"msmincho", "MS Mincho"},
+    {"simsun", "SimSun"},
+    {"simhei", "SimHei"},
+    {"batang", "Batang"},
+    {"gulim", "Gulim"},
+    {"microsoftyahei", "Microsoft YaHei"},
+    {"malgungothic", "Malgun Gothic"},
+    {"meiryo", "Meiryo"},
 };
 
 struct FamilyFacts {
@@ -99,18 +105,18 @@ TkxFontKind GuessFontKind(std::string_view name, TFontPitch pitch) {
   // (Latin Modern) followed by the shape: tt typewriter, ss/sx sans.
   static constexpr std::array<std::string_view, 10> kMonoPrefixes = {
       "cmtt", "sftt", "ectt", "tctt", "lmmono", "lmtt", "pcr", "nimbusmon", "texgyrecursor", "cmvtt"};
-  static constexpr std::array<std::string_view, 11> kMonoParts = {
-      "mono", "courier", "consol", "typewriter", "code", "inconsolata", "menlo", "monaco", "fixed",
-      "terminal", "lucidaconsole"};
+  static constexpr std::array<std::string_view, 11> kMonoParts = {"mono",  "courier",     "consol",       "typewriter",
+                                                                  "code",  "inconsolata", "menlo",        "monaco",
+                                                                  "fixed", "terminal",    "lucidaconsole"};
   if (StartsAny(n, kMonoPrefixes) || HasAny(n, kMonoParts)) return fkMono;
   static constexpr std::array<std::string_view, 14> kSansPrefixes = {
-      "cmss", "sfss", "sfsx", "ecss", "ecsx", "tcss", "lmsans", "lmss", "phv", "uhv", "pag", "nimbussan", "texgyreheros",
-      "texgyreadventor"};
+      "cmss", "sfss", "sfsx", "ecss", "ecsx",      "tcss",         "lmsans",
+      "lmss", "phv",  "uhv",  "pag",  "nimbussan", "texgyreheros", "texgyreadventor"};
   static constexpr std::array<std::string_view, 32> kSansParts = {
-      "sans",    "helv",     "arial",   "verdana", "tahoma",   "gothic", "grotesk", "grotesque",
-      "futura",  "frutiger", "univers", "calibri", "segoe",    "roboto", "lato",    "ubuntu",
-      "montser", "myriad",   "avenir",  "gill",    "franklin", "trebuc", "candara", "corbel",
-      "inter",   "noto",     "opensans","source",  "fira",     "dejavu", "carlito", "sourcesans"};
+      "sans",    "helv",     "arial",    "verdana", "tahoma",   "gothic", "grotesk", "grotesque",
+      "futura",  "frutiger", "univers",  "calibri", "segoe",    "roboto", "lato",    "ubuntu",
+      "montser", "myriad",   "avenir",   "gill",    "franklin", "trebuc", "candara", "corbel",
+      "inter",   "noto",     "opensans", "source",  "fira",     "dejavu", "carlito", "sourcesans"};
   if (StartsAny(n, kSansPrefixes) || (HasAny(n, kSansParts) && !Has(n, "serif"))) {
     static constexpr std::array<std::string_view, 4> kNarrowParts = {"narrow", "condensed", "cond", "compressed"};
     return HasAny(n, kNarrowParts) ? fkSansNarrow : fkSans;
@@ -122,8 +128,7 @@ std::string PortableFontName(const std::string& name, TFontPitch pitch, TFontCha
                              const std::function<std::string(const std::string&)>& systemFamily) {
   if (name.empty()) return name;
   const std::string n = SqueezedFamilyName(name);
-  if (charset == SYMBOL_CHARSET || Has(n, "symbol") || Has(n, "dingbat") || Has(n, "wingding") ||
-      Has(n, "webding"))
+  if (charset == SYMBOL_CHARSET || Has(n, "symbol") || Has(n, "dingbat") || Has(n, "wingding") || Has(n, "webding"))
     return name;
   for (const auto& [key, family] : kSameWidthFamilies)
     if (n == key) return std::string(family);
@@ -136,14 +141,10 @@ std::string PortableFontName(const std::string& name, TFontPitch pitch, TFontCha
     if (Starts(SqueezedFamilyName(installed), "dejavu")) return installed;
   }
   switch (GuessFontKind(name, pitch)) {
-    case fkMono:
-      return "Courier New";
-    case fkSans:
-      return "Arial";
-    case fkSansNarrow:
-      return "Arial Narrow";
-    default:
-      return "Times New Roman";
+    case fkMono: return "Courier New";
+    case fkSans: return "Arial";
+    case fkSansNarrow: return "Arial Narrow";
+    default: return "Times New Roman";
   }
 }
 

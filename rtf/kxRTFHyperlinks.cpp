@@ -15,14 +15,11 @@ std::string Lowered(std::string_view s) {
   return out;
 }
 
-bool IsAsciiAlnum(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
+bool IsAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
 // Characters a web or mail link is made of.
 bool IsLinkChar(char c) {
-  return IsAsciiAlnum(c) ||
-         (c != '\0' && std::string_view("%&+-./:=?@_").find(c) != std::string_view::npos);
+  return IsAsciiAlnum(c) || (c != '\0' && std::string_view("%&+-./:=?@_").find(c) != std::string_view::npos);
 }
 
 // Characters of the local part in front of a "@".
@@ -121,9 +118,8 @@ std::string AddHyperlinks(std::string_view text, const std::function<int()>& blu
 
     std::string instruction = "{\\field{\\*\\fldinst {HYPERLINK \"";
     std::string target = link;
-    const bool qualified =
-        link.find("http:") != std::string::npos || link.find("ftp:") != std::string::npos ||
-        link.find('@') != std::string::npos || link.find(":\\") != std::string::npos;
+    const bool qualified = link.find("http:") != std::string::npos || link.find("ftp:") != std::string::npos ||
+                           link.find('@') != std::string::npos || link.find(":\\") != std::string::npos;
     if (!qualified) {
       instruction += "http://";
     } else if (link.find('@') != std::string::npos) {
@@ -134,8 +130,8 @@ std::string AddHyperlinks(std::string_view text, const std::function<int()>& blu
       target = ReplaceAll(link, "\\\\", "\\\\\\\\");
     }
     if (blue < 0) blue = blueColorNumber();
-    const std::string field = instruction + target + "\"}}{\\fldrslt {\\ul\\cf" +
-                              std::to_string(blue) + " " + link + "}}}";
+    const std::string field =
+        instruction + target + "\"}}{\\fldrslt {\\ul\\cf" + std::to_string(blue) + " " + link + "}}}";
 
     const std::string needle = Lowered(link);
     std::vector<Piece> next;

@@ -189,7 +189,8 @@ std::string RTFPictureData(const TGraphic& picture, double width, double height,
         blip = "\\jpegblip";
         if (bitmap.Height() == 1) {
           TkxBitmap two(bitmap.Width(), 2);
-          for (int x = 0; x < bitmap.Width(); ++x) two.SetPixel(x, 0, bitmap.Pixel(x, 0)), two.SetPixel(x, 1, bitmap.Pixel(x, 0));
+          for (int x = 0; x < bitmap.Width(); ++x)
+            two.SetPixel(x, 0, bitmap.Pixel(x, 0)), two.SetPixel(x, 1, bitmap.Pixel(x, 0));
           bitmap = std::move(two);
         }
         data = EncodeJPEG(bitmap, o.Quality);

@@ -74,8 +74,8 @@ std::string RTFFillStyle(const TBrush& brush) {
     default: pattern = 1; break;
   }
   const TColor c = brush.Color();
-  return "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr" + Num(Red(c)) + "\\dpfillbgcg" +
-         Num(Green(c)) + "\\dpfillbgcb" + Num(Blue(c)) + "\\dpfillpat" + Num(pattern) + " ";
+  return "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr" + Num(Red(c)) + "\\dpfillbgcg" + Num(Green(c)) +
+         "\\dpfillbgcb" + Num(Blue(c)) + "\\dpfillpat" + Num(pattern) + " ";
 }
 
 TkxRTFShapeWriter::TkxRTFShapeWriter(double twipsPerPixel) : twipsPerPixel_(twipsPerPixel) {}
@@ -94,15 +94,15 @@ std::string TkxRTFShapeWriter::Line(const TkxShapeItem& item) const {
   if (item.Points.size() < 2) return {};
   const long long x0 = Twips(item.Points[0].X), y0 = Twips(item.Points[0].Y);
   const long long x1 = Twips(item.Points[1].X), y1 = Twips(item.Points[1].Y);
-  const std::string line = "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx" + Num(x0) + "\\dpy" + Num(y0) +
-                           "\\dpxsize" + Num(x1 - x0) + "\\dpysize" + Num(y1 - y0) + LineStyle(item.Pen) + "}";
+  const std::string line = "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx" + Num(x0) + "\\dpy" + Num(y0) + "\\dpxsize" +
+                           Num(x1 - x0) + "\\dpysize" + Num(y1 - y0) + LineStyle(item.Pen) + "}";
   // A line shape runs from its box's top left to its bottom right unless
   // flipped.
   std::string geometry = ShapeProperty("shapeType", "20");
   if (x1 < x0) geometry += ShapeProperty("fFlipH", "1");
   if (y1 < y0) geometry += ShapeProperty("fFlipV", "1");
-  return Shape(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1), geometry, nullptr,
-               item.Pen, item.LineJoin, item.EndCap, line);
+  return Shape(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1), geometry, nullptr, item.Pen,
+               item.LineJoin, item.EndCap, line);
 }
 
 std::string TkxRTFShapeWriter::BoxShape(const TkxShapeItem& item, const char* kind, int shapeType) const {
@@ -129,15 +129,11 @@ std::string TkxRTFShapeWriter::BoxShape(const TkxShapeItem& item, const char* ki
                item.EndCap, s);
 }
 
-std::string TkxRTFShapeWriter::Rectangle(const TkxShapeItem& item) const {
-  return BoxShape(item, "\\dprect", 1);
-}
+std::string TkxRTFShapeWriter::Rectangle(const TkxShapeItem& item) const { return BoxShape(item, "\\dprect", 1); }
 std::string TkxRTFShapeWriter::RoundRect(const TkxShapeItem& item) const {
   return BoxShape(item, "\\dprect\\dproundr", 2);
 }
-std::string TkxRTFShapeWriter::Ellipse(const TkxShapeItem& item) const {
-  return BoxShape(item, "\\dpellipse", 3);
-}
+std::string TkxRTFShapeWriter::Ellipse(const TkxShapeItem& item) const { return BoxShape(item, "\\dpellipse", 3); }
 
 std::string TkxRTFShapeWriter::DrawingPolygon(const TkxPoints& points, size_t count, const TBrush* brush,
                                               const TPen& pen, bool closed) const {
@@ -222,10 +218,10 @@ std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const
 }
 
 std::string TkxRTFShapeWriter::Shape(long long left, long long top, long long right, long long bottom,
-                                     const std::string& geometry, const TBrush* brush, const TPen& pen,
-                                     uint8_t join, uint8_t cap, const std::string& result) const {
-  std::string s = "{\\shp{\\*\\shpinst\\shpleft" + Num(left) + "\\shptop" + Num(top) + "\\shpright" +
-                  Num(right) + "\\shpbottom" + Num(bottom) +
+                                     const std::string& geometry, const TBrush* brush, const TPen& pen, uint8_t join,
+                                     uint8_t cap, const std::string& result) const {
+  std::string s = "{\\shp{\\*\\shpinst\\shpleft" + Num(left) + "\\shptop" + Num(top) + "\\shpright" + Num(right) +
+                  "\\shpbottom" + Num(bottom) +
                   "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt0";
   s += geometry;
   const bool filled = brush && brush->Style() != bsClear;

@@ -47,8 +47,7 @@ class TkxRTFShapeWriter {
   // brush's fill and the pen's line; result: the group readers without
   // shapes take instead.
   std::string Shape(long long left, long long top, long long right, long long bottom, const std::string& geometry,
-                    const TBrush* brush, const TPen& pen, uint8_t join, uint8_t cap,
-                    const std::string& result) const;
+                    const TBrush* brush, const TPen& pen, uint8_t join, uint8_t cap, const std::string& result) const;
   // A freeform shape of the first n points; result: the group readers
   // without freeform shapes take instead.
   std::string Freeform(const TkxPoints& points, size_t n, const TBrush* brush, const TPen& pen, bool closed,

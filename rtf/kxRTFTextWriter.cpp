@@ -125,11 +125,8 @@ constexpr int kMaxAlignmentBreaks = 1000;
 // strict and weak whatever the items hold.
 double SortKey(double v) { return std::isnan(v) ? std::numeric_limits<double>::infinity() : v; }
 
-std::u16string ReplaceNoCase16(const std::u16string& text, std::u16string_view name,
-                               std::u16string_view value) {
-  auto lower = [](char16_t c) -> char16_t {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-  };
+std::u16string ReplaceNoCase16(const std::u16string& text, std::u16string_view name, std::u16string_view value) {
+  auto lower = [](char16_t c) -> char16_t { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; };
   std::u16string out;
   size_t from = 0;
   while (from <= text.size()) {
@@ -178,8 +175,7 @@ std::u16string_view LigatureLetters(char16_t c) {
 // draw for f followed by i, l or f, are written as their letters, so that
 // the words can be searched, spell-checked and edited.
 std::string EncodeRun(std::u16string_view text, TFontCharset charset) {
-  if (std::none_of(text.begin(), text.end(),
-                   [](char16_t c) { return c < 0x20 || !LigatureLetters(c).empty(); }))
+  if (std::none_of(text.begin(), text.end(), [](char16_t c) { return c < 0x20 || !LigatureLetters(c).empty(); }))
     return EncodeRunPart(text, charset);
   std::string out;
   size_t from = 0;
@@ -223,14 +219,10 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 const char* AlignmentWord(int alignment) {
   switch (alignment) {
-    case haRight:
-      return "\\qr";
-    case haCenter:
-      return "\\qc";
-    case haJustify:
-      return "\\qj";
-    default:
-      return "\\ql";
+    case haRight: return "\\qr";
+    case haCenter: return "\\qc";
+    case haJustify: return "\\qj";
+    default: return "\\ql";
   }
 }
 
@@ -303,8 +295,7 @@ void SortTextList(std::vector<std::unique_ptr<TkxTextItem>>& list) {
         lineMax = a;
         lineBottom = lineTop + a;
       }
-    } else if (item->Y < lineBottom && a < kLoweredShare * lineMax &&
-               item->Y + a <= lineBottom + kSameLineShare * a) {
+    } else if (item->Y < lineBottom && a < kLoweredShare * lineMax && item->Y + a <= lineBottom + kSameLineShare * a) {
       // A smaller piece that ends about where the line ends is lowered
       // within it (a subscript, an index): it stays on its line instead of
       // opening a line of its own below.
@@ -356,9 +347,7 @@ void TkxRTFTextWriter::EndPage() {
   pageTextCount_ = 1;
 }
 
-int TkxRTFTextWriter::Twips(double pixels) const {
-  return RoundHalfEven(pixels * host_.TwipsPerPixel());
-}
+int TkxRTFTextWriter::Twips(double pixels) const { return RoundHalfEven(pixels * host_.TwipsPerPixel()); }
 
 // ---- Control words ----------------------------------------------------------
 
@@ -379,29 +368,14 @@ std::string TkxRTFTextWriter::CharShading(const TBrush& brush) {
   if (brush.Color() == clWhite) return {};
   const char* word = nullptr;
   switch (brush.Style()) {
-    case bsSolid:
-      word = "\\chshdng10000";
-      break;
-    case bsHorizontal:
-      word = "\\chbgdkhoriz";
-      break;
-    case bsVertical:
-      word = "\\chbgdkvert";
-      break;
-    case bsFDiagonal:
-      word = "\\chbgdkbdiag";
-      break;
-    case bsBDiagonal:
-      word = "\\chbgdkfdiag";
-      break;
-    case bsCross:
-      word = "\\chbgdkcross";
-      break;
-    case bsDiagCross:
-      word = "\\chbgdkdcross";
-      break;
-    default:
-      return {};
+    case bsSolid: word = "\\chshdng10000"; break;
+    case bsHorizontal: word = "\\chbgdkhoriz"; break;
+    case bsVertical: word = "\\chbgdkvert"; break;
+    case bsFDiagonal: word = "\\chbgdkbdiag"; break;
+    case bsBDiagonal: word = "\\chbgdkfdiag"; break;
+    case bsCross: word = "\\chbgdkcross"; break;
+    case bsDiagCross: word = "\\chbgdkdcross"; break;
+    default: return {};
   }
   return std::string(word) + "\\chcfpat" + std::to_string(host_.ColorNumber(brush.Color()));
 }
@@ -409,29 +383,14 @@ std::string TkxRTFTextWriter::CharShading(const TBrush& brush) {
 std::string TkxRTFTextWriter::ParagraphShading(const TBrush& brush) {
   const char* word = nullptr;
   switch (brush.Style()) {
-    case bsSolid:
-      word = "\\shading10000";
-      break;
-    case bsHorizontal:
-      word = "\\bghoriz";
-      break;
-    case bsVertical:
-      word = "\\bgvert";
-      break;
-    case bsFDiagonal:
-      word = "\\bgfdiag";
-      break;
-    case bsBDiagonal:
-      word = "\\bgbdiag";
-      break;
-    case bsCross:
-      word = "\\bgcross";
-      break;
-    case bsDiagCross:
-      word = "\\bgdcross";
-      break;
-    default:
-      return {};
+    case bsSolid: word = "\\shading10000"; break;
+    case bsHorizontal: word = "\\bghoriz"; break;
+    case bsVertical: word = "\\bgvert"; break;
+    case bsFDiagonal: word = "\\bgfdiag"; break;
+    case bsBDiagonal: word = "\\bgbdiag"; break;
+    case bsCross: word = "\\bgcross"; break;
+    case bsDiagCross: word = "\\bgdcross"; break;
+    default: return {};
   }
   return std::string(word) + "\\cfpat" + std::to_string(host_.ColorNumber(brush.Color()));
 }
@@ -439,23 +398,12 @@ std::string TkxRTFTextWriter::ParagraphShading(const TBrush& brush) {
 std::string TkxRTFTextWriter::BorderDescription(const TkxBorder& border) {
   std::string out;
   switch (border.Style) {
-    case psDash:
-      out = "\\brdrdash";
-      break;
-    case psDot:
-      out = "\\brdrdot";
-      break;
-    case psDashDot:
-      out = "\\brdrdashd";
-      break;
-    case psDashDotDot:
-      out = "\\brdrdashdd";
-      break;
-    case psClear:
-      break;
-    default:
-      out = "\\brdrs";
-      break;
+    case psDash: out = "\\brdrdash"; break;
+    case psDot: out = "\\brdrdot"; break;
+    case psDashDot: out = "\\brdrdashd"; break;
+    case psDashDotDot: out = "\\brdrdashdd"; break;
+    case psClear: break;
+    default: out = "\\brdrs"; break;
   }
   out += "\\brdrw" + std::to_string(Twips(border.Width));
   out += "\\brdrcf" + std::to_string(host_.ColorNumber(border.Color));
@@ -475,21 +423,17 @@ std::string TkxRTFTextWriter::Hyperlinks(std::string_view rtf) {
 
 std::string TkxRTFTextWriter::ApplyPageVariables(std::string rtf) {
   if (!host_.CalculateVariables() || rtf.find("<%") == std::string::npos) return rtf;
-  for (std::u16string_view name :
-       {std::u16string_view(kPageVariable), std::u16string_view(kPageCountVariable)}) {
+  for (std::u16string_view name : {std::u16string_view(kPageVariable), std::u16string_view(kPageCountVariable)}) {
     const std::string ansiName = WideToAnsi(name);
     std::string replaced = ReplaceNoCase(rtf, ansiName, "");
     if (replaced.size() == rtf.size()) continue;  // not present
-    rtf =
-        ReplaceNoCase(rtf, ansiName, WideToAnsi(host_.ReplacePageVariables(std::u16string(name))));
+    rtf = ReplaceNoCase(rtf, ansiName, WideToAnsi(host_.ReplacePageVariables(std::u16string(name))));
   }
   return rtf;
 }
 
-std::string TkxRTFTextWriter::EncodeWithVariables(const std::u16string& text,
-                                                  TFontCharset charset) {
-  const std::u16string plain =
-      host_.CalculateVariables() ? host_.CalculateVariablesIn(text, false) : text;
+std::string TkxRTFTextWriter::EncodeWithVariables(const std::u16string& text, TFontCharset charset) {
+  const std::u16string plain = host_.CalculateVariables() ? host_.CalculateVariablesIn(text, false) : text;
   return ApplyPageVariables(EncodeRun(plain, charset));
 }
 
@@ -499,8 +443,7 @@ std::string TkxRTFTextWriter::JoinLines(const std::vector<std::string>& lines) {
     if (i) joined += "\r\n";
     joined += lines[i];
   }
-  if (joined.size() >= 2 && joined.compare(joined.size() - 2, 2, "\r\n") == 0)
-    joined.resize(joined.size() - 2);
+  if (joined.size() >= 2 && joined.compare(joined.size() - 2, 2, "\r\n") == 0) joined.resize(joined.size() - 2);
   if (lines.size() > 1) {
     std::string out;
     size_t from = 0;
@@ -523,8 +466,7 @@ void TkxRTFTextWriter::AdjustClippedX(TkxTextItem& item) {
   if (!item.HasClipRect()) return;
   const TkxDoubleRect& clip = item.ClipRect();
   const double halfHeight = host_.MeasureText(item.FirstLine(), item.Font).Height / 2.0;
-  if (clip.Top <= item.Y && item.Y <= clip.Bottom - halfHeight && item.X < clip.Right &&
-      clip.Left - item.X > 1)
+  if (clip.Top <= item.Y && item.Y <= clip.Bottom - halfHeight && item.X < clip.Right && clip.Left - item.X > 1)
     item.X = clip.Left;
 }
 
@@ -562,9 +504,7 @@ std::string TkxRTFTextWriter::TextFrame(TkxTextItem& item) {
     // Characters are taken while what was taken so far fits the clip width,
     // so the last one may cross the edge. Widths grow with the prefix.
     const double clipWidth = item.ClipRect().Right - item.ClipRect().Left;
-    auto widthOf = [&](size_t n) {
-      return host_.MeasureText(std::u16string_view(text).substr(0, n), item.Font).Width;
-    };
+    auto widthOf = [&](size_t n) { return host_.MeasureText(std::u16string_view(text).substr(0, n), item.Font).Width; };
     size_t taken = 0;
     if (widthOf(0) <= clipWidth) {
       size_t lo = 0, hi = text.size() - 1;  // the largest prefix length in [lo, hi] that fits
@@ -577,8 +517,7 @@ std::string TkxRTFTextWriter::TextFrame(TkxTextItem& item) {
         }
       }
       taken = lo + 1;
-      if (taken < text.size() && IsHighSurrogate(text[taken - 1]) && IsLowSurrogate(text[taken]))
-        ++taken;
+      if (taken < text.size() && IsHighSurrogate(text[taken - 1]) && IsLowSurrogate(text[taken])) ++taken;
     }
     text.resize(taken);
   }
@@ -646,8 +585,8 @@ std::string TkxRTFTextWriter::ParagraphSize(const std::vector<LineCell>& cells) 
   return "\\fs" + std::to_string(largest);
 }
 
-std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
-    const std::vector<const TkxTextItem*>& items, double* height) {
+std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(const std::vector<const TkxTextItem*>& items,
+                                                                    double* height) {
   std::vector<LineCell> cells;
   double prevX = 0, prevY = 0;
   bool havePrev = false;
@@ -665,8 +604,7 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
     const std::string source = Hyperlinks(EncodeRun(line, item.Font.Charset()));
 
     // A piece drawn twice at (nearly) the same place is written once.
-    if (havePrev && std::abs(prevX - item.X) < kDuplicateDistance && prevY == item.Y && prevText == source)
-      continue;
+    if (havePrev && std::abs(prevX - item.X) < kDuplicateDistance && prevY == item.Y && prevText == source) continue;
 
     const TkxTextSize extent = host_.MeasureText(line, item.Font);
     if (height && extent.Height > *height) *height = extent.Height;
@@ -690,9 +628,8 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
     run.Text = source;
     run.Width = extent.Width;
     run.Chars = line.size();
-    run.Measured = std::all_of(line.begin(), line.end(), [](char16_t c) {
-      return c < 0x250 || (c >= 0x2010 && c <= 0x2027);
-    });
+    run.Measured =
+        std::all_of(line.begin(), line.end(), [](char16_t c) { return c < 0x250 || (c >= 0x2010 && c <= 0x2027); });
     const double pdfWidth = PieceWidth(item, extent.Width);
     run.PdfWidth = pdfWidth == extent.Width ? 0 : pdfWidth;
     if (joins) {
@@ -729,7 +666,7 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(
 }
 
 std::vector<TkxRTFTextWriter::CellPlan> TkxRTFTextWriter::PlanLine(const std::vector<LineCell>& cells, double left,
-                                                                    double right) const {
+                                                                   double right) const {
   const double twipsPerPixel = host_.TwipsPerPixel();
   const size_t n = cells.size();
   std::vector<CellPlan> plan(n);
@@ -747,8 +684,10 @@ std::vector<TkxRTFTextWriter::CellPlan> TkxRTFTextWriter::PlanLine(const std::ve
       measured[i] = measured[i] && r.Measured;
       need[i] += r.Width;
       least[i] += std::max(0.0, r.Width - static_cast<double>(r.Chars) * kMaxCondenseEm * r.Em);
-      if (r.PdfWidth > 0) pdf[i] += r.PdfWidth;
-      else pdfKnown = false;
+      if (r.PdfWidth > 0)
+        pdf[i] += r.PdfWidth;
+      else
+        pdfKnown = false;
     }
     if (!pdfKnown) pdf[i] = need[i];
     known[i] = pdfKnown;
@@ -775,8 +714,7 @@ std::vector<TkxRTFTextWriter::CellPlan> TkxRTFTextWriter::PlanLine(const std::ve
       // have; symbols and formulas may come from a fallback face, and a
       // cell of them is planned as wide as the PDF has it (a pixel more),
       // or as measured.
-      const double planned =
-          measured[i - 1] ? least[i - 1] : std::clamp(pdf[i - 1] + 1, least[i - 1], need[i - 1]);
+      const double planned = measured[i - 1] ? least[i - 1] : std::clamp(pdf[i - 1] + 1, least[i - 1], need[i - 1]);
       const double previousEnd = start[i - 1] + planned + clear[i - 1] + 1;
       if (t < previousEnd) t = previousEnd;
       if (t <= prevStop) t = prevStop + 1;
@@ -1020,9 +958,7 @@ std::string TkxRTFTextWriter::LineFrames() {
       // or cell.
       const bool sameFont = !frames.empty() && item->Font == frames.back().back()->Font;
       const double gap = item->X - prevEnd;
-      if (frames.empty() || (sameFont && gap > kFrameGapEm * em) || gap > kWideGapEm * em ||
-          gap < -overlap)
-      {
+      if (frames.empty() || (sameFont && gap > kFrameGapEm * em) || gap > kWideGapEm * em || gap < -overlap) {
         frames.emplace_back();
         frameEnds.push_back(0);
       }
@@ -1098,8 +1034,7 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
     blocks.clear();
     const double twipsPerPixel = host_.TwipsPerPixel();
     auto rightOf = [&](const PlacedLine& p) {
-      return p.Width >= 0 ? p.Left + p.Width / twipsPerPixel
-                          : std::numeric_limits<double>::infinity();
+      return p.Width >= 0 ? p.Left + p.Width / twipsPerPixel : std::numeric_limits<double>::infinity();
     };
     // Readers paint a frame over what lies under it: a block may not grow
     // over another frame between its lines [from, to).
@@ -1119,17 +1054,14 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
           const double pitch = p.Top - b.LastTop;
           const double height = std::max(b.Height, p.Height);
           const double indent = kBlockIndentEm * std::max(b.FontHeight, p.FontHeight);
-          const bool sameSize =
-              std::abs(b.FontHeight - p.FontHeight) <= kBlockSizeShare * b.FontHeight;
+          const bool sameSize = std::abs(b.FontHeight - p.FontHeight) <= kBlockSizeShare * b.FontHeight;
           if (!(last.Width >= 0 && (last.Joinable || rowsJoin) && p.Left >= b.Left - indent &&
-                p.Left <= b.MaxLeft + indent && sameSize && b.LastLine < p.Line &&
-                pitch >= kMinPitchShare * height && pitch <= kMaxPitchShare * height &&
-                b.Members.size() < kMaxBlockLines))
+                p.Left <= b.MaxLeft + indent && sameSize && b.LastLine < p.Line && pitch >= kMinPitchShare * height &&
+                pitch <= kMaxPitchShare * height && b.Members.size() < kMaxBlockLines))
             continue;
           const double left = std::min(b.Left, p.Left), right = std::max(b.Right, rightOf(p));
           const bool grows = left < b.Left || right > b.Right;
-          if (clearOfOthers(bi, (grows ? b.Members.front() : b.Members.back()) + 1, k, left, right))
-            joined = bi;
+          if (clearOfOthers(bi, (grows ? b.Members.front() : b.Members.back()) + 1, k, left, right)) joined = bi;
         }
       }
       if (joined == blocks.size()) {
@@ -1179,8 +1111,8 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
     }
     const double added = pitch / host_.TwipsPerPixel() - b.Height;
     const std::string frame = "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(first.Top - kAscentShare * added)) +
-                              "\\posx" + std::to_string(Twips(b.Left)) + "\\absw" + std::to_string(width) + "\\overlay\\sl-" +
-                              std::to_string(pitch) + "\\slmult0";
+                              "\\posx" + std::to_string(Twips(b.Left)) + "\\absw" + std::to_string(width) +
+                              "\\overlay\\sl-" + std::to_string(pitch) + "\\slmult0";
     for (size_t m = 0; m < b.Members.size(); ++m) {
       const PlacedLine& p = placed[b.Members[m]];
       out += frame;
@@ -1225,8 +1157,8 @@ std::string TkxRTFTextWriter::RotatedTextRTF(const TkxTextItem& item) {
       top = item.Y;
     }
     std::string out = "{\\shp{\\*\\shpinst\\shpleft" + std::to_string(Twips(left)) + "\\shptop" +
-                      std::to_string(Twips(top)) + "\\shpright" + std::to_string(Twips(left + across)) +
-                      "\\shpbottom" + std::to_string(Twips(top + along)) +
+                      std::to_string(Twips(top)) + "\\shpright" + std::to_string(Twips(left + across)) + "\\shpbottom" +
+                      std::to_string(Twips(top + along)) +
                       "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt0"
                       "{\\sp{\\sn shapeType}{\\sv 202}}{\\sp{\\sn txflTextFlow}{\\sv " +
                       std::string(angle == 90 ? "2" : "1") +
@@ -1262,8 +1194,7 @@ std::string TkxRTFTextWriter::TextBoxRTF(const TkxTextBoxItem& item) {
     double free = item.Height - linesHeight;
     if (item.VerticalAlignment == 1) free /= 2;
     if (free > 0) {
-      const int breaks = static_cast<int>(
-          std::min<double>(std::floor(free / firstLineHeight), kMaxAlignmentBreaks));
+      const int breaks = static_cast<int>(std::min<double>(std::floor(free / firstLineHeight), kMaxAlignmentBreaks));
       std::string prefix;
       for (int i = 0; i < breaks; ++i) prefix += "\\par ";
       text = prefix + text;
@@ -1272,9 +1203,8 @@ std::string TkxRTFTextWriter::TextBoxRTF(const TkxTextBoxItem& item) {
 
   std::string out = "{\\lang1024 ";
   if (NeedsUnicodeHandling(item.Font.Charset())) {
-    out += "{\\shp{\\*\\shpinst\\shpleft" + std::to_string(Twips(item.X)) + "\\shptop" +
-           std::to_string(Twips(item.Y)) + "\\shpright" +
-           std::to_string(Twips(item.X + item.Width)) + "\\shpbottom" +
+    out += "{\\shp{\\*\\shpinst\\shpleft" + std::to_string(Twips(item.X)) + "\\shptop" + std::to_string(Twips(item.Y)) +
+           "\\shpright" + std::to_string(Twips(item.X + item.Width)) + "\\shpbottom" +
            std::to_string(Twips(item.Y + item.Height)) +
            "\\shpfhdr0\\shpbxcolumn\\shpbxignore\\shpbypara\\shpwr3\\shpwrk0\\shpfblwtxt0"
            "{\\sp{\\sn shapeType}{\\sv 1}}{\\sp{\\sn fLayoutInCell}{\\sv 1}}"
@@ -1284,12 +1214,10 @@ std::string TkxRTFTextWriter::TextBoxRTF(const TkxTextBoxItem& item) {
     // is complete, so only the wrapper is closed.
     out += "}";
   } else {
-    out += "{\\*\\do\\dobxpage\\dobypage\\dptxbx\\dptxbxmar" +
-           std::to_string(Twips(item.Frame.StoredPadding().Left)) + "\\dpx" +
-           std::to_string(Twips(item.X)) + "\\dpy" + std::to_string(Twips(item.Y)) + "\\dpxsize" +
+    out += "{\\*\\do\\dobxpage\\dobypage\\dptxbx\\dptxbxmar" + std::to_string(Twips(item.Frame.StoredPadding().Left)) +
+           "\\dpx" + std::to_string(Twips(item.X)) + "\\dpy" + std::to_string(Twips(item.Y)) + "\\dpxsize" +
            std::to_string(Twips(item.Width)) + "\\dpysize" + std::to_string(Twips(item.Height)) +
-           "{\\dptxbxtext\\pard" + AlignmentWord(item.TextAlignment) + FontControls(item.Font) +
-           " " + text + "\\par}";
+           "{\\dptxbxtext\\pard" + AlignmentWord(item.TextAlignment) + FontControls(item.Font) + " " + text + "\\par}";
     out += LineStyle(item.Pen);
     out += FillStyle(item.Brush);
     out += "}}";
@@ -1301,8 +1229,7 @@ void TkxRTFTextWriter::WriteTextBox(TkxTextBoxItem& item) { host_.WriteToBody(Te
 
 std::string TkxRTFTextWriter::ParagraphRTF(const TkxParagraphItem& item) {
   std::vector<std::string> lines;
-  for (const std::u16string& line : item.Lines)
-    lines.push_back(EncodeWithVariables(line, item.Font.Charset()));
+  for (const std::u16string& line : item.Lines) lines.push_back(EncodeWithVariables(line, item.Font.Charset()));
   const std::string text = JoinLines(lines);
   if (text.empty()) return {};
 
@@ -1341,14 +1268,13 @@ void TkxRTFTextWriter::WriteParagraph(TkxParagraphItem& item) {
 
 std::string TkxRTFTextWriter::BookmarkRTF(const TkxBookmarkItem& item) const {
   const std::string name = EscapeRTF(item.Name);
-  return "{\\*\\bkmkstart " + name + "}\\plain\\pvpg\\phpg\\posy" + std::to_string(Twips(item.Y)) +
-         "\\posx" + std::to_string(Twips(item.X)) + "\\absw0\\absh0{\\*\\bkmkend " + name + "}";
+  return "{\\*\\bkmkstart " + name + "}\\plain\\pvpg\\phpg\\posy" + std::to_string(Twips(item.Y)) + "\\posx" +
+         std::to_string(Twips(item.X)) + "\\absw0\\absh0{\\*\\bkmkend " + name + "}";
 }
 
 std::string TkxRTFTextWriter::TabItemRTF(const TkxTabItem& item) {
   std::string out = "{\\pard\\keep\\keepn\\sb" + std::to_string(Twips(item.Y));
-  out += "\\sl" + std::to_string(
-                      Twips(host_.MeasureText(u"W", host_.EngineFont()).Height * item.LineSpacing));
+  out += "\\sl" + std::to_string(Twips(host_.MeasureText(u"W", host_.EngineFont()).Height * item.LineSpacing));
   out += "\\slmult0";
   out += FontControls(item.Font);
   out += ParagraphShading(host_.EngineBrush());

@@ -46,8 +46,7 @@ class TkxRTFTextHost {
   // The engine's variable replacement; the writer asks for it without page
   // variables and replaces those itself, after encoding, through
   // ReplacePageVariables (whose result may be RTF).
-  virtual std::u16string CalculateVariablesIn(const std::u16string& text,
-                                              bool withPageVariables) = 0;
+  virtual std::u16string CalculateVariablesIn(const std::u16string& text, bool withPageVariables) = 0;
   virtual std::u16string ReplacePageVariables(const std::u16string& text) = 0;
 
   // The engine's current font and brush.

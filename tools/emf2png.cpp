@@ -43,8 +43,8 @@ int Dump(const std::string& in) {
   const TkxMetafile mf = TkxMetafile::LoadFromFile(in);
   const TkxEmrHeader& h = mf.Header();
   std::printf("frame %d,%d-%d,%d (.01 mm), bounds %d,%d-%d,%d, %u bytes, %u records, %u handles, %dx%d px\n",
-              h.Frame.left, h.Frame.top, h.Frame.right, h.Frame.bottom, h.Bounds.left, h.Bounds.top,
-              h.Bounds.right, h.Bounds.bottom, h.Bytes, h.Records, h.Handles, mf.Width(), mf.Height());
+              h.Frame.left, h.Frame.top, h.Frame.right, h.Frame.bottom, h.Bounds.left, h.Bounds.top, h.Bounds.right,
+              h.Bounds.bottom, h.Bytes, h.Records, h.Handles, mf.Width(), mf.Height());
   mf.EnumerateRecords([](const TkxEmfRecord& r) {
     std::printf("%8zu %-28s %u\n", r.Offset(), EmfRecordName(r.Type()).c_str(), r.Size());
     return true;
@@ -63,8 +63,8 @@ int Sample(const std::string& out) {
   g.SetTransform(TkxMatrix(1, 0, 0, -1, 0, pageH));  // PDF space: y up
 
   // Text drawn with an un-flip so the glyphs stand upright.
-  auto text = [&](const std::u16string& s, const char* family, double size, int style, double x, double y,
-                  double angle, uint32_t color) {
+  auto text = [&](const std::u16string& s, const char* family, double size, int style, double x, double y, double angle,
+                  uint32_t color) {
     const TkxGraphicsSaveToken st = g.Save();
     g.TranslateTransform(x, y);
     g.RotateTransform(angle);
@@ -95,7 +95,8 @@ int Sample(const std::string& out) {
   TkxBitmap pic(64, 64, false);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x)
-      pic.SetPixel(x, y, 0xFF000000u | (uint32_t(x * 4) << 16) | (uint32_t(y * 4) << 8) | ((x / 8 + y / 8) % 2 ? 0xC0u : 0x40u));
+      pic.SetPixel(
+          x, y, 0xFF000000u | (uint32_t(x * 4) << 16) | (uint32_t(y * 4) << 8) | ((x / 8 + y / 8) % 2 ? 0xC0u : 0x40u));
   const TkxGraphicsSaveToken st = g.Save();
   TkxGraphicsPath circle(fmWinding);
   const double cx = 230, cy = 140, r = 55, k = 0.5523 * r;

@@ -122,9 +122,7 @@ void PaintHeader(QPainter& p, const QRect& rect, const QFont& baseFont) {
   p.restore();
 }
 
-qreal UiScale(const QFont& font) {
-  return qBound(1.0, QFontMetricsF(font).height() / 16.0, 4.0);
-}
+qreal UiScale(const QFont& font) { return qBound(1.0, QFontMetricsF(font).height() / 16.0, 4.0); }
 
 QPixmap ResultImage(bool ok, int size, qreal devicePixelRatio) {
   QPixmap pixmap(QSize(size, size) * devicePixelRatio);

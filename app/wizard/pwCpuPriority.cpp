@@ -49,9 +49,15 @@ bool TpwPriorityDocument::LoadFromFile(const std::string& fileName) {
   return loaded;
 }
 
-void TpwPriorityEngine::BeginDoc() { priority_.Run([this]() { inner_.BeginDoc(); }); }
-void TpwPriorityEngine::NewPage() { priority_.Run([this]() { inner_.NewPage(); }); }
-void TpwPriorityEngine::EndDoc() { priority_.Run([this]() { inner_.EndDoc(); }); }
+void TpwPriorityEngine::BeginDoc() {
+  priority_.Run([this]() { inner_.BeginDoc(); });
+}
+void TpwPriorityEngine::NewPage() {
+  priority_.Run([this]() { inner_.NewPage(); });
+}
+void TpwPriorityEngine::EndDoc() {
+  priority_.Run([this]() { inner_.EndDoc(); });
+}
 
 void TpwPriorityEngine::RenderPage(IpwDocument&, int page) {
   priority_.Run([this, page]() { inner_.RenderPage(document_, page); });

@@ -12,14 +12,9 @@ TpwGuardedDialog::TpwGuardedDialog(QWidget* owner)
 void TpwGuardedDialog::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      OkClick();
-      return;
-    case Qt::Key_Escape:
-      CancelClick();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
+    case Qt::Key_Enter: OkClick(); return;
+    case Qt::Key_Escape: CancelClick(); return;
+    default: QDialog::keyPressEvent(event);
   }
 }
 

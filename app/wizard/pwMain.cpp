@@ -103,17 +103,14 @@ TfmMain::TfmMain(QWidget* parent) : QWidget(parent) {
   BuildDone();
   for (QWidget* screen : {pnlInit, pnlStart, pnlConverting, pnlDone}) screens->addWidget(screen, 0, 0);
   setFixedSize(art::Scaled(scale_, 568), art::Scaled(scale_, 407));
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
 
   worker_ = std::make_unique<TpwWizardWorker>(this, *this);
   worker_->StartThread();
   FormActivate();
 }
 
-TfmMain::~TfmMain() {
-  worker_.reset();
-}
+TfmMain::~TfmMain() { worker_.reset(); }
 
 void TfmMain::BuildHeaderAndBar() {
   auto make = [this](const char* name, const QString& caption, int left, QStyle::StandardPixmap icon) {
@@ -179,8 +176,8 @@ void TfmMain::BuildInit() {
   col->addLayout(openRow);
   col->addSpacing(art::Scaled(scale_, 8));
   col->addWidget(BoldLabel("Step 2:", pnlInit));
-  col->addWidget(new QLabel(
-      "Click \"Save as...\" to change the default name and location of a converted RTF file:", pnlInit));
+  col->addWidget(
+      new QLabel("Click \"Save as...\" to change the default name and location of a converted RTF file:", pnlInit));
   auto* saveRow = new QHBoxLayout;
   saveRow->addWidget(docFileSaveEdit, 1);
   saveRow->addWidget(btnSave);

@@ -23,7 +23,8 @@ TfmSave::TfmSave(QWidget* owner) : TpwGuardedDialog(owner) {
   btnSaveNewRTF = FaceButton("btnSaveNewRTF", QStyle::SP_DialogSaveButton, "Save as...", this);
   btnSaveOK = FaceButton("btnSaveOK", QStyle::SP_DialogOkButton, "OK", this);
   btnSaveCancel = FaceButton("btnSaveCancel", QStyle::SP_DialogCancelButton, " Cancel", this);
-  for (QPushButton* b : {btnSaveNewRTF, btnSaveOK, btnSaveCancel}) b->setFixedSize(art::Scaled(s, 105), art::Scaled(s, 30));
+  for (QPushButton* b : {btnSaveNewRTF, btnSaveOK, btnSaveCancel})
+    b->setFixedSize(art::Scaled(s, 105), art::Scaled(s, 30));
 
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(art::Scaled(s, 14), art::Scaled(s, 10), art::Scaled(s, 14), art::Scaled(s, 10));
@@ -37,22 +38,20 @@ TfmSave::TfmSave(QWidget* owner) : TpwGuardedDialog(owner) {
   column->addLayout(head);
   column->addSpacing(art::Scaled(s, 6));
   column->addWidget(BoldLabel("Step 1:", this));
-  column->addWidget(
-      new QLabel("Try to close all RTF applications that are currently running and click \"OK\".", this));
+  column->addWidget(new QLabel("Try to close all RTF applications that are currently running and click \"OK\".", this));
   column->addSpacing(art::Scaled(s, 4));
   column->addWidget(BoldLabel("Step 2:", this));
-  column->addWidget(
-      new QLabel("Click \"Save as...\" to change the name and location of converted RTF file:", this));
+  column->addWidget(new QLabel("Click \"Save as...\" to change the name and location of converted RTF file:", this));
   auto* nameRow = new QHBoxLayout;
   nameRow->addWidget(edSaveNewRTF, 1);
   nameRow->addWidget(btnSaveNewRTF);
   column->addLayout(nameRow);
   column->addSpacing(art::Scaled(s, 4));
   column->addWidget(BoldLabel("Step 3:", this));
-  column->addWidget(new QLabel(
-      "Click \"OK\" to save file in a new location.\n"
-      "Click \"Cancel\"  to cancel the operation.  Convertion results will be lost in this case!",
-      this));
+  column->addWidget(
+      new QLabel("Click \"OK\" to save file in a new location.\n"
+                 "Click \"Cancel\"  to cancel the operation.  Convertion results will be lost in this case!",
+                 this));
   column->addStretch(1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);

@@ -9,14 +9,13 @@
 
 namespace pw {
 
-TpwWizardWorker::TpwWizardWorker(QObject* window, IpwWizardScreens& screens)
-    : window_(window), screens_(screens) {
+TpwWizardWorker::TpwWizardWorker(QObject* window, IpwWizardScreens& screens) : window_(window), screens_(screens) {
   document_ = std::make_unique<TpwDocumentAdapter>();
   engine_ = std::make_unique<TpwEngineAdapter>(static_cast<TpwDriverView*>(this));
   priorityDocument_ = std::make_unique<TpwPriorityDocument>(*document_, priority_);
   priorityEngine_ = std::make_unique<TpwPriorityEngine>(*engine_, *document_, priority_);
-  driver_ = std::make_unique<TpwConversionDriver>(*priorityDocument_, *priorityEngine_,
-                                                  static_cast<TpwDriverView&>(*this));
+  driver_ =
+      std::make_unique<TpwConversionDriver>(*priorityDocument_, *priorityEngine_, static_cast<TpwDriverView&>(*this));
   thread_.setObjectName("conversion");
   moveToThread(&thread_);
 }
@@ -75,10 +74,18 @@ void TpwWizardWorker::PostStart(const TpwJobSettings& job) {
     driver_->Next();
   });
 }
-void TpwWizardWorker::PostPause() { Post([this]() { driver_->Pause(); }); }
-void TpwWizardWorker::PostContinue() { Post([this]() { driver_->Continue(); }); }
-void TpwWizardWorker::PostBack() { Post([this]() { driver_->Back(); }); }
-void TpwWizardWorker::PostNewConversion() { Post([this]() { driver_->NewConversion(); }); }
+void TpwWizardWorker::PostPause() {
+  Post([this]() { driver_->Pause(); });
+}
+void TpwWizardWorker::PostContinue() {
+  Post([this]() { driver_->Continue(); });
+}
+void TpwWizardWorker::PostBack() {
+  Post([this]() { driver_->Back(); });
+}
+void TpwWizardWorker::PostNewConversion() {
+  Post([this]() { driver_->NewConversion(); });
+}
 
 template <class F>
 void TpwWizardWorker::ToWindow(F f) {

@@ -14,7 +14,7 @@ using namespace pw;
 namespace {
 
 struct FakeDocument : IpwDocument {
-  std::vector<int> rotations;  // remaining pages
+  std::vector<int> rotations;                // remaining pages
   std::vector<std::array<double, 4>> boxes;  // of the remaining pages; US Letter beyond
   bool encrypted = false;
   std::string password;

@@ -48,8 +48,7 @@ std::string ReadAll(const fs::path& p) {
 }
 
 // Standard fonts given by name only: the reader's faces stand in for them.
-const char* kFonts =
-    "/Font << /F1 20 0 R /F2 21 0 R /F3 22 0 R /F4 23 0 R >>";
+const char* kFonts = "/Font << /F1 20 0 R /F2 21 0 R /F3 22 0 R /F4 23 0 R >>";
 
 void AddFonts(pwtest::PdfBuilder& b) {
   b.Object(20, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
@@ -61,8 +60,8 @@ void AddFonts(pwtest::PdfBuilder& b) {
 std::string OnePage(const std::string& mediaBox, const std::string& content) {
   pwtest::PdfBuilder b;
   b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
-  b.Object(2, "<< /Type /Pages /Kids [10 0 R] /Count 1 /MediaBox [" + mediaBox + "] /Resources << " +
-                  kFonts + " >> >>");
+  b.Object(2,
+           "<< /Type /Pages /Kids [10 0 R] /Count 1 /MediaBox [" + mediaBox + "] /Resources << " + kFonts + " >> >>");
   b.Object(10, "<< /Type /Page /Parent 2 0 R /Contents 100 0 R >>");
   b.Stream(100, "", content);
   AddFonts(b);
@@ -73,19 +72,20 @@ std::string OnePage(const std::string& mediaBox, const std::string& content) {
 // A letter: heading, a justified paragraph, a bold word inside a line, a
 // subscript, a two-column table with right-aligned figures and a page number.
 std::string Letter() {
-  return OnePage("0 0 612 792",
-                 "BT /F2 18 Tf 72 720 Td (Quarterly report) Tj ET\n"
-                 "BT /F3 11 Tf 72 690 Td (The figures below were taken from the ledger on the last) Tj ET\n"
-                 "BT /F3 11 Tf 72 677 Td (working day of the quarter and checked by two clerks.) Tj ET\n"
-                 "BT /F3 11 Tf 72 664 Td (Water use, in m) Tj /F3 7 Tf 4 Ts (3) Tj /F3 11 Tf 0 Ts ( per day, rose by) Tj "
-                 "/F2 11 Tf ( twelve ) Tj /F3 11 Tf (percent; CO) Tj /F3 7 Tf -2 Ts (2) Tj /F3 11 Tf 0 Ts ( fell.) Tj ET\n"
-                 "BT /F1 10 Tf 72 630 Td (Item) Tj 300 0 Td (Units) Tj 120 0 Td (Cost) Tj ET\n"
-                 "BT /F1 10 Tf 72 616 Td (Paper, white) Tj ET BT /F1 10 Tf 383 616 Td (1200) Tj ET "
-                 "BT /F1 10 Tf 500 616 Td (96.00) Tj ET\n"
-                 "BT /F1 10 Tf 72 602 Td (Toner cartridges for the second floor printers) Tj ET "
-                 "BT /F1 10 Tf 394 602 Td (14) Tj ET BT /F1 10 Tf 494 602 Td (812.50) Tj ET\n"
-                 "BT /F4 9 Tf 72 560 Td (ref: QR-2009/03 {draft}) Tj ET\n"
-                 "BT /F1 9 Tf 300 40 Td (2) Tj ET\n");
+  return OnePage(
+      "0 0 612 792",
+      "BT /F2 18 Tf 72 720 Td (Quarterly report) Tj ET\n"
+      "BT /F3 11 Tf 72 690 Td (The figures below were taken from the ledger on the last) Tj ET\n"
+      "BT /F3 11 Tf 72 677 Td (working day of the quarter and checked by two clerks.) Tj ET\n"
+      "BT /F3 11 Tf 72 664 Td (Water use, in m) Tj /F3 7 Tf 4 Ts (3) Tj /F3 11 Tf 0 Ts ( per day, rose by) Tj "
+      "/F2 11 Tf ( twelve ) Tj /F3 11 Tf (percent; CO) Tj /F3 7 Tf -2 Ts (2) Tj /F3 11 Tf 0 Ts ( fell.) Tj ET\n"
+      "BT /F1 10 Tf 72 630 Td (Item) Tj 300 0 Td (Units) Tj 120 0 Td (Cost) Tj ET\n"
+      "BT /F1 10 Tf 72 616 Td (Paper, white) Tj ET BT /F1 10 Tf 383 616 Td (1200) Tj ET "
+      "BT /F1 10 Tf 500 616 Td (96.00) Tj ET\n"
+      "BT /F1 10 Tf 72 602 Td (Toner cartridges for the second floor printers) Tj ET "
+      "BT /F1 10 Tf 394 602 Td (14) Tj ET BT /F1 10 Tf 494 602 Td (812.50) Tj ET\n"
+      "BT /F4 9 Tf 72 560 Td (ref: QR-2009/03 {draft}) Tj ET\n"
+      "BT /F1 9 Tf 300 40 Td (2) Tj ET\n");
 }
 
 // Two columns of different pitch on a landscape page, a turned caption, a

@@ -113,7 +113,8 @@ TEST_F(CliConvert, BadInputAndTargetsFailCleanly) {
     int code;
     std::vector<std::string> expected;  // substrings of the one message line
   } cases[] = {
-      {Quote(P("missing.pdf")) + " " + Quote(P("a.rtf")), 2,
+      {Quote(P("missing.pdf")) + " " + Quote(P("a.rtf")),
+       2,
        {"missing.pdf", "Impossible to read selected PDF file.", "No such file"}},
       {Quote(P("text.pdf")) + " " + Quote(P("a.rtf")), 2, {"text.pdf", "Invalid PDF Header"}},
       {Quote(P("cut.pdf")) + " " + Quote(P("a.rtf")), 2, {"cut.pdf", "Impossible to read selected PDF file."}},
@@ -130,7 +131,8 @@ TEST_F(CliConvert, BadInputAndTargetsFailCleanly) {
   for (const Case& c : cases) {
     RunResult r = Exec(c.args);
     EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
-    for (const std::string& e : c.expected) EXPECT_NE(r.err.find(e), std::string::npos) << c.args << ": " << e << "\n" << r.err;
+    for (const std::string& e : c.expected)
+      EXPECT_NE(r.err.find(e), std::string::npos) << c.args << ": " << e << "\n" << r.err;
     if (c.code != 1) {
       EXPECT_EQ(Count(r.err, "\n"), 1u) << c.args << "\n" << r.err;
     }
@@ -144,8 +146,8 @@ TEST_F(CliConvert, BadInputAndTargetsFailCleanly) {
 TEST_F(CliConvert, SampleBecomesRtfWithOneSectionPerPage) {
   struct Case {
     std::string options;
-    std::string target;  // as given
-    std::string written; // after the ".rtf" rule
+    std::string target;   // as given
+    std::string written;  // after the ".rtf" rule
   } cases[] = {
       {"", "out.rtf", "out.rtf"},
       {"--layout exact --mode extended --paper Letter", "out.RTF", "out.RTF.rtf"},
@@ -221,7 +223,8 @@ TEST_F(CliConvert, DefaultTargetAndPasswords) {
   EXPECT_TRUE(fs::exists(dir_ / "in.pdf.rtf"));
 
   // An encrypted file with its password; its first page is landscape.
-  r = Exec("--password secret " + Quote(Src("tests/pdf/data/rc4-128-objstm-user-secret.pdf")) + " " + Quote(P("enc.rtf")));
+  r = Exec("--password secret " + Quote(Src("tests/pdf/data/rc4-128-objstm-user-secret.pdf")) + " " +
+           Quote(P("enc.rtf")));
   ASSERT_EQ(r.code, 0) << r.err;
   std::string rtf = ReadAll(dir_ / "enc.rtf");
   EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
@@ -264,8 +267,9 @@ TEST_F(CliConvert, VerboseListsToleratedProblems) {
   const std::string broken = Src("tests/pdf/data/tolerate-broken-dict-key.pdf");
   RunResult r = Exec("--verbose " + Quote(broken) + " " + Quote(P("a.rtf")));
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.err.find(": document, object 3, offset 182: Dictionary key is not a name; the entry is dropped (3 times)\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find(": document, object 3, offset 182: Dictionary key is not a name; the entry is dropped (3 times)\n"),
+      std::string::npos)
       << r.err;
   EXPECT_EQ(Count(r.err, "\n"), 2u) << r.err;
   EXPECT_NE(r.err.find("1 pages converted to " + P("a.rtf") + ", 3 warnings\n"), std::string::npos) << r.err;

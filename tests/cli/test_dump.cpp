@@ -42,8 +42,9 @@ RunResult Exec(const std::string& args) {
 std::string TwoPages() {
   pwtest::PdfBuilder b;
   b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
-  b.Object(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 612 792] "
-              "/Resources << /Font << /F1 7 0 R >> >> >>");
+  b.Object(2,
+           "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 612 792] "
+           "/Resources << /Font << /F1 7 0 R >> >> >>");
   b.Object(3, "<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>");
   b.Object(4, "<< /Type /Page /Parent 2 0 R /Contents 6 0 R /Rotate 90 >>");
   b.Stream(5, "", "BT /F1 12 Tf 72 700 Td (Hello) Tj ET");

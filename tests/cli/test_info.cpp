@@ -82,7 +82,8 @@ TEST(CliInfo, ExitCodesAndOutput) {
   for (const Case& c : cases) {
     RunResult r = Exec(c.args);
     EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out;
-    for (const std::string& e : c.expected) EXPECT_NE(r.out.find(e), std::string::npos) << c.args << ": " << e << "\n" << r.out;
+    for (const std::string& e : c.expected)
+      EXPECT_NE(r.out.find(e), std::string::npos) << c.args << ": " << e << "\n" << r.out;
     EXPECT_EQ(r.out.find("terminate called"), std::string::npos) << c.args;
   }
   std::filesystem::remove(junk);

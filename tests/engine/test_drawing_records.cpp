@@ -49,16 +49,16 @@ constexpr uint32_t kRed = 0xFFFF0000u, kBlue = 0xFF0000FFu;
 
 TEST(DrawingRecords, FillsAndStrokesBecomeTheirShapes) {
   Page pg;
-  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 200, 50));         // a box
-  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(100, 300, 400, 1));         // a rule
-  pg.G.DrawPath(TkxPen(kRed, 2), RectPath(50, 500, 100, 100));             // a frame
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 200, 50));  // a box
+  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(100, 300, 400, 1));  // a rule
+  pg.G.DrawPath(TkxPen(kRed, 2), RectPath(50, 500, 100, 100));      // a frame
   TkxGraphicsPath zigzag;
   zigzag.AddLines({{10, 700}, {30, 720}, {50, 700}, {70, 720}, {90, 700}, {110, 720}});
-  pg.G.DrawPath(TkxPen(kBlue, 1), zigzag);                                 // one polyline
+  pg.G.DrawPath(TkxPen(kBlue, 1), zigzag);  // one polyline
   TkxGraphicsPath tri;
   tri.AddLines({{400, 500}, {500, 600}, {300, 600}});
   tri.CloseFigure();
-  pg.G.FillPath(TkxSolidBrush(kBlue), tri);                                // a polygon
+  pg.G.FillPath(TkxSolidBrush(kBlue), tri);  // a polygon
   pg.Run();
 
   const auto shapes = pg.T.Shapes();
@@ -116,15 +116,15 @@ TEST(DrawingRecords, CurvesAreFlattenedAndRingsFilledTogether) {
 
 TEST(DrawingRecords, NothingOutsideThePageOrTheClipIsKept) {
   Page pg;
-  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(900, 100, 50, 50));     // right of the page
-  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(700, 900, 300, 300));   // partly off the page
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(900, 100, 50, 50));    // right of the page
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(700, 900, 300, 300));  // partly off the page
   pg.G.SetClip(TkxRectF{100, 100, 100, 100});
   for (int i = 0; i < 100; ++i)
     for (int j = 0; j < 100; ++j) pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(300 + i * 4, 300 + j * 4, 3, 3));
-  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(150, 150, 200, 10));   // cut at the clip's right
+  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(150, 150, 200, 10));  // cut at the clip's right
   TkxGraphicsPath line;
   line.AddLine(0, 120, 800, 120);
-  pg.G.DrawPath(TkxPen(kBlue, 1), line);                             // cut to the clip
+  pg.G.DrawPath(TkxPen(kBlue, 1), line);  // cut to the clip
   pg.G.ResetClip();
   pg.Run();
 
@@ -170,7 +170,8 @@ TEST(DrawingRecords, BlankPaperFillsAreDropped) {
 TEST(DrawingRecords, CrowdedPageBecomesOnePicture) {
   Page pg;
   const int n = static_cast<int>(kMaxPageShapes) + 100;
-  for (int i = 0; i < n; ++i) pg.G.FillPath(TkxSolidBrush(kRed), RectPath(10 + (i % 70) * 11, 10 + (i / 70) * 11, 8, 8));
+  for (int i = 0; i < n; ++i)
+    pg.G.FillPath(TkxSolidBrush(kRed), RectPath(10 + (i % 70) * 11, 10 + (i / 70) * 11, 8, 8));
   pg.Run();
   EXPECT_TRUE(pg.T.Shapes().empty());
   const auto images = pg.T.All<TkxImageItem>();
@@ -251,9 +252,9 @@ TEST(DrawingRecords, FlowingTextIsNotCoveredByFills) {
   // their fill (outlined ones keep the outline); fills elsewhere stay.
   Page pg;
   pg.T.Line = true;
-  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 300, 40));    // under the text
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 300, 40));  // under the text
   pg.G.DrawPath(TkxPen(kBlue, 1), RectPath(100, 100, 300, 40));
-  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(100, 500, 300, 40));   // apart from it
+  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(100, 500, 300, 40));  // apart from it
   TkxLogFontW font;
   font.lfFaceName = u"Liberation Sans";
   font.lfHeight = -20;

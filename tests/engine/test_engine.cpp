@@ -184,8 +184,7 @@ TEST(Engine, OperationsWithoutDocumentDoNothing) {
 
 TEST(Engine, NotificationOrderAndStatus) {
   const std::vector<std::string> begin = {"OnBeforeBeginDoc", "OnAfterBeginDoc"};
-  const std::vector<std::string> page = {"OnBeforeBeginPage", "OnAfterBeginPage", "OnBeforeEndPage",
-                                         "OnAfterEndPage"};
+  const std::vector<std::string> page = {"OnBeforeBeginPage", "OnAfterBeginPage", "OnBeforeEndPage", "OnAfterEndPage"};
   const std::vector<std::string> end = {"OnBeforeEndDoc", "OnAfterEndDoc"};
   const std::vector<std::string> newPage = {"NewPage"};
   auto join = [](std::initializer_list<std::vector<std::string>> parts) {
@@ -232,9 +231,8 @@ TEST(Engine, PagesToRenderSelection) {
     std::vector<int> selected;  // of pages 1..6
   };
   const Case cases[] = {
-      {"", {1, 2, 3, 4, 5, 6}}, {"2,4-5", {2, 4, 5}},   {"3-1", {}},
-      {"1 3", {1, 3}},          {"\"2,5\"", {}},        {"\"6\",x,2", {2, 6}},
-      {"a-b,4", {4}},           {"2,,4,", {2, 4}},      {"1-2 5-9", {1, 2, 5, 6}},
+      {"", {1, 2, 3, 4, 5, 6}}, {"2,4-5", {2, 4, 5}}, {"3-1", {}},       {"1 3", {1, 3}},           {"\"2,5\"", {}},
+      {"\"6\",x,2", {2, 6}},    {"a-b,4", {4}},       {"2,,4,", {2, 4}}, {"1-2 5-9", {1, 2, 5, 6}},
   };
   for (const Case& c : cases) {
     std::vector<int> got;
@@ -264,8 +262,8 @@ TEST(Engine, PagesToRenderOnSixPages) {
     std::vector<std::string> written;
     for (const std::string& s : e.log)
       if (s.rfind("BeginPage", 0) == 0 || s.rfind("Text", 0) == 0) written.push_back(s);
-    const std::vector<std::string> expected = {"BeginPage 2", "Text p2 band0", "BeginPage 4",
-                                               "Text p4 band0", "BeginPage 5", "Text p5 band0"};
+    const std::vector<std::string> expected = {"BeginPage 2",   "Text p2 band0", "BeginPage 4",
+                                               "Text p4 band0", "BeginPage 5",   "Text p5 band0"};
     EXPECT_EQ(written, expected);
     EXPECT_EQ(Count(e.log, "OnBeforeBeginPage"), 3u);
     EXPECT_EQ(Count(e.log, "OnAfterEndPage"), 3u);
@@ -295,7 +293,10 @@ TEST(Engine, ErrorsGoToHandlerOrAreRaised) {
        },
        "Not a valid Engine State identifier"},
       {"state -2", [](Probe& e) { e.RestoreEngineState(-2); }, "Not a valid Engine State identifier"},
-      {"unknown picture", [](Probe& e) { EXPECT_EQ(e.AddImage(TGraphic::Unknown("GIF", {1, 2})), -1); },
+      {"unknown picture",
+       [](Probe& e) {
+         EXPECT_EQ(e.AddImage(TGraphic::Unknown("GIF", {1, 2})), -1);
+       },
        "Unknown Graphics format"},
       {"empty picture", [](Probe& e) { EXPECT_EQ(e.AddImage(TGraphic()), -1); }, "Unknown Graphics format"},
   };
@@ -389,7 +390,8 @@ TEST(Engine, OutputFileCreationFailureClosesDocument) {
     e.BeginDoc();
     ADD_FAILURE() << "no error";
   } catch (const EFileCreateError& x) {
-    EXPECT_STREQ(x.what(), "File could not be created!\r\n\r\nPossible cause: It could be in use by some other application");
+    EXPECT_STREQ(x.what(),
+                 "File could not be created!\r\n\r\nPossible cause: It could be in use by some other application");
   }
   EXPECT_EQ(e.EngineStatus(), esFileCreateFailed);
   EXPECT_FALSE(e.DocumentOpen());
@@ -525,9 +527,9 @@ TEST(Engine, UnitsAndReferenceRect) {
     TkxDoubleRect rect;
   };
   const RectCase cases[] = {
-      {rpPage, bnBody, {0, 0, 1000, 800}},          {rpMargin, bnBody, {10, 30, 980, 760}},
-      {rpBand, bnBody, {10, 80, 980, 700}},         {rpBand, bnHeader, {10, 30, 980, 80}},
-      {rpBand, bnFooter, {10, 700, 980, 760}},      {rpBand, bnUnderlay, {10, 30, 980, 760}},
+      {rpPage, bnBody, {0, 0, 1000, 800}},     {rpMargin, bnBody, {10, 30, 980, 760}},
+      {rpBand, bnBody, {10, 80, 980, 700}},    {rpBand, bnHeader, {10, 30, 980, 80}},
+      {rpBand, bnFooter, {10, 700, 980, 760}}, {rpBand, bnUnderlay, {10, 30, 980, 760}},
       {rpBand, bnOverlay, {10, 30, 980, 760}},
   };
   for (const RectCase& c : cases) {
@@ -625,8 +627,8 @@ TEST(Engine, FormattedTextOutRunsAndStyles) {
     const char16_t* text;
     int style;
   };
-  const Run expected[] = {{u"a", 0}, {u"bold", fsBold}, {u"<x>/yz ", 0}, {u"it", fsItalic},
-                          {u"u <q>", fsItalic | fsUnderline}};
+  const Run expected[] = {
+      {u"a", 0}, {u"bold", fsBold}, {u"<x>/yz ", 0}, {u"it", fsItalic}, {u"u <q>", fsItalic | fsUnderline}};
   const TkxItemList& items = *e.CurrentItemList();
   ASSERT_EQ(items.size(), std::size(expected));
   double x = 10;
@@ -712,12 +714,30 @@ TEST(Engine, DispatchItemsByClass) {
   list.push_back(std::make_unique<TkxPolyDrawItem>());
   list.push_back(std::make_unique<TkxDocumentItem>());
   e.DispatchItems(list);
-  const std::vector<std::string> expected = {
-      "TextBox",       "Text t band0",     "ImageStream",    "Image -1",    "Line join0",
-      "Rectangle join1", "RoundRect join2", "Ellipse join3", "Polygon 4",   "Polyline 4",
-      "Arc join6",     "Chord join7",      "Pie join8",      "PolyBezier join9", "PolyShape closed",
-      "PolyShape open", "Table",           "Paragraph 0",    "Clip",        "Path",
-      "PolyPolygon",   "EOF",              "PolyDraw",       "Other"};
+  const std::vector<std::string> expected = {"TextBox",
+                                             "Text t band0",
+                                             "ImageStream",
+                                             "Image -1",
+                                             "Line join0",
+                                             "Rectangle join1",
+                                             "RoundRect join2",
+                                             "Ellipse join3",
+                                             "Polygon 4",
+                                             "Polyline 4",
+                                             "Arc join6",
+                                             "Chord join7",
+                                             "Pie join8",
+                                             "PolyBezier join9",
+                                             "PolyShape closed",
+                                             "PolyShape open",
+                                             "Table",
+                                             "Paragraph 0",
+                                             "Clip",
+                                             "Path",
+                                             "PolyPolygon",
+                                             "EOF",
+                                             "PolyDraw",
+                                             "Other"};
   EXPECT_EQ(e.log, expected);
 }
 
@@ -802,8 +822,8 @@ TEST(Engine, ActivePageCollectsDrawingUntilTheEnd) {
   for (const std::string& s : e.log)
     if (s.rfind("BeginPage", 0) == 0 || s.rfind("Text", 0) == 0 || s == "EOF") got.push_back(s);
   // Each page's recording was processed once per visit.
-  const std::vector<std::string> expected = {"BeginPage 1", "EOF", "Text on 1 band0", "EOF",
-                                             "BeginPage 2", "Text on 2 band0", "EOF", "EOF"};
+  const std::vector<std::string> expected = {
+      "BeginPage 1", "EOF", "Text on 1 band0", "EOF", "BeginPage 2", "Text on 2 band0", "EOF", "EOF"};
   EXPECT_EQ(got, expected);
 }
 
@@ -854,9 +874,9 @@ TEST(PlainSheet, FileNameAndTableOfContents) {
   e.BeginDoc();
   e.SetFileName("/elsewhere/x.rtf");
   EXPECT_EQ(e.FileName(), "/tmp/out/report.final");
-  EXPECT_EQ(e.AddTOCEntry(u"t", 0, 0, 0, 1), -1);   // no entry 0 yet
+  EXPECT_EQ(e.AddTOCEntry(u"t", 0, 0, 0, 1), -1);  // no entry 0 yet
   EXPECT_EQ(e.AddTOCEntry(u"t", -1, 0, 0, 1), 0);
-  EXPECT_EQ(e.AddTOCEntry(u"t", 0, 0, 0, 2), -1);   // no page 2
+  EXPECT_EQ(e.AddTOCEntry(u"t", 0, 0, 0, 2), -1);  // no page 2
   EXPECT_EQ(e.AddTOCEntry(u"t", -2, 0, 0, 1), -1);
   EXPECT_EQ(e.AddTOCLink(u"l", 0, "http://x"), 1);
   EXPECT_EQ(e.AddTOCLink(u"l", 2, "http://x"), -1);

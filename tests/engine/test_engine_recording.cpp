@@ -29,9 +29,7 @@ class TextProbe : public TkxCustomDocumentEngine {
 
  protected:
   void BeginDocOutput() override { SetLineMode(lineMode); }
-  void WriteText(TkxTextItem& item) override {
-    texts.push_back({item.FirstLine(), item.X, item.Y, item.Font.Name()});
-  }
+  void WriteText(TkxTextItem& item) override { texts.push_back({item.FirstLine(), item.X, item.Y, item.Font.Name()}); }
 };
 
 void DrawWord(TkxEmfRecorder& canvas, int32_t x, int32_t y, std::u16string_view word) {

@@ -53,8 +53,8 @@ class Page {
     f.lfCharSet = charset;
     Rec.UseFont(f);
   }
-  void Text(int32_t x, int32_t y, std::u16string_view s, uint32_t options = 0,
-            TkxEmfRectL rect = {0, 0, -1, -1}, std::vector<int32_t> dx = {}) {
+  void Text(int32_t x, int32_t y, std::u16string_view s, uint32_t options = 0, TkxEmfRectL rect = {0, 0, -1, -1},
+            std::vector<int32_t> dx = {}) {
     Rec.ExtTextOutW({x, y}, options, rect, s, dx, {x, y, x + 10, y + 10});
   }
   // EMR_EXTTEXTOUTA with the bytes of s.
@@ -130,10 +130,18 @@ TEST(MetafileProcessor, PositionsUnderEveryMapMode) {
       {"none set", {}, id, 100, 50, 100, 50},
       {"text, origins",
        {{EMR_SETMAPMODE, MM_TEXT, 0}, {EMR_SETWINDOWORGEX, 10, 20}, {EMR_SETVIEWPORTORGEX, 5, 5}},
-       id, 100, 50, 95, 35},
+       id,
+       100,
+       50,
+       95,
+       35},
       {"text ignores extents",
        {{EMR_SETMAPMODE, MM_TEXT, 0}, {EMR_SETWINDOWEXTEX, 10, 10}, {EMR_SETVIEWPORTEXTEX, 30, 30}},
-       id, 100, 50, 100, 50},
+       id,
+       100,
+       50,
+       100,
+       50},
       {"lometric", {{EMR_SETMAPMODE, MM_LOMETRIC, 0}}, id, 254, -254, 96, 96},
       {"himetric", {{EMR_SETMAPMODE, MM_HIMETRIC, 0}}, id, 2540, -5080, 96, 192},
       {"loenglish", {{EMR_SETMAPMODE, MM_LOENGLISH, 0}}, id, 100, -50, 96, 48},
@@ -142,28 +150,67 @@ TEST(MetafileProcessor, PositionsUnderEveryMapMode) {
       {"twips, window origin", {{EMR_SETMAPMODE, MM_TWIPS, 0}, {EMR_SETWINDOWORGEX, 0, 1440}}, id, 1440, 0, 96, 96},
       {"anisotropic",
        {{EMR_SETMAPMODE, MM_ANISOTROPIC, 0}, {EMR_SETWINDOWEXTEX, 1000, 1000}, {EMR_SETVIEWPORTEXTEX, 500, 250}},
-       id, 1000, 400, 500, 100},
+       id,
+       1000,
+       400,
+       500,
+       100},
       {"isotropic keeps the smaller scale",
        {{EMR_SETMAPMODE, MM_ISOTROPIC, 0}, {EMR_SETWINDOWEXTEX, 1000, 1000}, {EMR_SETVIEWPORTEXTEX, 500, 250}},
-       id, 1000, 400, 250, 100},
+       id,
+       1000,
+       400,
+       250,
+       100},
       {"anisotropic, origins",
-       {{EMR_SETMAPMODE, MM_ANISOTROPIC, 0}, {EMR_SETWINDOWEXTEX, 200, 200}, {EMR_SETVIEWPORTEXTEX, 100, 100},
-        {EMR_SETWINDOWORGEX, 100, 100}, {EMR_SETVIEWPORTORGEX, 10, 20}},
-       id, 300, 300, 110, 120},
+       {{EMR_SETMAPMODE, MM_ANISOTROPIC, 0},
+        {EMR_SETWINDOWEXTEX, 200, 200},
+        {EMR_SETVIEWPORTEXTEX, 100, 100},
+        {EMR_SETWINDOWORGEX, 100, 100},
+        {EMR_SETVIEWPORTORGEX, 10, 20}},
+       id,
+       300,
+       300,
+       110,
+       120},
       {"anisotropic, scaled viewport",
-       {{EMR_SETMAPMODE, MM_ANISOTROPIC, 0}, {EMR_SETWINDOWEXTEX, 100, 100}, {EMR_SETVIEWPORTEXTEX, 100, 100},
+       {{EMR_SETMAPMODE, MM_ANISOTROPIC, 0},
+        {EMR_SETWINDOWEXTEX, 100, 100},
+        {EMR_SETVIEWPORTEXTEX, 100, 100},
         {EMR_SCALEVIEWPORTEXTEX, 3, 2, 1, 2}},
-       id, 100, 100, 150, 50},
+       id,
+       100,
+       100,
+       150,
+       50},
       {"anisotropic, scaled window",
-       {{EMR_SETMAPMODE, MM_ANISOTROPIC, 0}, {EMR_SETWINDOWEXTEX, 100, 100}, {EMR_SETVIEWPORTEXTEX, 100, 100},
-        {EMR_SCALEWINDOWEXTEX, 2, 1, 1, 1}, {EMR_SCALEWINDOWEXTEX, 1, 0, 1, 1}},  // a zero divisor is refused
-       id, 100, 100, 50, 100},
+       {{EMR_SETMAPMODE, MM_ANISOTROPIC, 0},
+        {EMR_SETWINDOWEXTEX, 100, 100},
+        {EMR_SETVIEWPORTEXTEX, 100, 100},
+        {EMR_SCALEWINDOWEXTEX, 2, 1, 1, 1},
+        {EMR_SCALEWINDOWEXTEX, 1, 0, 1, 1}},  // a zero divisor is refused
+       id,
+       100,
+       100,
+       50,
+       100},
       {"y flipped viewport",
-       {{EMR_SETMAPMODE, MM_ANISOTROPIC, 0}, {EMR_SETWINDOWEXTEX, 100, 100}, {EMR_SETVIEWPORTEXTEX, 100, -100},
+       {{EMR_SETMAPMODE, MM_ANISOTROPIC, 0},
+        {EMR_SETWINDOWEXTEX, 100, 100},
+        {EMR_SETVIEWPORTEXTEX, 100, -100},
         {EMR_SETVIEWPORTORGEX, 0, 500}},
-       id, 40, 100, 40, 400},
-      {"back to text resets", {{EMR_SETMAPMODE, MM_LOMETRIC, 0}, {EMR_SETVIEWPORTORGEX, 9, 9},
-                                {EMR_SETMAPMODE, MM_TEXT, 0}}, id, 100, 50, 100, 50},
+       id,
+       40,
+       100,
+       40,
+       400},
+      {"back to text resets",
+       {{EMR_SETMAPMODE, MM_LOMETRIC, 0}, {EMR_SETVIEWPORTORGEX, 9, 9}, {EMR_SETMAPMODE, MM_TEXT, 0}},
+       id,
+       100,
+       50,
+       100,
+       50},
       {"world transform", {}, {2, 0, 0, 2, 10, 0}, 100, 50, 210, 100},
       {"world rotation", {}, {0, 1, -1, 0, 0, 0}, 100, 50, -50, 100},
   };
@@ -255,7 +302,7 @@ TEST(MetafileProcessor, AlignmentMovesTheAnchorToTheTopLeft) {
 
 TEST(MetafileProcessor, EscapementGivesTheAngle) {
   if (!HaveSans()) GTEST_SKIP() << "needs " << kSans;
-  const std::pair<int32_t, int> cases[] = {{0, 0},    {900, 90},  {-900, 270}, {3600, 0},
+  const std::pair<int32_t, int> cases[] = {{0, 0},    {900, 90}, {-900, 270}, {3600, 0},
                                            {455, 46}, {445, 44}, {3599, 0},   {-5, 0}};
   for (const auto& [esc, angle] : cases) {
     SCOPED_TRACE(esc);
@@ -292,12 +339,10 @@ TEST(MetafileProcessor, FontObjectBecomesTheItemFont) {
       {u"Liberation Sans", -16, 600, 0, 1, 1, 0, 3, 0, "Liberation Sans", 12, -16, fsUnderline | fsStrikeout, 0,
        fpFixed},
       {u"Liberation Sans", -13, 400, 0, 0, 0, 204, 0, 0, "Liberation Sans", 10, -13, fsRegular, 204, fpDefault},
-      {u"Pw Meta Symbol", -16, 400, 0, 0, 0, DEFAULT_CHARSET, 0, 0, "Pw Meta Symbol", 12, -16, fsRegular, 2,
-       fpDefault},
+      {u"Pw Meta Symbol", -16, 400, 0, 0, 0, DEFAULT_CHARSET, 0, 0, "Pw Meta Symbol", 12, -16, fsRegular, 2, fpDefault},
       // With a map mode set the height is kept in pixels rather than whole points.
       {u"Liberation Sans", -15, 400, 0, 0, 0, 0, 0, MM_TEXT, "Liberation Sans", 11, -15, fsRegular, 0, fpDefault},
-      {u"Liberation Sans", 254, 400, 0, 0, 0, 0, 0, MM_LOMETRIC, "Liberation Sans", -72, 96, fsRegular, 0,
-       fpDefault},
+      {u"Liberation Sans", 254, 400, 0, 0, 0, 0, 0, MM_LOMETRIC, "Liberation Sans", -72, 96, fsRegular, 0, fpDefault},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "height " << c.height << " weight " << c.weight);
@@ -396,8 +441,8 @@ TEST(MetafileProcessor, RestoreByRelativeAndAbsoluteIndex) {
     size_t left;      // saved states left
   };
   // Saved: [0] bk mode 10, [1] 11, [2] 12; current 13.
-  const Case cases[] = {{-1, 12, 2}, {-2, 11, 1}, {-3, 10, 0}, {-4, 13, 3}, {0, 13, 3},
-                        {1, 11, 1},  {2, 12, 2},  {3, 13, 3}};
+  const Case cases[] = {{-1, 12, 2}, {-2, 11, 1}, {-3, 10, 0}, {-4, 13, 3},
+                        {0, 13, 3},  {1, 11, 1},  {2, 12, 2},  {3, 13, 3}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.restore);
     Target t;
@@ -458,13 +503,11 @@ TEST(MetafileProcessor, ObjectTableAndStockObjects) {
     TColor pen;
     TPenStyle penStyle;
   };
-  const Stock stock[] = {{WHITE_BRUSH, clWhite, bsSolid, 0x0000FF, psDash},
-                         {LTGRAY_BRUSH, 0xC0C0C0, bsSolid, 0x0000FF, psDash},
-                         {BLACK_BRUSH, 0, bsSolid, 0x0000FF, psDash},
-                         {NULL_BRUSH, clWhite, bsClear, 0x0000FF, psDash},
-                         {WHITE_PEN, 0x404040, bsSolid, clWhite, psSolid},
-                         {NULL_PEN, 0x404040, bsSolid, clBlack, psClear},
-                         {SYSTEM_FONT, 0x404040, bsSolid, 0x0000FF, psDash}};
+  const Stock stock[] = {
+      {WHITE_BRUSH, clWhite, bsSolid, 0x0000FF, psDash}, {LTGRAY_BRUSH, 0xC0C0C0, bsSolid, 0x0000FF, psDash},
+      {BLACK_BRUSH, 0, bsSolid, 0x0000FF, psDash},       {NULL_BRUSH, clWhite, bsClear, 0x0000FF, psDash},
+      {WHITE_PEN, 0x404040, bsSolid, clWhite, psSolid},  {NULL_PEN, 0x404040, bsSolid, clBlack, psClear},
+      {SYSTEM_FONT, 0x404040, bsSolid, 0x0000FF, psDash}};
   for (const Stock& s : stock) {
     SCOPED_TRACE(s.index);
     p->Brush = TBrush();

@@ -28,13 +28,11 @@ TEST(UnitFactor, ByUnitAndResolution) {
     double ppi, factor;
   };
   const Case cases[] = {
-      {muPixels, 96, 1.0},        {muInches, 96, 96.0},     {muMM, 96, 3.77952},
-      {muPoints, 96, 4.0 / 3.0},  {muTwips, 96, 1.0 / 15.0}, {muPixels, 120, 1.0},
-      {muInches, 120, 120.0},     {muMM, 120, 4.7244},      {muPoints, 120, 5.0 / 3.0},
-      {muTwips, 120, 1.0 / 12.0},
+      {muPixels, 96, 1.0},        {muInches, 96, 96.0},       {muMM, 96, 3.77952},    {muPoints, 96, 4.0 / 3.0},
+      {muTwips, 96, 1.0 / 15.0},  {muPixels, 120, 1.0},       {muInches, 120, 120.0}, {muMM, 120, 4.7244},
+      {muPoints, 120, 5.0 / 3.0}, {muTwips, 120, 1.0 / 12.0},
   };
-  for (const Case& c : cases)
-    EXPECT_NEAR(UnitFactorOf(c.unit, c.ppi), c.factor, 1e-12) << c.unit << " at " << c.ppi;
+  for (const Case& c : cases) EXPECT_NEAR(UnitFactorOf(c.unit, c.ppi), c.factor, 1e-12) << c.unit << " at " << c.ppi;
   EXPECT_DOUBLE_EQ(UnitFactorOf(muInches), TkxScreen::PPI());
 }
 
@@ -75,10 +73,10 @@ TEST(PageSettings, PaperSizesInEveryUnit) {
 
 TEST(PageSettings, TableNamesAndBounds) {
   const std::pair<TkxPaperSize, std::string> names[] = {
-      {TkxPaperSize::Letter, "Letter"},           {TkxPaperSize::A4Small, "A4 Small"},
-      {TkxPaperSize::ps10X14, "10 X 14"},         {TkxPaperSize::CSheet, "C Sheet"},
-      {TkxPaperSize::EnvC65, "Env C65"},          {TkxPaperSize::FanfoldStdGerman, "Fanfold Std German"},
-      {TkxPaperSize::ISOB4, "ISO B4"},            {TkxPaperSize::Custom, "Custom"},
+      {TkxPaperSize::Letter, "Letter"},   {TkxPaperSize::A4Small, "A4 Small"},
+      {TkxPaperSize::ps10X14, "10 X 14"}, {TkxPaperSize::CSheet, "C Sheet"},
+      {TkxPaperSize::EnvC65, "Env C65"},  {TkxPaperSize::FanfoldStdGerman, "Fanfold Std German"},
+      {TkxPaperSize::ISOB4, "ISO B4"},    {TkxPaperSize::Custom, "Custom"},
   };
   for (const auto& [size, name] : names) EXPECT_EQ(PaperSizeInfo(size).DisplayName, name);
   EXPECT_EQ(static_cast<int>(TkxPaperSize::Custom), kPaperSizeCount - 1);

@@ -42,8 +42,9 @@ std::unique_ptr<pw::TkxPDFDocument> MakeDocument() {
   b.Stream(10, "/Type /XObject /Subtype /Form /BBox [0 0 300 300] /Resources 13 0 R", "");
   b.Stream(11, "/Type /XObject /Subtype /Form /BBox [0 0 50 50] /Matrix [0 1 -1 0 100 100]",
            "BT /F1 9 Tf (form two) Tj ET /Fm2 Do 0 0 10 10 re f");
-  b.Object(12, "<< /Type /Font /Subtype /Type3 /FontMatrix [0.01 0 0 0.01 0 0] /FirstChar 65 /LastChar 66 "
-               "/Widths [50 60] /CharProcs << >> /Encoding << /Differences [65 /A /B] >> >>");
+  b.Object(12,
+           "<< /Type /Font /Subtype /Type3 /FontMatrix [0.01 0 0 0.01 0 0] /FirstChar 65 /LastChar 66 "
+           "/Widths [50 60] /CharProcs << >> /Encoding << /Differences [65 /A /B] >> >>");
   b.Object(13, "<< /Font << /F1 6 0 R >> /XObject << /Fm1 10 0 R /Fm2 11 0 R >> >>");
   b.StartXRef(b.XRefTable("/Size 14 /Root 1 0 R"));
   auto doc = std::make_unique<pw::TkxPDFDocument>();

@@ -75,12 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 200 200] >>");
   b.Object(3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>");
   const std::string desc = std::string("<< /Type /FontDescriptor /FontName /ABCDEF+Fuzz /Flags ") +
-                           (symbolic ? "4" : "32") + " /FontBBox [0 -200 1000 800] /ItalicAngle 0 /Ascent 800 "
-                           "/Descent -200 /CapHeight 700 /StemV 80 " + k.key + " 7 0 R >>";
+                           (symbolic ? "4" : "32") +
+                           " /FontBBox [0 -200 1000 800] /ItalicAngle 0 /Ascent 800 "
+                           "/Descent -200 /CapHeight 700 /StemV 80 " +
+                           k.key + " 7 0 R >>";
   if (k.composite) {
     b.Stream(4, "", "BT /F1 10 Tf 10 100 Td <00010002000300410042FFFF> Tj [<0003> -200 <0024>] TJ ET");
-    b.Object(5, "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+Fuzz /Encoding /Identity-H "
-                "/DescendantFonts [8 0 R] >>");
+    b.Object(5,
+             "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+Fuzz /Encoding /Identity-H "
+             "/DescendantFonts [8 0 R] >>");
     b.Object(8, std::string("<< /Type /Font /Subtype ") + k.fontSubtype +
                     " /BaseFont /ABCDEF+Fuzz /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) "
                     "/Supplement 0 >> /FontDescriptor 6 0 R /DW 500 /W [1 [600 700] 36 40 550] >>");

@@ -46,8 +46,8 @@ class PdfBuilder {
 
   // A stream object with /Length filled in (dictEntries without << >>).
   void Stream(int num, const std::string& dictEntries, const std::string& data) {
-    Object(num, "<< " + dictEntries + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
-                    "\nendstream");
+    Object(num,
+           "<< " + dictEntries + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream");
   }
 
   // An object stream holding (number, text) pairs; filters: "" none,
@@ -62,8 +62,8 @@ class PdfBuilder {
       compressed_[objects[i].first] = {num, static_cast<int>(i)};
     }
     std::string data = head + body;
-    std::string dict = "/Type /ObjStm /N " + std::to_string(objects.size()) + " /First " +
-                       std::to_string(head.size()) + " " + extra;
+    std::string dict =
+        "/Type /ObjStm /N " + std::to_string(objects.size()) + " /First " + std::to_string(head.size()) + " " + extra;
     if (filter == "/FlateDecode") {
       data = Deflate(data);
       dict += " /Filter /FlateDecode";
@@ -156,8 +156,8 @@ class PdfBuilder {
     }
     offsets_.clear();
     compressed_.clear();
-    bytes += std::to_string(num) + " 0 obj\n<< " + dict + " /Length " + std::to_string(data.size()) +
-             " >>\nstream\n" + data + "\nendstream\nendobj\n";
+    bytes += std::to_string(num) + " 0 obj\n<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" +
+             data + "\nendstream\nendobj\n";
     EndSection(at);
     return at;
   }
@@ -186,8 +186,8 @@ inline void AddSimplePages(PdfBuilder& b, int pages, const std::string& rootExtr
   b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
   std::string kids;
   for (int i = 0; i < pages; ++i) kids += std::to_string(10 + i) + " 0 R ";
-  b.Object(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) +
-                  " /MediaBox [0 0 612 792] " + rootExtra + " >>");
+  b.Object(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " /MediaBox [0 0 612 792] " +
+                  rootExtra + " >>");
   for (int i = 0; i < pages; ++i) {
     b.Object(10 + i, "<< /Type /Page /Parent 2 0 R /Contents " + std::to_string(100 + i) + " 0 R >>");
     b.Stream(100 + i, "", "BT /F1 12 Tf (page " + std::to_string(i + 1) + ") Tj ET");

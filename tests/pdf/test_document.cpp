@@ -41,9 +41,7 @@ std::string ContentOf(TkxPDFDocument& doc, int page) {
 TEST(Document, FileNamesAndMissingFiles) {
   auto dir = std::filesystem::temp_directory_path() / ("pw-doc-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
-  {
-    std::ofstream(dir / "report.pdf", std::ios::binary) << SimpleFile(2);
-  }
+  { std::ofstream(dir / "report.pdf", std::ios::binary) << SimpleFile(2); }
   TkxPDFDocument doc;
   EXPECT_TRUE(doc.LoadFromFile((dir / "report").string()));  // ".pdf" appended
   EXPECT_EQ(doc.WorkFileName(), (dir / "report.pdf").string());
@@ -96,8 +94,9 @@ TEST(Document, IdentityEventsAndClose) {
 TEST(Document, InheritedAttributesAndRotation) {
   PdfBuilder b;
   b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
-  b.Object(2, "<< /Type /Pages /Kids [10 0 R 3 0 R] /Count 3 /Rotate 90 /MediaBox [0 0 612 792] "
-              "/Resources << /Font << >> >> >>");
+  b.Object(2,
+           "<< /Type /Pages /Kids [10 0 R 3 0 R] /Count 3 /Rotate 90 /MediaBox [0 0 612 792] "
+           "/Resources << /Font << >> >> >>");
   b.Object(3, "<< /Type /Pages /Parent 2 0 R /Kids [11 0 R 12 0 R] /Count 2 /Rotate 180 >>");
   b.Object(10, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 200] /B [5 0 R] >>");
   b.Object(11, "<< /Type /Page /Parent 3 0 R /Rotate -90 >>");

@@ -117,8 +117,8 @@ struct LzwEncoder {
 // Text with enough repetition to fill the LZW table several times.
 Bytes SampleText(size_t n, unsigned seed = 7) {
   std::mt19937 rng(seed);
-  static const char* words[] = {"BT ", "/F1 12 Tf ", "72 712 Td ", "(Hello, world) Tj ", "ET\n", "q 1 0 0 1 ",
-                                "re f ", "0.5 g ", "Q\n"};
+  static const char* words[] = {"BT ",   "/F1 12 Tf ", "72 712 Td ", "(Hello, world) Tj ", "ET\n", "q 1 0 0 1 ",
+                                "re f ", "0.5 g ",     "Q\n"};
   Bytes out;
   while (out.size() < n) {
     const char* w = words[rng() % 9];
@@ -132,13 +132,20 @@ Bytes SampleText(size_t n, unsigned seed = 7) {
 }  // namespace
 
 TEST(Filters, FilterNames) {
-  const std::pair<const char*, TkxDecodeFilter> known[] = {
-      {"/ASCIIHexDecode", ftASCIIHexDecode}, {"/ASCII85Decode", ftASCII85Decode}, {"/A85", ftASCII85Decode},
-      {"/FlateDecode", ftFlateDecode},       {"/RunLengthDecode", ftRunLengthDecode}, {"/LZWDecode", ftLZWDecode},
-      {"/CCITTFaxDecode", ftCCITTFaxDecode}, {"/DCTDecode", ftDCTDecode},
-      {"/AHx", ftASCIIHexDecode},            {"/Fl", ftFlateDecode},
-      {"/RL", ftRunLengthDecode},            {"/LZW", ftLZWDecode},
-      {"/CCF", ftCCITTFaxDecode},            {"/DCT", ftDCTDecode}};
+  const std::pair<const char*, TkxDecodeFilter> known[] = {{"/ASCIIHexDecode", ftASCIIHexDecode},
+                                                           {"/ASCII85Decode", ftASCII85Decode},
+                                                           {"/A85", ftASCII85Decode},
+                                                           {"/FlateDecode", ftFlateDecode},
+                                                           {"/RunLengthDecode", ftRunLengthDecode},
+                                                           {"/LZWDecode", ftLZWDecode},
+                                                           {"/CCITTFaxDecode", ftCCITTFaxDecode},
+                                                           {"/DCTDecode", ftDCTDecode},
+                                                           {"/AHx", ftASCIIHexDecode},
+                                                           {"/Fl", ftFlateDecode},
+                                                           {"/RL", ftRunLengthDecode},
+                                                           {"/LZW", ftLZWDecode},
+                                                           {"/CCF", ftCCITTFaxDecode},
+                                                           {"/DCT", ftDCTDecode}};
   for (auto& [name, kind] : known) EXPECT_EQ(FilterFromName(name), kind) << name;
   for (const char* bad : {"/JBIG2Decode", "/JPXDecode", "/Crypt", "/flatedecode", "FlateDecode", ""}) {
     try {
@@ -168,7 +175,9 @@ TEST(Filters, FilterChains) {
   auto mixed = NameArray({"/FlateDecode"});
   AsArray(mixed.get())->Add(std::make_unique<TkxPDFStringObject>("(x)"));
   EXPECT_EQ(ErrorOf([&] { GetDecodeFilters(mixed.get()); }), "Unexpected filter object, found (String Object)");
-  EXPECT_EQ(ErrorOf([&] { GetDecodeFilters(NameArray({"/FlateDecode", "/JBIG2Decode"}).get()); }),
+  EXPECT_EQ(ErrorOf([&] {
+              GetDecodeFilters(NameArray({"/FlateDecode", "/JBIG2Decode"}).get());
+            }),
             "Unsupported filter (/JBIG2Decode)");
 }
 
@@ -177,7 +186,7 @@ TEST(Filters, FilterChains) {
 struct DecodeCase {
   TkxDecodeFilter kind;
   std::string in;
-  std::string out;    // expected bytes when err is empty
+  std::string out;  // expected bytes when err is empty
   std::string err;
 };
 
@@ -189,7 +198,7 @@ TEST(Filters, TextAndRunLengthDecoders) {
       {ftASCIIHexDecode, "414>", "A@", ""},
       {ftASCIIHexDecode, "6a6B\t\f\r>", "jk", ""},
       {ftASCIIHexDecode, ">", "", ""},
-      {ftASCIIHexDecode, "41>4243>", "A", ""},  // an earlier '>' ends the data
+      {ftASCIIHexDecode, "41>4243>", "A", ""},   // an earlier '>' ends the data
       {ftASCIIHexDecode, "4142\r\n", "AB", ""},  // the missing marker is supplied
       {ftASCIIHexDecode, "41G2>", "", "Illeagal character within stream"},
       // ASCII85: z, full groups, partial final groups (also ending in 0x00).
@@ -206,12 +215,29 @@ TEST(Filters, TextAndRunLengthDecoders) {
       {ftASCII85Decode, "87cUR~", "", "EndOfData marker is wrong"},
       {ftASCII85Decode, "87c{UR~>", "", "Illeagal character within stream"},
       // RunLength.
-      {ftRunLengthDecode, "\x02" "abc\xfe" "x\x80\r\n", "abcxxx", ""},
+      {ftRunLengthDecode,
+       "\x02"
+       "abc\xfe"
+       "x\x80\r\n",
+       "abcxxx", ""},
       {ftRunLengthDecode, "\x80", "", ""},
-      {ftRunLengthDecode, "\x81" "q\x80", std::string(128, 'q'), ""},
-      {ftRunLengthDecode, "\x00" "a\x80\x00" "b\x80"s, "", "Premature EndOfData Marker found"},
-      {ftRunLengthDecode, "\x05" "ab\x80", "", "Unexpected EndOfFile found"},
-      {ftRunLengthDecode, "\x02" "abc", "", "EndOfData Marker is wrong"},
+      {ftRunLengthDecode,
+       "\x81"
+       "q\x80",
+       std::string(128, 'q'), ""},
+      {ftRunLengthDecode,
+       "\x00"
+       "a\x80\x00"
+       "b\x80"s,
+       "", "Premature EndOfData Marker found"},
+      {ftRunLengthDecode,
+       "\x05"
+       "ab\x80",
+       "", "Unexpected EndOfFile found"},
+      {ftRunLengthDecode,
+       "\x02"
+       "abc",
+       "", "EndOfData Marker is wrong"},
       {ftRunLengthDecode, "\xfe\x80", "", "Unexpected EndOfFile found"},  // the repeated byte would be the marker
   };
   for (const DecodeCase& c : cases) {
@@ -240,7 +266,11 @@ TEST(Filters, FilterObjectsRequireTheirEndMarkers) {
 TEST(Filters, EncodersRoundTrip) {
   EXPECT_EQ(TkxAsciiHexFilter().EncodeString("\x01\xab"), "01AB>");
   EXPECT_EQ(TkxAscii85Filter().EncodeString(std::string("\0\0\0\0Hello world\0", 16)), "z87cURD]j7BEbo7d~>");
-  EXPECT_EQ(TkxRLEFilter().EncodeString("abbbbc"), std::string("\x00" "a\xfd" "b\x00" "c\x80", 7));
+  EXPECT_EQ(TkxRLEFilter().EncodeString("abbbbc"), std::string("\x00"
+                                                               "a\xfd"
+                                                               "b\x00"
+                                                               "c\x80",
+                                                               7));
 
   std::mt19937 rng(1);
   for (size_t n : {0u, 1u, 2u, 3u, 5u, 127u, 128u, 129u, 300u, 1000u}) {
@@ -272,11 +302,11 @@ TEST(Filters, LZWRoundTripsThroughTableGrowthAndResets) {
     bool clearAtStart, clearWhenFull, endCode;
   };
   const Variant variants[] = {
-      {1, true, true, true},    // usual encoder
-      {1, false, true, true},   // no clear code at the start
-      {1, true, false, true},   // table left full, no clear code
-      {0, true, true, true},    // EarlyChange 0
-      {1, true, true, false},   // no end code
+      {1, true, true, true},   // usual encoder
+      {1, false, true, true},  // no clear code at the start
+      {1, true, false, true},  // table left full, no clear code
+      {0, true, true, true},   // EarlyChange 0
+      {1, true, true, false},  // no end code
   };
   for (const Variant& v : variants) {
     LzwEncoder e;
@@ -401,7 +431,9 @@ TEST(Filters, PredictorsThroughDecodeParms) {
       {{{"/Predictor", 2}, {"/Columns", -4}}, "Invalid /Columns in decode parameters (-4)"},
   };
   for (auto& [parms, msg] : bad)
-    EXPECT_EQ(ErrorOf([&] { ApplyDecodeFilters(Deflate({0, 1}), Name("/FlateDecode").get(), Parms(parms).get()); }),
+    EXPECT_EQ(ErrorOf([&] {
+                ApplyDecodeFilters(Deflate({0, 1}), Name("/FlateDecode").get(), Parms(parms).get());
+              }),
               msg);
   // A huge /Columns with little data allocates nothing row-sized.
   EXPECT_EQ(ApplyDecodeFilters(Deflate({1, 5, 5}), Name("/FlateDecode").get(),

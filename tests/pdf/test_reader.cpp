@@ -41,7 +41,8 @@ std::string Show(const TkxPDFObject* o) {
     case okName: return static_cast<const TkxPDFNameObject*>(o)->Text;
     case okArray: {
       s << "[";
-      for (auto& e : static_cast<const TkxPDFArrayObject*>(o)->Items) s << (&e == &AsArray(o)->Items[0] ? "" : " ") << Show(e.get());
+      for (auto& e : static_cast<const TkxPDFArrayObject*>(o)->Items)
+        s << (&e == &AsArray(o)->Items[0] ? "" : " ") << Show(e.get());
       s << "]";
       return s.str();
     }
@@ -196,7 +197,10 @@ TEST(StreamReader, ParsesObjects) {
       {"(a(b)c)", "s(a(b)c)", ""},
       {"(a\\)b)", "s(a)b)", ""},
       {"(\\101\\7)", "s(A\x07)", ""},
-      {"(\\0053)", "s(\x05" "3)", ""},  // at most three octal digits
+      {"(\\0053)",
+       "s(\x05"
+       "3)",
+       ""},  // at most three octal digits
       {"(\\q)", "s(\\q)", ""},
       {"(a\\\r\nb\\\nc\\\rd)", "s(abcd)", ""},  // line continuations
       {"(\\n\\r\\t\\b\\f\\\\\\()", "s(\n\r\t\b\f\\()", ""},
@@ -204,7 +208,7 @@ TEST(StreamReader, ParsesObjects) {
       {"<48656C6C6F>", "h<48656C6C6F>", ""},
       {"<4 8 6>", "h<4 8 6>", ""},
       {"<41<42>/X", "h<41<42>", "/X"},  // a hexadecimal string ends at its first ">"
-      {"/A#20B", "/A B", ""},  // one name however it is spelled
+      {"/A#20B", "/A B", ""},           // one name however it is spelled
       {"/A#2", "/A#2", ""},
       {"/A\0B/C"s, "/A\0B"s, "/C"},  // NUL belongs to a name
       {"/Name\fx", "/Name", "x"},
@@ -334,8 +338,16 @@ TEST(StreamReader, DeepNestingIsRefused) {
   const std::vector<std::string> hostile = {
       std::string(limit + 1, '[') + std::string(limit + 1, ']'),
       std::string(200000, '['),
-      [] { std::string t; for (int i = 0; i < 100000; ++i) t += "<</A "; return t; }(),
-      [] { std::string t; for (int i = 0; i < 100000; ++i) t += "1 0 obj "; return t; }(),
+      [] {
+        std::string t;
+        for (int i = 0; i < 100000; ++i) t += "<</A ";
+        return t;
+      }(),
+      [] {
+        std::string t;
+        for (int i = 0; i < 100000; ++i) t += "1 0 obj ";
+        return t;
+      }(),
   };
   for (const auto& h : hostile) {
     Src s(h);
@@ -352,7 +364,7 @@ TEST(StreamReader, StreamData) {
   struct Case {
     std::string input;  // starts at the stream keyword
     int64_t length;
-    std::string data;   // expected; "!" + message for an error
+    std::string data;  // expected; "!" + message for an error
   };
   const std::string twenty = "0123456789ABCDEFGHIJ";
   const std::vector<Case> cases = {
@@ -361,8 +373,8 @@ TEST(StreamReader, StreamData) {
       {"stream\rabc\rendstream endobj", 3, "abc"},
       {"  stream\nendstream endobj", 0, ""},
       {"stream\n" + twenty + "\nendstream endobj", 10, twenty + "\n"},  // 10 short: found forwards
-      {"stream\nabcdef\nendstream endobj", 8, "abcdef\n"},          // 2 too long: found backwards
-      {"stream\nabc\nendstream endobj", 0, "abc\n"},                // a wrong length of 0 is searched too
+      {"stream\nabcdef\nendstream endobj", 8, "abcdef\n"},              // 2 too long: found backwards
+      {"stream\nabc\nendstream endobj", 0, "abc\n"},                    // a wrong length of 0 is searched too
       {"stream\nabc\nendstream endobj", -5, "abc\n"},
       {"stream\nabc\nendstream endobj", INT64_MAX, "abc\n"},
       // "endstream" left out: the length holds when "endobj" follows it; a
@@ -455,7 +467,14 @@ std::map<int, size_t> ScanObjects(const std::string& pdf) {
   std::map<int, size_t> found;
   for (size_t p = pdf.find("obj"); p != std::string::npos; p = pdf.find("obj", p + 3)) {
     size_t q = p;
-    auto back = [&](auto pred) { size_t n = 0; while (q > 0 && pred(pdf[q - 1])) { --q; ++n; } return n; };
+    auto back = [&](auto pred) {
+      size_t n = 0;
+      while (q > 0 && pred(pdf[q - 1])) {
+        --q;
+        ++n;
+      }
+      return n;
+    };
     auto space = [](char c) { return c == ' ' || c == '\r' || c == '\n'; };
     auto digit = [](char c) { return c >= '0' && c <= '9'; };
     if (!back(space) || !back(digit) || !back(space)) continue;
@@ -470,8 +489,8 @@ std::map<int, size_t> ScanObjects(const std::string& pdf) {
 
 TEST(StreamReader, ParsesEveryObjectOfCorpusFiles) {
   int files = 0;
-  for (const char* name : {"latex-geotopo-117-pages.pdf", "google-doc.pdf", "pdfkit.pdf", "im-lzw.pdf",
-                           "enc-rc4-40-empty-user.pdf"}) {
+  for (const char* name :
+       {"latex-geotopo-117-pages.pdf", "google-doc.pdf", "pdfkit.pdf", "im-lzw.pdf", "enc-rc4-40-empty-user.pdf"}) {
     const std::string pdf = ReadFile(Corpus(name));
     if (pdf.empty()) continue;
     ++files;

@@ -281,8 +281,14 @@ TEST(XRef, StreamLengths) {
   struct Case {
     const char* name;
     std::string length;
-  } cases[] = {{"right", "16"}, {"10 short", "6"}, {"2 long", "18"}, {"far too long", "999999999"},
-               {"missing", ""}, {"indirect", "7 0 R"}, {"indirect to nothing", "8 0 R"}, {"negative", "-5"}};
+  } cases[] = {{"right", "16"},
+               {"10 short", "6"},
+               {"2 long", "18"},
+               {"far too long", "999999999"},
+               {"missing", ""},
+               {"indirect", "7 0 R"},
+               {"indirect to nothing", "8 0 R"},
+               {"negative", "-5"}};
   for (const Case& c : cases) {
     PdfBuilder b;
     AddSimplePages(b, 1);

@@ -166,7 +166,7 @@ TEST(Bitmap, ForeignDIBForms) {
   {  // core header (12 bytes) with three-byte colour entries, 1 bit
     std::vector<uint8_t> bmi;
     Put32(bmi, 12), Put16(bmi, 9), Put16(bmi, 1), Put16(bmi, 1), Put16(bmi, 1);
-    bmi.insert(bmi.end(), {0, 0, 255, 255, 0, 0});  // red, blue
+    bmi.insert(bmi.end(), {0, 0, 255, 255, 0, 0});   // red, blue
     std::vector<uint8_t> bits = {0x80, 0x80, 0, 0};  // pixels 0 and 8 set
     TkxBitmap b = FromDIB(bmi, bits);
     EXPECT_EQ(b.Pixel(0, 0), 0xFF0000FFu);
@@ -232,9 +232,9 @@ TEST(Bitmap, HostileBMPFilesAreRefused) {
       {'B', 'M'},
       std::vector<uint8_t>(good.begin(), good.begin() + 30),  // cut inside the header
       std::vector<uint8_t>(good.begin(), good.end() - 10),    // bits cut short
-      patched(10, 0xFFFFFFF0),                                 // bits offset beyond the file
-      patched(10, 20),                                         // bits offset inside the header
-      patched(14, 0x7FFFFFFF),                                 // header size beyond the file
+      patched(10, 0xFFFFFFF0),                                // bits offset beyond the file
+      patched(10, 20),                                        // bits offset inside the header
+      patched(14, 0x7FFFFFFF),                                // header size beyond the file
   };
   std::vector<uint8_t> notBM = good;
   notBM[0] = 'X';

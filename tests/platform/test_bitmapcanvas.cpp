@@ -104,8 +104,10 @@ TEST(BitmapCanvas, PiesAndChords) {
       cv.Pen.Style = TkxPenStyle::Clear;
       cv.Brush.Color = kRed;
       cv.ArcClockwise = c.clockwise;
-      if (c.chord) cv.Chord(0, 0, 41, 41, 40, 20, 20, 0);
-      else cv.Pie(0, 0, 41, 41, 40, 20, 20, 0);
+      if (c.chord)
+        cv.Chord(0, 0, 41, 41, 40, 20, 20, 0);
+      else
+        cv.Pie(0, 0, 41, 41, 40, 20, 20, 0);
     }
     for (auto [x, y] : c.filled) EXPECT_EQ(b.Pixel(x, y), kRed) << x << "," << y;
     for (auto [x, y] : c.empty) EXPECT_EQ(b.Pixel(x, y), kWhite) << x << "," << y;

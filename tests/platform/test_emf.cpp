@@ -102,11 +102,11 @@ TEST(EmfRecorder, ObjectsAreCachedSelectedOnceAndDeletedWhenReplaced) {
   rec.SetTextColor(0x123456);  // nothing new
   rec.UseBrush(blue);          // new brush, the red one goes
   rec.SelectStockObject(NULL_BRUSH);
-  rec.UseBrush(blue);          // selected again, not created again
+  rec.UseBrush(blue);  // selected again, not created again
   const TkxMetafile& mf = rec.Close();
-  EXPECT_EQ(Types(mf), (std::vector<uint32_t>{EMR_HEADER, EMR_CREATEBRUSHINDIRECT, EMR_SELECTOBJECT,
-                                              EMR_SETTEXTCOLOR, EMR_CREATEBRUSHINDIRECT, EMR_SELECTOBJECT,
-                                              EMR_DELETEOBJECT, EMR_SELECTOBJECT, EMR_SELECTOBJECT, EMR_EOF}));
+  EXPECT_EQ(Types(mf), (std::vector<uint32_t>{EMR_HEADER, EMR_CREATEBRUSHINDIRECT, EMR_SELECTOBJECT, EMR_SETTEXTCOLOR,
+                                              EMR_CREATEBRUSHINDIRECT, EMR_SELECTOBJECT, EMR_DELETEOBJECT,
+                                              EMR_SELECTOBJECT, EMR_SELECTOBJECT, EMR_EOF}));
   const auto creates = OfType(mf, EMR_CREATEBRUSHINDIRECT);
   TkxEmrCreateBrush b1, b2;
   ASSERT_TRUE(DecodeCreateBrush(creates[0], b1));
@@ -132,7 +132,8 @@ TEST(EmfRecorder, RecordsDecodeToWhatWasRecorded) {
   pen.Width = 3;
   pen.Color = 0x00FF00;
   rec.UsePen(pen);
-  rec.ExtTextOutW({40, 50}, ETO_CLIPPED, {1, 2, 3, 4}, u"H\u00E9llo\U0001F600", {10, 9, 8, 8, 9, 12, 0}, {40, 50, 96, 70});
+  rec.ExtTextOutW({40, 50}, ETO_CLIPPED, {1, 2, 3, 4}, u"H\u00E9llo\U0001F600", {10, 9, 8, 8, 9, 12, 0},
+                  {40, 50, 96, 70});
   rec.Polyline({{1, 2}, {40000, -3}});  // does not fit 16 bits
   rec.Polyline({{1, 2}, {300, -3}});
   rec.PolyPolygon({3, 2}, {{0, 0}, {10, 0}, {10, 10}, {20, 20}, {30, 30}});
@@ -292,30 +293,102 @@ TEST(EmfEnumeration, DecodersRefuseFieldsOutsideTheRecord) {
   };
   std::vector<std::pair<const char*, std::vector<uint8_t>>> bad;
   // POLYGON16 claiming 1000 points but carrying 2.
-  bad.push_back({"poly count", build(TkxEmfRecordWriter(EMR_POLYGON16).Rect({}).U32(1000).I16(1).I16(2).I16(3).I16(4))});
+  bad.push_back(
+      {"poly count", build(TkxEmfRecordWriter(EMR_POLYGON16).Rect({}).U32(1000).I16(1).I16(2).I16(3).I16(4))});
   // POLYPOLYGON whose counts do not add up to the total.
-  bad.push_back({"polypoly sum", build(TkxEmfRecordWriter(EMR_POLYPOLYGON).Rect({}).U32(2).U32(3).U32(2).U32(2)
-                                        .Point({0, 0}).Point({1, 1}).Point({2, 2}))});
+  bad.push_back({"polypoly sum", build(TkxEmfRecordWriter(EMR_POLYPOLYGON)
+                                           .Rect({})
+                                           .U32(2)
+                                           .U32(3)
+                                           .U32(2)
+                                           .U32(2)
+                                           .Point({0, 0})
+                                           .Point({1, 1})
+                                           .Point({2, 2}))});
   // POLYPOLYGON with a huge polygon count.
   bad.push_back({"polypoly n", build(TkxEmfRecordWriter(EMR_POLYPOLYGON).Rect({}).U32(0x40000000).U32(0))});
   // EXTTEXTOUTW with nChars past the end.
-  bad.push_back({"text chars", build(TkxEmfRecordWriter(EMR_EXTTEXTOUTW).Rect({}).U32(1).F32(0).F32(0).Point({})
-                                       .U32(50).U32(76).U32(0).Rect({}).U32(0).U16('a').U16('b'))});
+  bad.push_back({"text chars", build(TkxEmfRecordWriter(EMR_EXTTEXTOUTW)
+                                         .Rect({})
+                                         .U32(1)
+                                         .F32(0)
+                                         .F32(0)
+                                         .Point({})
+                                         .U32(50)
+                                         .U32(76)
+                                         .U32(0)
+                                         .Rect({})
+                                         .U32(0)
+                                         .U16('a')
+                                         .U16('b'))});
   // EXTTEXTOUTW with offDx past the end.
-  bad.push_back({"text dx", build(TkxEmfRecordWriter(EMR_EXTTEXTOUTW).Rect({}).U32(1).F32(0).F32(0).Point({})
-                                    .U32(2).U32(76).U32(0).Rect({}).U32(4000).U16('a').U16('b'))});
+  bad.push_back({"text dx", build(TkxEmfRecordWriter(EMR_EXTTEXTOUTW)
+                                      .Rect({})
+                                      .U32(1)
+                                      .F32(0)
+                                      .F32(0)
+                                      .Point({})
+                                      .U32(2)
+                                      .U32(76)
+                                      .U32(0)
+                                      .Rect({})
+                                      .U32(4000)
+                                      .U16('a')
+                                      .U16('b'))});
   // EXTTEXTOUTW with offString wrapping around.
-  bad.push_back({"text offset", build(TkxEmfRecordWriter(EMR_EXTTEXTOUTW).Rect({}).U32(1).F32(0).F32(0).Point({})
-                                        .U32(2).U32(0xFFFFFFFE).U32(0).Rect({}).U32(0).U16('a').U16('b'))});
+  bad.push_back({"text offset", build(TkxEmfRecordWriter(EMR_EXTTEXTOUTW)
+                                          .Rect({})
+                                          .U32(1)
+                                          .F32(0)
+                                          .F32(0)
+                                          .Point({})
+                                          .U32(2)
+                                          .U32(0xFFFFFFFE)
+                                          .U32(0)
+                                          .Rect({})
+                                          .U32(0)
+                                          .U16('a')
+                                          .U16('b'))});
   // STRETCHDIBITS whose bits lie past the end.
-  bad.push_back({"dib bits", build(TkxEmfRecordWriter(EMR_STRETCHDIBITS).Rect({}).I32(0).I32(0).I32(0).I32(0).I32(1)
-                                     .I32(1).U32(80).U32(40).U32(120).U32(1 << 20).U32(0).U32(SRCCOPY).I32(1).I32(1))});
+  bad.push_back({"dib bits", build(TkxEmfRecordWriter(EMR_STRETCHDIBITS)
+                                       .Rect({})
+                                       .I32(0)
+                                       .I32(0)
+                                       .I32(0)
+                                       .I32(0)
+                                       .I32(1)
+                                       .I32(1)
+                                       .U32(80)
+                                       .U32(40)
+                                       .U32(120)
+                                       .U32(1 << 20)
+                                       .U32(0)
+                                       .U32(SRCCOPY)
+                                       .I32(1)
+                                       .I32(1))});
   // EXTSELECTCLIPRGN claiming more rectangles than it carries.
-  bad.push_back({"region", build(TkxEmfRecordWriter(EMR_EXTSELECTCLIPRGN).U32(48).U32(RGN_AND).U32(32).U32(1)
-                                   .U32(100).U32(1600).Rect({}).Rect({0, 0, 1, 1}))});
+  bad.push_back({"region", build(TkxEmfRecordWriter(EMR_EXTSELECTCLIPRGN)
+                                     .U32(48)
+                                     .U32(RGN_AND)
+                                     .U32(32)
+                                     .U32(1)
+                                     .U32(100)
+                                     .U32(1600)
+                                     .Rect({})
+                                     .Rect({0, 0, 1, 1}))});
   // EXTCREATEPEN with too many style entries.
-  bad.push_back({"pen", build(TkxEmfRecordWriter(EMR_EXTCREATEPEN).U32(1).U32(0).U32(0).U32(0).U32(0)
-                                .U32(PS_USERSTYLE).U32(1).U32(0).U32(0).U32(0).U32(0x7FFFFFFF))});
+  bad.push_back({"pen", build(TkxEmfRecordWriter(EMR_EXTCREATEPEN)
+                                  .U32(1)
+                                  .U32(0)
+                                  .U32(0)
+                                  .U32(0)
+                                  .U32(0)
+                                  .U32(PS_USERSTYLE)
+                                  .U32(1)
+                                  .U32(0)
+                                  .U32(0)
+                                  .U32(0)
+                                  .U32(0x7FFFFFFF))});
   // A font record too short for its LOGFONTW.
   bad.push_back({"font", build(TkxEmfRecordWriter(EMR_EXTCREATEFONTINDIRECTW).U32(1).I32(-12))});
 
@@ -328,9 +401,8 @@ TEST(EmfEnumeration, DecodersRefuseFieldsOutsideTheRecord) {
     TkxEmrExtSelectClipRgn c;
     TkxEmrExtCreatePen pen;
     TkxEmrCreateFont f;
-    const bool ok = DecodePoly(r, p) || DecodePolyPoly(r, pp) || DecodeExtTextOut(r, t) ||
-                    DecodeStretchDIBits(r, s) || DecodeExtSelectClipRgn(r, c) || DecodeExtCreatePen(r, pen) ||
-                    DecodeExtCreateFont(r, f);
+    const bool ok = DecodePoly(r, p) || DecodePolyPoly(r, pp) || DecodeExtTextOut(r, t) || DecodeStretchDIBits(r, s) ||
+                    DecodeExtSelectClipRgn(r, c) || DecodeExtCreatePen(r, pen) || DecodeExtCreateFont(r, f);
     EXPECT_FALSE(ok) << name;
   }
 
@@ -340,9 +412,13 @@ TEST(EmfEnumeration, DecodersRefuseFieldsOutsideTheRecord) {
   // Shapes spanning the whole 32-bit range (their extents overflow 32 bits), drawn invisibly.
   rec.SelectStockObject(NULL_PEN);
   rec.SelectStockObject(NULL_BRUSH);
-  rec.AppendRecord(TkxEmfRecordWriter(EMR_ROUNDRECT).Rect({INT32_MIN, 0, INT32_MAX, 10}).I32(INT32_MIN).I32(5).Finish());
-  rec.AppendRecord(TkxEmfRecordWriter(EMR_ARC).Rect({INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX})
-                       .Point({0, 0}).Point({1, 1}).Finish());
+  rec.AppendRecord(
+      TkxEmfRecordWriter(EMR_ROUNDRECT).Rect({INT32_MIN, 0, INT32_MAX, 10}).I32(INT32_MIN).I32(5).Finish());
+  rec.AppendRecord(TkxEmfRecordWriter(EMR_ARC)
+                       .Rect({INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX})
+                       .Point({0, 0})
+                       .Point({1, 1})
+                       .Finish());
   rec.UseBrush({BS_SOLID, 0x0000FF, 0});
   rec.SelectStockObject(NULL_PEN);
   rec.Rectangle({10, 10, 40, 40});
@@ -373,7 +449,7 @@ TEST(EmfPlayback, RerecordingMovesCoordinatesIntoTheDestination) {
   const TkxMetafile& mf = src.Close();
 
   TkxEmfRecorder dst(400, 400, 96);
-  dst.UseBrush({BS_SOLID, 0, 0});  // an object of the destination's own: handle 1
+  dst.UseBrush({BS_SOLID, 0, 0});               // an object of the destination's own: handle 1
   PlayMetafile(mf, dst, {100, 200, 200, 100});  // 2x horizontally, 2x vertically, moved
   const TkxMetafile& out = dst.Close();
 

@@ -144,8 +144,7 @@ TEST_F(Fonts, MeasuringFollowsTheDesignAdvances) {
   EXPECT_DOUBLE_EQ(std::accumulate(adv.begin(), adv.end(), 0.0), expected);
   // No kerning: "AV" is A plus V.
   EXPECT_DOUBLE_EQ(FM().TextWidth("Arial", fsRegular, 50, u"AV"),
-                   FM().TextWidth("Arial", fsRegular, 50, u"A") +
-                       FM().TextWidth("Arial", fsRegular, 50, u"V"));
+                   FM().TextWidth("Arial", fsRegular, 50, u"A") + FM().TextWidth("Arial", fsRegular, 50, u"V"));
 
   // Whole-pixel extent: 72.2 + 55.6 + 22.2 + 22.2 + 55.6 -> 72+56+22+22+56.
   TkxTextSize ext = FM().TextExtent("Arial", fsRegular, -100, u"Hello");
@@ -161,8 +160,10 @@ TEST_F(Fonts, AdvancesPerCodeUnitWithSurrogates) {
     std::vector<bool> zero;  // which units get no advance of their own
   } cases[] = {
       {u"a\U0001D400b", {false, false, true, false}},  // pair: the low unit is 0
-      {u"a\xD800" u"b", {false, false, false}},        // lone high surrogate
-      {u"\xDC00\xD800", {false, false}},               // reversed halves: two lone units
+      {u"a\xD800"
+       u"b",
+       {false, false, false}},            // lone high surrogate
+      {u"\xDC00\xD800", {false, false}},  // reversed halves: two lone units
   };
   for (const auto& c : cases) {
     std::vector<double> adv = FM().CharAdvances("Arial", fsRegular, 20, c.text);
@@ -171,8 +172,7 @@ TEST_F(Fonts, AdvancesPerCodeUnitWithSurrogates) {
       EXPECT_EQ(adv[i] == 0.0, c.zero[i]) << i;
       EXPECT_GE(adv[i], 0.0);
     }
-    EXPECT_DOUBLE_EQ(FM().TextWidth("Arial", fsRegular, 20, c.text),
-                     std::accumulate(adv.begin(), adv.end(), 0.0));
+    EXPECT_DOUBLE_EQ(FM().TextWidth("Arial", fsRegular, 20, c.text), std::accumulate(adv.begin(), adv.end(), 0.0));
   }
 }
 
@@ -202,8 +202,7 @@ TEST_F(Fonts, RegisteredProgramIsFoundByItsGivenNameUntilRemoved) {
   ASSERT_GT(h2, 0);
   EXPECT_FALSE(FM().GetFace(name, fsBold)->SyntheticBold());
   EXPECT_EQ(FM().GetFace(name, fsBold)->Design().Weight, 700);
-  EXPECT_DOUBLE_EQ(FM().TextWidth(name, fsRegular, 40, text),
-                   FM().TextWidth("Liberation Sans", fsRegular, 40, text));
+  EXPECT_DOUBLE_EQ(FM().TextWidth(name, fsRegular, 40, text), FM().TextWidth("Liberation Sans", fsRegular, 40, text));
   EXPECT_TRUE(FM().UnregisterFont(h2));
   EXPECT_DOUBLE_EQ(FM().TextWidth(name, fsRegular, 40, text), serif);
 

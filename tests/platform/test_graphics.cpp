@@ -96,16 +96,16 @@ TEST(GraphicsMatrix, PrependAppendRotateInvert) {
 TEST(GraphicsPath, FiguresJoinCloseAndStartAsGdiPlusDoes) {
   TkxGraphicsPath p;
   p.AddLine(0, 0, 10, 0);
-  p.AddLine(10, 0, 10, 10);  // joined, its first point not repeated
+  p.AddLine(10, 0, 10, 10);                             // joined, its first point not repeated
   p.AddBezier({20, 10}, {20, 20}, {30, 20}, {30, 30});  // joined by a line to (20, 10)
   p.CloseFigure();
   p.AddLine(5, 5, 6, 6);  // a new figure after closing
   p.StartFigure();
   p.AddLine(6, 6, 7, 7);  // a new figure although it starts where the last ended
   p.AddRectangle({1, 2, 3, 4});
-  EXPECT_EQ(p.Types(), (std::vector<uint8_t>{ptStart, ptLine, ptLine, ptLine, ptBezier, ptBezier,
-                                             ptBezier | ptCloseSubpath, ptStart, ptLine, ptStart, ptLine,
-                                             ptStart, ptLine, ptLine, ptLine | ptCloseSubpath}));
+  EXPECT_EQ(p.Types(),
+            (std::vector<uint8_t>{ptStart, ptLine, ptLine, ptLine, ptBezier, ptBezier, ptBezier | ptCloseSubpath,
+                                  ptStart, ptLine, ptStart, ptLine, ptStart, ptLine, ptLine, ptLine | ptCloseSubpath}));
   EXPECT_EQ(p.Points()[3], (TkxPointF{20, 10}));
   EXPECT_EQ(p.Points()[13], (TkxPointF{4, 6}));
   EXPECT_EQ(p.Bounds(), (TkxRectF{0, 0, 30, 30}));
@@ -125,7 +125,7 @@ TEST(GraphicsText, RunsLandWhereTheTransformPutsThem) {
     double emSize;
     int style;
     const char* family;
-    double x, y;   // expected reference point, device pixels
+    double x, y;  // expected reference point, device pixels
     int32_t height, escapement;
     double widthScale;  // advances relative to the font's at the recorded size
   };
@@ -136,14 +136,30 @@ TEST(GraphicsText, RunsLandWhereTheTransformPutsThem) {
          g.SetTransform(TkxMatrix(1, 0, 0, 1, 0, H));
          g.MultiplyTransform(TkxMatrix(1, 0, 0, 1, 72, -700));
        },
-       {0, -a12}, 12, fsRegular, "Arial", 72 * kPt, (H - 700 - a12) * kPt, -16, 0, 1},
+       {0, -a12},
+       12,
+       fsRegular,
+       "Arial",
+       72 * kPt,
+       (H - 700 - a12) * kPt,
+       -16,
+       0,
+       1},
       {"y-flip, text matrix, un-flip",
        [&](TkxGraphics& g) {
          g.SetTransform(TkxMatrix(1, 0, 0, -1, 0, H));
          g.TranslateTransform(72, 700);
          g.ScaleTransform(1, -1);
        },
-       {0, -a12}, 12, fsRegular, "Arial", 72 * kPt, (H - 700 - a12) * kPt, -16, 0, 1},
+       {0, -a12},
+       12,
+       fsRegular,
+       "Arial",
+       72 * kPt,
+       (H - 700 - a12) * kPt,
+       -16,
+       0,
+       1},
       {"y-flip and a quarter turn counter-clockwise",
        [&](TkxGraphics& g) {
          g.SetTransform(TkxMatrix(1, 0, 0, -1, 0, H));
@@ -151,7 +167,15 @@ TEST(GraphicsText, RunsLandWhereTheTransformPutsThem) {
          g.RotateTransform(90);
          g.ScaleTransform(1, -1);
        },
-       {0, -a12}, 12, fsRegular, "Arial", (300 - a12) * kPt, (H - 400) * kPt, -16, 900, 1},
+       {0, -a12},
+       12,
+       fsRegular,
+       "Arial",
+       (300 - a12) * kPt,
+       (H - 400) * kPt,
+       -16,
+       900,
+       1},
       {"y-flip, 30 degrees, scaled by 2",
        [&](TkxGraphics& g) {
          g.SetTransform(TkxMatrix(1, 0, 0, -1, 0, H));
@@ -159,14 +183,38 @@ TEST(GraphicsText, RunsLandWhereTheTransformPutsThem) {
          g.RotateTransform(30);
          g.ScaleTransform(2, -2);
        },
-       {0, 0}, 12, fsRegular, "Arial", 100 * kPt, (H - 500) * kPt, -32, 300, 1},
+       {0, 0},
+       12,
+       fsRegular,
+       "Arial",
+       100 * kPt,
+       (H - 500) * kPt,
+       -32,
+       300,
+       1},
       {"non-uniform scale: height from y, advances stretched by x/y",
-       [](TkxGraphics& g) { g.ScaleTransform(2, 3); }, {10, 20}, 12, fsRegular, "Arial", 20 * kPt, 60 * kPt,
-       -48, 0, 2.0 / 3.0},
+       [](TkxGraphics& g) { g.ScaleTransform(2, 3); },
+       {10, 20},
+       12,
+       fsRegular,
+       "Arial",
+       20 * kPt,
+       60 * kPt,
+       -48,
+       0,
+       2.0 / 3.0},
       {"bold italic", [](TkxGraphics&) {}, {0, 0}, 10, fsBoldItalic, "Times New Roman", 0, 0, -13, 0, 1},
       {"mirrored: recorded upright in the box it covers",
-       [&](TkxGraphics& g) { g.SetTransform(TkxMatrix(1, 0, 0, -1, 0, H)); }, {72, 700}, 12, fsRegular, "Arial",
-       72 * kPt, (H - 700) * kPt - Cell("Arial", fsRegular, 16), -16, 0, 1},
+       [&](TkxGraphics& g) { g.SetTransform(TkxMatrix(1, 0, 0, -1, 0, H)); },
+       {72, 700},
+       12,
+       fsRegular,
+       "Arial",
+       72 * kPt,
+       (H - 700) * kPt - Cell("Arial", fsRegular, 16),
+       -16,
+       0,
+       1},
   };
   const std::u16string text = u"H\u00E9llo \u20AC";
   for (const Case& c : cases) {
@@ -201,8 +249,7 @@ TEST(GraphicsText, RunsLandWhereTheTransformPutsThem) {
     ASSERT_EQ(t.Dx.size(), text.size()) << c.name;
     double sum = 0;
     for (int32_t d : t.Dx) sum += d;
-    const double expected =
-        TkxFontManager::Instance().TextWidth(c.family, c.style, -c.height, text) * c.widthScale;
+    const double expected = TkxFontManager::Instance().TextWidth(c.family, c.style, -c.height, text) * c.widthScale;
     // The recorded size is the em height rounded to whole pixels.
     EXPECT_NEAR(sum, expected, 1.0 + expected * 0.5 / -c.height) << c.name;
 
@@ -272,11 +319,23 @@ TEST(GraphicsPaths, FillsRecordPolygonsWithTheFillModeAndNoPen) {
   const TkxMetafile& mf = rec.Close();
 
   const auto types = Types(mf);
-  const std::vector<uint32_t> expected = {
-      EMR_SELECTOBJECT /*null pen*/, EMR_CREATEBRUSHINDIRECT, EMR_SELECTOBJECT, EMR_SETPOLYFILLMODE,
-      EMR_POLYPOLYGON16, EMR_SETPOLYFILLMODE, EMR_POLYGON16, EMR_CREATEBRUSHINDIRECT, EMR_SELECTOBJECT,
-      EMR_DELETEOBJECT, EMR_SETPOLYFILLMODE, EMR_BEGINPATH, EMR_MOVETOEX, EMR_POLYBEZIERTO16,
-      EMR_CLOSEFIGURE, EMR_ENDPATH, EMR_FILLPATH};
+  const std::vector<uint32_t> expected = {EMR_SELECTOBJECT /*null pen*/,
+                                          EMR_CREATEBRUSHINDIRECT,
+                                          EMR_SELECTOBJECT,
+                                          EMR_SETPOLYFILLMODE,
+                                          EMR_POLYPOLYGON16,
+                                          EMR_SETPOLYFILLMODE,
+                                          EMR_POLYGON16,
+                                          EMR_CREATEBRUSHINDIRECT,
+                                          EMR_SELECTOBJECT,
+                                          EMR_DELETEOBJECT,
+                                          EMR_SETPOLYFILLMODE,
+                                          EMR_BEGINPATH,
+                                          EMR_MOVETOEX,
+                                          EMR_POLYBEZIERTO16,
+                                          EMR_CLOSEFIGURE,
+                                          EMR_ENDPATH,
+                                          EMR_FILLPATH};
   EXPECT_EQ(types, expected);
   EXPECT_EQ(OfType(mf, EMR_SELECTOBJECT)[0].U32(8), ENHMETA_STOCK_OBJECT | NULL_PEN);
   const auto modes = OfType(mf, EMR_SETPOLYFILLMODE);
@@ -315,8 +374,14 @@ TEST(GraphicsPaths, PensBecomeGeometricPensWithCapsJoinsAndDashStyles) {
       {"dash", 1, 1, lcFlat, ljMiter, {3, 1}, PS_GEOMETRIC | PS_DASH | PS_ENDCAP_FLAT | PS_JOIN_MITER, 1},
       {"dot", 1, 1, lcFlat, ljMiter, {1, 2}, PS_GEOMETRIC | PS_DOT | PS_ENDCAP_FLAT | PS_JOIN_MITER, 1},
       {"dash dot", 1, 1, lcFlat, ljMiter, {3, 1, 1, 1}, PS_GEOMETRIC | PS_DASHDOT | PS_ENDCAP_FLAT | PS_JOIN_MITER, 1},
-      {"dash dot dot", 1, 1, lcFlat, ljMiter, {4, 1, 1, 1, 1, 1},
-       PS_GEOMETRIC | PS_DASHDOTDOT | PS_ENDCAP_FLAT | PS_JOIN_MITER, 1},
+      {"dash dot dot",
+       1,
+       1,
+       lcFlat,
+       ljMiter,
+       {4, 1, 1, 1, 1, 1},
+       PS_GEOMETRIC | PS_DASHDOTDOT | PS_ENDCAP_FLAT | PS_JOIN_MITER,
+       1},
       {"two dashes", 1, 1, lcFlat, ljMiter, {6, 2, 4, 2}, PS_GEOMETRIC | PS_DASH | PS_ENDCAP_FLAT | PS_JOIN_MITER, 1},
   };
   for (const Case& c : cases) {
@@ -328,7 +393,7 @@ TEST(GraphicsPaths, PensBecomeGeometricPensWithCapsJoinsAndDashStyles) {
     pen.SetLineCap(c.cap, c.cap, c.cap);
     pen.SetLineJoin(c.join);
     pen.SetMiterLimit(4);
-      if (!c.dashes.empty()) {
+    if (!c.dashes.empty()) {
       ASSERT_TRUE(pen.SetDashPattern(c.dashes));
     }
     g.DrawRectangle(pen, {15, 15, 30, 30});
@@ -382,9 +447,9 @@ TEST(GraphicsClip, ClipsAreIntersectedAndRestoredWithTheState) {
   for (uint32_t t : Types(mf))
     if (t == EMR_INTERSECTCLIPRECT || t == EMR_SELECTCLIPPATH || t == EMR_EXTSELECTCLIPRGN || t == EMR_RECTANGLE)
       clipAndDraw.push_back(t);
-  EXPECT_EQ(clipAndDraw, (std::vector<uint32_t>{EMR_INTERSECTCLIPRECT, EMR_RECTANGLE, EMR_SELECTCLIPPATH,
-                                                EMR_RECTANGLE, EMR_EXTSELECTCLIPRGN, EMR_INTERSECTCLIPRECT,
-                                                EMR_RECTANGLE, EMR_EXTSELECTCLIPRGN, EMR_RECTANGLE}));
+  EXPECT_EQ(clipAndDraw, (std::vector<uint32_t>{EMR_INTERSECTCLIPRECT, EMR_RECTANGLE, EMR_SELECTCLIPPATH, EMR_RECTANGLE,
+                                                EMR_EXTSELECTCLIPRGN, EMR_INTERSECTCLIPRECT, EMR_RECTANGLE,
+                                                EMR_EXTSELECTCLIPRGN, EMR_RECTANGLE}));
   const auto rects = OfType(mf, EMR_INTERSECTCLIPRECT);
   EXPECT_EQ(rects[0].RectL(8), (TkxEmfRectL{10, 20, 110, 70}));
   EXPECT_EQ(rects[1].RectL(8), (TkxEmfRectL{10, 20, 110, 70}));
@@ -430,10 +495,22 @@ TEST(GraphicsImages, PicturesBecomeStretchDIBitsWithUprightPixels) {
   };
   const Case cases[] = {
       {"upright", {20, 0, 0, 10, 5, 7}, {0, 0, 2, 2}, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF}, 5, 7, 20, 10},
-      {"flipped vertically (the page flip)", {20, 0, 0, -10, 5, 17}, {0, 0, 2, 2},
-       {0xFF0000FF, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00}, 5, 7, 20, 10},
-      {"mirrored", {-20, 0, 0, 10, 25, 7}, {0, 0, 2, 2}, {0xFF00FF00, 0xFFFF0000, 0xFFFFFFFF, 0xFF0000FF}, 5, 7,
-       20, 10},
+      {"flipped vertically (the page flip)",
+       {20, 0, 0, -10, 5, 17},
+       {0, 0, 2, 2},
+       {0xFF0000FF, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00},
+       5,
+       7,
+       20,
+       10},
+      {"mirrored",
+       {-20, 0, 0, 10, 25, 7},
+       {0, 0, 2, 2},
+       {0xFF00FF00, 0xFFFF0000, 0xFFFFFFFF, 0xFF0000FF},
+       5,
+       7,
+       20,
+       10},
       {"right column only", {20, 0, 0, 10, 5, 7}, {1, 0, 1, 2}, {0xFF00FF00, 0xFFFFFFFF}, 5, 7, 20, 10},
   };
   for (const Case& c : cases) {
@@ -513,8 +590,7 @@ TEST(GraphicsRobustness, InvisibleOrInvalidDrawingRecordsNothing) {
   g.FillPath(TkxSolidBrush(0xFF000000), p);
   const TkxMetafile& mf = rec.Close();
   for (uint32_t t : Types(mf))
-    EXPECT_TRUE(t == EMR_SELECTOBJECT || t == EMR_CREATEBRUSHINDIRECT || t == EMR_SETPOLYFILLMODE ||
-                t == EMR_POLYGON)
+    EXPECT_TRUE(t == EMR_SELECTOBJECT || t == EMR_CREATEBRUSHINDIRECT || t == EMR_SETPOLYFILLMODE || t == EMR_POLYGON)
         << EmfRecordName(t);
   EXPECT_EQ(OfType(mf, EMR_POLYGON).size(), 1u);  // only the huge square, clamped
 }

@@ -131,7 +131,12 @@ TEST(JPEG, ColourSpacesDecodeToRGB) {
       // With Adobe's marker the samples hold 255 - ink: the same colours from inverted samples.
       {"Adobe CMYK cyan", JCS_CMYK, JCS_CMYK, true, {0, 255, 255, 255}, 0xFF00FFFF, TkxJPEGColorSpace::jcsCMYK},
       {"Adobe CMYK red", JCS_CMYK, JCS_CMYK, true, {255, 0, 0, 255}, 0xFFFF0000, TkxJPEGColorSpace::jcsCMYK},
-      {"Adobe YCCK magenta+black", JCS_CMYK, JCS_YCCK, true, {255, 0, 255, 128}, 0xFF7F007F,
+      {"Adobe YCCK magenta+black",
+       JCS_CMYK,
+       JCS_YCCK,
+       true,
+       {255, 0, 255, 128},
+       0xFF7F007F,
        TkxJPEGColorSpace::jcsYCCK},
   };
   for (const Case& c : cases) {
@@ -150,7 +155,10 @@ TEST(JPEG, CorruptDataRaises) {
   std::vector<uint8_t> badPrecision = good;  // 12-bit samples, which this decoder does not take
   size_t sof = good.size();
   for (size_t i = 2; i + 4 < good.size(); ++i)
-    if (good[i] == 0xFF && good[i + 1] == 0xC0) { sof = i; break; }
+    if (good[i] == 0xFF && good[i + 1] == 0xC0) {
+      sof = i;
+      break;
+    }
   ASSERT_LT(sof, good.size());
   badPrecision[sof + 4] = 12;
   std::vector<uint8_t> badTables = good;

@@ -14,12 +14,11 @@ TEST(Screen, PpiFromTheEnvironmentWithFallback) {
   const struct {
     const char* value;
     int ppi;
-  } cases[] = {{nullptr, 96}, {"", 96},     {"120", 120}, {"96", 96},       {"144", 144},
-               {"abc", 96},   {"120x", 96}, {" 120", 96}, {"-120", 96},     {"0", 96},
-               {"23", 96},    {"24", 24},   {"2400", 2400}, {"2401", 96},   {"99999999999999999999", 96},
+  } cases[] = {{nullptr, 96}, {"", 96},     {"120", 120},   {"96", 96},   {"144", 144},
+               {"abc", 96},   {"120x", 96}, {" 120", 96},   {"-120", 96}, {"0", 96},
+               {"23", 96},    {"24", 24},   {"2400", 2400}, {"2401", 96}, {"99999999999999999999", 96},
                {"12.5", 96}};
-  for (const auto& c : cases)
-    EXPECT_EQ(TkxScreen::ParsePPI(c.value), c.ppi) << (c.value ? c.value : "(unset)");
+  for (const auto& c : cases) EXPECT_EQ(TkxScreen::ParsePPI(c.value), c.ppi) << (c.value ? c.value : "(unset)");
 }
 
 TEST(Screen, DeviceCapsReportTheResolution) {

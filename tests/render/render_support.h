@@ -43,7 +43,7 @@ struct RecordedText {
   std::u16string Face;
   int32_t Weight = 0;
   bool Italic = false;
-  uint32_t Color = 0;          // COLORREF
+  uint32_t Color = 0;  // COLORREF
   std::vector<int32_t> Dx;
 };
 
@@ -58,11 +58,11 @@ struct RecordedShape {
 struct Recording {
   std::vector<RecordedShape> Shapes;
   std::vector<RecordedText> Texts;
-  std::vector<uint32_t> Types;          // every record type in order
-  std::vector<uint32_t> BrushColors;    // COLORREF of brushes created, in order
-  std::vector<uint32_t> PenColors;      // COLORREF of pens created, in order
+  std::vector<uint32_t> Types;                          // every record type in order
+  std::vector<uint32_t> BrushColors;                    // COLORREF of brushes created, in order
+  std::vector<uint32_t> PenColors;                      // COLORREF of pens created, in order
   std::vector<std::vector<pw::TkxEmfPointL>> Polygons;  // EMR_POLYGON(16) points
-  std::vector<pw::TkxEmfRectL> IntersectRects;  // EMR_INTERSECTCLIPRECT
+  std::vector<pw::TkxEmfRectL> IntersectRects;          // EMR_INTERSECTCLIPRECT
   pw::TkxMetafile Metafile;
   size_t Count(uint32_t type) const;
   size_t Filled() const;

@@ -15,8 +15,8 @@ std::vector<uint8_t> MakePdf(const TestPage& page) {
   b.Object(1, "<< /Type /Catalog /Pages 2 0 R " + page.CatalogExtra + " >>");
   b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox " + page.MediaBox + " >>");
   const std::string contents = page.PageExtra.find("/Contents") == std::string::npos ? "/Contents 4 0 R " : "";
-  b.Object(3, "<< /Type /Page /Parent 2 0 R /Resources << " + page.Resources + " >> " + contents +
-                  page.PageExtra + " >>");
+  b.Object(3,
+           "<< /Type /Page /Parent 2 0 R /Resources << " + page.Resources + " >> " + contents + page.PageExtra + " >>");
   b.Stream(4, "", page.Content);
   b.Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
   b.Object(6, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>");
@@ -71,24 +71,15 @@ Recording ReadRecording(const pw::TkxMetafile& mf) {
       case EMR_POLYGON16:
       case EMR_POLYPOLYGON:
       case EMR_POLYPOLYGON16:
-      case EMR_RECTANGLE:
-        rec.Shapes.push_back({r.Type(), !nullBrush, !nullPen});
-        break;
+      case EMR_RECTANGLE: rec.Shapes.push_back({r.Type(), !nullBrush, !nullPen}); break;
       case EMR_POLYLINE:
       case EMR_POLYLINE16:
       case EMR_POLYPOLYLINE:
       case EMR_POLYPOLYLINE16:
-      case EMR_STROKEPATH:
-        rec.Shapes.push_back({r.Type(), false, !nullPen});
-        break;
-      case EMR_FILLPATH:
-        rec.Shapes.push_back({r.Type(), !nullBrush, false});
-        break;
-      case EMR_STROKEANDFILLPATH:
-        rec.Shapes.push_back({r.Type(), !nullBrush, !nullPen});
-        break;
-      default:
-        break;
+      case EMR_STROKEPATH: rec.Shapes.push_back({r.Type(), false, !nullPen}); break;
+      case EMR_FILLPATH: rec.Shapes.push_back({r.Type(), !nullBrush, false}); break;
+      case EMR_STROKEANDFILLPATH: rec.Shapes.push_back({r.Type(), !nullBrush, !nullPen}); break;
+      default: break;
     }
     switch (r.Type()) {
       case EMR_EXTCREATEFONTINDIRECTW: {
@@ -102,15 +93,12 @@ Recording ReadRecording(const pw::TkxMetafile& mf) {
         if (it != fonts.end()) selected = it->second;
         if (h == (ENHMETA_STOCK_OBJECT | NULL_PEN)) nullPen = true;
         if (h == (ENHMETA_STOCK_OBJECT | NULL_BRUSH)) nullBrush = true;
-        if (h == (ENHMETA_STOCK_OBJECT | BLACK_PEN) || h == (ENHMETA_STOCK_OBJECT | WHITE_PEN) ||
-            pens.count(h))
+        if (h == (ENHMETA_STOCK_OBJECT | BLACK_PEN) || h == (ENHMETA_STOCK_OBJECT | WHITE_PEN) || pens.count(h))
           nullPen = false;
         if ((h & ENHMETA_STOCK_OBJECT) ? (h & 0xFF) <= BLACK_BRUSH : brushes.count(h)) nullBrush = false;
         break;
       }
-      case EMR_SETTEXTCOLOR:
-        textColor = r.U32(8);
-        break;
+      case EMR_SETTEXTCOLOR: textColor = r.U32(8); break;
       case EMR_EXTCREATEPEN: {
         TkxEmrExtCreatePen p;
         if (DecodeExtCreatePen(r, p)) {
@@ -133,9 +121,7 @@ Recording ReadRecording(const pw::TkxMetafile& mf) {
         if (DecodePoly(r, p)) rec.Polygons.push_back(p.Points);
         break;
       }
-      case EMR_INTERSECTCLIPRECT:
-        rec.IntersectRects.push_back(r.RectL(8));
-        break;
+      case EMR_INTERSECTCLIPRECT: rec.IntersectRects.push_back(r.RectL(8)); break;
       case EMR_EXTTEXTOUTW: {
         TkxEmrExtTextOut t;
         if (DecodeExtTextOut(r, t)) {
@@ -153,8 +139,7 @@ Recording ReadRecording(const pw::TkxMetafile& mf) {
         }
         break;
       }
-      default:
-        break;
+      default: break;
     }
     return true;
   });

@@ -128,8 +128,8 @@ TEST(ContentLexer, NumberForms) {
     double value;
     bool valid;
   } cases[] = {
-      {"0", 0, true},      {"-12", -12, true}, {"+.5", 0.5, true}, {"3.", 3, true},
-      {"1.2.3", 1.2, false}, {"-", 0, false},   {"5x", 5, false},   {"--1", -1, true},
+      {"0", 0, true},        {"-12", -12, true}, {"+.5", 0.5, true}, {"3.", 3, true},
+      {"1.2.3", 1.2, false}, {"-", 0, false},    {"5x", 5, false},   {"--1", -1, true},
   };
   for (const Case& c : cases) {
     bool ok = !c.valid;

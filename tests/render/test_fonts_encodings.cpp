@@ -24,7 +24,7 @@ struct Obj {
   Obj(int n, std::string entries, std::string data)
       : Number(n), Body(std::move(entries)), StreamData(std::move(data)), IsStream(true) {}
   int Number;
-  std::string Body;        // object text; for a stream its dictionary entries without << >>
+  std::string Body;  // object text; for a stream its dictionary entries without << >>
   std::string StreamData;
   bool IsStream = false;
 };
@@ -94,33 +94,64 @@ TEST(FontDecoding, SimpleFonts) {
     std::string bytes;
     std::u16string text;
   } cases[] = {
-      {"WinAnsi", "<< /Type /Font /Subtype /TrueType /BaseFont /Arial /Encoding /WinAnsiEncoding >>", {},
-       "\x80\x93" "A\xE9", u"\u20AC\u201CA\u00E9"},
-      {"no encoding on Type 1: StandardEncoding", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", {},
-       "don't`", u"don\u2019t\u2018"},
-      {"no encoding on TrueType: WinAnsi", "<< /Type /Font /Subtype /TrueType /BaseFont /Verdana >>", {},
-       "don't\x95", u"don't\u2022"},
-      {"MacRoman", "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /MacRomanEncoding >>", {},
-       "\xA5\x8E", u"\u2022\u00E9"},
-      {"Standard", "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /StandardEncoding >>", {},
-       "\xE1\xAE", u"\u00C6\uFB01"},
-      {"PDFDoc", "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /PDFDocEncoding >>", {},
-       "\x80\xA0", u"\u2022\u20AC"},
+      {"WinAnsi",
+       "<< /Type /Font /Subtype /TrueType /BaseFont /Arial /Encoding /WinAnsiEncoding >>",
+       {},
+       "\x80\x93"
+       "A\xE9",
+       u"\u20AC\u201CA\u00E9"},
+      {"no encoding on Type 1: StandardEncoding",
+       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+       {},
+       "don't`",
+       u"don\u2019t\u2018"},
+      {"no encoding on TrueType: WinAnsi",
+       "<< /Type /Font /Subtype /TrueType /BaseFont /Verdana >>",
+       {},
+       "don't\x95",
+       u"don't\u2022"},
+      {"MacRoman",
+       "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /MacRomanEncoding >>",
+       {},
+       "\xA5\x8E",
+       u"\u2022\u00E9"},
+      {"Standard",
+       "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /StandardEncoding >>",
+       {},
+       "\xE1\xAE",
+       u"\u00C6\uFB01"},
+      {"PDFDoc",
+       "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /PDFDocEncoding >>",
+       {},
+       "\x80\xA0",
+       u"\u2022\u20AC"},
       {"Differences with glyph names",
        "<< /Type /Font /Subtype /Type1 /BaseFont /Foo /Encoding << /BaseEncoding /WinAnsiEncoding "
        "/Differences [65 /bullet /uni20AC /u1F600 /f_i /a.sc /g17 /uni0066006C] >> >>",
-       {}, "ABCDEFGHI", u"\u2022\u20AC\U0001F600fiaFflHI"},
-      {"Differences from a reference", "<< /Type /Font /Subtype /Type1 /BaseFont /Foo /Encoding 30 0 R >>",
-       {{30, "<< /Type /Encoding /Differences [ 97 /alpha /beta ] >>"}}, "abc", u"\u03B1\u03B2c"},
+       {},
+       "ABCDEFGHI",
+       u"\u2022\u20AC\U0001F600fiaFflHI"},
+      {"Differences from a reference",
+       "<< /Type /Font /Subtype /Type1 /BaseFont /Foo /Encoding 30 0 R >>",
+       {{30, "<< /Type /Encoding /Differences [ 97 /alpha /beta ] >>"}},
+       "abc",
+       u"\u03B1\u03B2c"},
       {"Symbol built-in", "<< /Type /Font /Subtype /Type1 /BaseFont /Symbol >>", {}, "ap\xA5", u"\u03B1\u03C0\u221E"},
-      {"ZapfDingbats built-in", "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats >>", {}, "!\x6C",
+      {"ZapfDingbats built-in",
+       "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats >>",
+       {},
+       "!\x6C",
        u"\u2701\u25CF"},
       {"symbolic TrueType: codes stand for themselves",
        "<< /Type /Font /Subtype /TrueType /BaseFont /Wingdings /FontDescriptor 30 0 R >>",
-       {{30, "<< /Type /FontDescriptor /FontName /Wingdings /Flags 4 >>"}}, "l\xA7", u"l\u00A7"},
+       {{30, "<< /Type /FontDescriptor /FontName /Wingdings /Flags 4 >>"}},
+       "l\xA7",
+       u"l\u00A7"},
       {"ToUnicode: ligature, surrogate pair, empty, ranges",
-       "<< /Type /Font /Subtype /TrueType /BaseFont /Foo /ToUnicode 30 0 R >>", {Stream(30, "", kToUnicode)},
-       std::string("\x10\x11\x12\x20\x22\x30\x31\x32\x33", 9), u"fi\U0001F600ACXYZ23"},
+       "<< /Type /Font /Subtype /TrueType /BaseFont /Foo /ToUnicode 30 0 R >>",
+       {Stream(30, "", kToUnicode)},
+       std::string("\x10\x11\x12\x20\x22\x30\x31\x32\x33", 9),
+       u"fi\U0001F600ACXYZ23"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -148,7 +179,8 @@ TEST(FontDecoding, CompositeFonts) {
   auto type0 = [](const std::string& encoding, const std::string& ordering, const std::string& extra = "") {
     return "<< /Type /Font /Subtype /Type0 /BaseFont /Foo /Encoding " + encoding + " " + extra +
            " /DescendantFonts [<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Foo /CIDSystemInfo << /Registry "
-           "(Adobe) /Ordering (" + ordering + ") /Supplement 0 >> >>] >>";
+           "(Adobe) /Ordering (" +
+           ordering + ") /Supplement 0 >> >>] >>";
   };
   const char* toUnicode =
       "1 begincodespacerange <0000> <FFFF> endcodespacerange\n"
@@ -162,24 +194,56 @@ TEST(FontDecoding, CompositeFonts) {
     std::vector<uint8_t> lengths;
     std::vector<uint32_t> cids;  // kAny: not checked
   } cases[] = {
-      {"Identity-H with ToUnicode", type0("/Identity-H", "Identity", "/ToUnicode 30 0 R"),
-       {Stream(30, "", toUnicode)}, std::string("\x00\x03\x00\x05", 4), u"AC", {2, 2}, {3, 5}},
-      {"Identity-H, Adobe-Japan1 CIDs", type0("/Identity-H", "Japan1"), {},
-       std::string("\x00\x22\x00\x01", 4), u"A ", {2, 2}, {34, 1}},
-      {"Identity-H without data: the code itself", type0("/Identity-H", "Identity"), {},
-       std::string("\x00\x41\x20\xAC", 4), u"A\u20AC", {2, 2}, {0x41, 0x20AC}},
-      {"90ms-RKSJ-H, one and two bytes", type0("/90ms-RKSJ-H", "Japan1"), {}, "A\x82\xA0\xB1",
-       u"A\u3042\uFF71", {1, 2, 1}, {264, 843, kAny}},
-      {"UniJIS-UCS2-H: codes are Unicode", type0("/UniJIS-UCS2-H", "Japan1"), {}, std::string("\x30\x42\x4E\x00", 4),
-       u"\u3042\u4E00", {2, 2}, {843, kAny}},
+      {"Identity-H with ToUnicode",
+       type0("/Identity-H", "Identity", "/ToUnicode 30 0 R"),
+       {Stream(30, "", toUnicode)},
+       std::string("\x00\x03\x00\x05", 4),
+       u"AC",
+       {2, 2},
+       {3, 5}},
+      {"Identity-H, Adobe-Japan1 CIDs",
+       type0("/Identity-H", "Japan1"),
+       {},
+       std::string("\x00\x22\x00\x01", 4),
+       u"A ",
+       {2, 2},
+       {34, 1}},
+      {"Identity-H without data: the code itself",
+       type0("/Identity-H", "Identity"),
+       {},
+       std::string("\x00\x41\x20\xAC", 4),
+       u"A\u20AC",
+       {2, 2},
+       {0x41, 0x20AC}},
+      {"90ms-RKSJ-H, one and two bytes",
+       type0("/90ms-RKSJ-H", "Japan1"),
+       {},
+       "A\x82\xA0\xB1",
+       u"A\u3042\uFF71",
+       {1, 2, 1},
+       {264, 843, kAny}},
+      {"UniJIS-UCS2-H: codes are Unicode",
+       type0("/UniJIS-UCS2-H", "Japan1"),
+       {},
+       std::string("\x30\x42\x4E\x00", 4),
+       u"\u3042\u4E00",
+       {2, 2},
+       {843, kAny}},
       {"GBK-EUC-H", type0("/GBK-EUC-H", "GB1"), {}, "a\xC4\xE3", u"a\u4F60", {1, 2}, {kAny, kAny}},
-      {"ToUnicode hex with a stray byte: skipped, not read as 0", type0("/Identity-H", "Identity", "/ToUnicode 30 0 R"),
+      {"ToUnicode hex with a stray byte: skipped, not read as 0",
+       type0("/Identity-H", "Identity", "/ToUnicode 30 0 R"),
        {Stream(30, "", "1 begincodespacerange <0000> <FFFF> endcodespacerange 1 beginbfchar <0003> <00z41> endbfchar")},
-       std::string("\x00\x03", 2), u"A", {2}, {3}},
+       std::string("\x00\x03", 2),
+       u"A",
+       {2},
+       {3}},
       {"embedded CMap inheriting Identity-H",
-       type0("30 0 R", "Identity"), {Stream(30, "/Type /CMap /UseCMap /Identity-H",
-                                            "1 begincidchar <0041> 7 endcidchar")},
-       std::string("\x00\x41\x00\x42", 4), u"AB", {2, 2}, {7, 0x42}},
+       type0("30 0 R", "Identity"),
+       {Stream(30, "/Type /CMap /UseCMap /Identity-H", "1 begincidchar <0041> 7 endcidchar")},
+       std::string("\x00\x41\x00\x42", 4),
+       u"AB",
+       {2, 2},
+       {7, 0x42}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -205,9 +269,12 @@ TEST(FontDecoding, ShownStringOperands) {
     const char* token;
     std::u16string text;
   } cases[] = {
-      {"(a\\tb)", u"a\tb"}, {"(a\\qb)", u"aqb"},     {"(\\101)", u"A"},          {"(\\f)", u"\f"},
-      {"(\\0533)", u"+3"},  {"(a\\\nb)", u"ab"},     {"(x(y)z)", u"x(y)z"},      {"<41 42 4>", u"AB@"},
-      {"[(a\\tb)]", u"a\tb"}, {"[(Hel) -500 <6C6F>]", u"Hello"}, {"/Name", u""},
+      {"(a\\tb)", u"a\tb"},   {"(a\\qb)", u"aqb"},
+      {"(\\101)", u"A"},      {"(\\f)", u"\f"},
+      {"(\\0533)", u"+3"},    {"(a\\\nb)", u"ab"},
+      {"(x(y)z)", u"x(y)z"},  {"<41 42 4>", u"AB@"},
+      {"[(a\\tb)]", u"a\tb"}, {"[(Hel) -500 <6C6F>]", u"Hello"},
+      {"/Name", u""},
   };
   for (const Case& c : cases) EXPECT_EQ(f.DecodeShownString(c.token).Text, c.text) << c.token;
 
@@ -228,8 +295,7 @@ TEST(FontDecoding, ShownStringOperands) {
   EXPECT_EQ(o.Chars[2].Adjustment, -250);
   EXPECT_TRUE(o.Chars[1].WordSpace);
   // Word spacing applies to the space only, char spacing to every code, Tz scales all.
-  EXPECT_NEAR(o.Advance(10, 1, 2, 0.5, false), (f.CodeWidth('a') * 2 + f.CodeWidth(' ')) / 100 * 0.5 + 1.5 + 1,
-              1e-9);
+  EXPECT_NEAR(o.Advance(10, 1, 2, 0.5, false), (f.CodeWidth('a') * 2 + f.CodeWidth(' ')) / 100 * 0.5 + 1.5 + 1, 1e-9);
 }
 
 // ---------------------------------------------------------------------------
@@ -247,29 +313,38 @@ TEST(FontWidths, SimpleAndComposite) {
        "/FontDescriptor 30 0 R >>",
        {{30, "<< /Type /FontDescriptor /FontName /Helvetica /Flags 32 /MissingWidth 250 >>"}},
        {{'A', 500}, {'B', 600}, {'C', 250}, {'@', 250}}},
-      {"Helvetica without widths", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", {},
+      {"Helvetica without widths",
+       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+       {},
        {{'H', 722}, {'e', 556}, {'l', 222}, {'o', 556}, {' ', 278}}},
       {"Helvetica-Bold", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold >>", {}, {{'i', 278}, {'m', 889}}},
       {"Times-Roman", "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>", {}, {{'A', 722}, {'i', 278}}},
       {"Courier-Oblique", "<< /Type /Font /Subtype /Type1 /BaseFont /Courier-Oblique >>", {}, {{'i', 600}, {'W', 600}}},
       {"Symbol", "<< /Type /Font /Subtype /Type1 /BaseFont /Symbol >>", {}, {{'a', 631}}},
-      {"WinAnsi on Times: widths by glyph name", "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>",
-       {}, {{0x97, 1000}, {0xE9, 444}}},
+      {"WinAnsi on Times: widths by glyph name",
+       "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /WinAnsiEncoding >>",
+       {},
+       {{0x97, 1000}, {0xE9, 444}}},
       {"/W both forms, /DW",
        "<< /Type /Font /Subtype /Type0 /BaseFont /Foo /Encoding /Identity-H /DescendantFonts [<< /Subtype "
        "/CIDFontType2 /DW 800 /W [1 [500 600 700] 10 20 300] >>] >>",
-       {}, {{1, 500}, {2, 600}, {3, 700}, {4, 800}, {15, 300}, {21, 800}}},
+       {},
+       {{1, 500}, {2, 600}, {3, 700}, {4, 800}, {15, 300}, {21, 800}}},
       {"/DW defaults to 1000",
        "<< /Type /Font /Subtype /Type0 /BaseFont /Foo /Encoding /Identity-H /DescendantFonts [<< /Subtype "
        "/CIDFontType2 >>] >>",
-       {}, {{5, 1000}}},
-      {"absurd /W CIDs", "<< /Type /Font /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /Subtype "
-                         "/CIDFontType2 /W [0 4294967295 500 -5 [1 2] 4294967290 [9 9 9 9 9 9 9 9]] >>] >>",
-       {}, {{4000000000u, 500}, {0, 500}}},
+       {},
+       {{5, 1000}}},
+      {"absurd /W CIDs",
+       "<< /Type /Font /Subtype /Type0 /Encoding /Identity-H /DescendantFonts [<< /Subtype "
+       "/CIDFontType2 /W [0 4294967295 500 -5 [1 2] 4294967290 [9 9 9 9 9 9 9 9]] >>] >>",
+       {},
+       {{4000000000u, 500}, {0, 500}}},
       {"Type 3 through FontMatrix",
        "<< /Type /Font /Subtype /Type3 /FontMatrix [0.01 0 0 0.01 0 0] /FirstChar 65 /LastChar 66 /Widths [50 "
        "70.5] /Encoding << /Differences [65 /A /B] >> /CharProcs << >> /FontBBox [0 0 100 100] /Resources << >> >>",
-       {}, {{'A', 500}, {'B', 705}, {'C', 0}}},
+       {},
+       {{'A', 500}, {'B', 705}, {'C', 0}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -328,26 +403,68 @@ TEST(FontNames, BaseNameStyleAndEmbedding) {
   } cases[] = {
       {"<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+Arial,BoldItalic /FontDescriptor 30 0 R >>",
        {{30, "<< /Type /FontDescriptor /Flags 32 /FontFile2 31 0 R >>"}, Stream(31, "", "junk")},
-       "Arial", "Arial,BoldItalic", true, true, esEmbeddedSubset},
-      {"<< /Type /Font /Subtype /Type1 /BaseFont /Times-BoldItalic >>", {}, "Times", "Times-BoldItalic", true, true,
+       "Arial",
+       "Arial,BoldItalic",
+       true,
+       true,
+       esEmbeddedSubset},
+      {"<< /Type /Font /Subtype /Type1 /BaseFont /Times-BoldItalic >>",
+       {},
+       "Times",
+       "Times-BoldItalic",
+       true,
+       true,
        esNotEmbedded},
-      {"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Oblique >>", {}, "Helvetica", "Helvetica-Oblique", false,
-       true, esNotEmbedded},
-      {"<< /Type /Font /Subtype /Type1 /BaseFont /Times-Bold >>", {}, "Times", "Times-Bold", true, false,
+      {"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Oblique >>",
+       {},
+       "Helvetica",
+       "Helvetica-Oblique",
+       false,
+       true,
        esNotEmbedded},
-      {"<< /Type /Font /Subtype /Type1 /BaseFont /Courier-BoldOblique >>", {}, "Courier", "Courier-BoldOblique", true,
-       true, esNotEmbedded},
+      {"<< /Type /Font /Subtype /Type1 /BaseFont /Times-Bold >>",
+       {},
+       "Times",
+       "Times-Bold",
+       true,
+       false,
+       esNotEmbedded},
+      {"<< /Type /Font /Subtype /Type1 /BaseFont /Courier-BoldOblique >>",
+       {},
+       "Courier",
+       "Courier-BoldOblique",
+       true,
+       true,
+       esNotEmbedded},
       {"<< /Type /Font /Subtype /Type1 /BaseFont /CMR10 /FontDescriptor 30 0 R >>",
-       {{30, "<< /Type /FontDescriptor /Flags 4 /FontFile 31 0 R >>"}, Stream(31, "", "junk")}, "CMR10", "CMR10",
-       false, false, esEmbedded},
-      {"<< /Type /Font /Subtype /TrueType /BaseFont /Monotype#20Corsiva,Bold >>", {}, "Monotype Corsiva",
-       "Monotype Corsiva,Bold", false, true, esNotEmbedded},
+       {{30, "<< /Type /FontDescriptor /Flags 4 /FontFile 31 0 R >>"}, Stream(31, "", "junk")},
+       "CMR10",
+       "CMR10",
+       false,
+       false,
+       esEmbedded},
+      {"<< /Type /Font /Subtype /TrueType /BaseFont /Monotype#20Corsiva,Bold >>",
+       {},
+       "Monotype Corsiva",
+       "Monotype Corsiva,Bold",
+       false,
+       true,
+       esNotEmbedded},
       {"<< /Type /Font /Subtype /TrueType /BaseFont /Garamond /FontDescriptor 30 0 R >>",
-       {{30, "<< /Type /FontDescriptor /Flags 262208 >>"}}, "Garamond", "Garamond", true, true, esNotEmbedded},
+       {{30, "<< /Type /FontDescriptor /Flags 262208 >>"}},
+       "Garamond",
+       "Garamond",
+       true,
+       true,
+       esNotEmbedded},
       {"<< /Type /Font /Subtype /Type0 /BaseFont /XYZABC+Calibri-Bold /Encoding /Identity-H /DescendantFonts "
        "[<< /Subtype /CIDFontType2 /FontDescriptor 30 0 R >>] >>",
        {{30, "<< /Type /FontDescriptor /Flags 32 /FontFile3 31 0 R >>"}, Stream(31, "/Subtype /OpenType", "junk")},
-       "Calibri", "Calibri-Bold", true, false, esEmbeddedSubset},
+       "Calibri",
+       "Calibri-Bold",
+       true,
+       false,
+       esEmbeddedSubset},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.font);
@@ -366,10 +483,10 @@ TEST(FontNames, BaseNameStyleAndEmbedding) {
   EXPECT_EQ(StyleFromFontName("Helvetica-BoldOblique"), fsBoldItalic);
   // TeX's names say their style in a few letters.
   const std::pair<const char*, int> tex[] = {
-      {"CMBX12", fsBold},     {"CMTI10", fsItalic},   {"CMMI10", fsItalic}, {"CMSL10", fsItalic},
-      {"SFBI1095", fsBoldItalic}, {"SFSX1440", fsBold}, {"CMBXTI10", fsBoldItalic},
-      {"CMR10", fsRegular},   {"CMSY10", fsRegular},  {"SFRM1095", fsRegular}, {"CMTT10", fsRegular},
-      {"CMSS10", fsRegular},  {"SFProText", fsRegular}};
+      {"CMBX12", fsBold},         {"CMTI10", fsItalic},    {"CMMI10", fsItalic},       {"CMSL10", fsItalic},
+      {"SFBI1095", fsBoldItalic}, {"SFSX1440", fsBold},    {"CMBXTI10", fsBoldItalic}, {"CMR10", fsRegular},
+      {"CMSY10", fsRegular},      {"SFRM1095", fsRegular}, {"CMTT10", fsRegular},      {"CMSS10", fsRegular},
+      {"SFProText", fsRegular}};
   for (const auto& [name, style] : tex) EXPECT_EQ(StyleFromFontName(name), style) << name;
 }
 
@@ -384,10 +501,11 @@ TEST(FontNames, EmbeddedProgramRegisteredUnderPdfName) {
   ASSERT_FALSE(fm.GetFace(family, fsBold)->Registered());
   {
     FontFixture fx;
-    TkxPDFFontObject& f = fx.Load(
-        "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+" + family + ",Bold /Encoding /Identity-H /DescendantFonts "
-        "[<< /Subtype /CIDFontType2 /CIDToGIDMap /Identity /FontDescriptor 30 0 R >>] >>",
-        {{30, "<< /Type /FontDescriptor /Flags 32 /FontFile2 31 0 R >>"}, Stream(31, "", ttf)});
+    TkxPDFFontObject& f =
+        fx.Load("<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+" + family +
+                    ",Bold /Encoding /Identity-H /DescendantFonts "
+                    "[<< /Subtype /CIDFontType2 /CIDToGIDMap /Identity /FontDescriptor 30 0 R >>] >>",
+                {{30, "<< /Type /FontDescriptor /Flags 32 /FontFile2 31 0 R >>"}, Stream(31, "", ttf)});
     EXPECT_EQ(f.EmbedState, esEmbeddedSubset);
     EXPECT_TRUE(f.Installed);
     EXPECT_EQ(f.InstalledName, family);
@@ -433,10 +551,10 @@ TEST(FontDecoding, EmbeddedType1BuiltInEncoding) {
   };
   for (const auto& c : cases) {
     FontFixture fx;
-    TkxPDFFontObject& f = fx.Load("<< /Type /Font /Subtype /Type1 /BaseFont /ABCDEF+MathSymbols " + c.encoding +
-                                      " /FontDescriptor 30 0 R >>",
-                                  {{30, "<< /Type /FontDescriptor /Flags 4 /FontFile 31 0 R >>"},
-                                   Stream(31, "/Length1 0 /Length2 0 /Length3 0", t1)});
+    TkxPDFFontObject& f = fx.Load(
+        "<< /Type /Font /Subtype /Type1 /BaseFont /ABCDEF+MathSymbols " + c.encoding + " /FontDescriptor 30 0 R >>",
+        {{30, "<< /Type /FontDescriptor /Flags 4 /FontFile 31 0 R >>"},
+         Stream(31, "/Length1 0 /Length2 0 /Length3 0", t1)});
     EXPECT_EQ(f.Decode(c.bytes).Text, c.text) << c.encoding;
   }
 }
@@ -458,7 +576,8 @@ TEST(FontDecoding, TextFromTheEmbeddedProgram) {
   auto type0 = [](const std::string& extra) {
     return "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+PwGlyphs /Encoding /Identity-H /DescendantFonts [<< "
            "/Type /Font /Subtype /CIDFontType2 /BaseFont /ABCDEF+PwGlyphs /CIDSystemInfo << /Registry (Adobe) "
-           "/Ordering (Identity) /Supplement 0 >> /FontDescriptor 30 0 R " + extra + " >>] >>";
+           "/Ordering (Identity) /Supplement 0 >> /FontDescriptor 30 0 R " +
+           extra + " >>] >>";
   };
   const auto gids = [](std::initializer_list<int> ids) {
     std::string b;
@@ -487,9 +606,9 @@ TEST(FontDecoding, TextFromTheEmbeddedProgram) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FontFixture fx;
-    TkxPDFFontObject& f =
-        fx.Load(c.font, {{30, descriptor}, Stream(31, "/Length1 " + std::to_string(c.program.size()), c.program),
-                         Stream(32, "", cidToGid)});
+    TkxPDFFontObject& f = fx.Load(c.font, {{30, descriptor},
+                                           Stream(31, "/Length1 " + std::to_string(c.program.size()), c.program),
+                                           Stream(32, "", cidToGid)});
     EXPECT_EQ(f.Decode(c.bytes).Text, c.text);
   }
 }
@@ -502,12 +621,14 @@ TEST(FontDecoding, DingbatNamesOnlyInDingbatFonts) {
     std::string font;
     std::u16string text;
   } cases[] = {
-      {"Type 3", "<< /Type /Font /Subtype /Type3 /FontMatrix [0.001 0 0 0.001 0 0] /FontBBox [0 0 1 1] /CharProcs << >> "
-                 "/Resources << >> /FirstChar 65 /LastChar 67 /Widths [500 500 500] /Encoding << /Type /Encoding "
-                 "/Differences [65 /a1 /a71 /bullet] >> >>",
+      {"Type 3",
+       "<< /Type /Font /Subtype /Type3 /FontMatrix [0.001 0 0 0.001 0 0] /FontBBox [0 0 1 1] /CharProcs << >> "
+       "/Resources << >> /FirstChar 65 /LastChar 67 /Widths [500 500 500] /Encoding << /Type /Encoding "
+       "/Differences [65 /a1 /a71 /bullet] >> >>",
        u"AB\u2022"},
-      {"ZapfDingbats", "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats /Encoding << /Differences [65 /a1 /a71 "
-                       "/bullet] >> >>",
+      {"ZapfDingbats",
+       "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats /Encoding << /Differences [65 /a1 /a71 "
+       "/bullet] >> >>",
        u"\u2701\u25CF\u2022"},
   };
   for (const Case& c : cases) {
@@ -529,9 +650,9 @@ TEST(FontDecoding, HostileCMapsAndDamagedParts) {
   TkxPDFFontObject& f = fx.Load(
       "<< /Type /Font /Subtype /Type0 /Encoding 30 0 R /ToUnicode 31 0 R /DescendantFonts [<< /Subtype "
       "/CIDFontType2 /W 32 0 R >>] >>",
-      {Stream(30, "/Type /CMap /UseCMap 30 0 R",
-              "begincidrange <00000000> <ffffffff> 0 <0000> <ffff> 0 endcidrange"),
-       Stream(31, "", hugeToUnicode), {32, "[0 4294967295 1 2 [3] (x) /y]"}});
+      {Stream(30, "/Type /CMap /UseCMap 30 0 R", "begincidrange <00000000> <ffffffff> 0 <0000> <ffff> 0 endcidrange"),
+       Stream(31, "", hugeToUnicode),
+       {32, "[0 4294967295 1 2 [3] (x) /y]"}});
   TkxDecodedText t = f.Decode(std::string("\x00\x00\x00\x01", 4));
   ASSERT_EQ(t.Chars.size(), 2u);  // no code-space ranges: two bytes per code
   EXPECT_EQ(t.Text, u"BC");
@@ -554,20 +675,20 @@ TEST(CMaps, PredefinedAndCollections) {
   ASSERT_TRUE(rksj);
   EXPECT_TRUE(rksj->Vertical());
   EXPECT_EQ(rksj->Ordering(), "Japan1");
-  EXPECT_EQ(rksj->CIDOf({0x41, 1}), 264u);       // from the -H map it uses
+  EXPECT_EQ(rksj->CIDOf({0x41, 1}), 264u);  // from the -H map it uses
   EXPECT_NE(rksj->CIDOf({0x8141, 2}), TkxCMap::Predefined("90ms-RKSJ-H")->CIDOf({0x8141, 2}));  // vertical comma
-  EXPECT_EQ(rksj->CIDOf({0x0041, 2}), 0u);       // <0041> is not <41>
+  EXPECT_EQ(rksj->CIDOf({0x0041, 2}), 0u);                                                      // <0041> is not <41>
   EXPECT_TRUE(TkxCMap::Identity(true)->Vertical());
-  for (const char* name : {"UniGB-UCS2-H", "ETen-B5-H", "UniCNS-UCS2-H", "KSCms-UHC-H", "UniKS-UCS2-H",
-                           "UniJIS-UTF16-V", "GBK-EUC-V"})
+  for (const char* name :
+       {"UniGB-UCS2-H", "ETen-B5-H", "UniCNS-UCS2-H", "KSCms-UHC-H", "UniKS-UCS2-H", "UniJIS-UTF16-V", "GBK-EUC-V"})
     EXPECT_TRUE(TkxCMap::Predefined(name)) << name;
 
   struct {
     const char* ordering;
     uint32_t cid;
     char32_t cp;
-  } cases[] = {{"Japan1", 34, U'A'}, {"Japan1", 843, U'\u3042'}, {"GB1", 34, U'A'}, {"CNS1", 34, U'A'},
-               {"Korea1", 34, U'A'}};
+  } cases[] = {
+      {"Japan1", 34, U'A'}, {"Japan1", 843, U'\u3042'}, {"GB1", 34, U'A'}, {"CNS1", 34, U'A'}, {"Korea1", 34, U'A'}};
   for (const auto& c : cases) {
     auto t = TkxCIDToUnicode::ForOrdering(c.ordering);
     ASSERT_TRUE(t) << c.ordering;
@@ -590,9 +711,18 @@ TEST(Resources, GlyphListAndPack) {
   struct {
     const char* name;
     std::u16string text;
-  } cases[] = {{"A", u"A"},           {"Euro", u"\u20AC"},       {"a1", u""},  {"uni00E9", u"\u00E9"},
-               {"uni00e9", u"\u00E9"}, {"u1F600", u"\U0001F600"}, {"uniD800", u""},  {"f_f_i", u"ffi"},
-               {"e.sc", u"e"},         {"dalethatafpatah", u"\u05D3\u05B2"}, {"g123", u""}, {".notdef", u""}};
+  } cases[] = {{"A", u"A"},
+               {"Euro", u"\u20AC"},
+               {"a1", u""},
+               {"uni00E9", u"\u00E9"},
+               {"uni00e9", u"\u00E9"},
+               {"u1F600", u"\U0001F600"},
+               {"uniD800", u""},
+               {"f_f_i", u"ffi"},
+               {"e.sc", u"e"},
+               {"dalethatafpatah", u"\u05D3\u05B2"},
+               {"g123", u""},
+               {".notdef", u""}};
   for (const auto& c : cases) EXPECT_EQ(GlyphNameToUnicode(c.name), c.text) << c.name;
   // The dingbat names are a dingbat font's only.
   EXPECT_EQ(GlyphNameToUnicode("a1", true), u"\u2701");
@@ -606,9 +736,9 @@ TEST(FontCorpus, EveryFontLoadsAndDecodes) {
   const std::string dir = std::string(PW_SOURCE_DIR) + "/../shared/corpus/";
   if (!std::filesystem::exists(dir)) GTEST_SKIP() << "corpus not present";
   int fonts = 0, composite = 0, withText = 0;
-  for (const char* name : {"pm-identity-cmap.pdf", "pm-matplotlib-type3.pdf", "latex-minimal.pdf", "google-doc.pdf",
-                           "arabic.pdf", "writer-trivial.pdf", "pdfkit.pdf", "reportlab-overlay.pdf",
-                           "latex-4-pages.pdf", "pm-font-size-test.pdf"}) {
+  for (const char* name :
+       {"pm-identity-cmap.pdf", "pm-matplotlib-type3.pdf", "latex-minimal.pdf", "google-doc.pdf", "arabic.pdf",
+        "writer-trivial.pdf", "pdfkit.pdf", "reportlab-overlay.pdf", "latex-4-pages.pdf", "pm-font-size-test.pdf"}) {
     if (!std::filesystem::exists(dir + name)) continue;
     SCOPED_TRACE(name);
     TkxPDFDocument doc;

@@ -24,8 +24,8 @@ using namespace pwtest;
 namespace {
 
 struct FormPage {
-  std::string Content;                   // page content
-  std::vector<std::string> Annots;       // references ("20 0 R")
+  std::string Content;              // page content
+  std::vector<std::string> Annots;  // references ("20 0 R")
   std::string AcroForm = "<< /Fields [] /DR << /Font << /Helv 5 0 R /ZaDb 7 0 R >> >> >>";
   std::vector<std::pair<int, std::string>> Objects;  // numbers from 20 up
   std::vector<TestPage::Stream> Streams;
@@ -79,10 +79,14 @@ TEST(FormFields, KindsFontNamesAndColours) {
   EXPECT_EQ(pw::FieldKind("", 0), pw::fkOther);
 
   const std::pair<const char*, const char*> names[] = {
-      {"Times-Roman", "Times New Roman"}, {"TimesNewRomanPSMT", "Times New Roman"},
-      {"Helvetica", "Arial"},             {"Courier", "Courier New"},
-      {"SymbolPSMT", "Symbol"},           {"Times-Bold", "Times New Roman"},
-      {"ABCDEF+CourierNewPSMT", "Courier New"}, {"Helvetica-BoldOblique", "Arial"},
+      {"Times-Roman", "Times New Roman"},
+      {"TimesNewRomanPSMT", "Times New Roman"},
+      {"Helvetica", "Arial"},
+      {"Courier", "Courier New"},
+      {"SymbolPSMT", "Symbol"},
+      {"Times-Bold", "Times New Roman"},
+      {"ABCDEF+CourierNewPSMT", "Courier New"},
+      {"Helvetica-BoldOblique", "Arial"},
       {"NoSuchFontAnywhere", "Arial"},
   };
   for (const auto& [name, family] : names) EXPECT_EQ(pw::MapFieldFontName(name), family) << name;
@@ -165,10 +169,12 @@ TEST(FormFields, AppearanceIsFittedOntoTheRectangle) {
   EXPECT_EQ(t->Reference.x, 202);
   EXPECT_NEAR(t->Reference.y, 792 - 605 - 10 * 0.905, 1.5);
 
-  Recording turned = RenderWidget(
-      "<< /Type /Annot /Subtype /Widget /FT /Tx /Rect [200 600 220 700] /AP << /N 30 0 R >> >>",
-      {{30, "/Type /XObject /Subtype /Form /BBox [0 0 100 20] /Matrix [0 1 -1 0 0 0] /Resources << /Font << /F1 5 0 R >> >>",
-        ap}});
+  Recording turned =
+      RenderWidget("<< /Type /Annot /Subtype /Widget /FT /Tx /Rect [200 600 220 700] /AP << /N 30 0 R >> >>",
+                   {{30,
+                     "/Type /XObject /Subtype /Form /BBox [0 0 100 20] /Matrix [0 1 -1 0 0 0] /Resources << /Font << "
+                     "/F1 5 0 R >> >>",
+                     ap}});
   const RecordedText* u = FindText(turned, "Field");
   ASSERT_NE(u, nullptr);
   EXPECT_EQ(u->Escapement, 900);  // running upwards
@@ -197,8 +203,8 @@ TEST(FormFields, ButtonStateChoosesTheAppearance) {
   } cases[] = {
       {"/AS /Yes", "ON"},
       {"/AS /Off", "OFF"},
-      {"/V /Yes", "ON"},             // no /AS: the value names the state
-      {"/AS /Maybe", ""},            // a state without an appearance shows nothing
+      {"/V /Yes", "ON"},   // no /AS: the value names the state
+      {"/AS /Maybe", ""},  // a state without an appearance shows nothing
   };
   for (const Case& c : cases) {
     Recording r = RenderWidget("<< /Type /Annot /Subtype /Widget /FT /Btn /Rect [100 100 120 120] " + c.entries +
@@ -217,9 +223,9 @@ TEST(FormFields, CheckBoxesAndRadioButtonsWithoutAppearance) {
       {"/FT /Btn /V /Yes /MK << /CA (4) >>", check},
       {"/FT /Btn /V /On", check},  // any on state, the default caption
       {"/FT /Btn /V /Off /MK << /CA (4) >>", ""},
-      {"/FT /Btn /AS /Off /V /Yes", ""},  // the widget's own state decides
+      {"/FT /Btn /AS /Off /V /Yes", ""},                    // the widget's own state decides
       {"/FT /Btn /Ff 32768 /V /A /AS /A", "\xE2\x97\x8F"},  // radio: ZapfDingbats "l"
-      {"/FT /Btn /Ff 32768 /V /A", ""},                   // a radio button without a state
+      {"/FT /Btn /Ff 32768 /V /A", ""},                     // a radio button without a state
   };
   for (const Case& c : cases) {
     Recording r = RenderWidget("<< /Type /Annot /Subtype /Widget /Rect [100 100 120 120] /DA (/ZaDb 0 Tf 0 g) " +
@@ -234,8 +240,8 @@ TEST(FormFields, CheckBoxesAndRadioButtonsWithoutAppearance) {
   EXPECT_EQ(r.Stroked(), 1u);
   ASSERT_FALSE(r.BrushColors.empty());
   EXPECT_EQ(r.BrushColors.back(), 0xFF0000u);  // COLORREF of blue
-  Recording clear = RenderWidget(
-      "<< /Type /Annot /Subtype /Widget /Rect [100 100 120 120] /FT /Btn /V /Off /MK << /BG [] >> >>");
+  Recording clear =
+      RenderWidget("<< /Type /Annot /Subtype /Widget /Rect [100 100 120 120] /FT /Btn /V /Off /MK << /BG [] >> >>");
   EXPECT_EQ(clear.Filled(), 0u);
 }
 
@@ -291,8 +297,9 @@ TEST(FormFields, FormsAskingForNewAppearancesGetTheirValuesDrawn) {
   FormPage p;
   p.AcroForm = "<< /Fields [20 0 R] /NeedAppearances true /DR << /Font << /Helv 5 0 R >> >> >>";
   p.Annots = {"20 0 R"};
-  p.Objects = {{20, "<< /Type /Annot /Subtype /Widget /FT /Tx /Rect [100 700 300 720] /V (Alice) "
-                    "/DA (/Helv 11 Tf 0 g) /AP << /N 30 0 R >> >>"}};
+  p.Objects = {{20,
+                "<< /Type /Annot /Subtype /Widget /FT /Tx /Rect [100 700 300 720] /V (Alice) "
+                "/DA (/Helv 11 Tf 0 g) /AP << /N 30 0 R >> >>"}};
   p.Streams = {{30, "/Type /XObject /Subtype /Form /BBox [0 0 200 20]", "/Tx BMC EMC"}};
   EXPECT_EQ(RenderForm(p).JoinedText(), "Alice");
   // Without the request the stored appearance is what a viewer shows.
@@ -308,24 +315,21 @@ TEST(FormFields, HiddenWidgetsAndOtherAnnotations) {
     std::string annot;
     bool shown;
   } cases[] = {
-      {"/Subtype /Widget /F 4", true},
-      {"/Subtype /Widget /F 2", false},   // hidden
-      {"/Subtype /Widget /F 32", false},  // not shown on screen
-      {"/Subtype /FreeText", true},       // typewriter text
-      {"/Subtype /Stamp", true},
-      {"/Subtype /Text", false},          // a note's icon
-      {"/Subtype /Link", false},
-      {"/Subtype /FreeText /F 2", false},
+      {"/Subtype /Widget /F 4", true},   {"/Subtype /Widget /F 2", false},  // hidden
+      {"/Subtype /Widget /F 32", false},                                    // not shown on screen
+      {"/Subtype /FreeText", true},                                         // typewriter text
+      {"/Subtype /Stamp", true},         {"/Subtype /Text", false},         // a note's icon
+      {"/Subtype /Link", false},         {"/Subtype /FreeText /F 2", false},
   };
   for (const Case& c : cases) {
     Recording r = RenderWidget("<< /Type /Annot " + c.annot + " /Rect [100 700 200 720] /AP << /N 30 0 R >> >>", ap);
     EXPECT_EQ(r.JoinedText() == "Shown", c.shown) << c.annot;
   }
   // Lines an appearance scrolls out of its rectangle are not drawn.
-  Recording scrolled = RenderWidget(
-      "<< /Type /Annot /Subtype /Widget /FT /Tx /Rect [100 700 200 720] /AP << /N 30 0 R >> >>",
-      {{30, "/Type /XObject /Subtype /Form /BBox [0 0 100 20] /Resources << /Font << /F1 5 0 R >> >>",
-        "BT /F1 8 Tf 2 5 Td (Visible) Tj 0 -40 Td (Scrolled) Tj 0 -400 Td (Far) Tj ET"}});
+  Recording scrolled =
+      RenderWidget("<< /Type /Annot /Subtype /Widget /FT /Tx /Rect [100 700 200 720] /AP << /N 30 0 R >> >>",
+                   {{30, "/Type /XObject /Subtype /Form /BBox [0 0 100 20] /Resources << /Font << /F1 5 0 R >> >>",
+                     "BT /F1 8 Tf 2 5 Td (Visible) Tj 0 -40 Td (Scrolled) Tj 0 -400 Td (Far) Tj ET"}});
   EXPECT_EQ(scrolled.JoinedText(), "Visible");
 }
 

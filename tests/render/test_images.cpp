@@ -28,10 +28,33 @@ namespace {
 
 // A 37 x 9 picture coded three ways (by libtiff), and its rows as the coder
 // saw them: it coded the 1 bits as black runs, so 1 here reads as 0 (black).
-const std::vector<uint8_t> kG4 = {0x2f,0x91,0xe2,0x3e,0x5f,0x23,0xc4,0x7c,0xbe,0x47,0x88,0xf8,0x4a,0x10,0x48,0x20,0x85,0x04,0x12,0x08,0x21,0x41,0x04,0x82,0x08,0x50,0x4b,0x41,0x04,0x82,0x08,0x50,0x41,0x20,0x82,0x88,0x88,0xe2,0x82,0x09,0x04,0x10,0xa0,0x82,0x5c,0x20,0x85,0x04,0x12,0x08,0x21,0x41,0x04,0x5f,0x23,0xc4,0x7c,0xbe,0x12,0xb0,0x82,0x14,0x10,0x48,0x20,0x85,0x04,0x12,0x08,0x21,0x41,0x04,0xb4,0x12,0x08,0x21,0x41,0x04,0x82,0x08,0x50,0x41,0x20,0x82,0x14,0x10,0x56,0x12,0x08,0x21,0x41,0x04,0x82,0x08,0x50,0x41,0x20,0x82,0x14,0x09,0x52,0x08,0x24,0x10,0x42,0x82,0x09,0x04,0x10,0xa0,0x82,0x41,0x04,0x2a,0x00,0x20,0x02};
-const std::vector<uint8_t> kG31D = {0x00,0x17,0xc7,0x87,0xdf,0x1e,0x1f,0x7c,0x78,0x7d,0xd0,0xe0,0x02,0x6b,0xbe,0x3c,0x3e,0xf8,0xf0,0xfb,0xe3,0xc3,0xee,0x00,0x26,0xa8,0x7d,0xf1,0xe1,0xf7,0xc7,0x55,0x00,0x09,0xac,0x3e,0xf8,0xf0,0xfb,0xf5,0x00,0x09,0xaa,0x1e,0x1f,0x7c,0x78,0x7d,0xf1,0xe1,0xf7,0xc7,0x43,0x80,0x08,0xf8,0xf0,0xfb,0xe3,0xc3,0xef,0x8f,0x0f,0xbe,0x38,0x00,0x9a,0xa7,0xc7,0x87,0xdf,0x1e,0x1f,0x7c,0x78,0x7e,0x00,0x04,0x7d,0xf1,0xe1,0xf7,0xc7,0x87,0xdf,0x1e,0x1f,0x1c,0x00,0x4d,0x71,0xf7,0xc7,0x87,0xdf,0x1e,0x1f,0x7c,0x79,0xc0};
-const std::vector<uint8_t> kG32D = {0x00,0x1b,0xe3,0xc3,0xef,0x8f,0x0f,0xbe,0x3c,0x3e,0xe8,0x70,0x01,0x04,0x12,0x08,0x21,0x41,0x04,0x82,0x08,0x50,0x41,0x20,0x82,0x14,0x12,0x80,0x0c,0xd5,0x0f,0xbe,0x3c,0x3e,0xf8,0xea,0xa0,0x01,0x45,0x04,0x12,0x08,0x21,0x41,0x04,0xb0,0x01,0x9a,0xa1,0xe1,0xf7,0xc7,0x87,0xdf,0x1e,0x1f,0x7c,0x74,0x38,0x00,0x98,0x41,0x0a,0x08,0x24,0x10,0x42,0x82,0x09,0x04,0x10,0xa0,0x82,0x58,0x00,0xcd,0x53,0xe3,0xc3,0xef,0x8f,0x0f,0xbe,0x3c,0x3f,0x00,0x02,0x61,0x20,0x82,0x14,0x10,0x48,0x20,0x85,0x04,0x12,0x08,0x21,0x40,0x94,0x00,0x66,0xb8,0xfb,0xe3,0xc3,0xef,0x8f,0x0f,0xbe,0x3c,0xe0};
-const char* kRows[] = {"0011011101100110111011001101110110010","1100110111011001101110110011011101100","1011001101110110011010000000000000000","1110110011011101100110000000000000000","1011101100110111011001101110110011010","0110111011001101110110011011101100110","1001101110110011011101100110111011000","0110011011101100110111011001101110110","1101100110111011001101110110011011100"};
+const std::vector<uint8_t> kG4 = {
+    0x2f, 0x91, 0xe2, 0x3e, 0x5f, 0x23, 0xc4, 0x7c, 0xbe, 0x47, 0x88, 0xf8, 0x4a, 0x10, 0x48, 0x20, 0x85,
+    0x04, 0x12, 0x08, 0x21, 0x41, 0x04, 0x82, 0x08, 0x50, 0x4b, 0x41, 0x04, 0x82, 0x08, 0x50, 0x41, 0x20,
+    0x82, 0x88, 0x88, 0xe2, 0x82, 0x09, 0x04, 0x10, 0xa0, 0x82, 0x5c, 0x20, 0x85, 0x04, 0x12, 0x08, 0x21,
+    0x41, 0x04, 0x5f, 0x23, 0xc4, 0x7c, 0xbe, 0x12, 0xb0, 0x82, 0x14, 0x10, 0x48, 0x20, 0x85, 0x04, 0x12,
+    0x08, 0x21, 0x41, 0x04, 0xb4, 0x12, 0x08, 0x21, 0x41, 0x04, 0x82, 0x08, 0x50, 0x41, 0x20, 0x82, 0x14,
+    0x10, 0x56, 0x12, 0x08, 0x21, 0x41, 0x04, 0x82, 0x08, 0x50, 0x41, 0x20, 0x82, 0x14, 0x09, 0x52, 0x08,
+    0x24, 0x10, 0x42, 0x82, 0x09, 0x04, 0x10, 0xa0, 0x82, 0x41, 0x04, 0x2a, 0x00, 0x20, 0x02};
+const std::vector<uint8_t> kG31D = {
+    0x00, 0x17, 0xc7, 0x87, 0xdf, 0x1e, 0x1f, 0x7c, 0x78, 0x7d, 0xd0, 0xe0, 0x02, 0x6b, 0xbe, 0x3c, 0x3e,
+    0xf8, 0xf0, 0xfb, 0xe3, 0xc3, 0xee, 0x00, 0x26, 0xa8, 0x7d, 0xf1, 0xe1, 0xf7, 0xc7, 0x55, 0x00, 0x09,
+    0xac, 0x3e, 0xf8, 0xf0, 0xfb, 0xf5, 0x00, 0x09, 0xaa, 0x1e, 0x1f, 0x7c, 0x78, 0x7d, 0xf1, 0xe1, 0xf7,
+    0xc7, 0x43, 0x80, 0x08, 0xf8, 0xf0, 0xfb, 0xe3, 0xc3, 0xef, 0x8f, 0x0f, 0xbe, 0x38, 0x00, 0x9a, 0xa7,
+    0xc7, 0x87, 0xdf, 0x1e, 0x1f, 0x7c, 0x78, 0x7e, 0x00, 0x04, 0x7d, 0xf1, 0xe1, 0xf7, 0xc7, 0x87, 0xdf,
+    0x1e, 0x1f, 0x1c, 0x00, 0x4d, 0x71, 0xf7, 0xc7, 0x87, 0xdf, 0x1e, 0x1f, 0x7c, 0x79, 0xc0};
+const std::vector<uint8_t> kG32D = {
+    0x00, 0x1b, 0xe3, 0xc3, 0xef, 0x8f, 0x0f, 0xbe, 0x3c, 0x3e, 0xe8, 0x70, 0x01, 0x04, 0x12, 0x08, 0x21, 0x41, 0x04,
+    0x82, 0x08, 0x50, 0x41, 0x20, 0x82, 0x14, 0x12, 0x80, 0x0c, 0xd5, 0x0f, 0xbe, 0x3c, 0x3e, 0xf8, 0xea, 0xa0, 0x01,
+    0x45, 0x04, 0x12, 0x08, 0x21, 0x41, 0x04, 0xb0, 0x01, 0x9a, 0xa1, 0xe1, 0xf7, 0xc7, 0x87, 0xdf, 0x1e, 0x1f, 0x7c,
+    0x74, 0x38, 0x00, 0x98, 0x41, 0x0a, 0x08, 0x24, 0x10, 0x42, 0x82, 0x09, 0x04, 0x10, 0xa0, 0x82, 0x58, 0x00, 0xcd,
+    0x53, 0xe3, 0xc3, 0xef, 0x8f, 0x0f, 0xbe, 0x3c, 0x3f, 0x00, 0x02, 0x61, 0x20, 0x82, 0x14, 0x10, 0x48, 0x20, 0x85,
+    0x04, 0x12, 0x08, 0x21, 0x40, 0x94, 0x00, 0x66, 0xb8, 0xfb, 0xe3, 0xc3, 0xef, 0x8f, 0x0f, 0xbe, 0x3c, 0xe0};
+const char* kRows[] = {"0011011101100110111011001101110110010", "1100110111011001101110110011011101100",
+                       "1011001101110110011010000000000000000", "1110110011011101100110000000000000000",
+                       "1011101100110111011001101110110011010", "0110111011001101110110011011101100110",
+                       "1001101110110011011101100110111011000", "0110011011101100110111011001101110110",
+                       "1101100110111011001101110110011011100"};
 
 std::string Rows(const std::vector<uint8_t>& packed, int w, int h) {
   std::string s;
@@ -139,15 +162,13 @@ TEST(FaxDecoder, DataEndingEarlyKeepsTheRowsDecodedAndGarbageStops) {
 // An embedded JBIG2 page holding the same picture as a generic region coded
 // with MMR (which is Group 4 coding).
 std::string Jbig2Page() {
-  auto be32 = [](uint32_t v) {
-    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-  };
+  auto be32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
   auto segment = [&](uint32_t number, uint8_t type, const std::string& data) {
     return be32(number) + char(type) + char(0) + char(1) + be32(uint32_t(data.size())) + data;
   };
   const std::string pageInfo = be32(37) + be32(9) + be32(0) + be32(0) + char(0) + std::string(2, '\0');
-  const std::string region = be32(37) + be32(9) + be32(0) + be32(0) + char(0) + char(1) +
-                             std::string(kG4.begin(), kG4.end());
+  const std::string region =
+      be32(37) + be32(9) + be32(0) + be32(0) + char(0) + char(1) + std::string(kG4.begin(), kG4.end());
   return segment(0, 48, pageInfo) + segment(1, 39, region) + segment(2, 49, "");
 }
 
@@ -161,8 +182,10 @@ TEST(ImageCodecs, Jbig2PageDrawsAndLacksNothing) {
   for (uint8_t v : d.Samples) rows += v ? '0' : '1';  // JBIG2 marks black with 1
   EXPECT_EQ(rows, Expected());
   // Through a page: black where the picture is black.
-  const Drawn drawn = Draw(ImagePage("/Width 37 /Height 9 /BitsPerComponent 1 /ColorSpace /DeviceGray "
-                                     "/Filter /JBIG2Decode", page));
+  const Drawn drawn =
+      Draw(ImagePage("/Width 37 /Height 9 /BitsPerComponent 1 /ColorSpace /DeviceGray "
+                     "/Filter /JBIG2Decode",
+                     page));
   ASSERT_EQ(drawn.Pictures.size(), 1u);
   EXPECT_EQ(Rgb(drawn.Pictures[0].Pixels, 0, 0), Expected()[0] == '1' ? 0xFFFFFFu : 0x000000u);
   EXPECT_TRUE(drawn.Warnings.empty());
@@ -232,32 +255,61 @@ TEST(ImageDrawing, SampleDepthsColourSpacesAndDecodeArrays) {
     std::vector<std::pair<int, std::string>> Objects = {};
   };
   const Case cases[] = {
-      {"gray 8", "/Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8", std::string("\x00\x80", 2),
+      {"gray 8",
+       "/Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8",
+       std::string("\x00\x80", 2),
        {0x000000, 0x808080}},
-      {"ICC one component reads gray", "/Width 2 /Height 1 /ColorSpace [/ICCBased 21 0 R] /BitsPerComponent 8",
-       std::string("\x00\xFF", 2), {0x000000, 0xFFFFFF}, {{21, "<< /N 1 /Length 0 >>\nstream\n\nendstream"}}},
-      {"gray 1, rows padded to bytes", "/Width 10 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 1",
-       std::string("\xFF\xC0\x00\x00", 4), {0xFFFFFF, 0xFFFFFF}},
-      {"gray 2", "/Width 4 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 2", std::string("\x1B", 1),
+      {"ICC one component reads gray",
+       "/Width 2 /Height 1 /ColorSpace [/ICCBased 21 0 R] /BitsPerComponent 8",
+       std::string("\x00\xFF", 2),
+       {0x000000, 0xFFFFFF},
+       {{21, "<< /N 1 /Length 0 >>\nstream\n\nendstream"}}},
+      {"gray 1, rows padded to bytes",
+       "/Width 10 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 1",
+       std::string("\xFF\xC0\x00\x00", 4),
+       {0xFFFFFF, 0xFFFFFF}},
+      {"gray 2",
+       "/Width 4 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 2",
+       std::string("\x1B", 1),
        {0x000000, 0x555555, 0xAAAAAA, 0xFFFFFF}},
-      {"gray 4 inverted", "/Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 4 /Decode [1 0]",
-       std::string("\x0F", 1), {0xFFFFFF, 0x000000}},
-      {"rgb 16", "/Width 1 /Height 1 /ColorSpace /DeviceRGB /BitsPerComponent 16",
-       std::string("\xFF\xFF\x00\x00\x80\x00", 6), {0xFF0080}},
-      {"cmyk", "/Width 2 /Height 1 /ColorSpace /DeviceCMYK /BitsPerComponent 8",
-       std::string("\xFF\x00\x00\x00\x00\x00\x00\xFF", 8), {0x00FFFF, 0x000000}},
-      {"indexed 1 bit, hex palette", "/Width 2 /Height 1 /ColorSpace [/Indexed /DeviceRGB 1 <FF0000 0000FF>] "
-       "/BitsPerComponent 1", std::string("\x40", 1), {0xFF0000, 0x0000FF}},
-      {"indexed 4 bit over gray", "/Width 2 /Height 1 /ColorSpace [/Indexed /DeviceGray 15 <00112233445566778899AABBCCDDEEFF>] "
-       "/BitsPerComponent 4", std::string("\x2F", 1), {0x222222, 0xFFFFFF}},
-      {"separation, exponential tint", "/Width 2 /Height 1 /ColorSpace [/Separation /Spot /DeviceRGB "
+      {"gray 4 inverted",
+       "/Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 4 /Decode [1 0]",
+       std::string("\x0F", 1),
+       {0xFFFFFF, 0x000000}},
+      {"rgb 16",
+       "/Width 1 /Height 1 /ColorSpace /DeviceRGB /BitsPerComponent 16",
+       std::string("\xFF\xFF\x00\x00\x80\x00", 6),
+       {0xFF0080}},
+      {"cmyk",
+       "/Width 2 /Height 1 /ColorSpace /DeviceCMYK /BitsPerComponent 8",
+       std::string("\xFF\x00\x00\x00\x00\x00\x00\xFF", 8),
+       {0x00FFFF, 0x000000}},
+      {"indexed 1 bit, hex palette",
+       "/Width 2 /Height 1 /ColorSpace [/Indexed /DeviceRGB 1 <FF0000 0000FF>] "
+       "/BitsPerComponent 1",
+       std::string("\x40", 1),
+       {0xFF0000, 0x0000FF}},
+      {"indexed 4 bit over gray",
+       "/Width 2 /Height 1 /ColorSpace [/Indexed /DeviceGray 15 <00112233445566778899AABBCCDDEEFF>] "
+       "/BitsPerComponent 4",
+       std::string("\x2F", 1),
+       {0x222222, 0xFFFFFF}},
+      {"separation, exponential tint",
+       "/Width 2 /Height 1 /ColorSpace [/Separation /Spot /DeviceRGB "
        "<< /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [1 0 0] /N 1 >>] /BitsPerComponent 8",
-       std::string("\x00\xFF", 2), {0xFFFFFF, 0xFF0000}},
-      {"deviceN, calculator tint", "/Width 1 /Height 1 /ColorSpace [/DeviceN [/A /B] /DeviceGray 21 0 R] "
-       "/BitsPerComponent 8", std::string("\xFF\x00", 2), {0x000000},
-       {{21, "<< /FunctionType 4 /Domain [0 1 0 1] /Range [0 1] /Length 22 >>\nstream\n{ add 1 exch sub }\nendstream"}}},
-      {"named space from the resources", "/Width 1 /Height 1 /ColorSpace /CS0 /BitsPerComponent 8",
-       std::string("\x00\xFF\x00", 3), {0x00FF00}},
+       std::string("\x00\xFF", 2),
+       {0xFFFFFF, 0xFF0000}},
+      {"deviceN, calculator tint",
+       "/Width 1 /Height 1 /ColorSpace [/DeviceN [/A /B] /DeviceGray 21 0 R] "
+       "/BitsPerComponent 8",
+       std::string("\xFF\x00", 2),
+       {0x000000},
+       {{21,
+         "<< /FunctionType 4 /Domain [0 1 0 1] /Range [0 1] /Length 22 >>\nstream\n{ add 1 exch sub }\nendstream"}}},
+      {"named space from the resources",
+       "/Width 1 /Height 1 /ColorSpace /CS0 /BitsPerComponent 8",
+       std::string("\x00\xFF\x00", 3),
+       {0x00FF00}},
   };
   for (const Case& c : cases) {
     TestPage p = ImagePage(c.Dict, c.Data);
@@ -283,8 +335,10 @@ TEST(ImageDrawing, MasksPaintThroughOrHidePixels) {
   // A soft mask of half coverage, and a colour key that hides black.
   TestPage soft = ImagePage("/Width 1 /Height 1 /ColorSpace /DeviceRGB /BitsPerComponent 8 /SMask 21 0 R",
                             std::string("\x00\x00\x00", 3));
-  soft.Streams.push_back({21, "/Type /XObject /Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray "
-                              "/BitsPerComponent 8", std::string("\x80", 1)});
+  soft.Streams.push_back({21,
+                          "/Type /XObject /Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray "
+                          "/BitsPerComponent 8",
+                          std::string("\x80", 1)});
   d = Draw(soft);
   ASSERT_EQ(d.Pictures.size(), 1u);
   EXPECT_NEAR(double(d.Pictures[0].Pixels.Pixel(0, 0) & 0xFF), 127, 2);
@@ -298,8 +352,8 @@ TEST(ImageDrawing, MasksPaintThroughOrHidePixels) {
   // A stencil mask stream hides where its samples are 1.
   TestPage stencil = ImagePage("/Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 /Mask 21 0 R",
                                std::string("\x00\x00", 2));
-  stencil.Streams.push_back({21, "/Type /XObject /Subtype /Image /Width 2 /Height 1 /ImageMask true",
-                             std::string("\x40", 1)});
+  stencil.Streams.push_back(
+      {21, "/Type /XObject /Subtype /Image /Width 2 /Height 1 /ImageMask true", std::string("\x40", 1)});
   d = Draw(stencil);
   ASSERT_EQ(d.Pictures.size(), 1u);
   EXPECT_EQ(Rgb(d.Pictures[0].Pixels, 0, 0), 0x000000u);
@@ -308,8 +362,10 @@ TEST(ImageDrawing, MasksPaintThroughOrHidePixels) {
   // A picture its mask hides completely draws nothing.
   TestPage hidden = ImagePage("/Width 2 /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 /SMask 21 0 R",
                               std::string("\x00\x00", 2));
-  hidden.Streams.push_back({21, "/Type /XObject /Subtype /Image /Width 2 /Height 1 /ColorSpace /DeviceGray "
-                                "/BitsPerComponent 8", std::string("\x00\x00", 2)});
+  hidden.Streams.push_back({21,
+                            "/Type /XObject /Subtype /Image /Width 2 /Height 1 /ColorSpace /DeviceGray "
+                            "/BitsPerComponent 8",
+                            std::string("\x00\x00", 2)});
   EXPECT_TRUE(Draw(hidden).Pictures.empty());
 }
 
@@ -352,12 +408,15 @@ TEST(ImageDrawing, WithoutPicturesNothingIsDecodedAndTheTextStays) {
   TestPage p = ImagePage("/Width 4 /Height 4 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode",
                          "not deflate data");
   p.Resources += " /Shading << /Sh1 21 0 R >> /Pattern << /P1 22 0 R >>";
-  p.Objects = {{21, "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] "
-                    "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>"},
+  p.Objects = {{21,
+                "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] "
+                "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>"},
                {22, "<< /PatternType 2 /Shading 21 0 R >>"}};
-  p.Content = "BT /F1 12 Tf 72 700 Td (before) Tj ET q 100 0 0 100 100 500 cm /Im1 Do Q "
-              "q 50 0 0 50 10 10 cm BI /W 2 /H 1 /CS /RGB /BPC 8 ID " + std::string("\xFF\0\0\0\0\xFF", 6) +
-              " EI Q /Sh1 sh /Pattern cs /P1 scn 0 0 50 50 re f BT /F1 12 Tf 72 72 Td (after) Tj ET";
+  p.Content =
+      "BT /F1 12 Tf 72 700 Td (before) Tj ET q 100 0 0 100 100 500 cm /Im1 Do Q "
+      "q 50 0 0 50 10 10 cm BI /W 2 /H 1 /CS /RGB /BPC 8 ID " +
+      std::string("\xFF\0\0\0\0\xFF", 6) +
+      " EI Q /Sh1 sh /Pattern cs /P1 scn 0 0 50 50 re f BT /F1 12 Tf 72 72 Td (after) Tj ET";
   const Drawn with = Draw(p);
   EXPECT_EQ(with.Pictures.size(), 3u);  // the inline image and the two shadings
   EXPECT_FALSE(with.Warnings.empty());
@@ -376,13 +435,16 @@ TEST(ImageDrawing, DamagedPicturesAreReportedOnceAndThePageGoesOn) {
     size_t Pictures;
   };
   const Case cases[] = {
-      {"truncated samples", "/Width 4 /Height 4 /ColorSpace /DeviceGray /BitsPerComponent 8", std::string(6, '\x20'), 1},
+      {"truncated samples", "/Width 4 /Height 4 /ColorSpace /DeviceGray /BitsPerComponent 8", std::string(6, '\x20'),
+       1},
       {"lying width", "/Width 2000000000 /Height 2000000000 /ColorSpace /DeviceRGB /BitsPerComponent 8",
        std::string(12, '\0'), 0},
       {"broken JPEG", "/Width 8 /Height 8 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode",
        std::string("\xFF\xD8\xFF\xE0garbage", 11), 0},
-      {"JBIG2 without its globals", "/Width 8 /Height 8 /BitsPerComponent 1 /ColorSpace /DeviceGray "
-       "/Filter /JBIG2Decode /DecodeParms << /JBIG2Globals 99 0 R >>", std::string(20, '\x01'), 0},
+      {"JBIG2 without its globals",
+       "/Width 8 /Height 8 /BitsPerComponent 1 /ColorSpace /DeviceGray "
+       "/Filter /JBIG2Decode /DecodeParms << /JBIG2Globals 99 0 R >>",
+       std::string(20, '\x01'), 0},
       {"JPEG 2000 garbage", "/Width 8 /Height 8 /Filter /JPXDecode", std::string(40, '\x07'), 0},
       {"unknown filter", "/Width 8 /Height 8 /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /Foo",
        std::string(64, '\0'), 0},

@@ -53,16 +53,11 @@ TEST(Interpreter, PaintingOperators) {
     const char* content;
     bool filled, stroked;
   } cases[] = {
-      {"10 10 m 100 10 l 100 100 l h S", false, true},
-      {"10 10 m 100 10 l 100 100 l s", false, true},
-      {"10 10 m 100 10 l 100 100 l f", true, false},
-      {"10 10 m 100 10 l 100 100 l F", true, false},
-      {"10 10 m 100 10 l 100 100 l f*", true, false},
-      {"10 10 m 100 10 l 100 100 l B", true, true},
-      {"10 10 m 100 10 l 100 100 l b*", true, true},
-      {"10 10 m 100 10 l 100 100 l n", false, false},
-      {"10 10 m 50 90 100 90 150 10 c S", false, true},
-      {"10 10 m S", false, false},  // a lone point draws nothing
+      {"10 10 m 100 10 l 100 100 l h S", false, true},  {"10 10 m 100 10 l 100 100 l s", false, true},
+      {"10 10 m 100 10 l 100 100 l f", true, false},    {"10 10 m 100 10 l 100 100 l F", true, false},
+      {"10 10 m 100 10 l 100 100 l f*", true, false},   {"10 10 m 100 10 l 100 100 l B", true, true},
+      {"10 10 m 100 10 l 100 100 l b*", true, true},    {"10 10 m 100 10 l 100 100 l n", false, false},
+      {"10 10 m 50 90 100 90 150 10 c S", false, true}, {"10 10 m S", false, false},  // a lone point draws nothing
   };
   for (const Case& c : cases) {
     Recording r = RenderContent(c.content);
@@ -79,18 +74,18 @@ TEST(Interpreter, ColourSpacesAndAlpha) {
       {"0.5 g", 0x808080},
       {"1 0 0 0 k", 0xFFFF00},
       {"/DeviceGray cs 0.2 sc /DeviceRGB cs 1 0 0 sc", 0x0000FF},
-      {"/CS1 cs 1 sc", 0x000000},            // separation, full tint through its C1
+      {"/CS1 cs 1 sc", 0x000000},  // separation, full tint through its C1
       {"/CS1 cs 0.5 sc", 0x808080},
-      {"/CS2 cs 0 0 1 scn", 0xFF0000},       // ICC-based, three components
-      {"/CS3 cs 1 sc", 0x00FF00},            // indexed: entry 1 of the lookup
+      {"/CS2 cs 0 0 1 scn", 0xFF0000},         // ICC-based, three components
+      {"/CS3 cs 1 sc", 0x00FF00},              // indexed: entry 1 of the lookup
       {"1 0 0 rg /P0 cs /Pat scn", 0x0000FF},  // a pattern keeps the colour before
       {"1 0 0 rg /Nope cs 0.5 sc", 0x0000FF},  // an unknown space keeps it too
       // Fills share the pictures' colour spaces: any tint transform, Lab,
       // indexed spaces over any base.
-      {"/CS4 cs 1 sc", 0x0000FF},            // separation through a calculator function to red
-      {"/CS5 cs 100 0 0 sc", 0xFFFFFF},      // Lab white
-      {"/CS5 cs 50 80 0 sc", 0x7A00E8},      // Lab magenta, not a gray of its lightness
-      {"/CS6 cs 1 sc", 0x0000FF},            // indexed over the separation: entry 1 is full tint
+      {"/CS4 cs 1 sc", 0x0000FF},        // separation through a calculator function to red
+      {"/CS5 cs 100 0 0 sc", 0xFFFFFF},  // Lab white
+      {"/CS5 cs 50 80 0 sc", 0x7A00E8},  // Lab magenta, not a gray of its lightness
+      {"/CS6 cs 1 sc", 0x0000FF},        // indexed over the separation: entry 1 is full tint
   };
   for (const Case& c : cases) {
     TestPage p;
@@ -110,8 +105,7 @@ TEST(Interpreter, ColourSpacesAndAlpha) {
 
 TEST(Interpreter, StateStackAndClipping) {
   // Q brings the colour back; an unbalanced Q changes nothing and drawing goes on.
-  Recording r = RenderContent(
-      "1 0 0 rg q 0 0 1 rg 0 0 10 10 re f Q 20 20 10 10 re f Q Q 40 40 10 10 re f");
+  Recording r = RenderContent("1 0 0 rg q 0 0 1 rg 0 0 10 10 re f Q 20 20 10 10 re f Q Q 40 40 10 10 re f");
   ASSERT_GE(r.BrushColors.size(), 2u);
   EXPECT_EQ(r.BrushColors[0], 0xFF0000u);
   EXPECT_EQ(r.BrushColors[1], 0x0000FFu);
@@ -147,8 +141,8 @@ TEST(Interpreter, HostileContentIsBounded) {
        }(),
        "x"},
       {"foo 1 2 bar BT /F1 10 Tf baz (x) Tj ET", "x"},
-      {"BT /F1 10 Tf 1 0 0 (x) Tj ET", "x"},          // leftover operands
-      {"BT /F1 (10) Tf (x) Tj 12 Tj ET", "x"},         // operands of the wrong kind
+      {"BT /F1 10 Tf 1 0 0 (x) Tj ET", "x"},    // leftover operands
+      {"BT /F1 (10) Tf (x) Tj 12 Tj ET", "x"},  // operands of the wrong kind
       {"BT /F1 10 Tf (x) Tj (unterminated", "x"},
       {"BT /F1 10 Tf [(x) -100", ""},
       {"0 0 m 1e999 1 l S BT (x) Tj ET", "x"},
@@ -198,8 +192,7 @@ TEST(Interpreter, FormsRunWithMatrixBoxStateAndResources) {
   TestPage p;
   p.Resources = "/Font << /F1 5 0 R >> /XObject << /Fm1 30 0 R /Fm2 31 0 R /Self 32 0 R /Loop1 33 0 R >>";
   // Fm1: a whole matrix (scale 2, moved to 100 100), its own fonts.
-  p.Streams.push_back({30, Form("/Font << /F1 6 0 R >> /XObject << /Inner 34 0 R >>",
-                                "/Matrix [2 0 0 2 100 100]"),
+  p.Streams.push_back({30, Form("/Font << /F1 6 0 R >> /XObject << /Inner 34 0 R >>", "/Matrix [2 0 0 2 100 100]"),
                        "BT /F1 10 Tf 0 0 Td (form) Tj ET /Inner Do BT /F1 10 Tf (after) Tj ET"});
   // Fm2: no resources of its own: the page's are used; inherits the colour.
   p.Streams.push_back({31, Form("", ""), "BT /F1 10 Tf 300 300 Td (two) Tj ET"});
@@ -230,8 +223,8 @@ TEST(Interpreter, FormsRunWithMatrixBoxStateAndResources) {
 TEST(Interpreter, FormBoxClipsToItsTransformedBox) {
   TestPage p;
   p.Resources = "/XObject << /Fm 30 0 R >>";
-  p.Streams.push_back({30, "/Type /XObject /Subtype /Form /BBox [0 0 10 10] /Matrix [1 0 0 1 100 200]",
-                       "0 0 1000 1000 re f"});
+  p.Streams.push_back(
+      {30, "/Type /XObject /Subtype /Form /BBox [0 0 10 10] /Matrix [1 0 0 1 100 200]", "0 0 1000 1000 re f"});
   p.Content = "/Fm Do";
   Recording r = RenderTestPage(p);
   ASSERT_EQ(r.IntersectRects.size(), 1u);
@@ -299,8 +292,9 @@ TEST(Interpreter, GraphicsStatesFromTheResourcesOfTheirContent) {
   p.Resources = "/ExtGState << /Wide << /LW 5 >> /Cl#65ar 40 0 R >> /XObject << /Fm 30 0 R >>";
   p.Objects.push_back({40, "<< /ca 0 >>"});
   p.Objects.push_back({41, "<< /LW 9 >>"});
-  p.Streams.push_back({30, "/Type /XObject /Subtype /Form /BBox [0 0 500 500] /Resources << /ExtGState << /Wide 41 0 R >> >>",
-                       "/Wide gs 0 0 m 10 0 l S"});
+  p.Streams.push_back(
+      {30, "/Type /XObject /Subtype /Form /BBox [0 0 500 500] /Resources << /ExtGState << /Wide 41 0 R >> >>",
+       "/Wide gs 0 0 m 10 0 l S"});
   p.Content = "/Wide gs 0 0 m 10 0 l S /Clear gs 0 0 10 10 re f /F#6d Do";
   Recording r = RenderTestPage(p);
   EXPECT_EQ(r.Filled(), 0u);  // fill alpha 0 draws nothing
@@ -318,10 +312,12 @@ TEST(Interpreter, FormNestingIsBounded) {
   TestPage p;
   p.Resources = "/Font << /F1 5 0 R >> /XObject << /N 30 0 R >>";
   for (int i = 30; i < 60; ++i)
-    p.Streams.push_back({i, "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> "
-                            "/XObject << /N " + std::to_string(i + 1) + " 0 R >> >>",
-                         "BT /F1 10 Tf 10 " + std::to_string(800 - 20 * (i - 29)) + " Td (" + std::to_string(i) +
-                             ") Tj ET /N Do"});
+    p.Streams.push_back(
+        {i,
+         "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> "
+         "/XObject << /N " +
+             std::to_string(i + 1) + " 0 R >> >>",
+         "BT /F1 10 Tf 10 " + std::to_string(800 - 20 * (i - 29)) + " Td (" + std::to_string(i) + ") Tj ET /N Do"});
   p.Content = "/N Do";
   Recording r = RenderTestPage(p);
   ASSERT_FALSE(r.Texts.empty());

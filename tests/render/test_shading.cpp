@@ -60,15 +60,17 @@ TEST(Shading, FunctionsGiveTheColours) {
   TestPage page;
   page.Resources += " /Shading << /S1 20 0 R /S2 21 0 R /S3 22 0 R >>";
   page.Objects = {
-      {20, "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function << /FunctionType 3 "
-           "/Domain [0 1] /Functions [<< /FunctionType 2 /C0 [1 1 0] /C1 [0 1 0] >> "
-           "<< /FunctionType 2 /C0 [0 0 1] /C1 [0 0 1] >>] /Bounds [0.5] /Encode [0 1 0 1] >> >>"},
+      {20,
+       "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function << /FunctionType 3 "
+       "/Domain [0 1] /Functions [<< /FunctionType 2 /C0 [1 1 0] /C1 [0 1 0] >> "
+       "<< /FunctionType 2 /C0 [0 0 1] /C1 [0 0 1] >>] /Bounds [0.5] /Encode [0 1 0 1] >> >>"},
       {21, "<< /ShadingType 2 /ColorSpace /DeviceGray /Coords [0 0 100 0] /Function 23 0 R >>"},
-      {22, "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function [<< /FunctionType 2 /C0 [0] "
-           "/C1 [1] >> << /FunctionType 2 /C0 [1] /C1 [1] >> << /FunctionType 2 /C0 [1] /C1 [0] >>] >>"},
+      {22,
+       "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function [<< /FunctionType 2 /C0 [0] "
+       "/C1 [1] >> << /FunctionType 2 /C0 [1] /C1 [1] >> << /FunctionType 2 /C0 [1] /C1 [0] >>] >>"},
   };
-  page.Streams = {{23, "/FunctionType 0 /Domain [0 1] /Range [0 1] /Size [2] /BitsPerSample 8",
-                   std::string("\x00\xff", 2)}};
+  page.Streams = {
+      {23, "/FunctionType 0 /Domain [0 1] /Range [0 1] /Size [2] /BitsPerSample 8", std::string("\x00\xff", 2)}};
   page.Content = "q 0 700 100 20 re W n /S1 sh Q q 0 650 100 20 re W n /S2 sh Q q 0 600 100 20 re W n /S3 sh Q";
   const std::vector<Picture> pics = Pictures(page);
   ASSERT_EQ(pics.size(), 3u);
@@ -91,10 +93,12 @@ TEST(Shading, ShIsAPictureOfTheClippedArea) {
   TestPage page;
   page.Resources += " /Shading << /Sh1 20 0 R /Sh2 21 0 R >>";
   page.Objects = {
-      {20, "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [100 0 300 0] /Extend [true true] "
-           "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>"},
-      {21, "<< /ShadingType 3 /ColorSpace /DeviceRGB /Coords [475 217 0 475 217 75] /Extend [false true] "
-           "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 1 0] /C1 [0 0 0] /N 1 >> >>"},
+      {20,
+       "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [100 0 300 0] /Extend [true true] "
+       "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >>"},
+      {21,
+       "<< /ShadingType 3 /ColorSpace /DeviceRGB /Coords [475 217 0 475 217 75] /Extend [false true] "
+       "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 1 0] /C1 [0 0 0] /N 1 >> >>"},
   };
   page.Content = "q 100 592 200 100 re W n /Sh1 sh Q q 400 542 150 150 re W n 1 0 0 1 0 400 cm /Sh2 sh Q /Sh3 sh";
   const std::vector<Picture> pics = Pictures(page);
@@ -117,10 +121,12 @@ TEST(Shading, ShIsAPictureOfTheClippedArea) {
 TEST(Shading, PatternFills) {
   TestPage page;
   page.Resources += " /Pattern << /P1 20 0 R /P2 21 0 R >>";
-  page.Objects = {{20, "<< /PatternType 2 /Shading << /ShadingType 2 /ColorSpace /DeviceGray /Coords [0 0 0 100] "
-                       "/Extend [true true] /Function << /FunctionType 2 /C0 [0] /C1 [1] >> >> >>"}};
-  page.Streams = {{21, "/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10 "
-                       "/Resources << >>",
+  page.Objects = {{20,
+                   "<< /PatternType 2 /Shading << /ShadingType 2 /ColorSpace /DeviceGray /Coords [0 0 0 100] "
+                   "/Extend [true true] /Function << /FunctionType 2 /C0 [0] /C1 [1] >> >> >>"}};
+  page.Streams = {{21,
+                   "/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10 "
+                   "/Resources << >>",
                    "0 0.6 0 rg 0 0 5 5 re f"}};
   page.Content = "/Pattern cs /P1 scn 50 0 100 100 re f /Pattern cs /P2 scn 300 0 100 100 re f";
   TkxPDFDocument doc;
@@ -144,8 +150,9 @@ TEST(Shading, FunctionTreesAreBounded) {
   // read as a tree. Such a shading is left out, and the same function as a
   // tint transform reads as no function, both at once.
   TestPage page;
-  page.Resources += " /Shading << /S1 << /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function 30 0 R >> >>"
-                    " /ColorSpace << /CS1 [/Separation /Spot /DeviceRGB 30 0 R] >>";
+  page.Resources +=
+      " /Shading << /S1 << /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0] /Function 30 0 R >> >>"
+      " /ColorSpace << /CS1 [/Separation /Spot /DeviceRGB 30 0 R] >>";
   std::string bounds, encode;
   for (int k = 1; k < 256; ++k) bounds += std::to_string(k / 256.0) + " ";
   for (int k = 0; k < 256; ++k) encode += "0 1 ";

@@ -72,19 +72,19 @@ TEST(Text, RunsThatContinueEachOtherAreJoined) {
     const char* texts;
   } cases[] = {
       {"(Hel) Tj (lo) Tj", "Hello"},
-      {"(Hello) Tj 25.5 0 Td (World) Tj", "Hello World"},     // a gap of a word space
-      {"(Hello ) Tj 25.5 0 Td (World) Tj", "Hello World"},    // the space is there already
-      {"(Hello) Tj 23 0 Td (World) Tj", "HelloWorld"},        // a small gap is no space
-      {"(Hello) Tj 24.3 0 Td (World) Tj", "Hello World"},     // a tenth of an em and more is one
-      {"(Hello) Tj 40 0 Td (World) Tj", "Hello|World"},       // too far apart
-      {"(Hello) Tj 10 0 Td (World) Tj", "Hello|World"},       // going back
-      {"(Hello) Tj 21.3 0 Td (World) Tj", "HelloWorld"},      // kerned into the previous run
-      {"3 Tc (ab) Tj 14.12 0 Td 0 Tc (cd) Tj", "a bcd"},       // the spacing after "b" is no gap
-      {"(Hello) Tj 0 -12 Td (World) Tj", "Hello|World"},      // another line
-      {"(Hello) Tj 3 Ts (World) Tj", "Hello|World"},          // raised
-      {"(Hello) Tj /F2 10 Tf (World) Tj", "Hello|World"},     // another font
-      {"(Hello) Tj /F1 12 Tf (World) Tj", "Hello|World"},     // another size
-      {"(Hello) Tj 0 0 1 rg (World) Tj", "Hello|World"},      // another colour
+      {"(Hello) Tj 25.5 0 Td (World) Tj", "Hello World"},   // a gap of a word space
+      {"(Hello ) Tj 25.5 0 Td (World) Tj", "Hello World"},  // the space is there already
+      {"(Hello) Tj 23 0 Td (World) Tj", "HelloWorld"},      // a small gap is no space
+      {"(Hello) Tj 24.3 0 Td (World) Tj", "Hello World"},   // a tenth of an em and more is one
+      {"(Hello) Tj 40 0 Td (World) Tj", "Hello|World"},     // too far apart
+      {"(Hello) Tj 10 0 Td (World) Tj", "Hello|World"},     // going back
+      {"(Hello) Tj 21.3 0 Td (World) Tj", "HelloWorld"},    // kerned into the previous run
+      {"3 Tc (ab) Tj 14.12 0 Td 0 Tc (cd) Tj", "a bcd"},    // the spacing after "b" is no gap
+      {"(Hello) Tj 0 -12 Td (World) Tj", "Hello|World"},    // another line
+      {"(Hello) Tj 3 Ts (World) Tj", "Hello|World"},        // raised
+      {"(Hello) Tj /F2 10 Tf (World) Tj", "Hello|World"},   // another font
+      {"(Hello) Tj /F1 12 Tf (World) Tj", "Hello|World"},   // another size
+      {"(Hello) Tj 0 0 1 rg (World) Tj", "Hello|World"},    // another colour
       {"(Hello) Tj ET BT /F1 10 Tf 122.78 500 Td (World) Tj", "HelloWorld"},
       {"(Hello) Tj ET 0 0 10 10 re f BT /F1 10 Tf 122.78 500 Td (World) Tj", "Hello|World"},  // drawing between
       {"(Hello) Tj ET q BT /F1 10 Tf 122.78 500 Td (World) Tj ET Q", "Hello|World"},
@@ -100,16 +100,15 @@ TEST(Text, WideTJGapsBecomeSpaces) {
     const char* array;
     const char* text;
   } cases[] = {
-      {"[(Hel) -90 (lo)]", "Hello"},           // kerning
-      {"[(Hel) -500 (lo)]", "Hel lo"},         // a word gap
-      {"[(Hel) -60 -60 (lo)]", "Hel lo"},      // numbers add up
-      {"[(Hel) 500 (lo)]", "Hello"},           // moving left never makes a space
-      {"[(a ) -500 (b)]", "a b"},              // already a space before
-      {"[(a) -500 ( b)]", "a b"},              // already a space after
-      {"[-500 (ab) -500]", "ab"},              // not between two characters
-      {"[(a) -101 (b) -99 (c)]", "a bc"},
-      {"2 Tc [(ab)]", "a b"},                  // character spacing reaching a tab stop
-      {"1.5 Tc [(a) 200 (b)]", "ab"},          // spacing that only makes up for kerning
+      {"[(Hel) -90 (lo)]", "Hello"},                               // kerning
+      {"[(Hel) -500 (lo)]", "Hel lo"},                             // a word gap
+      {"[(Hel) -60 -60 (lo)]", "Hel lo"},                          // numbers add up
+      {"[(Hel) 500 (lo)]", "Hello"},                               // moving left never makes a space
+      {"[(a ) -500 (b)]", "a b"},                                  // already a space before
+      {"[(a) -500 ( b)]", "a b"},                                  // already a space after
+      {"[-500 (ab) -500]", "ab"},                                  // not between two characters
+      {"[(a) -101 (b) -99 (c)]", "a bc"}, {"2 Tc [(ab)]", "a b"},  // character spacing reaching a tab stop
+      {"1.5 Tc [(a) 200 (b)]", "ab"},                              // spacing that only makes up for kerning
   };
   for (const Case& c : cases) {
     Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.array + " TJ ET");
@@ -119,8 +118,7 @@ TEST(Text, WideTJGapsBecomeSpaces) {
 }
 
 TEST(Text, QuoteOperatorsMoveToTheNextLine) {
-  Recording r = RenderContent(
-      "BT /F1 10 Tf 14 TL 100 500 Td (one) Tj (two) ' 4 1 (a b) \" 1 0 0 rg (Z) Tj ET");
+  Recording r = RenderContent("BT /F1 10 Tf 14 TL 100 500 Td (one) Tj (two) ' 4 1 (a b) \" 1 0 0 rg (Z) Tj ET");
   ASSERT_EQ(r.Texts.size(), 4u);
   EXPECT_EQ(r.JoinedText(), "one|two|a b|Z");
   EXPECT_EQ(r.Texts[1].Reference.x, 100);
@@ -175,10 +173,7 @@ TEST(Text, ColourOfText) {
     const char* op;
     uint32_t colorRef;  // 0x00BBGGRR
   } cases[] = {
-      {"1 0 0 rg", 0x0000FF},
-      {"0.5 g", 0x808080},
-      {"1 0 0 0 k", 0xFFFF00},
-      {"/DeviceRGB cs 0 0 1 sc", 0xFF0000},
+      {"1 0 0 rg", 0x0000FF}, {"0.5 g", 0x808080}, {"1 0 0 0 k", 0xFFFF00}, {"/DeviceRGB cs 0 0 1 sc", 0xFF0000},
       {"0 1 0 RG", 0x000000},  // the stroke colour does not colour text
   };
   for (const Case& c : cases) {
@@ -202,8 +197,8 @@ TEST(Text, InvisibleTextOfEveryPageIsRecorded) {
   b.Stream(7, "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources 3 0 R",
            "BT 3 Tr /F1 10 Tf 72 60 Td (shared footer) Tj ET");
   for (int page = 1; page <= 3; ++page) {
-    b.Object(9 + page, "<< /Type /Page /Parent 2 0 R /Resources 3 0 R /Contents " + std::to_string(19 + page) +
-                           " 0 R >>");
+    b.Object(9 + page,
+             "<< /Type /Page /Parent 2 0 R /Resources 3 0 R /Contents " + std::to_string(19 + page) + " 0 R >>");
     b.Stream(19 + page, "",
              "q 612 0 0 792 0 0 cm /Im0 Do Q BT 3 Tr /F1 12 Tf 72 700 Td (scanned page " + std::to_string(page) +
                  ") Tj ET /Fm0 Do");
@@ -227,8 +222,9 @@ TEST(Text, EmbeddedFontSharedByPagesIsSeenOnlyWhileAPageIsDrawn) {
   b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
   b.Object(2, "<< /Type /Pages /Kids [10 0 R 11 0 R] /Count 2 /MediaBox [0 0 612 792] >>");
   b.Object(3, "<< /Font << /F1 5 0 R >> >>");
-  b.Object(5, "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+PwSharedSerif /FirstChar 32 /LastChar 126 "
-              "/FontDescriptor 6 0 R >>");
+  b.Object(5,
+           "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+PwSharedSerif /FirstChar 32 /LastChar 126 "
+           "/FontDescriptor 6 0 R >>");
   b.Object(6, "<< /Type /FontDescriptor /FontName /ABCDEF+PwSharedSerif /Flags 32 /FontFile2 7 0 R >>");
   b.Stream(7, "/Length1 " + std::to_string(program.size()), program);
   for (int page = 1; page <= 2; ++page) {
@@ -262,8 +258,9 @@ TEST(Text, SymbolFontBulletDrawnInAFamilyThatHasIt) {
   ASSERT_FALSE(program.empty());
   TestPage p;
   p.Resources = "/Font << /F1 5 0 R /S1 20 0 R >>";
-  p.Objects = {{20, "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+PwSymbols /FirstChar 32 /LastChar 126 "
-                    "/FontDescriptor 21 0 R >>"},
+  p.Objects = {{20,
+                "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+PwSymbols /FirstChar 32 /LastChar 126 "
+                "/FontDescriptor 21 0 R >>"},
                {21, "<< /Type /FontDescriptor /FontName /ABCDEF+PwSymbols /Flags 4 /FontFile2 22 0 R >>"}};
   p.Streams = {{22, "/Length1 " + std::to_string(program.size()), program}};
   p.Content = "BT /S1 10 Tf 72 700 Td (!) Tj /F1 10 Tf ( Item) Tj ET";
@@ -279,9 +276,10 @@ TEST(Text, SymbolFontBulletDrawnInAFamilyThatHasIt) {
 TEST(Text, VerticalFonts) {
   TestPage p;
   p.Resources = "/Font << /F1 5 0 R /V1 20 0 R >>";
-  p.Objects = {{20, "<< /Type /Font /Subtype /Type0 /BaseFont /Foo /Encoding /Identity-V /DescendantFonts [<< /Type "
-                    "/Font /Subtype /CIDFontType2 /BaseFont /Foo /CIDSystemInfo << /Registry (Adobe) /Ordering "
-                    "(Identity) /Supplement 0 >> /W [65 [600 600 600]] >>] >>"}};
+  p.Objects = {{20,
+                "<< /Type /Font /Subtype /Type0 /BaseFont /Foo /Encoding /Identity-V /DescendantFonts [<< /Type "
+                "/Font /Subtype /CIDFontType2 /BaseFont /Foo /CIDSystemInfo << /Registry (Adobe) /Ordering "
+                "(Identity) /Supplement 0 >> /W [65 [600 600 600]] >>] >>"}};
   p.Content = "BT /V1 10 Tf 100 500 Td <0041> Tj 6 0 Td <0042> Tj 6 0 Td <0043> Tj ET";
   Recording sideways = RenderTestPage(p);
   ASSERT_EQ(sideways.Texts.size(), 1u);

@@ -63,9 +63,10 @@ size_t Occurrences(const std::string& text, const std::string& what) {
 TEST(RTFDocument, FrameOfAPageWithoutItemsByteForByte) {
   if (!At96()) GTEST_SKIP() << "the expected lengths are those of 96 pixels per inch";
   const std::string expected =
-      std::string("{\\rtf1\\ansi\\ansicpg1252\\deff0\\deftab720{\\fonttbl}{\\colortbl;\\red0\\green0\\blue0;}"
-                  "{\\info{\\author }{\\keywords }{\\doccomm }{\\creatim\\yr2009\\mo3\\dy3\\hr14\\min5}}\\viewkind1"
-                  "\\paperw11905\\paperh16838\\margl0\\margr0\\margt0\\margb0\\headery0\\footery0") +
+      std::string(
+          "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deftab720{\\fonttbl}{\\colortbl;\\red0\\green0\\blue0;}"
+          "{\\info{\\author }{\\keywords }{\\doccomm }{\\creatim\\yr2009\\mo3\\dy3\\hr14\\min5}}\\viewkind1"
+          "\\paperw11905\\paperh16838\\margl0\\margr0\\margt0\\margb0\\headery0\\footery0") +
       kSection + "}\\sect}";
   Rtf e;
   e.BeginDoc();
@@ -239,8 +240,7 @@ TEST(RTFDocument, FontNamesAReaderHas) {
       {"PiFont", fpDefault, SYMBOL_CHARSET, "PiFont"},
       {"", fpDefault, ANSI_CHARSET, ""},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(PortableFontName(c.name, c.pitch, c.charset, installed), c.written) << c.name;
+  for (const Case& c : cases) EXPECT_EQ(PortableFontName(c.name, c.pitch, c.charset, installed), c.written) << c.name;
 }
 
 TEST(RTFDocument, PageBorderIsASectionProperty) {
@@ -255,8 +255,7 @@ TEST(RTFDocument, PageBorderIsASectionProperty) {
   const std::string rtf = e.out.str();
   const std::string w = std::to_string(e.Twips(2));
   const std::string border = "\\brdrdash\\brdrw" + w + "\\brdrcf1";
-  EXPECT_NE(rtf.find("\\pgbrdrhead\\pgbrdrfoot\\pgbrdrl" + border + "\\pgbrdrb" + border + "\r\n{"),
-            std::string::npos)
+  EXPECT_NE(rtf.find("\\pgbrdrhead\\pgbrdrfoot\\pgbrdrl" + border + "\\pgbrdrb" + border + "\r\n{"), std::string::npos)
       << rtf;
   EXPECT_NE(rtf.find("{\\colortbl;\\red255\\green0\\blue0;}"), std::string::npos);
   EXPECT_TRUE(e.bitmaps.empty());  // no lines are drawn for it
@@ -298,9 +297,9 @@ TEST(RTFDocument, BackgroundPictureGoesToTheHeaderGroup) {
     TkxBackgroundDisplayType type;
     double x, y;
   };
-  const Case cases[] = {{dtTopLeft, 0, 0},       {dtTopCenter, 40, 0},    {dtTopRight, 80, 0},
-                        {dtCenterLeft, 0, 35},   {dtCenter, 40, 35},      {dtCenterRight, 80, 35},
-                        {dtBottomLeft, 0, 70},   {dtBottomCenter, 40, 70}, {dtBottomRight, 80, 70}};
+  const Case cases[] = {{dtTopLeft, 0, 0},     {dtTopCenter, 40, 0},     {dtTopRight, 80, 0},
+                        {dtCenterLeft, 0, 35}, {dtCenter, 40, 35},       {dtCenterRight, 80, 35},
+                        {dtBottomLeft, 0, 70}, {dtBottomCenter, 40, 70}, {dtBottomRight, 80, 70}};
   for (const Case& c : cases) {
     const TkxDoublePoint p = BackgroundImagePosition(c.type, 100, 80, 20, 10);
     EXPECT_EQ(p.X, c.x) << c.type;
@@ -332,7 +331,7 @@ TEST(RTFDocument, PictureFormatsAndEncodingType) {
     TkxOutputImageFormat format;
     bool accepted;
   };
-  const Case cases[] = {{ifBMP, true},  {ifJPEG, true},     {ifGIF, false},    {ifPNG, true},
+  const Case cases[] = {{ifBMP, true},      {ifJPEG, true},    {ifGIF, false},   {ifPNG, true},
                         {ifMetafile, true}, {ifCCITT3, false}, {ifCCITT4, false}};
   for (const Case& c : cases) {
     Rtf e;

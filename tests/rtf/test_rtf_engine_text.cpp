@@ -41,8 +41,7 @@ TEST(RTFText, HelloDocumentThroughTheEngineByteForByte) {
     std::string text;
   };
   const Case cases[] = {
-      {etPositionalAccuracy,
-       "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\absw938\\overlay {\\f0\\cf1\\fs24 Hello}\\par}"},
+      {etPositionalAccuracy, "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\absw938\\overlay {\\f0\\cf1\\fs24 Hello}\\par}"},
       {etEaseOfEditing, "{\\pard \\sl-1448\\par}{\\pard \\sl-0\\ri-1440\\tx1455{\\tab\\f0\\cf1\\fs24 Hello}\\par }"},
   };
   for (const Case& c : cases) {

@@ -68,7 +68,8 @@ std::string Convert(TkxOutputImageFormat format, bool binary, bool pageAsPicture
 TEST(RTFPictures, PngOfOneWhitePixelHasOneIdatAndMarksWhiteTransparent) {
   const std::vector<uint8_t> png = WritePNG(TkxBitmap(1, 1), clWhite);
   ASSERT_GT(png.size(), 8u);
-  EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8), (std::vector<uint8_t>{137, 80, 78, 71, 13, 10, 26, 10}));
+  EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8),
+            (std::vector<uint8_t>{137, 80, 78, 71, 13, 10, 26, 10}));
   const auto chunks = Chunks(png);
   std::vector<std::string> types;
   for (const auto& c : chunks) types.push_back(c.Type);
@@ -121,9 +122,9 @@ TEST(RTFPictures, EveryFormatWritesItsOwnPictureKindInAPositionedFrame) {
     bool Binary;
     const char* Blip;
   };
-  for (const Case& c : {Case{ifJPEG, true, "\\jpegblip"}, Case{ifPNG, true, "\\pngblip"},
-                        Case{ifMetafile, true, "\\emfblip"}, Case{ifBMP, true, "\\wmetafile8"},
-                        Case{ifPNG, false, "\\pngblip"}}) {
+  for (const Case& c :
+       {Case{ifJPEG, true, "\\jpegblip"}, Case{ifPNG, true, "\\pngblip"}, Case{ifMetafile, true, "\\emfblip"},
+        Case{ifBMP, true, "\\wmetafile8"}, Case{ifPNG, false, "\\pngblip"}}) {
     const std::string rtf = Convert(c.Format, c.Binary);
     const size_t pict = rtf.find("{\\pict");
     ASSERT_NE(pict, std::string::npos) << c.Blip;

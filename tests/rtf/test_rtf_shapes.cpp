@@ -84,7 +84,8 @@ TEST(RTFShapes, ShapeGroups) {
   rect.Points = {{20, 40}, {10, 20}};
   rect.SetBrush(Brush(bsSolid, 0xFF));
   const std::string r = w.Rectangle(rect);
-  EXPECT_EQ(r.rfind("{\\lang1024 {\\*\\do\\dobxpage\\dobypage\\dprect\\dpx300\\dpy600\\dpxsize-150\\dpysize-300", 0), 0u);
+  EXPECT_EQ(r.rfind("{\\lang1024 {\\*\\do\\dobxpage\\dobypage\\dprect\\dpx300\\dpy600\\dpxsize-150\\dpysize-300", 0),
+            0u);
   EXPECT_NE(r.find("\\dpfillbgcr255\\dpfillbgcg0\\dpfillbgcb0"), std::string::npos);
   EXPECT_EQ(r.substr(r.size() - 2), "}}");
   // A rule (a filled box a pixel high) and an outline are rectangle shapes.
@@ -92,7 +93,8 @@ TEST(RTFShapes, ShapeGroups) {
   const std::string rule = w.Rectangle(rect);
   EXPECT_EQ(rule.rfind("{\\shp{", 0), 0u) << rule;
   EXPECT_NE(rule.find("{\\sn shapeType}{\\sv 1}}{\\sp{\\sn fFilled}{\\sv 1}}{\\sp{\\sn fillColor}{\\sv 255}}"),
-            std::string::npos) << rule;
+            std::string::npos)
+      << rule;
   EXPECT_NE(rule.find("{\\shprslt {\\lang1024 {\\*\\do\\dobxpage\\dobypage\\dprect"), std::string::npos);
   TkxShapeItem outline(shRectangle);
   outline.Points = {{20, 40}, {10, 20}};

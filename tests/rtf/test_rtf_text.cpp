@@ -17,8 +17,7 @@ using namespace pw;
 
 namespace {
 
-std::u16string Substitute(const std::u16string& text, std::u16string_view from,
-                          std::u16string_view to) {
+std::u16string Substitute(const std::u16string& text, std::u16string_view from, std::u16string_view to) {
   std::u16string out;
   size_t pos = 0;
   for (size_t at; (at = text.find(from, pos)) != std::u16string::npos; pos = at + from.size()) {
@@ -51,8 +50,7 @@ class FakeHost : public TkxRTFTextHost {
 
   int FontNumber(const TFont& font) override {
     for (size_t i = 0; i < fonts.size(); ++i)
-      if (fonts[i].first == font.Name() && fonts[i].second == font.Charset())
-        return static_cast<int>(i);
+      if (fonts[i].first == font.Name() && fonts[i].second == font.Charset()) return static_cast<int>(i);
     fonts.emplace_back(font.Name(), font.Charset());
     return static_cast<int>(fonts.size()) - 1;
   }
@@ -63,11 +61,10 @@ class FakeHost : public TkxRTFTextHost {
     return static_cast<int>(colors.size());
   }
   TkxTextSize MeasureText(std::u16string_view text, const TFont& font) override {
-    if (fixedMetrics)
-      return {static_cast<int>(text.empty() ? 1 : 7 * text.size()), std::abs(font.Height())};
+    if (fixedMetrics) return {static_cast<int>(text.empty() ? 1 : 7 * text.size()), std::abs(font.Height())};
     const bool empty = text.empty();
-    const TkxTextSize size = TkxFontManager::Instance().TextExtent(
-        font.Name(), font.Style(), font.Height(), empty ? u" " : text);
+    const TkxTextSize size =
+        TkxFontManager::Instance().TextExtent(font.Name(), font.Style(), font.Height(), empty ? u" " : text);
     return {empty ? 1 : size.Width, size.Height};
   }
   double TwipsPerPixel() const override { return 15; }
@@ -92,8 +89,7 @@ class FakeHost : public TkxRTFTextHost {
   double PageWidth() const override { return pageWidth; }
 };
 
-TFont MakeFont(const std::string& name = "Arial", int points = 12,
-               TFontCharset charset = ANSI_CHARSET) {
+TFont MakeFont(const std::string& name = "Arial", int points = 12, TFontCharset charset = ANSI_CHARSET) {
   TFont f;
   f.SetPixelsPerInch(96);
   f.SetName(name);
@@ -103,8 +99,7 @@ TFont MakeFont(const std::string& name = "Arial", int points = 12,
   return f;
 }
 
-std::unique_ptr<TkxTextItem> MakeText(const std::u16string& text, double x, double y,
-                                      const TFont& font = MakeFont()) {
+std::unique_ptr<TkxTextItem> MakeText(const std::u16string& text, double x, double y, const TFont& font = MakeFont()) {
   auto item = std::make_unique<TkxTextItem>();
   item->Lines = {text};
   item->X = x;
@@ -162,8 +157,7 @@ TEST(RTFText, HelloInBothEncodingTypes) {
   // page's right edge (794 - 96 pixels).
   EXPECT_EQ(frameHost.body, "");
   frames.EndPage();
-  EXPECT_EQ(frameHost.body,
-            "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\absw956\\overlay {\\f0\\cf1\\fs24 Hello}\\par}");
+  EXPECT_EQ(frameHost.body, "{\\pard\\pvpg\\phpg\\posy1440\\posx1440\\absw956\\overlay {\\f0\\cf1\\fs24 Hello}\\par}");
 
   FakeHost lineHost;
   TkxRTFTextWriter lines(lineHost);
@@ -173,8 +167,7 @@ TEST(RTFText, HelloInBothEncodingTypes) {
   list.push_back(MakeText(u"Hello", 96, 96));
   SortTextList(list);
   lines.WriteTextList(list);
-  EXPECT_EQ(lineHost.body,
-            "{\\pard \\sl-1448\\par}{\\pard \\sl-0\\ri-1440\\tx1455{\\tab\\f0\\cf1\\fs24 Hello}\\par }");
+  EXPECT_EQ(lineHost.body, "{\\pard \\sl-1448\\par}{\\pard \\sl-0\\ri-1440\\tx1455{\\tab\\f0\\cf1\\fs24 Hello}\\par }");
   EXPECT_EQ(lineHost.fonts, (std::vector<std::pair<std::string, int>>{{"Arial", 0}}));
 }
 
@@ -413,9 +406,8 @@ TEST(RTFText, PageVariables) {
   host.band = 1;
   auto head = MakeText(u"Page <%pg#%> of <%PgCnt%> <%Title%>", 10, 10);
   w.WriteText(*head);
-  EXPECT_EQ(
-      FrameText(host.header),
-      "Page {\\field{\\*\\fldinst { PAGE }}} of {\\field{\\*\\fldinst { NUMPAGES }}} \\{T\\}");
+  EXPECT_EQ(FrameText(host.header),
+            "Page {\\field{\\*\\fldinst { PAGE }}} of {\\field{\\*\\fldinst { NUMPAGES }}} \\{T\\}");
   EXPECT_TRUE(host.body.empty());
   // In the body they are numbers.
   host.band = 0;
@@ -511,8 +503,8 @@ TEST(RTFText, LineOutput) {
       {"spacer",
        {{u"a", 10, 0}, {u"b", 10, 30}},
        0,
-       "{\\pard \\sl-0\\tx165{\\tab" + piece +
-           "a}\\par}{\\pard \\sl-248\\par}{\\pard \\sl-0\\tx165{\\tab" + piece + "b}\\par }"},
+       "{\\pard \\sl-0\\tx165{\\tab" + piece + "a}\\par}{\\pard \\sl-248\\par}{\\pard \\sl-0\\tx165{\\tab" + piece +
+           "b}\\par }"},
       // The first line's spacer is measured from the top margin; the 8 twips
       // it adds are taken off the next spacer, so lines keep their places.
       {"spacers keep lines in place",
@@ -566,7 +558,7 @@ TEST(RTFText, LineOutput) {
     for (size_t i = expected.find("\\sl-"); i != std::string::npos; i = expected.find("\\sl-", i + 1)) {
       size_t k = i + 4;
       while (k < expected.size() && isdigit(static_cast<unsigned char>(expected[k]))) ++k;
-      if (expected.compare(k, 3, "\\tx") == 0 || expected.compare(k, 2, "{" ) == 0) expected.insert(k, "\\ri-1440");
+      if (expected.compare(k, 3, "\\tx") == 0 || expected.compare(k, 2, "{") == 0) expected.insert(k, "\\ri-1440");
     }
     EXPECT_EQ(w.LineOutput(list), expected) << c.name;
   }
@@ -595,11 +587,11 @@ TEST(RTFText, PiecesInAnotherFontContinueTheirCell) {
   math.SetStyle(fsItalic);
   const std::string plain = "\\f0\\cf1\\fs22 ", italic = "\\f0\\cf1\\fs22 \\i ";
   TextList list;
-  list.push_back(MakeText(u"Sei", 100, 0, text));   // ends at 121
-  list.push_back(MakeText(u"x", 121, 0, math));     // touching: no space
-  list.push_back(MakeText(u"der", 132, 0, text));   // 4 pixels on: a word space
-  list.push_back(MakeText(u"y", 153, 0, text));     // same font again: a cell of its own
-  list.push_back(MakeText(u"z", 300, 0, math));     // far away: a cell of its own
+  list.push_back(MakeText(u"Sei", 100, 0, text));  // ends at 121
+  list.push_back(MakeText(u"x", 121, 0, math));    // touching: no space
+  list.push_back(MakeText(u"der", 132, 0, text));  // 4 pixels on: a word space
+  list.push_back(MakeText(u"y", 153, 0, text));    // same font again: a cell of its own
+  list.push_back(MakeText(u"z", 300, 0, math));    // far away: a cell of its own
   // The joined cell (56 pixels) is drawn closer together to end before y.
   const std::string tight = "\\expndtw-12";
   EXPECT_EQ(w.LineOutput(list), "{\\pard \\sl-0\\ri-1440\\tx1515\\tx2310\\tx4515\\fs22{\\tab" + plain.substr(0, 12) +
@@ -685,11 +677,11 @@ TEST_F(RTFFrames, LinesShareAFramePerColumnBlock) {
   big.SetHeight(-20);
   std::vector<std::unique_ptr<TkxTextItem>> items;
   items.push_back(MakeText(u"one", 100, 50, text));
-  items.push_back(MakeText(u"two", 100, 66, text));     // 16 on: the block's line height
-  items.push_back(MakeText(u"three", 100, 90, text));   // 24 on: 8 pixels of space before
-  items.push_back(MakeText(u"side", 250, 75, text));    // another left edge
-  items.push_back(MakeText(u"big", 100, 110, big));     // another size
-  items.push_back(MakeText(u"far", 100, 300, text));    // too far below
+  items.push_back(MakeText(u"two", 100, 66, text));    // 16 on: the block's line height
+  items.push_back(MakeText(u"three", 100, 90, text));  // 24 on: 8 pixels of space before
+  items.push_back(MakeText(u"side", 250, 75, text));   // another left edge
+  items.push_back(MakeText(u"big", 100, 110, big));    // another size
+  items.push_back(MakeText(u"far", 100, 300, text));   // too far below
   for (auto& item : items) w.WriteText(*item);
   w.EndPage();
   const std::string frame = "{\\pard\\pvpg\\phpg\\posy726\\posx1500\\absw";
@@ -737,11 +729,14 @@ TEST_F(RTFFrames, PiecesOfALineKeepTogether) {
   EXPECT_EQ(host.body, "");
   w.EndPage();
   const std::string plain = "\\f0\\cf1\\fs22", italic = "\\f0\\cf1\\fs22 \\i";
-  EXPECT_EQ(host.body,
-            "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw1887\\overlay\\tx765\\fs22 {" + plain + " Sei}{" + italic +
-                " x}{\\tab" + plain + "\\expndtw-16 abcdef}\\par}"
-                "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw421\\overlay\\fs22 {" + plain + " z}\\par}"
-                "{\\pard\\pvpg\\phpg\\posy1800\\posx1500\\absw662\\overlay\\fs22 {" + plain + " low}\\par}");
+  EXPECT_EQ(host.body, "{\\pard\\pvpg\\phpg\\posy750\\posx1500\\absw1887\\overlay\\tx765\\fs22 {" + plain + " Sei}{" +
+                           italic + " x}{\\tab" + plain +
+                           "\\expndtw-16 abcdef}\\par}"
+                           "{\\pard\\pvpg\\phpg\\posy750\\posx2700\\absw421\\overlay\\fs22 {" +
+                           plain +
+                           " z}\\par}"
+                           "{\\pard\\pvpg\\phpg\\posy1800\\posx1500\\absw662\\overlay\\fs22 {" +
+                           plain + " low}\\par}");
   EXPECT_TRUE(BracesBalanced(host.body));
 
   // Places and widths from a hostile file still give well-formed frames.
@@ -820,8 +815,7 @@ TEST(RTFText, TextListInABandIsWrittenAsFrames) {
   TextList list;
   list.push_back(MakeText(u"foot", 96, 1000));
   w.WriteTextList(list);
-  EXPECT_EQ(host.footer,
-            "{\\pard\\pvpg\\phpg\\posy15000\\posx1440\\overlay\\f0\\cf1\\fs24 foot\\par}");
+  EXPECT_EQ(host.footer, "{\\pard\\pvpg\\phpg\\posy15000\\posx1440\\overlay\\f0\\cf1\\fs24 foot\\par}");
   EXPECT_TRUE(host.body.empty());
 }
 
@@ -841,20 +835,16 @@ TEST(RTFText, TextBoxesParagraphsBookmarksAndTabItems) {
   box.TextAlignment = haCenter;
   box.VerticalAlignment = 2;
   const std::string drawing = w.TextBoxRTF(box);
-  EXPECT_EQ(
-      drawing,
-      "{\\lang1024 "
-      "{\\*\\do\\dobxpage\\dobypage\\dptxbx\\dptxbxmar0\\dpx150\\dpy300\\dpxsize1500\\dpysize960"
-      "{\\dptxbxtext\\pard\\qc\\f0\\cf1\\fs24 \\par \\par one\r\n\\par two\\par}"
-      "\\dplinesolid\\dplinecor0\\dplinecog0\\dplinecob0\\dplinew15 "
-      "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr255\\dpfillbgcg255\\dpfillbgcb255\\"
-      "dpfillpat1 }}");
+  EXPECT_EQ(drawing,
+            "{\\lang1024 "
+            "{\\*\\do\\dobxpage\\dobypage\\dptxbx\\dptxbxmar0\\dpx150\\dpy300\\dpxsize1500\\dpysize960"
+            "{\\dptxbxtext\\pard\\qc\\f0\\cf1\\fs24 \\par \\par one\r\n\\par two\\par}"
+            "\\dplinesolid\\dplinecor0\\dplinecog0\\dplinecob0\\dplinew15 "
+            "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr255\\dpfillbgcg255\\dpfillbgcb255\\"
+            "dpfillpat1 }}");
   box.Font = MakeFont("Arial", 12, RUSSIAN_CHARSET);
   const std::string shape = w.TextBoxRTF(box);
-  EXPECT_EQ(
-      shape.rfind(
-          "{\\lang1024 {\\shp{\\*\\shpinst\\shpleft150\\shptop300\\shpright1650\\shpbottom1260", 0),
-      0u);
+  EXPECT_EQ(shape.rfind("{\\lang1024 {\\shp{\\*\\shpinst\\shpleft150\\shptop300\\shpright1650\\shpbottom1260", 0), 0u);
   EXPECT_TRUE(BracesBalanced(drawing));
   EXPECT_TRUE(BracesBalanced(shape)) << shape;
 

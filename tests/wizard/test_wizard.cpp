@@ -102,7 +102,7 @@ class ModalResponder {
   std::deque<QString> passwords;  // typed in turn; none left: Cancel
   std::deque<SaveAnswer> saves;   // none left: Cancel
   bool confirm = true;
-  std::vector<QString> seen;      // "<title>|<text>" of every window answered
+  std::vector<QString> seen;  // "<title>|<text>" of every window answered
   bool passwordCloseRefused = true;
   bool blankSaveRefused = true;
 
@@ -141,7 +141,7 @@ class ModalResponder {
       saves.pop_front();
       save->edSaveNewRTF->SetText(a.name);
       (a.ok ? save->btnSaveOK : save->btnSaveCancel)->click();
- } else if (auto* about = qobject_cast<TfmAbout*>(w)) {
+    } else if (auto* about = qobject_cast<TfmAbout*>(w)) {
       // A click anywhere on it closes it.
       seen.push_back(about->windowTitle());
       QTest::mouseClick(about, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
@@ -182,9 +182,9 @@ class WizardTest : public ::testing::Test {
   }
   // Until the conversion has ended (done screen or back at the start).
   void WaitForRest() {
-    ASSERT_TRUE(WaitFor(
-        [this]() { return !form->WorkerBusy() && (form->pnlDone->isVisible() || form->pnlInit->isVisible()); },
-        kLongWaitMs));
+    ASSERT_TRUE(
+        WaitFor([this]() { return !form->WorkerBusy() && (form->pnlDone->isVisible() || form->pnlInit->isVisible()); },
+                kLongWaitMs));
   }
 
   QTemporaryDir dir;
