@@ -9,6 +9,7 @@
 #include "platform/kxScreen.h"
 #include "rtf/kxRTFEncoding.h"
 #include "rtf/kxRTFFontNames.h"
+#include "rtf/kxRTFTableWriter.h"
 #include "rtf/kxRTFTextWriter.h"
 
 namespace pw {
@@ -360,6 +361,24 @@ void TkxRTFEngine::WriteTextBox(TkxTextBoxItem& item) { textWriter_->WriteTextBo
 void TkxRTFEngine::WriteParagraph(TkxParagraphItem& item) { textWriter_->WriteParagraph(item); }
 
 void TkxRTFEngine::WriteOtherItem(TkxDocumentItem& item) { textWriter_->WriteOtherItem(item); }
+
+void TkxRTFEngine::WriteTable(TkxTableItem& item) {
+  auto onCell = [this](int row, int column, TkxRTFTableCell& cell) {
+    if (OnCellDraw) OnCellDraw(this, row, column, cell.Pen, cell.Brush, cell.Font, cell.Frame, cell.Alignment);
+  };
+  auto picture = [this](TkxImageItem& image) -> std::string {
+    TkxImageTable& table = ImageTable();
+    if (image.ImageIndex < 0 || image.ImageIndex >= static_cast<int>(table.size())) return {};
+    const TkxImageTableEntry& entry = table[image.ImageIndex];
+    if (!entry.Picture) return {};
+    const std::string data = RTFPictureData(*entry.Picture, std::max(1.0, image.Width), std::max(1.0, image.Height),
+                                            PictureOptions(image.ImageSettings));
+    return data.empty() ? std::string() : "{\\pict" + data + "}";
+  };
+  TkxRTFTableWriter writer(*textWriter_, *textHost_);
+  const std::string rtf = writer.TableRTF(item, onCell, picture);
+  if (!rtf.empty()) textHost_->WriteToBand(rtf);
+}
 
 std::u16string TkxRTFEngine::ReplacePageVariables(const std::u16string& text) {
   const int band = CurrentBand();

@@ -134,6 +134,7 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   void SortTextList(TkxTextItemList& list) override;
   void WriteTextBox(TkxTextBoxItem& item) override;
   void WriteParagraph(TkxParagraphItem& item) override;
+  void WriteTable(TkxTableItem& item) override;
   void WriteOtherItem(TkxDocumentItem& item) override;
 
  public:

@@ -121,3 +121,59 @@ TEST(RTFText, CanvasTextEndsUpInTheFileInBothEncodingTypes) {
     EXPECT_EQ(rtf.back(), '}');
   }
 }
+
+// A table made through the drawing API: rows with their heights, cell
+// borders and backgrounds as the cell handler leaves them, each cell's text
+// in its own cell, the first row placed where the table starts.
+TEST(RTFText, TablesBecomeTableRows) {
+  TkxRTFEngine e;
+  std::ostringstream out;
+  test::WriteToStream(e, out);
+  e.SetClock(test::FixedTime);
+  e.SetMeasurementUnit(muPixels);
+  e.OnCellDraw = [](TkxComponent*, int row, int column, TPen&, TBrush& brush, TFont&, TkxFrame& frame,
+                    TkxHAlignment& align) {
+    if (row == 1 && column == 0) {
+      brush.SetColor(clRed);
+      brush.SetStyle(bsSolid);
+      frame.DrawLeft = false;
+      align = haCenter;
+    }
+  };
+  e.BeginDoc();
+  e.Font() = MakeFont();
+  e.Brush().SetStyle(bsClear);
+  TkxColumnList* columns = e.BeginTable(2, 96, 192);
+  ASSERT_NE(columns, nullptr);
+  (*columns)[0]->Width = 96;
+  (*columns)[1]->Width = 192;
+  e.NewTableRow(24.0);
+  e.TableCellText(0, u"Name");
+  e.TableCellText(1, u"Value {1}");
+  e.NewTableRow(24.0);
+  e.TableCellText(1, u"second");
+  e.EndTable();
+  e.EndDoc();
+  const std::string rtf = out.str();
+
+  const size_t first = rtf.find("\\trowd"), second = rtf.find("\\trowd", first + 1);
+  ASSERT_NE(second, std::string::npos) << rtf;
+  const std::string row1 = rtf.substr(first, second - first), row2 = rtf.substr(second);
+  EXPECT_NE(row1.find("\\trrh360\\trql\\trkeep\\tphpg\\tposx1440\\tpvpg\\tposy2880"), std::string::npos) << row1;
+  EXPECT_NE(row1.find("\\clbrdrl\\brdrs"), std::string::npos) << row1;
+  EXPECT_NE(row1.find("\\clshdng0\\clcfpat2\\clcbpat2"), std::string::npos) << row1;
+  EXPECT_NE(row1.find("\\cellx1440"), std::string::npos) << row1;
+  EXPECT_NE(row1.find("\\cellx4320"), std::string::npos) << row1;
+  EXPECT_NE(row1.find("\\pard\\intbl\\pvpg\\phpg\\posx1440\\posy2880"), std::string::npos) << row1;
+  EXPECT_NE(row1.find(" Name}\\cell\\pard\\intbl"), std::string::npos) << row1;
+  EXPECT_NE(row1.find(" Value \\{1\\}}\\cell} \\pard\\intbl{\\row}"), std::string::npos) << row1;
+  // Row two's first cell: red, no left border, centred, empty; placed below row one.
+  EXPECT_EQ(row2.find("\\clbrdrl"), row2.find("\\clbrdrl", row2.find("\\cellx1440")));
+  EXPECT_NE(row2.find("\\clcbpat3\\clvertalc\\cellx1440"), std::string::npos) << row2;
+  EXPECT_NE(row2.find("\\posy3240\\qc"), std::string::npos) << row2;
+  EXPECT_NE(row2.find(" second}\\cell"), std::string::npos) << row2;
+  EXPECT_NE(rtf.find("{\\row}\\pard}"), std::string::npos);
+  int depth = 0;
+  for (char c : rtf) depth += c == '{' ? 1 : c == '}' ? -1 : 0;
+  EXPECT_EQ(depth, 0);
+}
