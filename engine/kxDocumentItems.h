@@ -95,6 +95,12 @@ class TkxTextItem : public TkxDocumentItem {
   bool HasWideChars = false;
   // Advance of every character, when the recording gave them.
   std::vector<double> CharAdvances;
+  // Colour of the solid box the text was drawn on, clNone when it lies on
+  // the paper, a picture or a figure of no single colour: readers that paint
+  // a text frame opaque can paint it in this colour.
+  TColor Backdrop = clNone;
+  // Right edge of that box.
+  double BackdropRight = 0;
 
   bool HasClipRect() const { return hasClipRect_; }
   // Switching the clip rectangle off also resets it to zeros.

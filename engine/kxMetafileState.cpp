@@ -454,6 +454,7 @@ void TkxMetafileState::DeleteObject(uint32_t handle) {
 // ---- Records ---------------------------------------------------------------------------
 
 void TkxMetafileState::ReadHeader(const TkxEmfRecord& r) {
+  covers_.clear();
   TkxEmrHeader h;
   if (!DecodeHeader(r, h)) return;
   if (h.Device.cx > 0 && h.HasExtension2 && h.MicrometersX > 0)
@@ -632,7 +633,56 @@ void TkxMetafileState::AppendText(std::unique_ptr<TkxTextItem> item) {
 }
 
 void TkxMetafileState::AppendItem(std::unique_ptr<TkxDocumentItem> item) {
+  if (!item) return;
+  NoteCover(*item);
   if (TkxItemList* list = target_.ItemList()) list->push_back(std::move(item));
+}
+
+namespace {
+
+// Boxes remembered per page for backdrops, and how far back a text looks:
+// pages of thousands of tiles keep the lookup cheap.
+constexpr size_t kMaxCovers = 4096;
+constexpr size_t kMaxCoverLookback = 512;
+
+}  // namespace
+
+void TkxMetafileState::NoteCover(const TkxDocumentItem& item) {
+  if (covers_.size() >= kMaxCovers) return;
+  if (const auto* shape = dynamic_cast<const TkxShapeItem*>(&item)) {
+    if (!shape->Brush || shape->Brush->Style() == bsClear || shape->Points.size() < 2) return;
+    const bool box = shape->ShapeType == shRectangle && shape->Brush->Style() == bsSolid;
+    const TkxDoublePoint a = shape->Points[0], b = shape->Points[1];
+    TkxDoubleRect bounds{std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)};
+    if (shape->ShapeType == shPolygon) {
+      for (const TkxDoublePoint& p : shape->Points) {
+        bounds.Left = std::min(bounds.Left, p.X), bounds.Right = std::max(bounds.Right, p.X);
+        bounds.Top = std::min(bounds.Top, p.Y), bounds.Bottom = std::max(bounds.Bottom, p.Y);
+      }
+    }
+    covers_.push_back({bounds, box ? shape->Brush->Color() : clNone});
+  } else if (const auto* image = dynamic_cast<const TkxImageItem*>(&item)) {
+    covers_.push_back({image->Bounds, clNone});
+  }
+}
+
+TColor TkxMetafileState::BackdropAt(const TkxDoubleRect& box, double* right) const {
+  // The text may reach a pixel past the box it stands in.
+  constexpr double kSlack = 1;
+  const size_t stop = covers_.size() > kMaxCoverLookback ? covers_.size() - kMaxCoverLookback : 0;
+  for (size_t i = covers_.size(); i-- > stop;) {
+    const TkxDoubleRect& c = covers_[i].Box;
+    const bool under = c.Left <= box.Left + kSlack && c.Right >= box.Right - kSlack && c.Top <= box.Top + kSlack &&
+                       c.Bottom >= box.Bottom - kSlack;
+    if (under) {
+      if (right) *right = c.Right;
+      return covers_[i].Color;
+    }
+    // Something drawn over part of the text hides what lies further down.
+    const bool overlaps = c.Left < box.Right && box.Left < c.Right && c.Top < box.Bottom && box.Top < c.Bottom;
+    if (overlaps) return clNone;
+  }
+  return clNone;
 }
 
 bool TkxMetafileState::HasTextItems() const {

@@ -256,6 +256,11 @@ class TkxMetafileState {
   void AppendItem(std::unique_ptr<TkxDocumentItem> item);
   // The list text items go to is not empty.
   bool HasTextItems() const;
+  // Colour of what was last drawn under the whole of box, when that is a
+  // solid box of one colour; clNone otherwise (the paper, a picture, a
+  // figure that is not a box).
+  // right: the right edge of that box.
+  TColor BackdropAt(const TkxDoubleRect& box, double* right = nullptr) const;
 
  protected:
   // The object-table entry of a handle, or nullptr.
@@ -278,8 +283,15 @@ class TkxMetafileState {
   void DeleteObject(uint32_t handle);
   void ReadHeader(const TkxEmfRecord& r);
   void AppendRemoveClip();
+  // Remembers what a drawn item covers, for BackdropAt.
+  void NoteCover(const TkxDocumentItem& item);
 
   TkxMetafileTarget& target_;
+  struct Cover {
+    TkxDoubleRect Box;
+    TColor Color;
+  };
+  std::vector<Cover> covers_;
 };
 
 // Whole number nearest to v, halves to the even neighbour, clamped to int.

@@ -170,6 +170,8 @@ void DrawTextRun(TkxMetafileState& st, const TkxMetaTextRun& run) {
   item->Font.SetColor(st.TextColor);
   item->Brush.SetColor(st.BkColor);
   if (st.BkMode == TRANSPARENT) item->Brush.SetStyle(bsClear);
+  if (item->Angle == 0)
+    item->Backdrop = st.BackdropAt({p.X, p.Y, p.X + ext.Width, p.Y + ext.Height}, &item->BackdropRight);
 
   item->Lines.push_back(run.Text);
   st.AppendText(std::move(item));

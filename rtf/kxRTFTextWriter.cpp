@@ -551,6 +551,8 @@ void TkxRTFTextWriter::WriteText(TkxTextItem& item) {
     kept->Font = item.Font;
     kept->Brush = item.Brush;
     kept->CharAdvances = item.CharAdvances;
+    kept->Backdrop = item.Backdrop;
+    kept->BackdropRight = item.BackdropRight;
     if (host_.CalculateVariables() && !kept->Lines.empty())
       kept->Lines[0] = host_.CalculateVariablesIn(kept->Lines[0], true);
     pageFrames_.push_back(std::move(kept));
@@ -1004,6 +1006,16 @@ std::string TkxRTFTextWriter::LineFrames() {
       // read along their row.
       placed.Joinable = frames.size() == 1 || frameEnds[f] - left >= kColumnFrameEm * placed.FontHeight;
       placed.Right = room;
+      placed.Backdrop = frames[f].front()->Backdrop;
+      double backdropRight = frames[f].front()->BackdropRight;
+      for (const TkxTextItem* item : frames[f]) {
+        if (item->Backdrop != placed.Backdrop) placed.Backdrop = clNone;
+        backdropRight = std::min(backdropRight, item->BackdropRight);
+      }
+      // A frame painted in its box's colour ends with the box where its
+      // text allows.
+      if (placed.Backdrop != clNone && placed.Width >= 0 && backdropRight > frameEnds[f])
+        placed.Width = std::min(placed.Width, Twips(backdropRight - left));
       placed.Cells = cells;
       placedLines.push_back(std::move(placed));
     }
@@ -1096,7 +1108,7 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
     if (b.Members.size() == 1) {
       out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(first.Top)) + "\\posx" + std::to_string(Twips(b.Left));
       if (first.Width >= 0) out += "\\absw" + std::to_string(first.Width);
-      out += "\\overlay" + body(first, b.Left) + "\\par}";
+      out += "\\overlay" + FrameBackdrop(first.Backdrop) + body(first, b.Left) + "\\par}";
       continue;
     }
     // One exact line height, the smallest step between the lines; larger
@@ -1116,6 +1128,7 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
     for (size_t m = 0; m < b.Members.size(); ++m) {
       const PlacedLine& p = placed[b.Members[m]];
       out += frame;
+      out += FrameBackdrop(p.Backdrop);
       if (m) {
         const int before = Twips(p.Top) - Twips(placed[b.Members[m - 1]].Top) - pitch;
         if (before > 0) out += "\\sb" + std::to_string(before);
@@ -1124,6 +1137,14 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
     }
   }
   return out;
+}
+
+std::string TkxRTFTextWriter::FrameBackdrop(TColor color) {
+  // A white box needs no words; the paragraph background colour alone is
+  // what both LibreOffice and Word paint a frame with (LibreOffice ignores
+  // a full shading's pattern colour).
+  if (color == clNone || color == clWhite) return {};
+  return "\\cbpat" + std::to_string(host_.ColorNumber(color));
 }
 
 std::string TkxRTFTextWriter::RotatedTextRTF(const TkxTextItem& item) {

@@ -192,8 +192,13 @@ class TkxRTFTextWriter {
     int FontHeight = 0;
     double Height = 0;
     bool Joinable = true;
+    // The colour every piece of the line stands on, or clNone.
+    TColor Backdrop = clNone;
     std::vector<LineCell> Cells;
   };
+  // Background words of a frame's paragraph standing on a coloured box:
+  // readers paint text frames opaque, white unless told this colour.
+  std::string FrameBackdrop(TColor color);
   // The lines as frames, lines of one column block sharing a frame.
   std::string FrameBlocks(const std::vector<PlacedLine>& placed);
   // The slots of line mode cut into lines whose pieces do not stand over

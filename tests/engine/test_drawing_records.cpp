@@ -270,6 +270,33 @@ TEST(DrawingRecords, FlowingTextIsNotCoveredByFills) {
   EXPECT_TRUE(shapes[1]->Brush);
 }
 
+// Text knows the colour of the box it stands on (what a reader paints its
+// frame with): the topmost thing drawn under it, if that is a solid box.
+TEST(DrawingRecords, TextKnowsTheBoxItStandsOn) {
+  Page pg;
+  pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(100, 100, 300, 40));
+  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 300, 300, 40));
+  TkxBitmap photo(4, 4);
+  pg.Rec.StretchDIBits(100, 300, 300, 40, 0, 0, 4, 4, photo.ToDIBHeader(24), photo.ToDIBBits(24), SRCCOPY);
+  TkxLogFontW font;
+  font.lfFaceName = u"Liberation Sans";
+  font.lfHeight = -20;
+  pg.Rec.UseFont(font);
+  pg.Rec.SetTextAlign(TA_TOP | TA_LEFT);
+  pg.Rec.ExtTextOutW({120, 110}, 0, {0, 0, -1, -1}, u"On blue", {}, {});
+  pg.Rec.ExtTextOutW({120, 310}, 0, {0, 0, -1, -1}, u"On a picture", {}, {});
+  pg.Rec.ExtTextOutW({120, 500}, 0, {0, 0, -1, -1}, u"On paper", {}, {});
+  pg.Rec.ExtTextOutW({380, 110}, 0, {0, 0, -1, -1}, u"Past the edge", {}, {});
+  pg.Run();
+  const auto texts = pg.T.Texts();
+  ASSERT_EQ(texts.size(), 4u);
+  EXPECT_EQ(texts[0]->Backdrop, TColor(0xFF0000));  // blue, as BGR
+  EXPECT_NEAR(texts[0]->BackdropRight, 400, 1);
+  EXPECT_EQ(texts[1]->Backdrop, clNone);
+  EXPECT_EQ(texts[2]->Backdrop, clNone);
+  EXPECT_EQ(texts[3]->Backdrop, clNone);
+}
+
 // A shape takes the line join and end cap of the pen that draws it, not of
 // a pen made after it was selected, and a stock pen has neither.
 TEST(DrawingRecords, JoinAndCapComeFromTheSelectedPen) {

@@ -396,6 +396,25 @@ TEST(RTFText, RepeatedTextInFrameMode) {
             "{\\pard\\pvpg\\phpg\\posy150\\posx750\\absw490\\overlay {\\f0\\cf1\\fs24 Y}\\par}");
 }
 
+// A frame standing on a coloured box is painted in the box's colour and
+// ends with the box; on white or the paper it gets no colour words.
+TEST(RTFText, FramesOnColouredBoxesTakeTheirColour) {
+  FakeHost host;
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(15);
+  w.BeginPage();
+  auto cell = MakeText(u"Cell", 10, 10), plain = MakeText(u"Plain", 10, 100), white = MakeText(u"White", 10, 200);
+  cell->Backdrop = clRed;
+  cell->BackdropRight = 60;
+  white->Backdrop = clWhite;
+  white->BackdropRight = 300;
+  for (auto* it : {cell.get(), plain.get(), white.get()}) w.WriteText(*it);
+  w.EndPage();
+  EXPECT_NE(host.body.find("\\posx150\\absw750\\overlay\\cbpat2 {\\f0\\cf1\\fs24 Cell}"), std::string::npos)
+      << host.body;
+  EXPECT_EQ(host.body.find("\\cbpat", host.body.find("Cell")), std::string::npos) << host.body;
+}
+
 TEST(RTFText, PageVariables) {
   FakeHost host;
   TkxRTFTextWriter w(host);
