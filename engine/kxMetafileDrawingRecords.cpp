@@ -6,6 +6,7 @@
 
 #include "engine/kxGraphic.h"
 #include "engine/kxImageSettings.h"
+#include "engine/kxMetafileTextRecords.h"
 
 namespace pw {
 
@@ -827,8 +828,80 @@ bool TkxMetafileDrawing::FillsBlankPaper(const TkxDoubleRect& box) const {
 }
 
 void TkxMetafileDrawing::AppendShape(std::unique_ptr<TkxDocumentItem> item) {
+  if (const auto* line = dynamic_cast<const TkxShapeItem*>(item.get()); line && DecorateText(*line)) return;
   ++shapeCount_;
   st_.AppendItem(std::move(item));
+}
+
+namespace {
+
+// How many of the latest items a line looks back through for its text.
+constexpr size_t kDecorationLookback = 16;
+// Where a line lies under or through text, in shares of the text's height
+// from its top, and how much further than the text it may reach (in ems).
+constexpr double kUnderlineFrom = 0.75, kUnderlineTo = 1.35;
+constexpr double kStrikeoutFrom = 0.35, kStrikeoutTo = 0.7;
+constexpr double kDecorationReachEm = 0.5;
+constexpr double kDecorationOverlapEm = 0.3;
+// The line may be thicker than a hairline by this share of the text height.
+constexpr double kDecorationThickness = 0.2;
+
+}  // namespace
+
+bool TkxMetafileDrawing::DecorateText(const TkxShapeItem& line) {
+  if (line.ShapeType != shLine || line.Brush || line.Points.size() != 2 || line.Pen.Style() != psSolid) return false;
+  const TkxDoublePoint a = line.Points[0], b = line.Points[1];
+  if (std::fabs(a.Y - b.Y) > 0.5) return false;
+  const double x0 = std::min(a.X, b.X), x1 = std::max(a.X, b.X), y = (a.Y + b.Y) / 2;
+  if (x1 - x0 < 2) return false;
+
+  // The latest text items, newest first.
+  std::vector<TkxTextItem*> recent;
+  if (st_.Target().LineMode()) {
+    if (TkxTextItemList* list = st_.Target().LineTextList())
+      for (size_t i = list->size(); i-- > 0 && recent.size() < kDecorationLookback;)
+        if ((*list)[i]) recent.push_back((*list)[i].get());
+  } else if (TkxItemList* list = st_.Target().ItemList()) {
+    for (size_t i = list->size(), seen = 0; i-- > 0 && seen < kDecorationLookback; ++seen)
+      if (auto* t = dynamic_cast<TkxTextItem*>((*list)[i].get())) recent.push_back(t);
+  }
+  std::vector<TkxTextItem*> marked;
+  TkxFontStyle style = fsUnderline;
+  double from = std::numeric_limits<double>::max(), to = std::numeric_limits<double>::lowest();
+  for (TkxTextItem* t : recent) {
+    const double h = std::fabs(static_cast<double>(t->Font.Height()));
+    if (t->Angle != 0 || h <= 0 || t->FirstLine().empty()) continue;
+    if (ColorToRGB(t->Font.Color()) != ColorToRGB(line.Pen.Color())) continue;
+    if (line.Pen.Width() > std::max(2.0, kDecorationThickness * h)) continue;
+    const double share = (y - t->Y) / h;
+    TkxFontStyle kind;
+    if (share >= kUnderlineFrom && share <= kUnderlineTo) {
+      kind = fsUnderline;
+    } else if (share >= kStrikeoutFrom && share < kStrikeoutTo) {
+      kind = fsStrikeout;
+    } else {
+      continue;
+    }
+    double w = 0;
+    for (double adv : t->CharAdvances) w += adv;
+    if (w <= 0) w = MeasureTextRun(t->Font, t->FirstLine()).Width;
+    const double reach = kDecorationReachEm * h;
+    // Beside the line (a trailing space may reach a little under it).
+    if (t->X + w <= x0 + kDecorationOverlapEm * h || t->X >= x1 - kDecorationOverlapEm * h) continue;
+    // Text that reaches well past the line is more than the line marks.
+    if (t->X < x0 - reach || t->X + w > x1 + reach) return false;
+    if (!marked.empty() && kind != style) return false;
+    style = kind;
+    marked.push_back(t);
+    from = std::min(from, t->X);
+    to = std::max(to, t->X + w);
+  }
+  if (marked.empty()) return false;
+  // The line ends about where its text does.
+  const double em = std::fabs(static_cast<double>(marked.front()->Font.Height()));
+  if (std::fabs(from - x0) > kDecorationReachEm * em || std::fabs(to - x1) > kDecorationReachEm * em) return false;
+  for (TkxTextItem* t : marked) t->Font.SetStyle(t->Font.Style() | style);
+  return true;
 }
 
 void TkxMetafileDrawing::Paint(std::vector<TkxMetaFigure> figures, bool fill, bool stroke, bool evenOdd) {

@@ -118,6 +118,11 @@ class TkxMetafileDrawing {
   void UncoverFlowingText();
   // Moves the shapes of a crowded page into one picture.
   void FlattenCrowdedPage();
+  // A line under (or through) the text drawn just before it, as long as
+  // that text and in its colour, is the text's underline (or strikeout):
+  // the text's font takes it, so that it stays with the text however the
+  // reader sets it. True when the line was taken so.
+  bool DecorateText(const TkxShapeItem& line);
 
   TkxMetafileState& st_;
   bool havePage_ = false;

@@ -7,11 +7,13 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/kxGraphic.h"
 #include "engine/kxMetafileDrawingRecords.h"
 #include "engine/kxMetafileRecordProcessor.h"
+#include "engine/kxMetafileTextRecords.h"
 #include "platform/kxEmfRecorder.h"
 #include "platform/kxGraphics.h"
 #include "tests/engine/metafile_target.h"
@@ -295,6 +297,59 @@ TEST(DrawingRecords, TextKnowsTheBoxItStandsOn) {
   EXPECT_EQ(texts[1]->Backdrop, clNone);
   EXPECT_EQ(texts[2]->Backdrop, clNone);
   EXPECT_EQ(texts[3]->Backdrop, clNone);
+}
+
+// A line drawn under or through the text just before it, as long as that
+// text and in its colour, becomes the text's underline or strikeout; a rule
+// that reaches well past its text, or in another colour, stays a shape.
+TEST(DrawingRecords, LinesUnderTheirTextBecomeUnderlines) {
+  TkxLogFontW font;
+  font.lfFaceName = u"Liberation Sans";
+  font.lfHeight = -20;
+  // The text's width as the page records it.
+  Page probe;
+  probe.Rec.UseFont(font);
+  probe.Rec.SetTextAlign(TA_TOP | TA_LEFT);
+  probe.Rec.ExtTextOutW({200, 100}, 0, {0, 0, -1, -1}, u"Linked", {}, {});
+  probe.Run();
+  ASSERT_EQ(probe.T.Texts().size(), 1u);
+  const TkxTextItem& probed = *probe.T.Texts()[0];
+  const double w = MeasureTextRun(probed.Font, probed.FirstLine()).Width;
+  ASSERT_GT(w, 20);
+
+  struct Case {
+    const char* name;
+    double from, to, y;  // the line: shares of the text's width, pixels below its top (font height 20)
+    uint32_t color;
+    int style;  // the font style expected; -1: the line stays a shape
+  };
+  const Case cases[] = {
+      {"underline", 0, 1, 18, 0xFF000000u, fsUnderline}, {"strikeout", 0, 1, 10, 0xFF000000u, fsStrikeout},
+      {"table rule", -1, 3, 18, 0xFF000000u, -1},        {"another colour", 0, 1, 18, kRed, -1},
+      {"far below", 0, 1, 40, 0xFF000000u, -1},
+  };
+  for (const Case& c : cases) {
+    for (bool flowing : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (flowing ? " among lines" : " in frames"));
+      Page pg;
+      pg.T.Line = flowing;
+      pg.Rec.UseFont(font);
+      pg.Rec.SetTextAlign(TA_TOP | TA_LEFT);
+      pg.Rec.ExtTextOutW({200, 100}, 0, {0, 0, -1, -1}, u"Linked", {}, {});
+      TkxGraphicsPath path;
+      path.AddLines({{200 + c.from * w, 100 + c.y}, {200 + c.to * w, 100 + c.y}});
+      pg.G.DrawPath(TkxPen(c.color, 1), path);
+      pg.Run();
+      TkxTextItem* t = flowing ? pg.T.LineItems.at(0).get() : pg.T.Texts().at(0);
+      if (c.style < 0) {
+        EXPECT_EQ(t->Font.Style() & (fsUnderline | fsStrikeout), 0);
+        EXPECT_EQ(pg.T.Shapes().size(), 1u);
+      } else {
+        EXPECT_EQ(t->Font.Style() & (fsUnderline | fsStrikeout), c.style);
+        EXPECT_TRUE(pg.T.Shapes().empty());
+      }
+    }
+  }
 }
 
 // A shape takes the line join and end cap of the pen that draws it, not of
