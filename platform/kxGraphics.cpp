@@ -788,9 +788,14 @@ void TkxGraphics::DrawImage(const TkxBitmap& image, const TkxRectF& dest, const 
   // Rotated or sheared: the picture is resampled into its device bounding box
   // (at about its own resolution) and recorded under a clip to its outline.
   const double bw = std::max<double>(box.right - box.left, 1), bh = std::max<double>(box.bottom - box.top, 1);
-  double k = std::clamp(std::sqrt(double(sw) * sh / (bw * bh)), 1.0, 4.0);
+  // A picture blown up more than twice over gains nothing from device
+  // resolution: it is resampled at twice its own, and the reader stretches
+  // that (a few pixels spread over a page would otherwise become millions).
+  const double ratio = std::sqrt(double(sw) * sh / (bw * bh));
+  double k = ratio >= 0.5 ? std::min(std::max(ratio, 1.0), 4.0) : 2 * ratio;
   while (k > 1 && bw * bh * k * k > 16e6) k /= 2;
-  const int ow = static_cast<int>(std::ceil(bw * k)), oh = static_cast<int>(std::ceil(bh * k));
+  const int ow = std::max(1, static_cast<int>(std::ceil(bw * k))),
+            oh = std::max(1, static_cast<int>(std::ceil(bh * k)));
   if (ow > kMaxBitmapDimension || oh > kMaxBitmapDimension || int64_t(ow) * oh > 64 * 1024 * 1024) return;
   TkxBitmap out(ow, oh, true);
   {

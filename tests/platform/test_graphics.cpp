@@ -560,6 +560,10 @@ TEST(GraphicsImages, PicturesBecomeStretchDIBitsWithUprightPixels) {
   EXPECT_NEAR(s.yDest, 100, 1.0);
   EXPECT_NEAR(s.cxDest, 2 * d, 1.5);
   EXPECT_NEAR(s.cyDest, 2 * d, 1.5);
+  // Two pixels blown up twentyfold are resampled at about twice their own
+  // resolution, not at the device's: the reader stretches them.
+  EXPECT_LE(s.cxSrc, 8);
+  EXPECT_LE(s.cySrc, 8);
 }
 
 TEST(GraphicsRobustness, InvisibleOrInvalidDrawingRecordsNothing) {
