@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "engine/kxFormatSettings.h"
 #include "pdf/kxClasses.h"
 
 namespace pw {
@@ -165,6 +166,15 @@ std::string EncodeText(std::u16string_view text, TFontCharset charset) {
     out += UnicodeEscape(c, fallback);
   }
   return out;
+}
+
+const char* AlignmentWord(int alignment) {
+  switch (alignment) {
+    case haRight: return "\\qr";
+    case haCenter: return "\\qc";
+    case haJustify: return "\\qj";
+    default: return "\\ql";
+  }
 }
 
 }  // namespace pw

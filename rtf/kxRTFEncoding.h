@@ -39,4 +39,8 @@ std::string UnicodeEscape(char16_t unit, std::string_view fallback);
 // in the code page of the font's character set, else "?".
 std::string EncodeText(std::u16string_view text, TFontCharset charset);
 
+// The paragraph alignment word of a horizontal alignment (a TkxHAlignment):
+// "\qr", "\qc", "\qj", else "\ql".
+const char* AlignmentWord(int alignment);
+
 }  // namespace pw

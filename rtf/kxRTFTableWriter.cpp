@@ -24,15 +24,6 @@ const char* CellBackgroundWord(TBrushStyle style) {
   return "\\clshdng0";
 }
 
-const char* CellAlignmentWord(TkxHAlignment alignment) {
-  switch (alignment) {
-    case haRight: return "\\qr";
-    case haCenter: return "\\qc";
-    case haJustify: return "\\qj";
-    default: return "\\ql";
-  }
-}
-
 }  // namespace
 
 int TkxRTFTableWriter::Twips(double pixels) const {
@@ -132,7 +123,7 @@ std::string TkxRTFTableWriter::TableRTF(TkxTableItem& table, const CellHandler& 
     for (int c = 0; c < columns; ++c) {
       row += "\\pard\\intbl";
       if (c == 0) row += "\\pvpg\\phpg\\posx" + std::to_string(Twips(table.X)) + "\\posy" + std::to_string(Twips(top));
-      row += CellAlignmentWord(cells[c].Alignment);
+      row += AlignmentWord(cells[c].Alignment);
       row += text_.FontControls(cells[c].Font) + " ";
       for (size_t i = 0; i < contents[c].size(); ++i) {
         if (i) row += "\\par ";

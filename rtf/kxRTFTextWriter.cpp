@@ -217,15 +217,6 @@ std::string EncodeRunPart(std::u16string_view text, TFontCharset charset) {
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-const char* AlignmentWord(int alignment) {
-  switch (alignment) {
-    case haRight: return "\\qr";
-    case haCenter: return "\\qc";
-    case haJustify: return "\\qj";
-    default: return "\\ql";
-  }
-}
-
 }  // namespace
 
 // ---- Free functions ---------------------------------------------------------
