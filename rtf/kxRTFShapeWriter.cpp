@@ -1,7 +1,9 @@
 #include "rtf/kxRTFShapeWriter.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -10,6 +12,14 @@ namespace pw {
 namespace {
 
 std::string Num(long long v) { return std::to_string(v); }
+
+// Appends a number in place: a freeform shape with many points makes no
+// temporary string per coordinate.
+void Put(std::string& s, long long v) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  s.append(buf, r.ptr);
+}
 
 // English metric units per twip.
 constexpr long long kEmuPerTwip = 635;
@@ -36,8 +46,29 @@ long long TwipsOf(double pixels, double twipsPerPixel) {
 // A colour as the freeform shape properties take it (0x00BBGGRR).
 long long ShapeColor(TColor c) { return static_cast<long long>(ColorToRGB(c)) & 0xFFFFFF; }
 
+// The opening of a shape property up to its value; CloseProperty ends it.
+void OpenProperty(std::string& s, const char* name) {
+  s += "{\\sp{\\sn ";
+  s += name;
+  s += "}{\\sv ";
+}
+void CloseProperty(std::string& s) { s += "}}"; }
+
+void PutProperty(std::string& s, const char* name, std::string_view value) {
+  OpenProperty(s, name);
+  s += value;
+  CloseProperty(s);
+}
+void PutProperty(std::string& s, const char* name, long long value) {
+  OpenProperty(s, name);
+  Put(s, value);
+  CloseProperty(s);
+}
+
 std::string ShapeProperty(const char* name, const std::string& value) {
-  return std::string("{\\sp{\\sn ") + name + "}{\\sv " + value + "}}";
+  std::string s;
+  PutProperty(s, name, value);
+  return s;
 }
 
 // A filled box no thicker than this (in pixels) is a rule or a border.
@@ -146,14 +177,30 @@ std::string TkxRTFShapeWriter::DrawingPolygon(const TkxPoints& points, size_t co
     maxX = std::max(maxX, p.X);
     maxY = std::max(maxY, p.Y);
   }
-  std::string s = "{\\lang1024 {\\*\\do\\dobxpage\\dobypage";
+  std::string s;
+  s.reserve(256 + count * 28);
+  s += "{\\lang1024 {\\*\\do\\dobxpage\\dobypage";
   s += closed ? "\\dppolygon" : "\\dppolyline";
-  s += "\\dppolycount" + Num(static_cast<long long>(count));
-  for (const TwipPoint& p : pts) s += "\\dpptx" + Num(p.X - minX) + "\\dppty" + Num(p.Y - minY);
-  s += "\\dpx" + Num(minX) + "\\dpy" + Num(minY) + "\\dpxsize" + Num(maxX - minX) + "\\dpysize" + Num(maxY - minY);
+  s += "\\dppolycount";
+  Put(s, static_cast<long long>(count));
+  for (const TwipPoint& p : pts) {
+    s += "\\dpptx";
+    Put(s, p.X - minX);
+    s += "\\dppty";
+    Put(s, p.Y - minY);
+  }
+  s += "\\dpx";
+  Put(s, minX);
+  s += "\\dpy";
+  Put(s, minY);
+  s += "\\dpxsize";
+  Put(s, maxX - minX);
+  s += "\\dpysize";
+  Put(s, maxY - minY);
   s += LineStyle(pen);
   if (brush) s += RTFFillStyle(*brush);
-  return s + "}}";
+  s += "}}";
+  return s;
 }
 
 std::string TkxRTFShapeWriter::Polygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen,
@@ -187,19 +234,26 @@ std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const
     maxY = std::max(maxY, p.Y);
   }
   const long long w = std::max(1LL, maxX - minX), h = std::max(1LL, maxY - minY);
-  std::string s = ShapeProperty("shapeType", "0");
-  s += ShapeProperty("geoLeft", "0") + ShapeProperty("geoTop", "0") + ShapeProperty("geoRight", Num(w)) +
-       ShapeProperty("geoBottom", Num(h));
-  std::string vertices = "8;" + Num(static_cast<long long>(n + (closed ? 1 : 0)));
-  for (const TwipPoint& p : pts) {
-    vertices += ";(";
-    vertices += Num(p.X - minX);
-    vertices += ',';
-    vertices += Num(p.Y - minY);
-    vertices += ')';
-  }
-  if (closed) vertices += ";(" + Num(pts[0].X - minX) + "," + Num(pts[0].Y - minY) + ")";
-  s += ShapeProperty("pVerticies", vertices);
+  std::string s;
+  s.reserve(256 + n * 16);
+  PutProperty(s, "shapeType", "0");
+  PutProperty(s, "geoLeft", "0");
+  PutProperty(s, "geoTop", "0");
+  PutProperty(s, "geoRight", w);
+  PutProperty(s, "geoBottom", h);
+  OpenProperty(s, "pVerticies");
+  s += "8;";
+  Put(s, static_cast<long long>(n + (closed ? 1 : 0)));
+  auto vertex = [&](const TwipPoint& p) {
+    s += ";(";
+    Put(s, p.X - minX);
+    s += ',';
+    Put(s, p.Y - minY);
+    s += ')';
+  };
+  for (const TwipPoint& p : pts) vertex(p);
+  if (closed) vertex(pts[0]);
+  CloseProperty(s);
   std::vector<long long> segments{0x4000};
   for (size_t left = n - 1 + (closed ? 1 : 0); left > 0;) {
     const size_t run = std::min(left, kMaxSegmentRun);
@@ -208,30 +262,40 @@ std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const
   }
   if (closed) segments.push_back(0x6001);
   segments.push_back(0x8000);
-  std::string segs = "2;" + Num(static_cast<long long>(segments.size()));
+  OpenProperty(s, "pSegmentInfo");
+  s += "2;";
+  Put(s, static_cast<long long>(segments.size()));
   for (long long v : segments) {
-    segs += ';';
-    segs += Num(v);
+    s += ';';
+    Put(s, v);
   }
-  s += ShapeProperty("pSegmentInfo", segs);
+  CloseProperty(s);
   return Shape(minX, minY, minX + w, minY + h, s, brush, pen, join, cap, result);
 }
 
 std::string TkxRTFShapeWriter::Shape(long long left, long long top, long long right, long long bottom,
                                      const std::string& geometry, const TBrush* brush, const TPen& pen, uint8_t join,
                                      uint8_t cap, const std::string& result) const {
-  std::string s = "{\\shp{\\*\\shpinst\\shpleft" + Num(left) + "\\shptop" + Num(top) + "\\shpright" + Num(right) +
-                  "\\shpbottom" + Num(bottom) +
-                  "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt0";
+  std::string s;
+  s.reserve(512 + geometry.size() + result.size());
+  s += "{\\shp{\\*\\shpinst\\shpleft";
+  Put(s, left);
+  s += "\\shptop";
+  Put(s, top);
+  s += "\\shpright";
+  Put(s, right);
+  s += "\\shpbottom";
+  Put(s, bottom);
+  s += "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt0";
   s += geometry;
   const bool filled = brush && brush->Style() != bsClear;
-  s += ShapeProperty("fFilled", filled ? "1" : "0");
-  if (filled) s += ShapeProperty("fillColor", Num(ShapeColor(brush->Color())));
+  PutProperty(s, "fFilled", filled ? "1" : "0");
+  if (filled) PutProperty(s, "fillColor", ShapeColor(brush->Color()));
   if (pen.Style() == psClear) {
-    s += ShapeProperty("fLine", "0");
+    PutProperty(s, "fLine", "0");
   } else {
-    s += ShapeProperty("lineColor", Num(ShapeColor(pen.Color())));
-    s += ShapeProperty("lineWidth", Num(Twips(std::max(1, pen.Width())) * kEmuPerTwip));
+    PutProperty(s, "lineColor", ShapeColor(pen.Color()));
+    PutProperty(s, "lineWidth", Twips(std::max(1, pen.Width())) * kEmuPerTwip);
     int dashing = 0;
     switch (pen.Style()) {
       case psDash: dashing = 1; break;
@@ -240,11 +304,11 @@ std::string TkxRTFShapeWriter::Shape(long long left, long long top, long long ri
       case psDashDotDot: dashing = 4; break;
       default: break;
     }
-    if (dashing) s += ShapeProperty("lineDashing", Num(dashing));
+    if (dashing) PutProperty(s, "lineDashing", dashing);
     // Joins: 1 bevel, 2 miter, 3 round here; 0 bevel, 1 miter, 2 round there.
-    if (join >= 1 && join <= 3) s += ShapeProperty("lineJoinStyle", Num(join - 1));
+    if (join >= 1 && join <= 3) PutProperty(s, "lineJoinStyle", join - 1);
     // Caps: 1 round, 2 square, 3 flat here; 0 round, 1 square, 2 flat there.
-    if (cap >= 1 && cap <= 3) s += ShapeProperty("lineEndCapStyle", Num(cap - 1));
+    if (cap >= 1 && cap <= 3) PutProperty(s, "lineEndCapStyle", cap - 1);
   }
   s += "}{\\shprslt ";
   s += result;
