@@ -1098,17 +1098,34 @@ void TkxMetafileDrawing::UncoverFlowingText() {
     if (w <= 0) w = h * 0.5 * static_cast<double>(t->FirstLine().size());
     boxes.push_back({t->X, t->Y, t->X + w, t->Y + h});
   }
+  // A box with an undefined edge overlaps nothing; the rest sorted by their
+  // top, so that a shape looks only at the lines near its own rows.
+  std::erase_if(boxes, [](const TkxDoubleRect& b) {
+    return std::isnan(b.Left) || std::isnan(b.Top) || std::isnan(b.Right) || std::isnan(b.Bottom);
+  });
+  std::sort(boxes.begin(), boxes.end(), [](const TkxDoubleRect& a, const TkxDoubleRect& b) { return a.Top < b.Top; });
+  double tallest = 0;
+  for (const TkxDoubleRect& b : boxes) tallest = std::max(tallest, b.Bottom - b.Top);
+  auto byTop = [](const TkxDoubleRect& b, double top) { return b.Top < top; };
   // Shapes sit in front of flowing lines in the reader: a fill under text
   // would hide it, so such a fill is left out (its outline stays).
   for (TkxDocumentItemPtr& item : *list) {
     auto* shape = dynamic_cast<TkxShapeItem*>(item.get());
     if (!shape || !shape->Brush || shape->Points.size() < 2) continue;
-    TkxDoubleRect box = BoundsOf(std::vector<TkxDoublePoint>(
-        shape->Points.begin(), shape->Points.begin() + (shape->ShapeType == shPolygon ? shape->Points.size() : 2)));
+    const size_t n = shape->ShapeType == shPolygon ? shape->Points.size() : 2;
+    TkxDoubleRect box{shape->Points[0].X, shape->Points[0].Y, shape->Points[0].X, shape->Points[0].Y};
+    for (size_t i = 0; i < n; ++i) {
+      const TkxDoublePoint& p = shape->Points[i];
+      box = {std::min(box.Left, p.X), std::min(box.Top, p.Y), std::max(box.Right, p.X), std::max(box.Bottom, p.Y)};
+    }
     box = Inflated(box, -1);
+    // Lines that start more than the tallest line above the box end above it
+    // (the margin covers rounding); the exact test decides.
+    const double from = box.Top - tallest - 1 - std::fabs(box.Top) * 1e-9;
     bool covers = false;
-    for (const TkxDoubleRect& b : boxes)
-      if (Overlap(b, box)) {
+    for (auto it = std::lower_bound(boxes.begin(), boxes.end(), from, byTop);
+         it != boxes.end() && !(it->Top > box.Bottom); ++it)
+      if (Overlap(*it, box)) {
         covers = true;
         break;
       }

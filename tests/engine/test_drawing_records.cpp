@@ -272,6 +272,30 @@ TEST(DrawingRecords, FlowingTextIsNotCoveredByFills) {
   EXPECT_TRUE(shapes[1]->Brush);
 }
 
+TEST(DrawingRecords, FillsUnderAnyOfManyLinesLoseTheirFill) {
+  // Lines of very different heights, recorded out of page order: a fill
+  // under the lower part of a tall line or under a later short one goes,
+  // fills between and below the lines stay.
+  Page pg;
+  pg.T.Line = true;
+  const double tops[] = {160, 250, 405, 600};  // under tall, between, under short, below
+  for (double top : tops) pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, top, 300, 10));
+  TkxLogFontW font;
+  font.lfFaceName = u"Liberation Sans";
+  pg.Rec.SetTextAlign(TA_TOP | TA_LEFT);
+  font.lfHeight = -20;
+  pg.Rec.UseFont(font);
+  pg.Rec.ExtTextOutW({100, 400}, 0, {0, 0, -1, -1}, u"Short", {}, {});
+  font.lfHeight = -80;
+  pg.Rec.UseFont(font);
+  pg.Rec.ExtTextOutW({100, 100}, 0, {0, 0, -1, -1}, u"Tall", {}, {});
+  pg.Run();
+  ASSERT_EQ(pg.T.LineItems.size(), 2u);
+  std::vector<double> kept;
+  for (const auto* shape : pg.T.Shapes()) kept.push_back(std::round(shape->Points[0].Y));
+  EXPECT_EQ(kept, (std::vector<double>{250, 600}));
+}
+
 // Text knows the colour of the box it stands on (what a reader paints its
 // frame with): the topmost thing drawn under it, if that is a solid box.
 TEST(DrawingRecords, TextKnowsTheBoxItStandsOn) {
