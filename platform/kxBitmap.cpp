@@ -115,6 +115,7 @@ struct MaskField {
   uint32_t operator()(uint32_t v) const {
     if (!mask) return 0;
     uint64_t f = (v & mask) >> shift;
+    if (max == 255) return static_cast<uint32_t>(f);  // the usual 8-bit field: no scaling, no division
     return static_cast<uint32_t>((f * 255 + max / 2) / max);
   }
 };
@@ -234,6 +235,24 @@ std::vector<uint8_t> TkxBitmap::ToDIBBits(int bitCount) const {
   for (int y = 0; y < height_; ++y) {
     const uint32_t* src = Scanline(y);
     uint8_t* row = out.data() + rowBytes * static_cast<size_t>(height_ - 1 - y);  // bottom-up
+    // The common depths in loops of their own, without the per-pixel choice.
+    if (bitCount == 32) {
+      for (int x = 0; x < width_; ++x) {
+        const uint32_t s = has_alpha_ ? UnpremultiplyARGB(src[x]) : (src[x] & 0x00FFFFFF);
+        uint8_t* d = row + static_cast<size_t>(x) * 4;
+        d[0] = static_cast<uint8_t>(s), d[1] = static_cast<uint8_t>(s >> 8), d[2] = static_cast<uint8_t>(s >> 16),
+        d[3] = static_cast<uint8_t>(s >> 24);
+      }
+      continue;
+    }
+    if (bitCount == 24) {
+      for (int x = 0; x < width_; ++x) {
+        const uint32_t c = has_alpha_ ? OverWhite(src[x]) : src[x];
+        uint8_t* d = row + static_cast<size_t>(x) * 3;
+        d[0] = static_cast<uint8_t>(c), d[1] = static_cast<uint8_t>(c >> 8), d[2] = static_cast<uint8_t>(c >> 16);
+      }
+      continue;
+    }
     for (int x = 0; x < width_; ++x) {
       uint32_t p = src[x];
       if (bitCount == 32) {

@@ -207,12 +207,15 @@ void ApplyAlpha(TkxBitmap& picture, const std::vector<uint8_t>& alpha, int aw, i
   if (aw <= 0 || ah <= 0 || alpha.size() < size_t(aw) * size_t(ah)) return;
   picture.SetHasAlpha(true);
   const int w = picture.Width(), h = picture.Height();
+  // The mask column of each picture column, worked out once for all rows.
+  std::vector<int> column(static_cast<size_t>(std::max(w, 0)));
+  for (int x = 0; x < w; ++x) column[size_t(x)] = int(int64_t(x) * aw / w);
   for (int y = 0; y < h; ++y) {
     const int my = int(int64_t(y) * ah / h);
     uint32_t* line = picture.Scanline(y);
+    const uint8_t* maskRow = alpha.data() + size_t(my) * size_t(aw);
     for (int x = 0; x < w; ++x) {
-      const int mx = int(int64_t(x) * aw / w);
-      const uint32_t a = alpha[size_t(my) * size_t(aw) + size_t(mx)];
+      const uint32_t a = maskRow[column[size_t(x)]];
       const uint32_t p = line[x];
       const uint32_t pa = p >> 24;
       const uint32_t na = pa * a / 255;
