@@ -70,6 +70,7 @@ void TpwEngineAdapter::SetDrawnPageSize(double width, double height, bool paperF
   width = std::abs(width);
   height = std::abs(height);
   pendingScaleX_ = pendingScaleY_ = 1;
+  pendingOffsetY_ = 0;
   if (!std::isfinite(width) || !std::isfinite(height) || width < 1 || height < 1) return;
   TkxPageSettings& page = engine_.Page();
   const double ppi = TkxScreen::PPI();
@@ -105,6 +106,12 @@ void TpwEngineAdapter::SetDrawnPageSize(double width, double height, bool paperF
         std::max(scaleX, scaleY) <= kSimilarShape && engine_.DocumentEncodingType() == etPositionalAccuracy;
     pendingScaleX_ = aboutPaperSize ? scaleX : std::min(scaleX, 1.0);
     pendingScaleY_ = aboutPaperSize ? scaleY : std::min(scaleY, 1.0);
+    // A page lower than the paper (Letter on A4, editing layout) is moved
+    // towards its middle, as a printer centres it: the room it leaves is
+    // shared between top and foot, and every line stays about its share of
+    // the page down (the engine moves a page full to its foot less).
+    if (std::max(scaleX, scaleY) <= kSimilarShape && pendingScaleY_ == 1 && scaleY > 1)
+      pendingOffsetY_ = (paperHeight - heightPixels) / 2;
     return;
   }
   const double scale = std::min({1.0, scaleX, scaleY});

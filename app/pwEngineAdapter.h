@@ -27,10 +27,12 @@ class TpwEngineAdapter : public IpwEngine {
   void BeginDoc() override {
     engine_.BeginDoc();
     engine_.SetContentScale(pendingScaleX_, pendingScaleY_);
+    engine_.SetContentOffsetY(pendingOffsetY_);
   }
   void NewPage() override {
     engine_.NewPage();
     engine_.SetContentScale(pendingScaleX_, pendingScaleY_);
+    engine_.SetContentOffsetY(pendingOffsetY_);
   }
   void SetActivePage(int page) override { engine_.SetActivePage(page); }
   int PageCount() override { return engine_.PageCount(); }
@@ -42,8 +44,8 @@ class TpwEngineAdapter : public IpwEngine {
 
  private:
   TkxRTFEngine engine_;
-  // Scale for the drawing of the page that starts next.
-  double pendingScaleX_ = 1, pendingScaleY_ = 1;
+  // Scale and downward shift for the drawing of the page that starts next.
+  double pendingScaleX_ = 1, pendingScaleY_ = 1, pendingOffsetY_ = 0;
 };
 
 }  // namespace pw

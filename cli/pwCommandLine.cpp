@@ -35,7 +35,8 @@ const std::vector<TpwOptionSpec>& OptionTable() {
        [](TpwCliOptions& o, const std::string&) { o.Info = true; }},
       {"dump-emf", 0, "DIR", "write each page's drawing as DIR/page-N.emf",
        [](TpwCliOptions& o, const std::string& v) { o.DumpEmfDir = v; }},
-      {"dump-text", 0, nullptr, "print the text records of each page's drawing, one line per record",
+      {"dump-text", 0, nullptr,
+       "print the text records of each page's drawing, a line per record or run of records that carry on one another",
        [](TpwCliOptions& o, const std::string&) { o.DumpText = true; }},
       {"paper", 0, "SIZE",
        "paper of the RTF pages: A3, A4 (default), Letter, A5, B4, B5, ISO-B4, or pdf: each page the size "

@@ -559,7 +559,25 @@ void TkxCustomDocumentEngine::ProcessPageRecording(const TkxMetafile& metafile, 
   std::unique_ptr<TkxMetafileProcessor> owned = CreateMetafileProcessor();
   TkxMetafileProcessor& processor = *owned;
   processor.TrackCurrentPosition = true;
-  const double offX = dx + referenceRect_.Left, offY = dy + referenceRect_.Top;
+  // On taller paper the middle of what the page draws keeps its share of
+  // the page's height (a block at the head stays at the head, a full page
+  // is centred); the page moves down by no more than half the room it
+  // leaves under what it draws, as lines of the editing layout often take a
+  // little more height than the page gave them and a page full to its foot
+  // must not run onto another.
+  double shift = contentOffsetY_;
+  if (shift > 0) {
+    double left = 0, top = 0, right = 0, bottom = 0;
+    metafile.FramePixels(left, top, right, bottom);
+    const double foot = bottom - 2 * shift;  // the drawn page's foot on the paper-sized recording
+    const TkxEmfRectL& drawn = metafile.Header().Bounds;
+    if (foot > 0 && drawn.bottom >= drawn.top) {
+      const double middle = (drawn.top + drawn.bottom + 1.0) / 2;
+      shift = std::min({shift, middle * (bottom / foot - 1), (foot - drawn.bottom - 1.0) / 2});
+      shift = std::max(shift, 0.0);
+    }
+  }
+  const double offX = dx + referenceRect_.Left, offY = dy + referenceRect_.Top + shift;
   const int ppi = TkxScreen::PPI();
   const bool fit = contentScaleX_ != 1 || contentScaleY_ != 1;
   if (!(outputCapabilities_ & ocRecordingAsIs) && (fit || inputXRes_ != ppi || inputYRes_ != ppi)) {

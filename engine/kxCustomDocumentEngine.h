@@ -10,6 +10,7 @@
 // at the screen resolution (PPI).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -136,6 +137,12 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
     contentScaleX_ = (x > 0 && x <= 4) ? x : 1;
     contentScaleY_ = (y > 0 && y <= 4) ? y : 1;
   }
+  // How far (pixels) the drawing of the current page is moved down, at
+  // most, into the middle of taller paper: a page's recording moves by no
+  // more than half the room it leaves under what it draws. 0 by default;
+  // anything but a finite positive value counts as 0.
+  double ContentOffsetY() const { return contentOffsetY_; }
+  void SetContentOffsetY(double dy) { contentOffsetY_ = std::isfinite(dy) && dy > 0 && dy < 1e5 ? dy : 0; }
   void SetInputYRes(int res);
   TkxItemsToRender ItemsToRender() const { return itemsToRender_; }
   void SetItemsToRender(TkxItemsToRender items) { itemsToRender_ = items; }
@@ -470,6 +477,7 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   int inputXRes_;
   int inputYRes_;
   double contentScaleX_ = 1, contentScaleY_ = 1;
+  double contentOffsetY_ = 0;
   TkxItemsToRender itemsToRender_ = TkxItemsToRender::All();
   std::string pagesToRender_;
   TkxUnitType measurementUnit_ = muInches;

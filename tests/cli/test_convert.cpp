@@ -216,6 +216,34 @@ TEST_F(CliConvert, PagesLargerThanThePaperAndPaperFromThePdf) {
   EXPECT_EQ(rtf.find(" \\sectd\\lndscpsxn\\pgwsxn16840\\pghsxn11900"), second) << rtf;
 }
 
+// In the editing layout a Letter page on A4 keeps its size and sits in the
+// middle of the taller paper, its foot having room enough: its first line
+// comes half the extra height (25 pt, 500 twips) lower than on Letter paper.
+TEST_F(CliConvert, LetterPageSitsInTheMiddleOfA4) {
+  pwtest::PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /Resources << /Font << /F1 5 0 R >> >> >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>");
+  b.Stream(4, "", "BT /F1 12 Tf 72 700 Td (Top) Tj 0 -640 Td (Foot) Tj ET");
+  b.Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  b.StartXRef(b.XRefTable("/Size 6 /Root 1 0 R"));
+  std::ofstream(dir_ / "letter.pdf", std::ios::binary) << b.bytes;
+
+  // The space above the first line: the exact height of the paragraph before it.
+  auto spaceAbove = [&](const std::string& paper) {
+    RunResult r = Exec("--quiet --paper " + paper + " " + Quote(P("letter.pdf")) + " " + Quote(P("out.rtf")));
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string rtf = ReadAll(dir_ / "out.rtf");
+    const size_t at = rtf.rfind("\\sl-", rtf.find("Top"));
+    if (at == std::string::npos || rtf.find("Foot") == std::string::npos) return -1L;
+    EXPECT_EQ(CountControlWord(rtf, "\\sectd"), 1u);
+    return std::stol(rtf.substr(rtf.rfind("\\sl-", at - 1) + 4));
+  };
+  const long onLetter = spaceAbove("Letter"), onA4 = spaceAbove("A4");
+  ASSERT_GT(onLetter, 0);
+  EXPECT_NEAR(onA4 - onLetter, 500, 20);
+}
+
 TEST_F(CliConvert, DefaultTargetAndPasswords) {
   fs::copy_file(Src("examples/sample.pdf"), dir_ / "in.pdf");
   RunResult r = Exec(Quote(P("in.pdf")));

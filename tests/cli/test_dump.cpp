@@ -56,6 +56,24 @@ std::string TwoPages() {
   return file;
 }
 
+// One page whose text changes colour inside a word, then at a wide gap, then
+// on the next line.
+std::string ColourRuns() {
+  pwtest::PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2,
+           "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> >> >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>");
+  b.Stream(4, "",
+           "BT /F1 12 Tf 72 700 Td (Hel) Tj 1 0 0 rg (lo) Tj 0 0 1 rg 100 0 Td (Far) Tj "
+           "0 g -100 -20 Td (Next) Tj 1 0 0 rg (Line) Tj ET");
+  b.Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  b.StartXRef(b.XRefTable("/Size 6 /Root 1 0 R"));
+  const std::string file = (std::filesystem::temp_directory_path() / "pw-dump-colour-runs.pdf").string();
+  std::ofstream(file, std::ios::binary) << b.bytes;
+  return file;
+}
+
 }  // namespace
 
 TEST(CliDump, TextRecordsPerPage) {
@@ -63,12 +81,22 @@ TEST(CliDump, TextRecordsPerPage) {
   const std::string file = TwoPages();
   RunResult r = Exec(std::string("--dump-text '").append(file).append("'"));
   EXPECT_EQ(r.code, 0);
-  // One line per record, control characters as spaces, a form feed after each page.
+  // One line per record here, control characters as spaces, a form feed after each page.
   EXPECT_EQ(r.out, "Hello\n\fWorld \nAgain\n\f");
 
   EXPECT_EQ(Exec("--dump-text").code, 1);
   EXPECT_EQ(Exec("--dump-text a.pdf b.pdf").code, 1);
   EXPECT_EQ(Exec("--dump-text /nonexistent/file.pdf").code, 2);
+}
+
+TEST(CliDump, RecordsThatCarryOnAWordShareALine) {
+  if (!std::filesystem::exists(Program())) GTEST_SKIP() << "program not built: " << Program();
+  const std::string file = ColourRuns();
+  RunResult r = Exec(std::string("--dump-text '").append(file).append("'"));
+  EXPECT_EQ(r.code, 0);
+  // A colour change splits the records but not the words; a gap or a new
+  // baseline still starts a line of its own.
+  EXPECT_EQ(r.out, "Hello\nFar\nNextLine\n\f");
 }
 
 TEST(CliDump, RecordingsAsFiles) {
