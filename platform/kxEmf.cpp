@@ -14,10 +14,7 @@ uint32_t Le32(const uint8_t* p) {
          (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Limit for the element counts read from records: no record can carry more
-// elements than it has bytes, so counts are checked against the size first;
-// this only keeps multiplications far from overflow.
-constexpr uint64_t kMaxCount = 0x10000000;
+constexpr uint64_t kMaxCount = kEmfMaxCount;
 
 bool ReadPoints(const TkxEmfRecord& r, size_t off, uint64_t count, bool p16, std::vector<TkxEmfPointL>& out) {
   const uint64_t each = p16 ? 4 : 8;

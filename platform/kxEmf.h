@@ -25,6 +25,11 @@ class EInvalidMetafile : public Exception {
 };
 
 // ---- Record types ---------------------------------------------------------
+// Limit for the element counts read from records: no record can carry more
+// elements than it has bytes, so counts are checked against the size first;
+// this only keeps multiplications far from overflow.
+constexpr uint64_t kEmfMaxCount = 0x10000000;
+
 constexpr uint32_t EMR_HEADER = 1;
 constexpr uint32_t EMR_POLYBEZIER = 2;
 constexpr uint32_t EMR_POLYGON = 3;

@@ -187,10 +187,14 @@ void TkxEmfRecorder::Emit(TkxEmfRecordWriter& w, const TkxEmfRectL* bounds) {
 }
 
 void TkxEmfRecorder::AppendRecord(const std::vector<uint8_t>& record, const TkxEmfRectL* bounds) {
+  AppendRecord(record.data(), record.size(), bounds);
+}
+
+void TkxEmfRecorder::AppendRecord(const uint8_t* record, size_t size, const TkxEmfRectL* bounds) {
   CheckOpen();
-  if (record.size() < 8 || record.size() % 4 != 0) return;
-  buf_.insert(buf_.end(), record.begin(), record.end());
-  Put32(buf_, buf_.size() - record.size() + 4, static_cast<uint32_t>(record.size()));
+  if (size < 8 || size % 4 != 0) return;
+  buf_.insert(buf_.end(), record, record + size);
+  Put32(buf_, buf_.size() - size + 4, static_cast<uint32_t>(size));
   ++records_;
   if (bounds) AddBounds(*bounds);
 }

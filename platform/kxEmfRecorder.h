@@ -199,6 +199,7 @@ class TkxEmfRecorder {
   // given, joins the header bounds. Device-context caches stay as they are:
   // callers bracket raw records with SaveDC/RestoreDC.
   void AppendRecord(const std::vector<uint8_t>& record, const TkxEmfRectL* bounds = nullptr);
+  void AppendRecord(const uint8_t* record, size_t size, const TkxEmfRectL* bounds = nullptr);
   // Adds an area to the header bounds.
   void AddBounds(const TkxEmfRectL& r);
 

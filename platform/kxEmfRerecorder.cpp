@@ -28,6 +28,7 @@ class Rerecorder {
     fontY_ = ay_;
     if (text == TkxStretchedText::KeepShape && std::abs(ay_) > 1 && std::abs(ay_) > std::abs(ax_))
       fontY_ = std::max(std::abs(ax_), 1.0) * (ay_ < 0 ? -1 : 1);
+    identity_ = ax_ == 1 && ay_ == 1 && bx_ == 0 && by_ == 0 && fontY_ == 1;
   }
 
   void Run(const TkxMetafile& src) {
@@ -43,6 +44,89 @@ class Rerecorder {
 
  private:
   void Raw(const std::vector<uint8_t>& rec) { dst_.AppendRecord(rec); }
+
+  // Whether rewriting the record for an identity stretch would give back the
+  // very same bytes: each coordinate already a rounded destination value and
+  // the layout the one the rewrite produces. Such records are copied as they
+  // stand, without decoding (a page fitted to paper of its own size is the
+  // common case).
+  static bool Kept(int32_t v) { return v >= -(1 << 28) && v <= (1 << 28); }
+  static bool KeptRange(const TkxEmfRecord& r, size_t off, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+      if (!Kept(r.I32(off + i * 4))) return false;
+    return true;
+  }
+  static bool UnchangedByIdentity(const TkxEmfRecord& r) {
+    const uint32_t type = r.Type();
+    switch (type) {
+      case EMR_SETBKMODE:
+      case EMR_SETPOLYFILLMODE:
+      case EMR_SETROP2:
+      case EMR_SETSTRETCHBLTMODE:
+      case EMR_SETTEXTALIGN:
+      case EMR_SETTEXTCOLOR:
+      case EMR_SETBKCOLOR:
+      case EMR_SETMITERLIMIT:
+      case EMR_BEGINPATH:
+      case EMR_ENDPATH:
+      case EMR_CLOSEFIGURE:
+      case EMR_ABORTPATH:
+      case EMR_SELECTCLIPPATH:
+      case EMR_GDICOMMENT:
+      case EMR_SETICMMODE:
+      case EMR_SETMAPPERFLAGS:
+      case EMR_SETARCDIRECTION:
+      case EMR_SETLAYOUT:
+      case EMR_FLATTENPATH:
+      case EMR_WIDENPATH:
+      case EMR_SETCOLORADJUSTMENT:
+      case EMR_REALIZEPALETTE:
+      case EMR_SETMETARGN: return true;
+      case EMR_MOVETOEX:
+      case EMR_LINETO:
+      case EMR_SETPIXELV:
+      case EMR_SETBRUSHORGEX:
+      case EMR_EXTFLOODFILL:
+      case EMR_OFFSETCLIPRGN: return r.Has(8, 8) && KeptRange(r, 8, 2);
+      case EMR_RECTANGLE:
+      case EMR_ELLIPSE:
+      case EMR_INTERSECTCLIPRECT:
+      case EMR_EXCLUDECLIPRECT:
+      case EMR_FILLPATH:
+      case EMR_STROKEPATH:
+      case EMR_STROKEANDFILLPATH: return r.Has(8, 16) && KeptRange(r, 8, 4);
+      case EMR_ROUNDRECT: return r.Has(8, 24) && KeptRange(r, 8, 6);
+      case EMR_ARC:
+      case EMR_CHORD:
+      case EMR_PIE:
+      case EMR_ARCTO: return r.Has(8, 32) && KeptRange(r, 8, 8);
+      case EMR_POLYBEZIER:
+      case EMR_POLYGON:
+      case EMR_POLYLINE:
+      case EMR_POLYBEZIERTO:
+      case EMR_POLYLINETO: {
+        if (!r.Has(0, 28)) return false;
+        const uint64_t n = r.U32(24);
+        return n <= kEmfMaxCount && r.Size() == 28 + n * 8 && KeptRange(r, 8, 4) &&
+               KeptRange(r, 28, static_cast<size_t>(n * 2));
+      }
+      case EMR_EXTTEXTOUTA:
+      case EMR_EXTTEXTOUTW: {
+        if (!r.Has(0, 76)) return false;
+        const uint64_t nChars = r.U32(44);
+        if (nChars > kEmfMaxCount) return false;
+        if (nChars > 0 && !r.Has(r.U32(48), static_cast<size_t>(nChars * (type == EMR_EXTTEXTOUTW ? 2 : 1))))
+          return false;
+        if (!KeptRange(r, 8, 4) || !KeptRange(r, 36, 2)) return false;
+        if (!(r.RectL(56) == TkxEmfRectL{0, 0, -1, -1}) && !KeptRange(r, 56, 4)) return false;
+        const uint32_t offDx = r.U32(72);
+        if (offDx == 0 || nChars == 0) return true;
+        const uint64_t n = (r.U32(52) & ETO_PDY) ? nChars * 2 : nChars;
+        return r.Has(offDx, static_cast<size_t>(n * 4)) && KeptRange(r, offDx, static_cast<size_t>(n));
+      }
+      default: return false;
+    }
+  }
 
   int32_t X(int32_t x) const { return RoundToEmfCoordinate(x * ax_ + bx_); }
   int32_t Y(int32_t y) const { return RoundToEmfCoordinate(y * ay_ + by_); }
@@ -79,6 +163,11 @@ class Rerecorder {
     const uint32_t type = r.Type();
     if (type == EMR_HEADER || type == EMR_EOF) return;
     if (xf_.Apply(r)) return;  // transforms are folded into the coordinates or the world transform
+    if (identity_ && UnchangedByIdentity(r) && xf_.Full().IsIdentity()) {
+      EnsureWorld(TkxMatrix());
+      dst_.AppendRecord(r.Data(), r.Size());
+      return;
+    }
     std::vector<uint8_t>& rec = scratch_;
     rec.assign(r.Data(), r.Data() + r.Size());
 
@@ -445,6 +534,7 @@ class Rerecorder {
 
   TkxEmfRecorder& dst_;
   double ax_, ay_, bx_, by_, avg_, fontY_;
+  bool identity_ = false;
   TkxMatrix T_;
   TkxEmfDcTransform xf_;
   std::vector<TkxEmfDcTransform> stack_;

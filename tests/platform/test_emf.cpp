@@ -502,6 +502,87 @@ TEST(EmfPlayback, ForeignTransformsAreCombinedWithTheDestinationMapping) {
   EXPECT_EQ(line.Points, (std::vector<TkxEmfPointL>{{0, 0}, {10, 10}}));
 }
 
+namespace {
+
+// An EMR_EXTTEXTOUTW of "ab" at (10, 20), its advances given.
+std::vector<uint8_t> TextRecord(int32_t dx0, uint32_t offString = 76) {
+  return TkxEmfRecordWriter(EMR_EXTTEXTOUTW)
+      .Rect({10, 8, 30, 24})
+      .U32(GM_COMPATIBLE)
+      .F32(0)
+      .F32(0)
+      .Point({10, 20})
+      .U32(2)
+      .U32(offString)
+      .U32(0)
+      .Rect({0, 0, -1, -1})
+      .U32(80)
+      .U16('a')
+      .U16('b')
+      .I32(dx0)
+      .I32(7)
+      .Finish();
+}
+
+}  // namespace
+
+// Fitting a recording onto a rectangle of its own size: records already in
+// their destination form come through byte for byte, the rest are still
+// rewritten (clamped, widened to 32 bits) or dropped when damaged.
+TEST(EmfPlayback, PlaybackAtTheSameSizeKeepsWhatNeedsNoRewriting) {
+  enum Expect { Same, Changed, Dropped };
+  const int32_t far = 1 << 29;  // beyond the coordinate range rewriting clamps to
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    Expect expect;
+  } cases[] = {
+      {"polyline", TkxEmfRecordWriter(EMR_POLYLINE).Rect({0, 0, 10, 10}).U32(2).Point({0, 0}).Point({10, 10}).Finish(),
+       Same},
+      {"polyline far out",
+       TkxEmfRecordWriter(EMR_POLYLINE).Rect({0, 0, far, 10}).U32(2).Point({0, 0}).Point({far, 10}).Finish(), Changed},
+      {"polyline with spare bytes",
+       TkxEmfRecordWriter(EMR_POLYLINE).Rect({0, 0, 10, 10}).U32(1).Point({0, 0}).Point({10, 10}).Finish(), Changed},
+      {"polyline missing points", TkxEmfRecordWriter(EMR_POLYLINE).Rect({0, 0, 10, 10}).U32(3).Point({0, 0}).Finish(),
+       Dropped},
+      {"16-bit polyline", TkxEmfRecordWriter(EMR_POLYLINE16).Rect({0, 0, 10, 10}).U32(1).I16(3).I16(4).Finish(),
+       Changed},
+      {"text", TextRecord(6), Same},
+      {"text advance far out", TextRecord(far), Changed},
+      {"text outside its record", TextRecord(6, 4000), Dropped},
+      {"rectangle", TkxEmfRecordWriter(EMR_RECTANGLE).Rect({1, 2, 30, 40}).Finish(), Same},
+      {"rectangle far out", TkxEmfRecordWriter(EMR_RECTANGLE).Rect({1, 2, 30, -far}).Finish(), Changed},
+      {"short rectangle", TkxEmfRecordWriter(EMR_RECTANGLE).I32(1).I32(2).Finish(), Dropped},
+      {"line", TkxEmfRecordWriter(EMR_LINETO).Point({5, 6}).Finish(), Same},
+      {"text colour", TkxEmfRecordWriter(EMR_SETTEXTCOLOR).U32(0x123456).Finish(), Same},
+  };
+  for (const auto& c : cases) {
+    TkxEmfRecorder src(100, 50, 96);
+    src.AppendRecord(c.bytes);
+    const TkxMetafile& mf = src.Close();
+    double l, t, r, b;
+    mf.FramePixels(l, t, r, b);
+    TkxEmfRecorder dst(100, 50, 96);
+    PlayMetafile(mf, dst, {l, t, r - l, b - t});
+    std::vector<TkxEmfRecord> played;  // what came between the playback's EMR_SAVEDC and EMR_RESTOREDC
+    bool inside = false;
+    for (const auto& rec : dst.Close().Records()) {
+      if (rec.Type() == EMR_SAVEDC || rec.Type() == EMR_RESTOREDC) {
+        inside = rec.Type() == EMR_SAVEDC;
+        continue;
+      }
+      if (inside) played.push_back(rec);
+    }
+    if (c.expect == Dropped) {
+      EXPECT_TRUE(played.empty()) << c.name;
+      continue;
+    }
+    ASSERT_EQ(played.size(), 1u) << c.name;
+    const std::vector<uint8_t> out(played[0].Data(), played[0].Data() + played[0].Size());
+    EXPECT_EQ(out == c.bytes, c.expect == Same) << c.name;
+  }
+}
+
 TEST(EmfPlayback, BitmapPlaybackFillsClipsAndPlacesPictures) {
   TkxEmfRecorder rec(40, 20, 96);
   rec.SelectStockObject(NULL_PEN);
