@@ -369,10 +369,11 @@ class Rerecorder {
       case EMR_POLYLINE16:
       case EMR_POLYBEZIERTO16:
       case EMR_POLYLINETO16: {
-        TkxEmrPoly p;
-        if (!DecodePoly(r, p)) return std::vector<uint8_t>{};
         uint32_t t32 = type;
         if (IsPoly16(type)) t32 = type - EMR_POLYBEZIER16 + EMR_POLYBEZIER;
+        if (identity_ && t32 != type) return Widened(r, t32);
+        TkxEmrPoly p;
+        if (!DecodePoly(r, p)) return std::vector<uint8_t>{};
         TkxEmfRecordWriter w(t32);
         w.Rect(R(p.Bounds)).U32(static_cast<uint32_t>(p.Points.size()));
         for (const auto& q : p.Points) w.Point(P(q));
@@ -530,6 +531,28 @@ class Rerecorder {
       }
       default: return std::nullopt;
     }
+  }
+
+  // A 16-bit poly record at the same size: its points widened to 32 bits
+  // straight from the record (they are in range as they stand).
+  std::vector<uint8_t> Widened(const TkxEmfRecord& r, uint32_t t32) const {
+    if (!r.Has(0, 28)) return {};
+    const uint64_t n = r.U32(24);
+    if (n > kEmfMaxCount || !r.Has(28, static_cast<size_t>(n * 4))) return {};
+    std::vector<uint8_t> out(static_cast<size_t>(28 + n * 8));
+    Patch(out, 0, t32);
+    Patch(out, 4, static_cast<uint32_t>(out.size()));
+    const TkxEmfRectL b = R(r.RectL(8));
+    PatchI(out, 8, b.left);
+    PatchI(out, 12, b.top);
+    PatchI(out, 16, b.right);
+    PatchI(out, 20, b.bottom);
+    Patch(out, 24, static_cast<uint32_t>(n));
+    for (size_t i = 0; i < n; ++i) {
+      PatchI(out, 28 + i * 8, r.I16(28 + i * 4));
+      PatchI(out, 32 + i * 8, r.I16(30 + i * 4));
+    }
+    return out;
   }
 
   TkxEmfRecorder& dst_;

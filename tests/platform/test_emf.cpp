@@ -536,6 +536,7 @@ TEST(EmfPlayback, PlaybackAtTheSameSizeKeepsWhatNeedsNoRewriting) {
     const char* name;
     std::vector<uint8_t> bytes;
     Expect expect;
+    std::vector<uint8_t> rewritten = {};  // what a changed record becomes, where it matters
   } cases[] = {
       {"polyline", TkxEmfRecordWriter(EMR_POLYLINE).Rect({0, 0, 10, 10}).U32(2).Point({0, 0}).Point({10, 10}).Finish(),
        Same},
@@ -545,8 +546,11 @@ TEST(EmfPlayback, PlaybackAtTheSameSizeKeepsWhatNeedsNoRewriting) {
        TkxEmfRecordWriter(EMR_POLYLINE).Rect({0, 0, 10, 10}).U32(1).Point({0, 0}).Point({10, 10}).Finish(), Changed},
       {"polyline missing points", TkxEmfRecordWriter(EMR_POLYLINE).Rect({0, 0, 10, 10}).U32(3).Point({0, 0}).Finish(),
        Dropped},
-      {"16-bit polyline", TkxEmfRecordWriter(EMR_POLYLINE16).Rect({0, 0, 10, 10}).U32(1).I16(3).I16(4).Finish(),
-       Changed},
+      {"16-bit polyline",
+       TkxEmfRecordWriter(EMR_POLYLINE16).Rect({0, 0, 10, 10}).U32(2).I16(3).I16(-4).I16(5).I16(6).Finish(), Changed,
+       TkxEmfRecordWriter(EMR_POLYLINE).Rect({0, 0, 10, 10}).U32(2).Point({3, -4}).Point({5, 6}).Finish()},
+      {"16-bit polyline missing points",
+       TkxEmfRecordWriter(EMR_POLYLINE16).Rect({0, 0, 10, 10}).U32(3).I16(3).I16(4).Finish(), Dropped},
       {"text", TextRecord(6), Same},
       {"text advance far out", TextRecord(far), Changed},
       {"text outside its record", TextRecord(6, 4000), Dropped},
@@ -580,6 +584,9 @@ TEST(EmfPlayback, PlaybackAtTheSameSizeKeepsWhatNeedsNoRewriting) {
     ASSERT_EQ(played.size(), 1u) << c.name;
     const std::vector<uint8_t> out(played[0].Data(), played[0].Data() + played[0].Size());
     EXPECT_EQ(out == c.bytes, c.expect == Same) << c.name;
+    if (!c.rewritten.empty()) {
+      EXPECT_EQ(out, c.rewritten) << c.name;
+    }
   }
 }
 
