@@ -50,14 +50,8 @@ class Rerecorder {
   // the layout the one the rewrite produces. Such records are copied as they
   // stand, without decoding (a page fitted to paper of its own size is the
   // common case).
-  static bool Kept(int32_t v) { return v >= -(1 << 28) && v <= (1 << 28); }
-  static bool KeptRange(const TkxEmfRecord& r, size_t off, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-      if (!Kept(r.I32(off + i * 4))) return false;
-    return true;
-  }
-  static bool UnchangedByIdentity(const TkxEmfRecord& r) {
-    const uint32_t type = r.Type();
+  // Record kinds with no coordinates or sizes in them: kept as they are.
+  static bool WithoutCoordinates(uint32_t type) {
     switch (type) {
       case EMR_SETBKMODE:
       case EMR_SETPOLYFILLMODE:
@@ -82,6 +76,20 @@ class Rerecorder {
       case EMR_SETCOLORADJUSTMENT:
       case EMR_REALIZEPALETTE:
       case EMR_SETMETARGN: return true;
+      default: return false;
+    }
+  }
+
+  static bool Kept(int32_t v) { return v >= -(1 << 28) && v <= (1 << 28); }
+  static bool KeptRange(const TkxEmfRecord& r, size_t off, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+      if (!Kept(r.I32(off + i * 4))) return false;
+    return true;
+  }
+  static bool UnchangedByIdentity(const TkxEmfRecord& r) {
+    const uint32_t type = r.Type();
+    if (WithoutCoordinates(type)) return true;
+    switch (type) {
       case EMR_MOVETOEX:
       case EMR_LINETO:
       case EMR_SETPIXELV:
@@ -334,31 +342,8 @@ class Rerecorder {
     };
     auto size = [&](size_t off, double k) { PatchI(rec, off, RoundToEmfCoordinate(r.I32(off) * k)); };
     const uint32_t type = r.Type();
+    if (WithoutCoordinates(type)) return std::move(rec);
     switch (type) {
-      // No coordinates.
-      case EMR_SETBKMODE:
-      case EMR_SETPOLYFILLMODE:
-      case EMR_SETROP2:
-      case EMR_SETSTRETCHBLTMODE:
-      case EMR_SETTEXTALIGN:
-      case EMR_SETTEXTCOLOR:
-      case EMR_SETBKCOLOR:
-      case EMR_SETMITERLIMIT:
-      case EMR_BEGINPATH:
-      case EMR_ENDPATH:
-      case EMR_CLOSEFIGURE:
-      case EMR_ABORTPATH:
-      case EMR_SELECTCLIPPATH:
-      case EMR_GDICOMMENT:
-      case EMR_SETICMMODE:
-      case EMR_SETMAPPERFLAGS:
-      case EMR_SETARCDIRECTION:
-      case EMR_SETLAYOUT:
-      case EMR_FLATTENPATH:
-      case EMR_WIDENPATH:
-      case EMR_SETCOLORADJUSTMENT:
-      case EMR_REALIZEPALETTE:
-      case EMR_SETMETARGN: return std::move(rec);
       case EMR_POLYBEZIER:
       case EMR_POLYGON:
       case EMR_POLYLINE:
