@@ -1,5 +1,6 @@
 #include "rtf/kxRTFEngine.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -143,7 +144,14 @@ bool TkxRTFEngine::IsImageFormatSupported(TkxOutputImageFormat format, std::stri
 }
 
 const std::string& TkxRTFEngine::ReaderFontName(const TFont& font) {
-  const std::string key = font.Name() + '\0' + std::to_string(font.Pitch()) + '\0' + std::to_string(font.Charset());
+  // Asked once per text run: the key is built in one kept buffer.
+  std::string& key = portableKey_;
+  char num[24];
+  key.assign(font.Name());
+  key.push_back('\0');
+  key.append(num, std::to_chars(num, num + sizeof num, static_cast<long long>(font.Pitch())).ptr);
+  key.push_back('\0');
+  key.append(num, std::to_chars(num, num + sizeof num, static_cast<long long>(font.Charset())).ptr);
   auto known = portableNames_.find(key);
   if (known == portableNames_.end())
     known = portableNames_

@@ -169,6 +169,7 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   std::string footer_;
   std::vector<std::pair<std::string, int>> fontTable_;
   std::unordered_map<std::string, std::string> portableNames_;  // by font name and pitch
+  std::string portableKey_;                                     // the key being looked up (one buffer)
   std::vector<TColor> colorTable_;
   double twipsPerPixel_ = 15;
   double defaultTabWidth_ = 48;
