@@ -42,16 +42,16 @@ class TkxEmfRecordWriter {
     b_.push_back(v);
     return *this;
   }
+  // Byte by byte: push_back stays inline (the storage is kept from earlier
+  // records, so it rarely grows), where a resize is a call per field.
   TkxEmfRecordWriter& U16(uint16_t v) {
-    uint8_t* p = Grow(2);
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
+    b_.push_back(static_cast<uint8_t>(v));
+    b_.push_back(static_cast<uint8_t>(v >> 8));
     return *this;
   }
   TkxEmfRecordWriter& I16(int16_t v) { return U16(static_cast<uint16_t>(v)); }
   TkxEmfRecordWriter& U32(uint32_t v) {
-    uint8_t* p = Grow(4);
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i) b_.push_back(static_cast<uint8_t>(v >> (8 * i)));
     return *this;
   }
   TkxEmfRecordWriter& I32(int32_t v) { return U32(static_cast<uint32_t>(v)); }
@@ -75,11 +75,6 @@ class TkxEmfRecordWriter {
   const std::vector<uint8_t>& FinishInPlace();
 
  private:
-  uint8_t* Grow(size_t n) {
-    const size_t at = b_.size();
-    b_.resize(at + n);
-    return b_.data() + at;
-  }
   std::vector<uint8_t> b_;
 };
 
