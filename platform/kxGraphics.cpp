@@ -41,48 +41,63 @@ TkxEmfPath ToDevicePath(const TkxGraphicsPath& path, const TkxMatrix& m, bool& h
   hasBezier = false;
   const auto& pts = path.Points();
   const auto& types = path.Types();
+  out.Points.reserve(pts.size());
+  out.Types.reserve(pts.size());
   size_t i = 0;
   while (i < pts.size()) {
     size_t end = i + 1;
     while (end < pts.size() && (types[end] & 0x7F) != ptStart) ++end;
-    std::vector<TkxEmfPointL> fp;
-    std::vector<uint8_t> ft;
+    // Each figure is written in place and taken back when degenerate.
+    const size_t first = out.Points.size();
     bool bezier = false;
     for (size_t k = i; k < end; ++k) {
       const TkxEmfPointL p = DevPt(m.Transform(pts[k]));
       const uint8_t kind = k == i ? ptStart : (types[k] & 0x7F);
-      if (kind == ptLine && !fp.empty() && fp.back() == p) {
-        ft.back() |= (types[k] & ptCloseSubpath);
+      if (kind == ptLine && out.Points.size() > first && out.Points.back() == p) {
+        out.Types.back() |= (types[k] & ptCloseSubpath);
         continue;
       }
       if (kind == ptBezier) bezier = true;
-      fp.push_back(p);
-      ft.push_back(static_cast<uint8_t>(kind | (types[k] & ptCloseSubpath)));
+      out.Points.push_back(p);
+      out.Types.push_back(static_cast<uint8_t>(kind | (types[k] & ptCloseSubpath)));
     }
-    const bool degenerate = fp.size() < 2 || std::all_of(fp.begin(), fp.end(), [&](auto& p) { return p == fp[0]; });
-    if (!degenerate) {
+    const auto figure = out.Points.begin() + static_cast<std::ptrdiff_t>(first);
+    const bool degenerate = out.Points.size() - first < 2 ||
+                            std::all_of(figure, out.Points.end(), [&](const auto& p) { return p == *figure; });
+    if (degenerate) {
+      out.Points.resize(first);
+      out.Types.resize(first);
+    } else {
       hasBezier = hasBezier || bezier;
-      out.Points.insert(out.Points.end(), fp.begin(), fp.end());
-      out.Types.insert(out.Types.end(), ft.begin(), ft.end());
     }
     i = end;
   }
   return out;
 }
 
-struct Figure {
-  std::vector<TkxEmfPointL> Points;
-  bool Closed = false;
-};
-
-std::vector<Figure> Figures(const TkxEmfPath& p) {
-  std::vector<Figure> out;
-  for (size_t i = 0; i < p.Points.size(); ++i) {
-    if ((p.Types[i] & 0x7F) == ptStart || out.empty()) out.emplace_back();
-    out.back().Points.push_back(p.Points[i]);
-    if (p.Types[i] & ptCloseSubpath) out.back().Closed = true;
+// The point counts of a path's figures, and whether each is closed; with
+// closing, a closed figure not already ending on its start point gets that
+// point once more (into pts, the figures' points one after the other).
+std::vector<uint32_t> FigureCounts(const TkxEmfPath& p, bool closing, std::vector<TkxEmfPointL>* pts = nullptr,
+                                   bool* allClosed = nullptr) {
+  std::vector<uint32_t> counts;
+  if (allClosed) *allClosed = true;
+  for (size_t i = 0; i < p.Points.size();) {
+    size_t end = i + 1;
+    while (end < p.Points.size() && (p.Types[end] & 0x7F) != ptStart) ++end;
+    bool closed = false;
+    for (size_t k = i; k < end; ++k) closed = closed || (p.Types[k] & ptCloseSubpath);
+    const bool reclose = closing && closed && !(p.Points[end - 1] == p.Points[i]);
+    if (pts) {
+      pts->insert(pts->end(), p.Points.begin() + static_cast<std::ptrdiff_t>(i),
+                  p.Points.begin() + static_cast<std::ptrdiff_t>(end));
+      if (reclose) pts->push_back(p.Points[i]);
+    }
+    counts.push_back(static_cast<uint32_t>(end - i + (reclose ? 1 : 0)));
+    if (allClosed) *allClosed = *allClosed && closed;
+    i = end;
   }
-  return out;
+  return counts;
 }
 
 TkxEmfRectL PathBounds(const TkxEmfPath& p) {
@@ -399,7 +414,7 @@ void TkxGraphics::SetClip(const TkxGraphicsPath& path, TkxCombineMode mode) {
     // Nothing is left visible.
     step->IsRect = true;
     step->Rect = {0, 0, 0, 0};
-  } else if (!hasBezier && Figures(step->Path).size() == 1 && AsRectangle(step->Path, step->Rect)) {
+  } else if (!hasBezier && FigureCounts(step->Path, false).size() == 1 && AsRectangle(step->Path, step->Rect)) {
     step->IsRect = true;
     step->Path = {};
   }
@@ -430,14 +445,11 @@ void TkxGraphics::FillDevicePath(const TkxSolidBrush& brush, const TkxGraphicsPa
     canvas_.FillPath(PathBounds(dp));
     return;
   }
-  const std::vector<Figure> figs = Figures(dp);
-  if (figs.size() == 1) {
-    canvas_.Polygon(figs[0].Points);
-  } else {
-    std::vector<uint32_t> counts;
-    for (const auto& f : figs) counts.push_back(static_cast<uint32_t>(f.Points.size()));
+  const std::vector<uint32_t> counts = FigureCounts(dp, false);
+  if (counts.size() == 1)
+    canvas_.Polygon(dp.Points);
+  else
     canvas_.PolyPolygon(counts, dp.Points);
-  }
 }
 
 void TkxGraphics::StrokeDevicePath(const TkxPen& pen, const TkxGraphicsPath& path, const TkxMatrix& m) {
@@ -478,33 +490,21 @@ void TkxGraphics::StrokeDevicePath(const TkxPen& pen, const TkxGraphicsPath& pat
     canvas_.StrokePath(PathBounds(dp));
     return;
   }
-  std::vector<Figure> figs = Figures(dp);
   // A closed figure ends on its start point, so that readers which do not
   // close polygons themselves still draw the closing edge.
-  std::vector<TkxEmfPointL> closedPts;
-  for (Figure& f : figs) {
-    if (f.Closed && !(f.Points.back() == f.Points.front())) f.Points.push_back(f.Points.front());
-    closedPts.insert(closedPts.end(), f.Points.begin(), f.Points.end());
-  }
-  const bool allClosed = std::all_of(figs.begin(), figs.end(), [](const Figure& f) { return f.Closed; });
+  std::vector<TkxEmfPointL> pts;
+  pts.reserve(dp.Points.size() + 1);
+  bool allClosed = true;
+  const std::vector<uint32_t> counts = FigureCounts(dp, true, &pts, &allClosed);
   if (allClosed) {
     canvas_.SelectStockObject(NULL_BRUSH);
-    if (figs.size() == 1) {
-      canvas_.Polygon(figs[0].Points);
-    } else {
-      std::vector<uint32_t> counts;
-      for (const auto& f : figs) counts.push_back(static_cast<uint32_t>(f.Points.size()));
-      canvas_.PolyPolygon(counts, closedPts);
-    }
-  } else if (figs.size() == 1) {
-    canvas_.Polyline(figs[0].Points);
+    if (counts.size() == 1)
+      canvas_.Polygon(pts);
+    else
+      canvas_.PolyPolygon(counts, pts);
+  } else if (counts.size() == 1) {
+    canvas_.Polyline(pts);
   } else {
-    std::vector<uint32_t> counts;
-    std::vector<TkxEmfPointL> pts;
-    for (const auto& f : figs) {
-      pts.insert(pts.end(), f.Points.begin(), f.Points.end());
-      counts.push_back(static_cast<uint32_t>(f.Points.size()));
-    }
     canvas_.PolyPolyline(counts, pts);
   }
 }
