@@ -420,6 +420,44 @@ TEST(GraphicsPaths, PensBecomeGeometricPensWithCapsJoinsAndDashStyles) {
   EXPECT_EQ(pen.DashStyle(), dsSolid);
 }
 
+// Outlines of several figures: a closed figure ends on its start point (once),
+// open ones do not, and a figure that rounds onto a single pixel is left out.
+TEST(GraphicsPaths, StrokedFiguresCloseOnTheirStartAndDegenerateOnesDrop) {
+  auto triangle = [](TkxGraphicsPath& p, double x, bool close) {
+    p.AddLine(x, 0, x + 10, 0);
+    p.AddLine(x + 10, 0, x, 10);
+    if (close) p.CloseFigure();
+  };
+  TkxGraphicsPath closed;  // two closed triangles, the second already back on its start
+  triangle(closed, 0, true);
+  closed.AddLine(20, 0, 30, 0);
+  closed.AddLine(30, 0, 20, 10);
+  closed.AddLine(20, 10, 20, 0);
+  closed.CloseFigure();
+  TkxGraphicsPath mixed;  // a closed triangle, a speck, an open triangle
+  triangle(mixed, 0, true);
+  mixed.AddLine(50, 50, 50.2, 50.1);
+  mixed.StartFigure();
+  triangle(mixed, 20, false);
+
+  TkxEmfRecorder rec(100, 100, 96);
+  TkxGraphics g(rec);
+  g.SetPageUnit(unPixel);
+  const TkxPen pen(0xFF000000, 1);
+  g.DrawPath(pen, closed);
+  g.DrawPath(pen, mixed);
+  const TkxMetafile& mf = rec.Close();
+  TkxEmrPolyPoly polygons, polylines;
+  ASSERT_TRUE(DecodePolyPoly(OfType(mf, EMR_POLYPOLYGON16).at(0), polygons));
+  EXPECT_EQ(polygons.Counts, (std::vector<uint32_t>{4, 4}));
+  EXPECT_EQ(polygons.Points[3], (TkxEmfPointL{0, 0}));
+  EXPECT_EQ(polygons.Points[7], (TkxEmfPointL{20, 0}));
+  ASSERT_TRUE(DecodePolyPoly(OfType(mf, EMR_POLYPOLYLINE16).at(0), polylines));
+  EXPECT_EQ(polylines.Counts, (std::vector<uint32_t>{4, 3}));
+  EXPECT_EQ(polylines.Points[4], (TkxEmfPointL{20, 0}));
+  EXPECT_EQ(polylines.Points[6], (TkxEmfPointL{20, 10}));
+}
+
 TEST(GraphicsClip, ClipsAreIntersectedAndRestoredWithTheState) {
   TkxEmfRecorder rec(400, 400, 96);
   TkxGraphics g(rec);
