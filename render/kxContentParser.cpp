@@ -488,19 +488,14 @@ void TkxPDFContentStreamParser::ApplyExtGState(const std::string& name) {
 }
 
 void TkxPDFContentStreamParser::SetDeviceColor(bool fill, TkxColorSpaceKind kind, const double* comps, size_t n) {
-  TkxColorSpace cs = TkxColorSpace::Device(kind);
-  std::vector<double> c(comps, comps + n);
+  // The components go into the state's own vector: colours change often.
+  std::vector<double>& c = fill ? st_.FillColor : st_.StrokeColor;
+  c.assign(comps, comps + n);
+  TkxColorSpace& space = fill ? st_.FillSpace : st_.StrokeSpace;
+  space = TkxColorSpace::Device(kind);
   uint32_t rgb = 0;
-  cs.ToRGB(c, rgb);
-  if (fill) {
-    st_.FillSpace = std::move(cs);
-    st_.FillColor = std::move(c);
-    st_.FillRGB = rgb;
-  } else {
-    st_.StrokeSpace = std::move(cs);
-    st_.StrokeColor = std::move(c);
-    st_.StrokeRGB = rgb;
-  }
+  space.ToRGB(c, rgb);
+  (fill ? st_.FillRGB : st_.StrokeRGB) = rgb;
 }
 
 void TkxPDFContentStreamParser::SetColorSpace(bool fill, const std::string& name) {
