@@ -340,10 +340,10 @@ void TkxEmfRecorder::UseBrush(const TkxLogBrush& brush) {
 void TkxEmfRecorder::UseFont(const TkxLogFontW& font) {
   for (size_t i = fonts_.size(); i-- > 0;) {
     if (fonts_[i].value == font) {
-      const Cached<TkxLogFontW> hit = fonts_[i];
-      fonts_.erase(fonts_.begin() + static_cast<std::ptrdiff_t>(i));
-      fonts_.push_back(hit);
-      SelectObject(hit.handle);
+      // The hit becomes the most recent, moved rather than copied.
+      std::rotate(fonts_.begin() + static_cast<std::ptrdiff_t>(i), fonts_.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                  fonts_.end());
+      SelectObject(fonts_.back().handle);
       return;
     }
   }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <span>
 
 #include "pdf/kxClasses.h"
 #include "platform/kxBitmap.h"
@@ -137,7 +138,7 @@ std::vector<TkxPointF> Corners(const TkxMatrix& m, const TkxRectF& r) {
           m.Transform({r.X, r.Bottom()})};
 }
 
-TkxEmfRectL CornerBounds(const std::vector<TkxPointF>& c) {
+TkxEmfRectL CornerBounds(std::span<const TkxPointF> c) {
   double l = c[0].X, t = c[0].Y, r = l, b = t;
   for (const auto& p : c) {
     l = std::min(l, p.X);
@@ -584,7 +585,8 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
   lf.lfUnderline = (style & fsUnderline) ? 1 : 0;
   lf.lfStrikeOut = (style & fsStrikeout) ? 1 : 0;
   lf.lfCharSet = 1;  // DEFAULT_CHARSET: the face decides
-  lf.lfFaceName = Utf8ToWide(family).substr(0, 31);
+  lf.lfFaceName = Utf8ToWide(family);
+  if (lf.lfFaceName.size() > 31) lf.lfFaceName.resize(31);
 
   // Advances laid out at the exact size, stretched by a horizontal scale,
   // rounded so that the rounding error never adds up along the run.
@@ -607,10 +609,10 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
     // box the mirrored run covers.
     ref = {ref.X - d.X * cellPx, ref.Y - d.Y * cellPx};
   }
-  const std::vector<TkxPointF> box = {ref,
-                                      {ref.X + b.X * width, ref.Y + b.Y * width},
-                                      {ref.X + d.X * cellPx, ref.Y + d.Y * cellPx},
-                                      {ref.X + b.X * width + d.X * cellPx, ref.Y + b.Y * width + d.Y * cellPx}};
+  const TkxPointF box[] = {ref,
+                           {ref.X + b.X * width, ref.Y + b.Y * width},
+                           {ref.X + d.X * cellPx, ref.Y + d.Y * cellPx},
+                           {ref.X + b.X * width + d.X * cellPx, ref.Y + b.Y * width + d.Y * cellPx}};
   const TkxEmfRectL bounds = CornerBounds(box);
 
   canvas_.SyncClip(st_.clip);
