@@ -423,7 +423,7 @@ void TkxMetafileState::SelectObject(uint32_t handle) {
     SelectStockObject(0);
     return;
   }
-  const TkxGDIOBJ* o = ObjectOf(handle);
+  TkxGDIOBJ* o = ObjectOf(handle);
   if (!o) return;
   switch (o->Kind) {
     case goPen:
@@ -433,7 +433,8 @@ void TkxMetafileState::SelectObject(uint32_t handle) {
     case goBrush: Brush = o->Brush; break;
     case goFont:
       Font = o->Font;
-      FontKind = IsSymbolFont(Font.Name()) ? -1 : 1;
+      if (o->FontKind == 0) o->FontKind = IsSymbolFont(Font.Name()) ? -1 : 1;
+      FontKind = o->FontKind;
       break;
     default: break;
   }

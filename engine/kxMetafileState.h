@@ -107,6 +107,9 @@ struct TkxGDIOBJ {
   uint8_t LineJoin = 0;
   // 0 none, 1 round, 2 square, 3 flat.
   uint8_t EndCap = 0;
+  // Fonts: -1 a symbol font, 1 not; 0 until first selected (asking the font
+  // manager once per font, not once per selection).
+  int8_t FontKind = 0;
 };
 
 // Metrics of a font, in points.
