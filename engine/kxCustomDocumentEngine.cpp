@@ -330,7 +330,7 @@ void TkxCustomDocumentEngine::StartRecording(const TkxPageSettings& pixelsPage) 
 
 bool TkxCustomDocumentEngine::ClosePageCanvas() {
   if (!canvas_) return false;
-  pageRecording_ = canvas_->Close();
+  pageRecording_ = canvas_->TakeMetafile();
   canvas_.reset();
   return true;
 }

@@ -105,7 +105,7 @@ TkxMetafile StretchRecording(const TkxMetafile& metafile, int width, int height)
   TkxEmfRecorder fresh(width, height);
   PlayMetafile(metafile, fresh, TkxRectF{0, 0, static_cast<double>(width), static_cast<double>(height)},
                TkxStretchedText::KeepShape);
-  return fresh.Close();
+  return fresh.TakeMetafile();
 }
 
 }  // namespace pw

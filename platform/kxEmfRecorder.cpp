@@ -172,6 +172,13 @@ const TkxMetafile& TkxEmfRecorder::Close() {
   return metafile_;
 }
 
+TkxMetafile TkxEmfRecorder::TakeMetafile() {
+  Close();
+  TkxMetafile taken = std::move(metafile_);
+  metafile_ = TkxMetafile();
+  return taken;
+}
+
 void TkxEmfRecorder::AddBounds(const TkxEmfRectL& r) {
   if (r.right < r.left || r.bottom < r.top) return;
   bounds_ = hasBounds_ ? Union(bounds_, r) : r;

@@ -114,6 +114,9 @@ class TkxEmfRecorder {
   // Ends the recording: EMR_EOF is written and the header completed. Later
   // calls return the same metafile; drawing afterwards raises EInvalidMetafile.
   const TkxMetafile& Close();
+  // Closes the recording and hands its metafile over without copying it;
+  // the recorder keeps an empty one.
+  TkxMetafile TakeMetafile();
   bool Closed() const { return closed_; }
   uint32_t RecordCount() const { return records_; }
   size_t ByteCount() const { return buf_.size(); }

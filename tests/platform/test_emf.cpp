@@ -93,6 +93,17 @@ TEST(EmfRecorder, EmptyRecordingHasEmptyBounds) {
   EXPECT_EQ(mf.Header().Handles, 1);
 }
 
+TEST(EmfRecorder, TakenMetafileIsTheClosedRecording) {
+  auto record = [](TkxEmfRecorder& rec) { rec.Rectangle({10, 10, 40, 30}); };
+  TkxEmfRecorder closed(100, 50, 96), taken(100, 50, 96);
+  record(closed);
+  record(taken);
+  const TkxMetafile mf = taken.TakeMetafile();
+  EXPECT_EQ(mf.Bytes(), closed.Close().Bytes());
+  EXPECT_EQ(Types(mf), (std::vector<uint32_t>{EMR_HEADER, EMR_RECTANGLE, EMR_EOF}));
+  EXPECT_TRUE(taken.Close().Empty());  // handed over, not kept
+}
+
 TEST(EmfRecorder, ObjectsAreCachedSelectedOnceAndDeletedWhenReplaced) {
   TkxEmfRecorder rec(100, 100, 96);
   const TkxLogBrush red{BS_SOLID, 0x0000FF, 0}, blue{BS_SOLID, 0xFF0000, 0};
