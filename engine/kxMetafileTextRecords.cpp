@@ -103,7 +103,7 @@ bool ProcessTextRecord(TkxMetafileState& st, const TkxEmfRecord& r) {
     case EMR_EXTTEXTOUTW: {
       if (!st.RenderText) return true;
       TkxMetaTextRun run;
-      if (ReadTextRun(r, kExtTextOutText, wide, st.FontKind, run)) DrawTextRun(st, run);
+      if (ReadTextRun(r, kExtTextOutText, wide, st.FontKind, run)) DrawTextRun(st, std::move(run));
       return true;
     }
     case EMR_POLYTEXTOUTA:
@@ -115,14 +115,14 @@ bool ProcessTextRecord(TkxMetafileState& st, const TkxEmfRecord& r) {
       std::vector<TkxMetaTextRun> runs(count);
       for (uint32_t i = 0; i < count; ++i)
         if (!ReadTextRun(r, kPolyTextOutTexts + i * kEmrTextSize, wide, st.FontKind, runs[i])) return true;
-      for (const TkxMetaTextRun& run : runs) DrawTextRun(st, run);
+      for (TkxMetaTextRun& run : runs) DrawTextRun(st, std::move(run));
       return true;
     }
     default: return false;
   }
 }
 
-void DrawTextRun(TkxMetafileState& st, const TkxMetaTextRun& run) {
+void DrawTextRun(TkxMetafileState& st, TkxMetaTextRun&& run) {
   if ((run.Options & ETO_OPAQUE) && !IsNoRect(run.Rect)) DrawOpaqueBackground(st, run.Rect);
   if (run.CharCount == 0 || run.Text.empty()) return;
 
@@ -173,7 +173,7 @@ void DrawTextRun(TkxMetafileState& st, const TkxMetaTextRun& run) {
   if (item->Angle == 0)
     item->Backdrop = st.BackdropAt({p.X, p.Y, p.X + ext.Width, p.Y + ext.Height}, &item->BackdropRight);
 
-  item->Lines.push_back(run.Text);
+  item->Lines.push_back(std::move(run.Text));
   st.AppendText(std::move(item));
   st.DecorationCountdown = 3;
 }

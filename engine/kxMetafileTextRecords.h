@@ -43,7 +43,7 @@ bool ReadTextRun(const TkxEmfRecord& r, size_t off, bool wide, int32_t fontKind,
 bool ProcessTextRecord(TkxMetafileState& st, const TkxEmfRecord& r);
 
 // One run: the opaque background, then the text item.
-void DrawTextRun(TkxMetafileState& st, const TkxMetaTextRun& run);
+void DrawTextRun(TkxMetafileState& st, TkxMetaTextRun&& run);  // the run's text moves into the item
 
 // Width and height in engine pixels of a text in a font, as the screen
 // measures it.
