@@ -250,6 +250,7 @@ TEST(RTFText, LinksBecomeHyperlinkFields) {
        "www.example.com/x}}} " +
            www},
       {"no link here", "no link here"},
+      {"dots, w.w. and ww.x but no link", "dots, w.w. and ww.x but no link"},
   };
   for (const Case& c : cases) {
     int asked = 0;
