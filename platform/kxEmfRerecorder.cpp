@@ -80,6 +80,20 @@ class Rerecorder {
     }
   }
 
+  // Record kinds whose only coordinates are one rectangle after the size.
+  static bool RectangleOnly(uint32_t type) {
+    switch (type) {
+      case EMR_RECTANGLE:
+      case EMR_ELLIPSE:
+      case EMR_INTERSECTCLIPRECT:
+      case EMR_EXCLUDECLIPRECT:
+      case EMR_FILLPATH:
+      case EMR_STROKEPATH:
+      case EMR_STROKEANDFILLPATH: return true;
+      default: return false;
+    }
+  }
+
   static bool Kept(int32_t v) { return v >= -(1 << 28) && v <= (1 << 28); }
   static bool KeptRange(const TkxEmfRecord& r, size_t off, size_t count) {
     for (size_t i = 0; i < count; ++i)
@@ -89,6 +103,7 @@ class Rerecorder {
   static bool UnchangedByIdentity(const TkxEmfRecord& r) {
     const uint32_t type = r.Type();
     if (WithoutCoordinates(type)) return true;
+    if (RectangleOnly(type)) return r.Has(8, 16) && KeptRange(r, 8, 4);
     switch (type) {
       case EMR_MOVETOEX:
       case EMR_LINETO:
@@ -96,13 +111,6 @@ class Rerecorder {
       case EMR_SETBRUSHORGEX:
       case EMR_EXTFLOODFILL:
       case EMR_OFFSETCLIPRGN: return r.Has(8, 8) && KeptRange(r, 8, 2);
-      case EMR_RECTANGLE:
-      case EMR_ELLIPSE:
-      case EMR_INTERSECTCLIPRECT:
-      case EMR_EXCLUDECLIPRECT:
-      case EMR_FILLPATH:
-      case EMR_STROKEPATH:
-      case EMR_STROKEANDFILLPATH: return r.Has(8, 16) && KeptRange(r, 8, 4);
       case EMR_ROUNDRECT: return r.Has(8, 24) && KeptRange(r, 8, 6);
       case EMR_ARC:
       case EMR_CHORD:
@@ -343,6 +351,11 @@ class Rerecorder {
     auto size = [&](size_t off, double k) { PatchI(rec, off, RoundToEmfCoordinate(r.I32(off) * k)); };
     const uint32_t type = r.Type();
     if (WithoutCoordinates(type)) return std::move(rec);
+    if (RectangleOnly(type)) {
+      if (!r.Has(8, 16)) return std::vector<uint8_t>{};
+      rect(8);
+      return std::move(rec);
+    }
     switch (type) {
       case EMR_POLYBEZIER:
       case EMR_POLYGON:
@@ -399,16 +412,6 @@ class Rerecorder {
       case EMR_EXTFLOODFILL:
         if (!r.Has(8, 8)) return std::vector<uint8_t>{};
         pt(8);
-        return std::move(rec);
-      case EMR_RECTANGLE:
-      case EMR_ELLIPSE:
-      case EMR_INTERSECTCLIPRECT:
-      case EMR_EXCLUDECLIPRECT:
-      case EMR_FILLPATH:
-      case EMR_STROKEPATH:
-      case EMR_STROKEANDFILLPATH:
-        if (!r.Has(8, 16)) return std::vector<uint8_t>{};
-        rect(8);
         return std::move(rec);
       case EMR_ROUNDRECT:
         if (!r.Has(8, 24)) return std::vector<uint8_t>{};
