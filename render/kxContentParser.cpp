@@ -96,6 +96,107 @@ bool SameLinear(const TkxMatrix& a, const TkxMatrix& b) {
 
 bool IsBlankChar(char16_t c) { return c == u' ' || c == u'\t' || c == 0xA0; }
 
+// Letters of the scripts written right to left (Hebrew, Arabic, Syriac,
+// Thaana, N'Ko and their presentation forms), digits, and letters of any
+// other script.
+bool IsRightToLeftChar(char16_t c) {
+  return (c >= 0x05D0 && c <= 0x05F4) ||
+         (c >= 0x0600 && c <= 0x07FF && !(c >= 0x0660 && c <= 0x0669) && !(c >= 0x06F0 && c <= 0x06F9)) ||
+         (c >= 0x0860 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
+}
+bool IsDigitChar(char16_t c) {
+  return (c >= u'0' && c <= u'9') || (c >= 0x0660 && c <= 0x0669) || (c >= 0x06F0 && c <= 0x06F9);
+}
+bool IsLeftToRightChar(char16_t c) {
+  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') ||
+         (c >= 0x00C0 && c < 0x0590 && c != 0x00D7 && c != 0x00F7) ||
+         (c >= 0x0900 && c < 0xFB1D && c != 0x2212 && !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x3000 && c <= 0x303F));
+}
+
+bool HasRightToLeft(std::u16string_view text) {
+  for (char16_t c : text)
+    if (IsRightToLeftChar(c)) return true;
+  return false;
+}
+
+// The strong direction of a glyph's text: 1 right to left, -1 left to
+// right, 0 neither (spaces, punctuation, digits).
+int GlyphDirection(const std::u16string& glyph) {
+  for (char16_t c : glyph) {
+    if (IsRightToLeftChar(c)) return 1;
+    if (IsLeftToRightChar(c)) return -1;
+  }
+  return 0;
+}
+
+bool IsNumberGlyph(const std::u16string& glyph) {
+  for (char16_t c : glyph)
+    if (!IsDigitChar(c) && c != u'.' && c != u',' && c != 0x066B && c != 0x066C) return false;
+  return !glyph.empty();
+}
+
+char16_t Mirrored(char16_t c) {
+  switch (c) {
+    case u'(': return u')';
+    case u')': return u'(';
+    case u'[': return u']';
+    case u']': return u'[';
+    case u'{': return u'}';
+    case u'}': return u'{';
+    case u'<': return u'>';
+    case u'>': return u'<';
+    case 0x00AB: return 0x00BB;
+    case 0x00BB: return 0x00AB;
+    default: return c;
+  }
+}
+
+// The glyphs of a string, drawn left to right, in reading order: each
+// stretch from one right-to-left glyph to the last before the next
+// left-to-right one, with the numbers next to it, is turned round (numbers
+// inside it keep their own order, brackets face the other way); the rest
+// stays as it is.
+std::u16string ReadingOrder(std::vector<std::u16string> glyphs) {
+  const size_t n = glyphs.size();
+  auto numberOrNeutral = [&](size_t k) { return GlyphDirection(glyphs[k]) == 0; };
+  for (size_t i = 0; i < n;) {
+    if (GlyphDirection(glyphs[i]) != 1) {
+      ++i;
+      continue;
+    }
+    size_t last = i;  // the stretch's last right-to-left glyph
+    for (size_t j = i + 1; j < n; ++j) {
+      const int d = GlyphDirection(glyphs[j]);
+      if (d == -1) break;
+      if (d == 1) last = j;
+    }
+    // Numbers read with the right-to-left text they stand next to.
+    size_t from = i, to = last;
+    while (from > 0 && numberOrNeutral(from - 1)) --from;
+    while (from < i && !IsNumberGlyph(glyphs[from])) ++from;
+    while (to + 1 < n && numberOrNeutral(to + 1)) ++to;
+    while (to > last && !IsNumberGlyph(glyphs[to])) --to;
+    i = from;
+    last = to;
+    std::reverse(glyphs.begin() + static_cast<long>(i), glyphs.begin() + static_cast<long>(last) + 1);
+    for (size_t k = i; k <= last;) {
+      if (!IsNumberGlyph(glyphs[k])) {
+        for (char16_t& c : glyphs[k]) c = Mirrored(c);
+        ++k;
+        continue;
+      }
+      size_t e = k;
+      while (e + 1 <= last && IsNumberGlyph(glyphs[e + 1])) ++e;
+      std::reverse(glyphs.begin() + static_cast<long>(k), glyphs.begin() + static_cast<long>(e) + 1);
+      k = e + 1;
+    }
+    i = last + 1;
+  }
+  std::u16string out;
+  for (const std::u16string& g : glyphs) out += g;
+  return out;
+}
+
 constexpr size_t kMaxJoinedText = 4096;
 
 }  // namespace
@@ -722,6 +823,11 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
   double gap = 0;          // space since that character beyond its width, thousandths of an em (negative: wider)
   // Character and word spacing in the units of the TJ numbers.
   const double spacingUnits = fs != 0 && !decoded.Vertical ? 1000.0 / std::abs(fs) : 0.0;
+  // Right-to-left script comes drawn in the order it is seen; readers want
+  // the order it is read in. Such strings are put together glyph by glyph
+  // and turned round (ReadingOrder); any other string goes straight in.
+  const bool rightToLeft = !decoded.Vertical && HasRightToLeft(decoded.Text);
+  std::vector<std::u16string> glyphs;
   for (const TkxDecodedChar& c : decoded.Chars) {
     std::u16string_view piece;
     if (c.TextStart <= decoded.Text.size()) piece = std::u16string_view(decoded.Text).substr(c.TextStart, c.TextLength);
@@ -730,13 +836,20 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
       // A gap wider than a tenth of an em between two characters (TJ
       // numbers, or character spacing that producers use to reach a tab
       // stop) is a word space the producer did not write as a character.
-      if (gap < -100 && prevSolid && solid) text += u' ';
-      text += piece;
+      const bool space = gap < -100 && prevSolid && solid;
+      if (rightToLeft) {
+        if (space) glyphs.emplace_back(u" ");
+        glyphs.emplace_back(piece);
+      } else {
+        if (space) text += u' ';
+        text += piece;
+      }
       prevSolid = solid;
       gap = 0;
     }
     gap += c.Adjustment - (st_.CharSpacing + (c.WordSpace ? st_.WordSpacing : 0)) * spacingUnits;
   }
+  if (rightToLeft) text = ReadingOrder(std::move(glyphs));
   const TkxMatrix toWorld = TkxMatrix::Product(st_.Ctm, ctx_.PageTransform);
   TkxMatrix start = tm_;
   TkxMatrix end;  // where a run that continues this one would start

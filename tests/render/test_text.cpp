@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 #include "pdf/pdf_builder.h"
 #include "platform/kxFontManager.h"
@@ -114,6 +115,41 @@ TEST(Text, WideTJGapsBecomeSpaces) {
     Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.array + " TJ ET");
     ASSERT_EQ(r.Texts.size(), 1u) << c.array;
     EXPECT_EQ(Utf8(r.Texts[0].Text), c.text) << c.array;
+  }
+}
+
+// Right-to-left script is drawn in the order it is seen and read in the
+// other: its glyphs are turned round, numbers among them keep their order,
+// brackets face the other way, left-to-right text stays as it is.
+TEST(Text, RightToLeftTextIsPutInReadingOrder) {
+  TestPage p;
+  p.Resources = "/Font << /F1 5 0 R /H1 20 0 R >>";
+  // Codes 1-3: alef, bet, gimel; 4, 5: the digits 1, 2; 6: a space; 7, 8: brackets; 9: A.
+  const std::string cmap =
+      "/CIDInit /ProcSet findresource begin 12 dict begin begincmap 1 begincodespacerange <0000> <FFFF> "
+      "endcodespacerange 9 beginbfchar <0001> <05D0> <0002> <05D1> <0003> <05D2> <0004> <0031> <0005> <0032> "
+      "<0006> <0020> <0007> <0028> <0008> <0029> <0009> <0041> endbfchar endcmap end end";
+  p.Objects = {
+      {20,
+       "<< /Type /Font /Subtype /Type0 /BaseFont /Foo /Encoding /Identity-H /ToUnicode 21 0 R /DescendantFonts [<< "
+       "/Type /Font /Subtype /CIDFontType2 /BaseFont /Foo /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) "
+       "/Supplement 0 >> /DW 500 >>] >>"},
+      {21, "<< /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream"},
+  };
+  struct Case {
+    const char* codes;  // as drawn, left to right
+    const char* text;   // as read
+  } cases[] = {
+      {"000300020001", "\u05D0\u05D1\u05D2"},
+      {"0004000500060002000600030001", "\u05D0\u05D2 \u05D1 12"},
+      {"00070002000100080006000900090009", "(\u05D0\u05D1) AAA"},
+      {"0009000900060004", "AA 1"},
+  };
+  for (const Case& c : cases) {
+    p.Content = std::string("BT /H1 10 Tf 100 500 Td <") + c.codes + "> Tj ET";
+    Recording r = RenderTestPage(p);
+    ASSERT_EQ(r.Texts.size(), 1u) << c.codes;
+    EXPECT_EQ(Utf8(r.Texts[0].Text), c.text) << c.codes;
   }
 }
 
