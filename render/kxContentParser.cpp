@@ -827,12 +827,44 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
   // the order it is read in. Such strings are put together glyph by glyph
   // and turned round (ReadingOrder); any other string goes straight in.
   const bool rightToLeft = !decoded.Vertical && HasRightToLeft(decoded.Text);
+  // A gap of more than an em inside one string (a TJ number or word spacing
+  // that reaches the next column) parts it into runs of their own, as if
+  // the producer had placed each with its own operator: a reader's font
+  // that is narrower or wider must not close or widen the gap.
+  const bool mayPart = !decoded.Vertical && !rightToLeft;
+  const TkxMatrix toWorld = TkxMatrix::Product(st_.Ctm, ctx_.PageTransform);
+  const TkxMatrix tm0 = tm_;
+  TkxMatrix local(th, 0, 0, 1, 0, st_.Rise);
+  auto at = [&](double pos) {
+    return pos == 0 ? tm0 : TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(pos * th), 0), tm0);
+  };
+  auto queue = [&](std::u16string&& s, const TkxMatrix& start, const TkxMatrix& end) {
+    TkxTextRun run;
+    run.Text = std::move(s);
+    run.FontSize = fs;
+    run.Argb = st_.FillARGB();
+    run.Origin = TkxMatrix::Product(local, TkxMatrix::Product(start, toWorld));
+    ctx_.QueueRun(*font, std::move(run), TkxMatrix::Product(local, TkxMatrix::Product(end, toWorld)));
+  };
+  double pos = -decoded.LeadingAdjustment / 1000.0 * fs;  // this code's origin, text space before scaling
+  double partStart = 0;                                   // where the run being put together starts
+  double solidEnd = 0;                                    // where its last solid glyph ends
+  double sinceSolid = 0;                                  // like gap, but blanks do not end it
   std::vector<std::u16string> glyphs;
   for (const TkxDecodedChar& c : decoded.Chars) {
     std::u16string_view piece;
     if (c.TextStart <= decoded.Text.size()) piece = std::u16string_view(decoded.Text).substr(c.TextStart, c.TextLength);
     if (!piece.empty()) {
       const bool solid = !IsBlank(piece);
+      if (mayPart && solid && sinceSolid < -1000 && std::isfinite(pos) && std::isfinite(solidEnd)) {
+        while (!text.empty() && IsBlankChar(text.back())) text.pop_back();
+        if (!text.empty()) {
+          queue(std::move(text), at(partStart), at(solidEnd));
+          text.clear();
+          partStart = pos;
+          prevSolid = false;
+        }
+      }
       // A gap wider than a tenth of an em between two characters (TJ
       // numbers, or character spacing that producers use to reach a tab
       // stop) is a word space the producer did not write as a character.
@@ -846,14 +878,19 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
       }
       prevSolid = solid;
       gap = 0;
+      if (solid) {
+        sinceSolid = 0;
+        solidEnd = pos + c.Width / 1000.0 * fs;
+      }
     }
-    gap += c.Adjustment - (st_.CharSpacing + (c.WordSpace ? st_.WordSpacing : 0)) * spacingUnits;
+    const double step = c.Adjustment - (st_.CharSpacing + (c.WordSpace ? st_.WordSpacing : 0)) * spacingUnits;
+    gap += step;
+    sinceSolid += step;
+    pos += c.Width / 1000.0 * fs + st_.CharSpacing + (c.WordSpace ? st_.WordSpacing : 0) - c.Adjustment / 1000.0 * fs;
   }
   if (rightToLeft) text = ReadingOrder(std::move(glyphs));
-  const TkxMatrix toWorld = TkxMatrix::Product(st_.Ctm, ctx_.PageTransform);
-  TkxMatrix start = tm_;
+  TkxMatrix start = at(partStart);
   TkxMatrix end;  // where a run that continues this one would start
-  TkxMatrix local(th, 0, 0, 1, 0, st_.Rise);
   if (!decoded.Vertical) {
     const double tx = decoded.Advance(fs, st_.CharSpacing, st_.WordSpacing, th);
     if (std::isfinite(tx)) tm_ = TkxMatrix::Product(TkxMatrix(1, 0, 0, 1, Clamp(tx), 0), tm_);
@@ -881,14 +918,7 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
   // Invisible text (render modes 3 and 7) is drawn all the same: it is the
   // text layer that OCR tools lay over a scanned page, and often the only
   // text the page has.
-  if (!text.empty()) {
-    TkxTextRun run;
-    run.Text = std::move(text);
-    run.FontSize = fs;
-    run.Argb = st_.FillARGB();
-    run.Origin = TkxMatrix::Product(local, TkxMatrix::Product(start, toWorld));
-    ctx_.QueueRun(*font, std::move(run), TkxMatrix::Product(local, TkxMatrix::Product(end, toWorld)));
-  }
+  if (!text.empty()) queue(std::move(text), start, end);
 }
 
 // ---- XObjects ----------------------------------------------------------------

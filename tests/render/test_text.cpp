@@ -118,6 +118,28 @@ TEST(Text, WideTJGapsBecomeSpaces) {
   }
 }
 
+// A gap of more than an em inside one string parts it as if each side had
+// been shown on its own: the second part starts where the PDF puts it.
+TEST(Text, GapsWiderThanAnEmPartAString) {
+  // Helvetica at 10 points: "Hello" is 22.78 wide, a space 2.78.
+  struct Case {
+    const char* content;
+    const char* texts;
+    double lastX;  // start of the last run in points
+  } cases[] = {
+      {"[(Hello) -4166 (World)] TJ", "Hello|World", 100 + 22.78 + 41.66},
+      {"20 Tw (Hello World) Tj", "Hello|World", 100 + 22.78 + 2.78 + 20},
+      {"[(Hello) -900 (World)] TJ", "Hello World", 100},                           // under an em: a word space
+      {"5 Tc 20 Tw (ab cd) Tj", "a b|c d", 100 + (5.56 + 5.56 + 2.78 + 15) + 20},  // letter-spaced words
+  };
+  for (const Case& c : cases) {
+    Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.content + " ET");
+    EXPECT_EQ(r.JoinedText(), c.texts) << c.content;
+    ASSERT_FALSE(r.Texts.empty()) << c.content;
+    EXPECT_NEAR(r.Texts.back().Reference.x, c.lastX, 1) << c.content;
+  }
+}
+
 // Right-to-left script is drawn in the order it is seen and read in the
 // other: its glyphs are turned round, numbers among them keep their order,
 // brackets face the other way, left-to-right text stays as it is.
