@@ -992,6 +992,7 @@ std::string TkxRTFTextWriter::LineFrames() {
         placed.Width = Twips(std::min(pageWidth - left, frameEnds[f] - left + slack));
       }
       placed.Height = height;
+      placed.TextEnd = frameEnds[f];
       // A line cut into frames is a table row or a line of columns: only
       // column text (wide frames) reads on down its column; table cells
       // read along their row.
@@ -1093,12 +1094,66 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
     LineRTF(p.Cells, left, p.Right, tabs, content);
     return tabs + ParagraphSize(p.Cells) + " " + content;
   };
+  // Each block's frame: its width (twips, -1 for none), the width its
+  // text needs, and its top and bottom.
+  struct Frame {
+    int Width = -1;
+    double Needed = 0, Top = 0, Bottom = 0;
+  };
+  const double twipsPerPixel = host_.TwipsPerPixel();
+  std::vector<Frame> frames(blocks.size());
+  for (size_t bi = 0; bi < blocks.size(); ++bi) {
+    const Block& b = blocks[bi];
+    Frame& f = frames[bi];
+    f.Top = placed[b.Members.front()].Top;
+    f.Bottom = f.Top;
+    if (b.Members.size() > 1) f.Width = 0;
+    for (size_t m : b.Members) {
+      const PlacedLine& p = placed[m];
+      f.Width = b.Members.size() > 1 ? std::max(f.Width, Twips(p.Left - b.Left) + p.Width) : p.Width;
+      f.Needed = std::max(f.Needed, p.TextEnd - b.Left + kMinFramePixels / 4);
+      f.Bottom = std::max(f.Bottom, p.Top + p.Height);
+    }
+  }
+  // Readers paint a frame opaque over what lies under it, so the room a
+  // frame keeps beyond its text must not reach over the text of a frame to
+  // its right that shares some of its height (a heading beside the lines
+  // of an address, the next cell of a row of another size): whichever comes
+  // later would hide the first letters of the other. The frame still keeps
+  // its text and a little more.
+  std::vector<size_t> byTop(blocks.size());
+  for (size_t i = 0; i < byTop.size(); ++i) byTop[i] = i;
+  std::stable_sort(byTop.begin(), byTop.end(), [&](size_t a, size_t c) { return frames[a].Top < frames[c].Top; });
+  double tallest = 0;
+  for (const Frame& f : frames)
+    if (std::isfinite(f.Bottom - f.Top)) tallest = std::max(tallest, f.Bottom - f.Top);
+  for (size_t oi = 0; oi < byTop.size(); ++oi) {
+    Frame& f = frames[byTop[oi]];
+    const double left = blocks[byTop[oi]].Left;
+    if (f.Width < 0 || !std::isfinite(f.Top) || !std::isfinite(f.Bottom)) continue;
+    double limit = left + f.Width / twipsPerPixel;
+    const double textEnd = left + f.Needed - kMinFramePixels / 4;
+    size_t from = oi;
+    while (from > 0 && frames[byTop[from - 1]].Top > f.Top - tallest) --from;
+    for (size_t oj = from, checks = 0; oj < byTop.size() && checks < kMaxOverlapChecks; ++oj, ++checks) {
+      const Frame& g = frames[byTop[oj]];
+      if (g.Top >= f.Bottom - kRoundingPixels) break;
+      if (oj == oi || g.Bottom <= f.Top + kRoundingPixels) continue;
+      // (One that starts within this text overlaps it whatever the width.)
+      const double gLeft = blocks[byTop[oj]].Left;
+      if (gLeft >= textEnd - kRoundingPixels && gLeft < limit) limit = gLeft;
+    }
+    f.Width = std::min(f.Width, std::max(Twips(limit - left), Twips(f.Needed)));
+  }
+
   std::string out;
-  for (const Block& b : blocks) {
+  for (size_t bi = 0; bi < blocks.size(); ++bi) {
+    const Block& b = blocks[bi];
     const PlacedLine& first = placed[b.Members.front()];
+    const int width = frames[bi].Width;
     if (b.Members.size() == 1) {
       out += "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(first.Top)) + "\\posx" + std::to_string(Twips(b.Left));
-      if (first.Width >= 0) out += "\\absw" + std::to_string(first.Width);
+      if (width >= 0) out += "\\absw" + std::to_string(width);
       out += "\\overlay" + FrameBackdrop(first.Backdrop) + body(first, b.Left) + "\\par}";
       continue;
     }
@@ -1106,13 +1161,10 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
     // steps get the difference as space before. A reader puts most of what
     // an exact line height adds to the face's own height above the text
     // (about its ascent's share), so the frame starts that much higher.
-    int pitch = std::numeric_limits<int>::max(), width = 0;
-    for (size_t m = 0; m < b.Members.size(); ++m) {
-      const PlacedLine& p = placed[b.Members[m]];
-      width = std::max(width, Twips(p.Left - b.Left) + p.Width);
-      if (m) pitch = std::min(pitch, Twips(placed[b.Members[m]].Top) - Twips(placed[b.Members[m - 1]].Top));
-    }
-    const double added = pitch / host_.TwipsPerPixel() - b.Height;
+    int pitch = std::numeric_limits<int>::max();
+    for (size_t m = 1; m < b.Members.size(); ++m)
+      pitch = std::min(pitch, Twips(placed[b.Members[m]].Top) - Twips(placed[b.Members[m - 1]].Top));
+    const double added = pitch / twipsPerPixel - b.Height;
     const std::string frame = "{\\pard\\pvpg\\phpg\\posy" + std::to_string(Twips(first.Top - kAscentShare * added)) +
                               "\\posx" + std::to_string(Twips(b.Left)) + "\\absw" + std::to_string(width) +
                               "\\overlay\\sl-" + std::to_string(pitch) + "\\slmult0";

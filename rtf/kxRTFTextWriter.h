@@ -191,6 +191,7 @@ class TkxRTFTextWriter {
     int Width = -1;
     int FontHeight = 0;
     double Height = 0;
+    double TextEnd = 0;  // where the reader's face ends the line's text (pixels)
     bool Joinable = true;
     // The colour every piece of the line stands on, or clNone.
     TColor Backdrop = clNone;

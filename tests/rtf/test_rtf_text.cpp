@@ -773,6 +773,32 @@ TEST_F(RTFFrames, PiecesOfALineKeepTogether) {
   EXPECT_NE(host.body.find(" nan}"), std::string::npos);
 }
 
+// Readers paint frames opaque: the room a frame keeps beyond its text stops
+// where the text of a frame beside it on the same height starts (a later
+// frame would hide its first letters), but never short of its own text.
+TEST_F(RTFFrames, FramesStopShortOfTheTextBesideThem) {
+  struct Case {
+    const char* name;
+    double besideX, besideY;
+    int width;  // of the frame of "abcdefghij" at 100 (70 pixels of text)
+  } cases[] = {
+      {"beside, a line higher", 180, 50, 1200},
+      {"beside, further than the room", 260, 50, 1508},
+      {"starting within the text", 150, 50, 1508},
+      {"on lines of its own", 180, 90, 1508},
+  };
+  for (const Case& c : cases) {
+    host.body.clear();
+    w.BeginPage();
+    auto beside = MakeText(u"zz", c.besideX, c.besideY, text);
+    auto left = MakeText(u"abcdefghij", 100, 60, text);
+    for (auto* item : {beside.get(), left.get()}) w.WriteText(*item);
+    w.EndPage();
+    EXPECT_NE(host.body.find("\\posx1500\\absw" + std::to_string(c.width) + "\\"), std::string::npos)
+        << c.name << ": " << host.body;
+  }
+}
+
 // Text turned by a quarter turn becomes a text box whose text runs up (90
 // degrees) or down (270) from where the PDF starts it; at other angles it
 // stands upright across the middle of the turned text's box. In line mode
