@@ -7,6 +7,7 @@
 #include "engine/kxGraphic.h"
 #include "engine/kxImageSettings.h"
 #include "engine/kxMetafileTextRecords.h"
+#include "platform/kxEmfRecorder.h"
 
 namespace pw {
 
@@ -244,6 +245,133 @@ bool DrawShapeOnCanvas(TkxBitmapCanvas& canvas, const TkxDocumentItem& item) {
   }
   return true;
 }
+
+namespace {
+
+// The shape kinds a crowded page's drawing is recorded with as they are
+// (box shapes other than rectangles only come from foreign recordings).
+bool RecordableShape(const TkxDocumentItem& item) {
+  if (auto* poly = dynamic_cast<const TkxPolyShapeItem*>(&item)) {
+    for (const auto& part : poly->Parts)
+      if (part && !RecordableShape(*part)) return false;
+    return true;
+  }
+  if (dynamic_cast<const TkxPolyPolygonItem*>(&item)) return true;
+  auto* shape = dynamic_cast<const TkxShapeItem*>(&item);
+  if (!shape) return false;
+  switch (shape->ShapeType) {
+    case shLine:
+    case shRectangle:
+    case shPolygon:
+    case shPolyline:
+    case shPolyBezier: return true;
+    default: return false;
+  }
+}
+
+// Records shapes the way the bitmap canvas draws them (round caps and
+// joins, the fill rule of the last poly-polygon) in engine pixels, with
+// origin at the recording's top left. (Whole pixels, as the page itself
+// was recorded: readers make dashes of a length in units, so a finer unit
+// would draw them solid.)
+class TkxShapeRecording {
+ public:
+  TkxShapeRecording(TkxEmfRecorder& emf, const TkxDoublePoint& origin) : emf_(emf), origin_(origin) {
+    emf_.SetPolyFillMode(ALTERNATE);
+    emf_.SetBkMode(TRANSPARENT);  // hatches without a background, as the canvas draws them
+  }
+
+  void Draw(const TkxDocumentItem& item) {
+    if (auto* poly = dynamic_cast<const TkxPolyShapeItem*>(&item)) {
+      for (const auto& part : poly->Parts)
+        if (part) Draw(*part);
+      return;
+    }
+    if (auto* pp = dynamic_cast<const TkxPolyPolygonItem*>(&item)) {
+      Use(pp->Pen, pp->Brush.get());
+      emf_.SetPolyFillMode(pp->Alternate ? ALTERNATE : WINDING);
+      std::vector<uint32_t> counts;
+      size_t total = 0;
+      for (size_t i = 1; i < pp->Counts.size(); ++i) {
+        const int c = pp->Counts[i];
+        if (c <= 0) continue;
+        const size_t n = std::min(static_cast<size_t>(c), pp->Points.size() - total);
+        if (n == 0) break;
+        counts.push_back(static_cast<uint32_t>(n));
+        total += n;
+      }
+      if (!counts.empty()) emf_.PolyPolygon(counts, Points(pp->Points, total));
+      return;
+    }
+    auto* shape = dynamic_cast<const TkxShapeItem*>(&item);
+    if (!shape || shape->Points.size() < 2) return;
+    Use(shape->Pen, shape->Brush.get());
+    const TkxPoints& pts = shape->Points;
+    switch (shape->ShapeType) {
+      case shLine: emf_.Polyline(Points(pts, 2)); break;
+      case shRectangle: {
+        const TkxDoublePoint a = pts[0], b = pts[1];
+        emf_.Polygon(Points({a, {b.X, a.Y}, b, {a.X, b.Y}}, 4));
+        break;
+      }
+      case shPolygon: emf_.Polygon(Points(pts, pts.size())); break;
+      case shPolyline: emf_.Polyline(Points(pts, pts.size())); break;
+      case shPolyBezier:
+        // A Bézier run is one point and three per curve.
+        if (pts.size() >= 4) emf_.PolyBezier(Points(pts, 1 + (pts.size() - 1) / 3 * 3));
+        break;
+      default: break;
+    }
+  }
+
+ private:
+  void Use(const TPen& pen, const TBrush* brush) {
+    TkxLogPenEx p;
+    if (pen.Style() == psClear) {
+      p.PenStyle = PS_NULL;
+      p.Width = 0;
+    } else {
+      uint32_t style = PS_SOLID;
+      switch (pen.Style()) {
+        case psDash: style = PS_DASH; break;
+        case psDot: style = PS_DOT; break;
+        case psDashDot: style = PS_DASHDOT; break;
+        case psDashDotDot: style = PS_DASHDOTDOT; break;
+        default: break;
+      }
+      p.PenStyle = PS_GEOMETRIC | style | PS_ENDCAP_ROUND | PS_JOIN_ROUND;
+      p.Width = static_cast<uint32_t>(std::clamp(pen.Width(), 1, 1 << 16));
+      p.Color = static_cast<uint32_t>(ColorToRGB(pen.Color())) & 0xFFFFFF;
+    }
+    emf_.UsePen(p);
+    TkxLogBrush b;
+    if (!brush || brush->Style() == bsClear) {
+      b.Style = BS_NULL;
+    } else {
+      b.Color = static_cast<uint32_t>(ColorToRGB(brush->Color())) & 0xFFFFFF;
+      if (brush->Style() != bsSolid) {
+        b.Style = BS_HATCHED;
+        b.Hatch = static_cast<uint32_t>(brush->Style() - bsHorizontal);
+      }
+    }
+    emf_.UseBrush(b);
+  }
+
+  std::vector<TkxEmfPointL> Points(const TkxPoints& pts, size_t count) const {
+    std::vector<TkxEmfPointL> out;
+    count = std::min(count, pts.size());
+    out.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+      out.push_back({static_cast<int32_t>(std::lrint(pts[i].X - origin_.X)),
+                     static_cast<int32_t>(std::lrint(pts[i].Y - origin_.Y))});
+    return out;
+  }
+
+  TkxEmfRecorder& emf_;
+  TkxDoublePoint origin_;
+};
+
+}  // namespace
 
 void FlattenBezier(const TkxDoublePoint& p0, const TkxDoublePoint& c1, const TkxDoublePoint& c2,
                    const TkxDoublePoint& p3, std::vector<TkxDoublePoint>& out) {
@@ -1186,27 +1314,52 @@ void TkxMetafileDrawing::FlattenCrowdedPage() {
   if (havePage_) box = Intersect(box, page_);
   box = {std::floor(box.Left), std::floor(box.Top), std::ceil(box.Right), std::ceil(box.Bottom)};
   if (IsEmpty(box) || box.Width() > kMaxFlattenPixels || box.Height() > kMaxFlattenPixels) return;
-  TkxBitmap bitmap(static_cast<int>(box.Width()), static_cast<int>(box.Height()), true);
+  // The drawing stays vector where its shapes can be recorded as they are:
+  // a metafile picture costs little to make, and the reader scales it
+  // without blur. Otherwise it is drawn into a bitmap.
+  bool recordable = true;
+  for (size_t i = first; i < list->size() && recordable; ++i)
+    if ((*list)[i] && isShape((*list)[i].get())) recordable = RecordableShape(*(*list)[i]);
+  const int width = static_cast<int>(box.Width()), height = static_cast<int>(box.Height());
+  std::unique_ptr<TGraphic> picture;
+  std::unique_ptr<TkxEmfRecorder> emf;
+  std::unique_ptr<TkxShapeRecording> recording;
+  TkxBitmap bitmap;
+  std::unique_ptr<TkxBitmapCanvas> canvas;
+  if (recordable) {
+    emf = std::make_unique<TkxEmfRecorder>(width, height);
+    recording = std::make_unique<TkxShapeRecording>(*emf, TkxDoublePoint{box.Left, box.Top});
+  } else {
+    bitmap = TkxBitmap(width, height, true);
+    canvas = std::make_unique<TkxBitmapCanvas>(bitmap);
+    canvas->SetOrigin(-box.Left, -box.Top);
+  }
   TkxItemList kept;
   kept.reserve(list->size());
-  {
-    TkxBitmapCanvas canvas(bitmap);
-    canvas.SetOrigin(-box.Left, -box.Top);
-    for (size_t i = 0; i < list->size(); ++i) {
-      TkxDocumentItemPtr& item = (*list)[i];
-      if (i == first) kept.push_back(nullptr);  // the picture's place
-      if (item && isShape(item.get())) {
-        DrawShapeOnCanvas(canvas, *item);
-        continue;
-      }
-      kept.push_back(std::move(item));
+  for (size_t i = 0; i < list->size(); ++i) {
+    TkxDocumentItemPtr& item = (*list)[i];
+    if (i == first) kept.push_back(nullptr);  // the picture's place
+    if (item && isShape(item.get())) {
+      if (recording)
+        recording->Draw(*item);
+      else
+        DrawShapeOnCanvas(*canvas, *item);
+      continue;
     }
+    kept.push_back(std::move(item));
   }
+  canvas.reset();
   auto image = std::make_unique<TkxImageItem>(TkxDoublePoint{box.Left, box.Top}, TkxDoublePoint{box.Right, box.Bottom});
   if (const TkxImageSettings* settings = st_.Target().ImageSettings()) image->ImageSettings = *settings;
   image->ImageIndex = static_cast<int>(table->size());
   TkxImageTableEntry entry;
-  entry.Picture = std::make_unique<TGraphic>(std::move(bitmap));
+  if (emf) {
+    // Whatever the format asked for pictures: a drawing is no photograph.
+    image->ImageSettings.SetOutputImageFormat(ifMetafile);
+    entry.Picture = std::make_unique<TGraphic>(emf->TakeMetafile());
+  } else {
+    entry.Picture = std::make_unique<TGraphic>(std::move(bitmap));
+  }
   table->push_back(std::move(entry));
   for (TkxDocumentItemPtr& item : kept)
     if (!item) {

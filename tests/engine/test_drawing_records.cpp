@@ -183,6 +183,18 @@ TEST(DrawingRecords, CrowdedPageBecomesOnePicture) {
   EXPECT_EQ(pg.T.Table[0].Picture->Width(), static_cast<int>(images[0]->Width));
   EXPECT_NEAR(images[0]->X, 10, 2);
   EXPECT_LT(images[0]->Width, 800);
+  // The drawing stays vector: a metafile picture, written as one whatever
+  // the format asked for pictures, that draws the squares where they were.
+  ASSERT_NE(pg.T.Table[0].Picture->Metafile(), nullptr);
+  EXPECT_EQ(images[0]->ImageSettings.OutputImageFormat(), ifMetafile);
+  const TkxBitmap drawn = RenderGraphic(*pg.T.Table[0].Picture);
+  ASSERT_FALSE(drawn.Empty());
+  const double sx = drawn.Width() / images[0]->Width, sy = drawn.Height() / images[0]->Height;
+  auto at = [&](double x, double y) {
+    return drawn.Pixel(static_cast<int>((x - images[0]->X) * sx), static_cast<int>((y - images[0]->Y) * sy));
+  };
+  EXPECT_EQ(at(10 + 11 * 5 + 4, 10 + 11 * 3 + 4) & 0xFFFFFF, 0xFF0000u);  // inside a square
+  EXPECT_EQ(at(10 + 11 * 5 + 9.5, 10 + 11 * 3 + 4) >> 24, 0u);            // between squares
 }
 
 TEST(DrawingRecords, HostileRecordsStayBounded) {
