@@ -20,8 +20,9 @@ namespace {
 constexpr size_t kMaxTreeSamples = size_t(4) << 20;
 constexpr int kGradientStops = 64;
 // The picture is drawn at this many pixels per canvas pixel, within a
-// bounded number of pixels.
-constexpr double kOversample = 2;
+// bounded number of pixels: a gradient is smooth, and the reader draws its
+// picture smoothed, so finer pixels would only cost time and bytes.
+constexpr double kOversample = 1;
 constexpr double kMaxPicturePixels = 8e6;
 
 TkxPDFObject* R(TkxCustomPDFDocument& doc, const TkxPDFObject* o) { return doc.Resolve(const_cast<TkxPDFObject*>(o)); }
