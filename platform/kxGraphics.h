@@ -321,6 +321,8 @@ class TkxGraphics {
   // A device rectangle (right and bottom exclusive) outside which the clip
   // shows nothing: the intersection of its steps' bounds. False without a clip.
   bool ClipBounds(TkxEmfRectL& box) const;
+  // The clip's steps (device pixels), oldest first; empty without a clip.
+  const TkxEmfClip& Clip() const { return st_.clip; }
 
   // ---- Quality settings (kept in the drawing state; the recording does not carry them) ----
   TkxSmoothingMode SmoothingMode() const { return st_.smoothing; }

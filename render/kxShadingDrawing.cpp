@@ -165,14 +165,45 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
   if (w > kMaxBitmapDimension || h > kMaxBitmapDimension) return false;
 
   TkxBitmap picture(w, h, true);
+  bool shaped = false;  // cut to a clip that is no rectangle
   {
     cairo_surface_t* surface =
         cairo_image_surface_create_for_data(picture.Bits(), CAIRO_FORMAT_ARGB32, w, h, picture.Stride());
     cairo_t* cr = cairo_create(surface);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
     cairo_scale(cr, k, k);
     cairo_translate(cr, -area.L, -area.T);
+    // A clip of another shape than a rectangle (the outline of a shape
+    // filled with a gradient) cuts the picture itself: outside it the
+    // picture is transparent, where readers would show its bounding box.
+    for (const TkxEmfClipStepPtr& step : g.Clip()) {
+      if (!step) continue;
+      if (step->IsRect) {
+        cairo_rectangle(cr, step->Rect.left, step->Rect.top, double(step->Rect.right) - step->Rect.left,
+                        double(step->Rect.bottom) - step->Rect.top);
+      } else {
+        const TkxEmfPath& path = step->Path;
+        const size_t n = std::min(path.Points.size(), path.Types.size());
+        for (size_t i = 0; i < n; ++i) {
+          const double x = path.Points[i].x, y = path.Points[i].y;
+          const uint8_t type = path.Types[i] & 0x7F;
+          if (type == 3 && i + 2 < n) {
+            cairo_curve_to(cr, x, y, path.Points[i + 1].x, path.Points[i + 1].y, path.Points[i + 2].x,
+                           path.Points[i + 2].y);
+            i += 2;
+          } else if (type == 0 || !cairo_has_current_point(cr)) {
+            cairo_move_to(cr, x, y);
+          } else {
+            cairo_line_to(cr, x, y);
+          }
+          if (path.Types[i] & 0x80) cairo_close_path(cr);
+        }
+        shaped = true;
+      }
+      cairo_set_fill_rule(cr, step->FillMode == WINDING ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);
+      cairo_clip(cr);
+    }
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
     cairo_matrix_t m;
     cairo_matrix_init(&m, toDevice.M11, toDevice.M12, toDevice.M21, toDevice.M22, toDevice.DX, toDevice.DY);
     cairo_pattern_t* pattern = nullptr;
@@ -204,7 +235,7 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
     cairo_surface_flush(surface);
     cairo_surface_destroy(surface);
   }
-  picture.SetHasAlpha(false);
+  picture.SetHasAlpha(shaped);
 
   // Drawn in device pixels: world space scaled to them alone.
   const TkxGraphicsSaveToken saved = g.Save();
