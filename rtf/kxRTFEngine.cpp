@@ -105,6 +105,7 @@ class TkxRTFEngine::TextHost : public TkxRTFTextHost {
     return {p.LeftMargin() * f, p.TopMargin() * f, p.RightMargin() * f, p.BottomMargin() * f};
   }
   double PageWidth() const override { return e_.Page().Width() * e_.UnitFactor(); }
+  double PageHeight() const override { return e_.Page().Height() * e_.UnitFactor(); }
 
  private:
   TkxRTFEngine& e_;

@@ -27,6 +27,8 @@ constexpr int kDefaultHalfPoints = 24;
 constexpr int kMinSpacerTwips = 45;
 // Added to every spacer's exact line height.
 constexpr int kSpacerExtraTwips = 8;
+// Room kept free above the foot of a page of lines (pixels).
+constexpr double kFootSlackPixels = 4;
 // A piece starting within this many ems after the end of the previous one,
 // or overlapping it by up to the second figure, continues its cell; a gap
 // wider than the third figure is a word space. Where a piece ends is known
@@ -857,6 +859,12 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
   // (a subscript just below its line) and spacers too small to write are
   // made up by the following spacers instead of piling up into an
   // overflowing page.
+  struct PlannedLine {
+    int Spacer = 0;  // twips of the spacer paragraph before the line, 0 for none
+    std::string Paragraph;
+  };
+  std::vector<PlannedLine> planned;
+  planned.reserve(lines.size());
   double cursor = margins.Top;
   for (size_t li = 0; li < lines.size(); ++li) {
     double lineY = lines[li].front()->Y;
@@ -867,10 +875,11 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     std::string tabs, content;
     LineRTF(cells, leftMargin, lineRight, tabs, content);
 
+    PlannedLine plan;
     const int m = Twips(lineY - cursor);
     if (m > kMinSpacerTwips) {
-      out += "{\\pard \\sl-" + std::to_string(m + kSpacerExtraTwips) + "\\par}";
-      cursor += (m + kSpacerExtraTwips) / twipsPerPixel;
+      plan.Spacer = m + kSpacerExtraTwips;
+      cursor += plan.Spacer / twipsPerPixel;
     }
     // What is left between where the reader is and where the line starts
     // (a gap too small for a spacer, or a line that starts within the one
@@ -894,8 +903,26 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
     double past = 0;
     for (const LineCell& cell : cells) past = std::max(past, cell.X + kMinFramePixels - lineRight);
     const int runPast = std::max(kRunPastEdgeTwips, Twips(past) + kRunPastEdgeTwips);
-    out += "{\\pard " + spacing + "\\ri-" + std::to_string(runPast) + tabs + ParagraphSize(cells) + content +
-           (li + 1 == lines.size() ? "\\par }" : "\\par}");
+    plan.Paragraph = "{\\pard " + spacing + "\\ri-" + std::to_string(runPast) + tabs + ParagraphSize(cells) + content;
+    planned.push_back(std::move(plan));
+  }
+  // A line that ends at the paper's foot (a page footer) goes onto a page
+  // of its own in the reader when its face is a little taller there than
+  // measured: the gaps above it give up what the page lacks, the nearest
+  // first and at most half of each, so the page keeps its lines.
+  const double pageHeight = host_.PageHeight();
+  if (pageHeight > 0) {
+    int excess = Twips(cursor - (pageHeight - margins.Bottom - kFootSlackPixels));
+    for (size_t i = planned.size(); i-- > 0 && excess > 0;) {
+      const int take = std::min(excess, planned[i].Spacer / 2);
+      planned[i].Spacer -= take;
+      excess -= take;
+    }
+  }
+  for (size_t i = 0; i < planned.size(); ++i) {
+    if (planned[i].Spacer > 0) out += "{\\pard \\sl-" + std::to_string(planned[i].Spacer) + "\\par}";
+    out += planned[i].Paragraph;
+    out += i + 1 == planned.size() ? "\\par }" : "\\par}";
   }
   return out;
 }

@@ -52,9 +52,11 @@ class TkxRTFTextHost {
   // The engine's current font and brush.
   virtual const TFont& EngineFont() const = 0;
   virtual const TBrush& EngineBrush() const = 0;
-  // The current page in pixels: its margins and its width.
+  // The current page in pixels: its margins, its width and its height
+  // (0 when unknown).
   virtual TkxDoubleRect PageMargins() const = 0;
   virtual double PageWidth() const = 0;
+  virtual double PageHeight() const { return 0; }
 };
 
 // Size of the bitmap a rotated text is drawn on, and where the text starts in

@@ -40,6 +40,7 @@ class FakeHost : public TkxRTFTextHost {
   bool removeDuplicates = false, activeLinks = true, calcVariables = true, fixedMetrics = false;
   TkxDoubleRect margins;  // Left, Top, Right, Bottom margins
   double pageWidth = 794;
+  double pageHeight = 0;  // unknown
   TFont engineFont;
   TBrush engineBrush;
 
@@ -87,6 +88,7 @@ class FakeHost : public TkxRTFTextHost {
   const TBrush& EngineBrush() const override { return engineBrush; }
   TkxDoubleRect PageMargins() const override { return margins; }
   double PageWidth() const override { return pageWidth; }
+  double PageHeight() const override { return pageHeight; }
 };
 
 TFont MakeFont(const std::string& name = "Arial", int points = 12, TFontCharset charset = ANSI_CHARSET) {
@@ -668,6 +670,38 @@ TEST(RTFText, LinePlan) {
       ASSERT_FALSE(plan[i].RunSpacing.empty());
       EXPECT_EQ(plan[i].RunSpacing[0], c.spacing[i]) << c.name << " " << i;
     }
+  }
+}
+
+// A line at the foot of the page (a footer) must not go onto a page of its
+// own where the reader's face is a little taller than measured: the gaps
+// above it give up what the page lacks (4 pixels are kept free), at most
+// half of each.
+TEST(RTFText, LinesAtThePageFootKeepToThePage) {
+  FakeHost host;
+  host.fixedMetrics = true;  // heights |font height|
+  TkxRTFTextWriter w(host);
+  w.BeginDocument(14);
+  TFont font = MakeFont("Arial", 12);
+  font.SetHeight(-14);
+  struct Case {
+    double pageHeight, footY;
+    int spacer;  // twips of the spacer before the footer line
+  } cases[] = {
+      {0, 186, (186 - 14) * 15 + 8},          // page height unknown: as planned
+      {400, 186, (186 - 14) * 15 + 8},        // room enough
+      {200, 186, (186 - 14) * 15 + 8 - 68},   // ends at the foot: 4 pixels and the spacer's 8 twips
+      {200, 400, ((400 - 14) * 15 + 8) / 2},  // far past it: half the gap at most
+  };
+  for (const Case& c : cases) {
+    host.body.clear();
+    host.pageHeight = c.pageHeight;
+    TextList list;
+    list.push_back(MakeText(u"a", 10, 0, font));
+    list.push_back(MakeText(u"b", 10, c.footY, font));
+    w.WriteTextList(list);
+    EXPECT_NE(host.body.find("{\\pard \\sl-" + std::to_string(c.spacer) + "\\par}"), std::string::npos)
+        << c.pageHeight << " " << c.footY << ": " << host.body;
   }
 }
 
