@@ -11,20 +11,39 @@
 #include <vector>
 
 #include "render/kxCMap.h"
-#include "render/kxEncodings.h"
 #include "render/kxToUnicode.h"
 
 namespace pw {
 
 struct TkxDecodedText;
 
+// The text of each code of a simple font. Nearly every code stands for one
+// UTF-16 unit, kept inline; the others (ligatures, surrogate pairs, codes
+// with no text) are kept apart, so that a document's many fonts stay small.
+class TkxSimpleTexts {
+ public:
+  // Every code stands for the unit of its own value.
+  TkxSimpleTexts();
+  std::u16string_view operator[](uint8_t code) const {
+    if (length_[code] == 1) return {&unit_[code], 1};
+    return Other(code);
+  }
+  void Set(uint8_t code, std::u16string_view text);
+
+ private:
+  std::u16string_view Other(uint8_t code) const;
+
+  std::array<char16_t, 256> unit_{};
+  std::array<uint8_t, 256> length_{};  // 1: unit_ holds the text; else kept in other_
+  std::vector<std::pair<uint8_t, std::u16string>> other_;
+};
+
 class TkxFontDecoder {
  public:
   bool Composite = false;
 
   // Simple fonts: text and advance (thousandths of text space) per code.
-  TkxSimpleEncoding Encoding;
-  std::array<std::u16string, 256> SimpleText;
+  TkxSimpleTexts SimpleText;
   std::array<double, 256> SimpleWidth{};
 
   // Composite fonts.

@@ -158,6 +158,28 @@ void TkxFontDecoder::CompositeText(TkxCMapCode code, uint32_t cid, std::u16strin
   if (code.Value <= 0xFFFF) out.push_back(static_cast<char16_t>(code.Value));
 }
 
+TkxSimpleTexts::TkxSimpleTexts() {
+  for (size_t c = 0; c < 256; ++c) unit_[c] = static_cast<char16_t>(c);
+  length_.fill(1);
+}
+
+void TkxSimpleTexts::Set(uint8_t code, std::u16string_view text) {
+  std::erase_if(other_, [code](const auto& e) { return e.first == code; });
+  if (text.size() == 1) {
+    unit_[code] = text[0];
+    length_[code] = 1;
+    return;
+  }
+  length_[code] = 0;
+  if (!text.empty()) other_.emplace_back(code, std::u16string(text));
+}
+
+std::u16string_view TkxSimpleTexts::Other(uint8_t code) const {
+  for (const auto& [c, text] : other_)
+    if (c == code) return text;
+  return {};
+}
+
 void TkxFontDecoder::Append(std::string_view bytes, TkxDecodedText& out) const {
   const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
   size_t n = bytes.size();
@@ -168,8 +190,9 @@ void TkxFontDecoder::Append(std::string_view bytes, TkxDecodedText& out) const {
       ch.Code = ch.CID = p[0];
       ch.CodeLength = 1;
       ch.TextStart = static_cast<uint32_t>(out.Text.size());
-      ch.TextLength = static_cast<uint32_t>(SimpleText[p[0]].size());
-      out.Text += SimpleText[p[0]];
+      const std::u16string_view text = SimpleText[p[0]];
+      ch.TextLength = static_cast<uint32_t>(text.size());
+      out.Text += text;
       ch.Width = SimpleWidth[p[0]];
       ++p;
       --n;
@@ -203,9 +226,7 @@ void TkxFontDecoder::Append(std::string_view bytes, TkxDecodedText& out) const {
 // ---------------------------------------------------------------------------
 // Font object
 
-TkxPDFFontObject::TkxPDFFontObject() : decoder_(std::make_unique<TkxFontDecoder>()) {
-  for (size_t c = 0; c < 256; ++c) decoder_->SimpleText[c] = std::u16string(1, static_cast<char16_t>(c));
-}
+TkxPDFFontObject::TkxPDFFontObject() : decoder_(std::make_unique<TkxFontDecoder>()) {}
 
 TkxPDFFontObject::~TkxPDFFontObject() {
   if (registration_ > 0) TkxFontManager::Instance().UnregisterFont(registration_);
@@ -377,6 +398,8 @@ class TkxFontLoader {
   TkxCustomPDFDocument& doc_;
   TkxPDFFontObject& f_;
   TkxFontDecoder& d_;
+  // The simple font's code names, needed only while its texts are worked out.
+  TkxSimpleEncoding encoding_;
   TkxPDFStreamObject* program_ = nullptr;
   bool subset_ = false;
   bool symbolic_ = false, nonSymbolic_ = false;
@@ -626,9 +649,9 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
       base = beStandard;
     }
   }
-  if (!programNames) d_.Encoding.SetBase(base);
+  if (!programNames) encoding_.SetBase(base);
   if (noNames) {
-    for (int c = 0; c < 256; ++c) d_.Encoding.SetName(static_cast<uint8_t>(c), std::string());
+    for (int c = 0; c < 256; ++c) encoding_.SetName(static_cast<uint8_t>(c), std::string());
     symbolCodes_ = true;
   }
   if (TkxPDFDictObject* e = AsDict(enc)) {
@@ -642,7 +665,7 @@ void TkxFontLoader::SetUpSimpleEncoding(TkxPDFDictObject& dict) {
         else if (const TkxPDFNameObject* nm = AsName(o))
           copy.Add(std::make_unique<TkxPDFNameObject>(nm->Text));
       }
-      d_.Encoding.ApplyDifferences(copy);
+      encoding_.ApplyDifferences(copy);
     }
   }
 }
@@ -678,7 +701,7 @@ bool TkxFontLoader::ApplyProgramEncoding() {
         ++named;
       }
       if (named > 0) {
-        d_.Encoding = enc;
+        encoding_ = enc;
         applied = true;
       }
     }
@@ -746,7 +769,7 @@ void TkxFontLoader::FillSimpleTables() {
   std::u16string text;
   const bool trueType = !f_.Type3() && TrueTypeProgram();
   for (int c = 0; c < 256; ++c) {
-    const std::string& name = d_.Encoding.Name(static_cast<uint8_t>(c));
+    const std::string& name = encoding_.Name(static_cast<uint8_t>(c));
     text.clear();
     if (!(d_.ToUnicode && d_.ToUnicode->Lookup(static_cast<uint32_t>(c), text))) {
       if (name.empty() || !GlyphNameToUnicode(name, text, dingbats_)) {
@@ -762,7 +785,7 @@ void TkxFontLoader::FillSimpleTables() {
         }
       }
     }
-    d_.SimpleText[c] = text;
+    d_.SimpleText.Set(static_cast<uint8_t>(c), text);
 
     double w = f_.MissingWidth;
     if (hasWidths_) {
@@ -859,7 +882,7 @@ void TkxFontLoader::Load(TkxPDFDictObject& dict, const TkxPDFFontList* list, boo
     try {
       SetUpSimpleEncoding(dict);
     } catch (const std::exception&) {
-      d_.Encoding.SetBase(beWinAnsi);
+      encoding_.SetBase(beWinAnsi);
     }
     FillSimpleTables();
   }
