@@ -64,6 +64,7 @@ void TkxCustomPDFDocument::ResetState() {
   holders_.clear();
   unheld_.clear();
   freedOnce_.clear();
+  kept_.clear();
   repaired_ = false;
   pdfVersion_ = pvPDF14;
   pageMode_ = pmUseNone;

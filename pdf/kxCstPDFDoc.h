@@ -229,6 +229,8 @@ class TkxCustomPDFDocument : public TkxComponent {
   // read in unless it holds them again.
   std::vector<TkxObjectKey> unheld_;
   std::unordered_set<int32_t> freedOnce_;  // dictionaries and arrays freed before
+  std::unordered_set<int32_t> kept_;       // of those, the ones kept when needed again
+  static constexpr size_t kMaxKeptObjects = 256;
 
   // The file, kept while the document is loaded: pages are read in when
   // first asked for, and what only deleted pages used is freed.

@@ -236,11 +236,19 @@ void TkxCustomPDFDocument::FreeUnheld(std::vector<TkxObjectKey>& unheld) {
     if (auto held = holders_.find(key); held != holders_.end() && held->second > 0) continue;
     // A dictionary or array freed once and needed again serves pages far
     // apart (the widths of a font of every heading): reading it is costlier
-    // than keeping it. Streams, which carry the bulk, are always freed.
+    // than keeping it, up to a bounded number of such objects, so that a
+    // long document does not come to keep every one of them. Streams, which
+    // carry the bulk, are always freed.
     const int idx = store_.IndexOfObject(key.DocumentID, key.ObjectNumber, key.Generation);
     if (idx < 0) continue;
     const bool stream = IsStream(store_.Get(idx)->Value.get());
-    if (!stream && !freedOnce_.insert(key.ObjectNumber).second) continue;
+    if (!stream && !freedOnce_.insert(key.ObjectNumber).second) {
+      if (kept_.count(key.ObjectNumber)) continue;
+      if (kept_.size() < kMaxKeptObjects) {
+        kept_.insert(key.ObjectNumber);
+        continue;
+      }
+    }
     if (store_.IsLoaded(idx)) DropReferences(store_.Get(idx)->Value.get(), unheld);
     store_.Free(idx);
     attempted_.erase(key.ObjectNumber);  // may be read again for a later page

@@ -426,3 +426,36 @@ TEST(Document, DeletedPagesFreeWhatOnlyTheyHeld) {
   EXPECT_EQ(doc.PageCount(), 0);
   EXPECT_TRUE(stored(1));
 }
+
+// Dictionaries needed again after they were freed stay, but only so many:
+// a long document does not come to keep every font of every part of it.
+TEST(Document, ObjectsKeptForLaterPagesAreBounded) {
+  // Each font is used by a page, freed by the next, used again by the one
+  // after and freed again: three pages per font.
+  const int fonts = 300;
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  std::string kids;
+  for (int i = 0; i < 3 * fonts; ++i) {
+    const int page = 1000 + i, font = 5000 + i / 3;
+    kids += std::to_string(page) + " 0 R ";
+    const std::string res = i % 3 == 1 ? "" : "/Resources << /Font << /F1 " + std::to_string(font) + " 0 R >> >> ";
+    b.Object(page, "<< /Type /Page /Parent 2 0 R " + res + ">>");
+  }
+  for (int f = 0; f < fonts; ++f)
+    b.Object(5000 + f, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Widths [" + std::to_string(f) + "] >>");
+  b.Object(2,
+           "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(3 * fonts) + " /MediaBox [0 0 612 792] >>");
+  b.StartXRef(b.XRefTable("/Root 1 0 R"));
+  TkxPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromMemory(Bytes(b.bytes)));
+  const int32_t id = doc.DocumentID();
+  for (int i = 0; i < 3 * fonts; ++i) {
+    ContentOf(doc, 1);
+    doc.DeletePages("1");
+  }
+  int kept = 0;
+  for (int f = 0; f < fonts; ++f) kept += doc.Store().Find(id, 5000 + f, 0) != nullptr;
+  EXPECT_GT(kept, 0);
+  EXPECT_LE(kept, 256 + 1);  // (the last page's is still held)
+}
