@@ -361,9 +361,10 @@ class TkxShapeRecording {
     std::vector<TkxEmfPointL> out;
     count = std::min(count, pts.size());
     out.reserve(count);
-    for (size_t i = 0; i < count; ++i)
-      out.push_back({static_cast<int32_t>(std::lrint(pts[i].X - origin_.X)),
-                     static_cast<int32_t>(std::lrint(pts[i].Y - origin_.Y))});
+    // (The shapes lie within the page; the bounds only keep a hostile
+    // value from overflowing.)
+    auto unit = [](double v) { return static_cast<int32_t>(std::lrint(std::clamp(v, -1e9, 1e9))); };
+    for (size_t i = 0; i < count; ++i) out.push_back({unit(pts[i].X - origin_.X), unit(pts[i].Y - origin_.Y)});
     return out;
   }
 
@@ -1321,7 +1322,6 @@ void TkxMetafileDrawing::FlattenCrowdedPage() {
   for (size_t i = first; i < list->size() && recordable; ++i)
     if ((*list)[i] && isShape((*list)[i].get())) recordable = RecordableShape(*(*list)[i]);
   const int width = static_cast<int>(box.Width()), height = static_cast<int>(box.Height());
-  std::unique_ptr<TGraphic> picture;
   std::unique_ptr<TkxEmfRecorder> emf;
   std::unique_ptr<TkxShapeRecording> recording;
   TkxBitmap bitmap;
