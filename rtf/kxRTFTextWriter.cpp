@@ -83,6 +83,8 @@ constexpr double kColumnFrameEm = 20;
 // A block stops growing where more than this many frames lie between its
 // last line and the next.
 constexpr size_t kMaxOverlapChecks = 5000;
+// Frames beside one frame looked at for its neighbours' left edges.
+constexpr size_t kMaxNeighbourChecks = 1000;
 // Frames a page may have before table rows share frames down their columns.
 constexpr size_t kPageFrameBudget = 40;
 // Share of what an exact line height adds to a line that a reader puts
@@ -1160,9 +1162,13 @@ std::string TkxRTFTextWriter::FrameBlocks(const std::vector<PlacedLine>& placed)
     if (f.Width < 0 || !std::isfinite(f.Top) || !std::isfinite(f.Bottom)) continue;
     double limit = left + f.Width / twipsPerPixel;
     const double textEnd = left + f.Needed - kMinFramePixels / 4;
-    size_t from = oi;
-    while (from > 0 && frames[byTop[from - 1]].Top > f.Top - tallest) --from;
-    for (size_t oj = from, checks = 0; oj < byTop.size() && checks < kMaxOverlapChecks; ++oj, ++checks) {
+    // From the first frame that starts less than the tallest frame's height
+    // above this one.
+    const size_t from =
+        static_cast<size_t>(std::partition_point(byTop.begin(), byTop.begin() + static_cast<long>(oi),
+                                                 [&](size_t k) { return !(frames[k].Top > f.Top - tallest); }) -
+                            byTop.begin());
+    for (size_t oj = from, checks = 0; oj < byTop.size() && checks < kMaxNeighbourChecks; ++oj, ++checks) {
       const Frame& g = frames[byTop[oj]];
       if (g.Top >= f.Bottom - kRoundingPixels) break;
       if (oj == oi || g.Bottom <= f.Top + kRoundingPixels) continue;
