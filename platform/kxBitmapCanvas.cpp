@@ -372,7 +372,15 @@ void TkxBitmapCanvas::PolyPolygon(const std::vector<TkxCanvasPoint>& points, con
 
 void TkxBitmapCanvas::DrawBitmap(const TkxBitmap& picture, double x, double y, double width, double height,
                                  TkxStretchFilter filter, double opacity) {
-  if (picture.Empty() || width == 0 || height == 0) return;
+  if (picture.Empty() || width == 0 || height == 0 || !std::isfinite(x) || !std::isfinite(y)) return;
+  // A placement cairo cannot invert would leave the canvas in error for
+  // good (and hand out a source pattern nobody frees): it draws nothing.
+  cairo_matrix_t m;
+  cairo_get_matrix(cr_, &m);
+  cairo_matrix_translate(&m, x, y);
+  cairo_matrix_scale(&m, width / picture.Width(), height / picture.Height());
+  const double det = m.xx * m.yy - m.yx * m.xy;
+  if (!std::isfinite(det) || det == 0) return;
   TkxCairoSurface src(const_cast<TkxBitmap&>(picture));  // only read from
   cairo_save(cr_);
   cairo_translate(cr_, x, y);

@@ -800,6 +800,7 @@ void TkxGraphics::DrawImage(const TkxBitmap& image, const TkxRectF& dest, const 
             oh = std::max(1, static_cast<int>(std::ceil(bh * k)));
   if (ow > kMaxBitmapDimension || oh > kMaxBitmapDimension || int64_t(ow) * oh > 64 * 1024 * 1024) return;
   TkxBitmap out(ow, oh, true);
+  bool drawn = false;
   {
     cairo_surface_t* dst = cairo_image_surface_create_for_data(out.Bits(), CAIRO_FORMAT_ARGB32, ow, oh, out.Stride());
     cairo_surface_t* srcSurf = cairo_image_surface_create_for_data(
@@ -816,15 +817,22 @@ void TkxGraphics::DrawImage(const TkxBitmap& image, const TkxRectF& dest, const 
     cairo_translate(cr, -src.X, -src.Y);
     cairo_rectangle(cr, sx0, sy0, sw, sh);
     cairo_clip(cr);
-    cairo_set_source_surface(cr, srcSurf, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-    cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
-    cairo_paint(cr);
+    // A transform cairo cannot invert leaves the context in error, and an
+    // erring context hands out a fresh pattern as its source that nobody
+    // frees: such a picture is left out.
+    if (cairo_status(cr) == CAIRO_STATUS_SUCCESS) {
+      cairo_set_source_surface(cr, srcSurf, 0, 0);
+      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+      cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+      cairo_paint(cr);
+      drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    }
     cairo_destroy(cr);
     cairo_surface_destroy(srcSurf);
     cairo_surface_flush(dst);
     cairo_surface_destroy(dst);
   }
+  if (!drawn) return;
   out.SetHasAlpha(false);
 
   TkxEmfPath outline;

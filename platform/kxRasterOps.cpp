@@ -93,14 +93,17 @@ TkxBitmap RenderStretched(const TkxBitmap& src, int sx, int sy, int sw, int sh, 
     cairo_scale(cr, 1, -1);
   }
   cairo_scale(cr, double(aw) / asw, double(ah) / ash);
-  cairo_set_source_surface(cr, srcSurface.Get(), -sl, -st);
-  cairo_pattern_t* pat = cairo_get_source(cr);
-  cairo_pattern_set_extend(pat, CAIRO_EXTEND_PAD);
-  cairo_pattern_set_filter(pat, filter == TkxStretchFilter::sfNearest    ? CAIRO_FILTER_NEAREST
-                                : filter == TkxStretchFilter::sfBilinear ? CAIRO_FILTER_BILINEAR
-                                                                         : CAIRO_FILTER_GOOD);
-  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_paint(cr);
+  // (An erring context would hand out a source pattern nobody frees.)
+  if (cairo_status(cr) == CAIRO_STATUS_SUCCESS) {
+    cairo_set_source_surface(cr, srcSurface.Get(), -sl, -st);
+    cairo_pattern_t* pat = cairo_get_source(cr);
+    cairo_pattern_set_extend(pat, CAIRO_EXTEND_PAD);
+    cairo_pattern_set_filter(pat, filter == TkxStretchFilter::sfNearest    ? CAIRO_FILTER_NEAREST
+                                  : filter == TkxStretchFilter::sfBilinear ? CAIRO_FILTER_BILINEAR
+                                                                           : CAIRO_FILTER_GOOD);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cr);
+  }
   cairo_status_t status = cairo_status(cr);
   cairo_destroy(cr);
   dstSurface.Finish();

@@ -9,6 +9,7 @@
 #include "pdf/kxPDFDoc.h"
 #include "platform/kxEmfRecorder.h"
 #include "render/kxPageRenderer.h"
+#include "tests/fuzz/fuzz_fontconfig.h"
 #include "tests/pdf/pdf_builder.h"
 
 namespace {
@@ -57,6 +58,11 @@ pw::TkxPDFStreamObject* StreamOf(pw::TkxPDFDocument& doc, pw::TkxPDFObject* obj)
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  LoadFontConfigurations();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::unique_ptr<pw::TkxPDFDocument> doc = MakeDocument();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <climits>
 
 #include "platform/kxBitmapCanvas.h"
@@ -218,6 +220,17 @@ TEST(BitmapCanvas, DrawBitmapStretchesAndBlends) {
   }
   EXPECT_EQ(b.Pixel(1, 2), kRed);
   EXPECT_EQ(b.Pixel(6, 2), 0xFF7F7FFFu);  // half blue over white
+
+  // A placement that cannot be drawn draws nothing, and leaves the canvas
+  // able to draw what follows.
+  TkxBitmap c(8, 4);
+  {
+    TkxBitmapCanvas cv(c);
+    cv.DrawBitmap(pic, std::numeric_limits<double>::quiet_NaN(), 0, 8, 4, TkxStretchFilter::sfNearest);
+    cv.DrawBitmap(pic, 0, 0, 1e-300, 1e-300, TkxStretchFilter::sfNearest);
+    cv.DrawBitmap(pic, 0, 0, 8, 4, TkxStretchFilter::sfNearest);
+  }
+  EXPECT_EQ(c.Pixel(1, 2), kRed);
 }
 
 // Text hangs from its reference point and turns counter-clockwise about it.

@@ -625,6 +625,8 @@ TEST(GraphicsRobustness, InvisibleOrInvalidDrawingRecordsNothing) {
   g.DrawString(u"x", TkxFont(TkxFontFamily("Arial"), 10), TkxPointF{0, 0}, TkxStringFormat::GenericTypographic(),
                TkxSolidBrush(0xFF000000));
   g.DrawImage(Quad(), {0, 0, 1, 1}, {0, 0, 2, 2});
+  g.SetTransform(TkxMatrix(1, 0.5, 0, 1, 0, 0));  // sheared, and a picture shrunk to nothing
+  g.DrawImage(Quad(), {0, 0, 10, 10}, {0, 0, 1e300, 1e300});
   g.SetTransform(TkxMatrix(0, 0, 0, 0, 0, 0));  // singular
   g.DrawString(u"x", TkxFont(TkxFontFamily("Arial"), 10), TkxPointF{0, 0}, TkxStringFormat::GenericTypographic(),
                TkxSolidBrush(0xFF000000));
@@ -632,7 +634,8 @@ TEST(GraphicsRobustness, InvisibleOrInvalidDrawingRecordsNothing) {
   g.FillPath(TkxSolidBrush(0xFF000000), p);
   const TkxMetafile& mf = rec.Close();
   for (uint32_t t : Types(mf))
-    EXPECT_TRUE(t == EMR_SELECTOBJECT || t == EMR_CREATEBRUSHINDIRECT || t == EMR_SETPOLYFILLMODE || t == EMR_POLYGON)
+    EXPECT_TRUE(t == EMR_SELECTOBJECT || t == EMR_CREATEBRUSHINDIRECT || t == EMR_SETPOLYFILLMODE ||
+                t == EMR_SETSTRETCHBLTMODE || t == EMR_POLYGON)
         << EmfRecordName(t);
   EXPECT_EQ(OfType(mf, EMR_POLYGON).size(), 1u);  // only the huge square, clamped
 }
