@@ -174,7 +174,8 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
     cairo_translate(cr, -area.L, -area.T);
     // A clip of another shape than a rectangle (the outline of a shape
     // filled with a gradient) cuts the picture itself: outside it the
-    // picture is transparent, where readers would show its bounding box.
+    // picture is left transparent and comes out as the paper, where readers
+    // would show the gradient's whole bounding box.
     for (const TkxEmfClipStepPtr& step : g.Clip()) {
       if (!step) continue;
       if (step->IsRect) {
