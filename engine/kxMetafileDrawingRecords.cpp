@@ -514,6 +514,38 @@ bool TkxMetafileDrawing::ProcessRecord(const TkxEmfRecord& r) {
       default: return IsDrawingOrPathRecord(r.Type());
     }
   }
+  if (copying_) {
+    switch (r.Type()) {
+      case EMR_BITBLT:
+      case EMR_STRETCHBLT:
+      case EMR_MASKBLT:
+      case EMR_STRETCHDIBITS:
+      case EMR_SETDIBITSTODEVICE: return false;  // pictures go their own way
+      default: break;
+    }
+    Copy(r);
+    // Paths and clip regions are followed as on any page (pictures are cut
+    // to the clip), only their painting is left to the copy; a figure
+    // painted at once is not looked at beyond the position it leaves.
+    if (!inPath_ && !IsPathOrClipRecord(r.Type())) {
+      PlaceCopy();
+      switch (r.Type()) {
+        case EMR_POLYLINETO:
+        case EMR_POLYLINETO16:
+        case EMR_POLYBEZIERTO:
+        case EMR_POLYBEZIERTO16: {
+          TkxEmrPoly rec;
+          if (DecodePoly(r, rec) && !rec.Points.empty()) SetCurrent(rec.Points.back());
+          break;
+        }
+        case EMR_LINETO:
+          if (r.Has(0, 16)) SetCurrent({r.I32(8), r.I32(12)});
+          break;
+        default: break;
+      }
+      return true;
+    }
+  }
   switch (r.Type()) {
     case EMR_POLYBEZIER:
     case EMR_POLYGON:
@@ -553,6 +585,7 @@ bool TkxMetafileDrawing::ProcessRecord(const TkxEmfRecord& r) {
 }
 
 void TkxMetafileDrawing::TrackStateRecord(const TkxEmfRecord& r) {
+  if (copying_) Copy(r);
   switch (r.Type()) {
     case EMR_HEADER: {
       TkxEmrHeader h;
@@ -562,6 +595,8 @@ void TkxMetafileDrawing::TrackStateRecord(const TkxEmfRecord& r) {
       const double t = h.Frame.top * st_.DevicePixelsPerMMY / 100.0;
       const double rr = (h.Frame.right + 1.0) * st_.DevicePixelsPerMMX / 100.0;
       const double b = (h.Frame.bottom + 1.0) * st_.DevicePixelsPerMMY / 100.0;
+      frame_ = {l * st_.Rx() + st_.OffsetX, t * st_.Ry() + st_.OffsetY, rr * st_.Rx() + st_.OffsetX,
+                b * st_.Ry() + st_.OffsetY};
       // A pixel in from every edge: drawing that reaches past the paper
       // stays on it once lengths are rounded in the document.
       page_ = {l * st_.Rx() + st_.OffsetX + 1, t * st_.Ry() + st_.OffsetY + 1, rr * st_.Rx() + st_.OffsetX - 1,
@@ -599,6 +634,7 @@ void TkxMetafileDrawing::TrackStateRecord(const TkxEmfRecord& r) {
       inPath_ = false;
       path_.clear();
       if (st_.Target().LineMode()) UncoverFlowingText();
+      FinishCopy();
       FlattenCrowdedPage();
       painted_.clear();
       break;
@@ -1035,6 +1071,10 @@ bool TkxMetafileDrawing::DecorateText(const TkxShapeItem& line) {
 
 void TkxMetafileDrawing::Paint(std::vector<TkxMetaFigure> figures, bool fill, bool stroke, bool evenOdd) {
   if (!Wanted()) return;
+  if (copying_) {
+    PlaceCopy();
+    return;
+  }
   fill = fill && st_.Brush.Style() != bsClear;
   stroke = stroke && st_.Pen.Style() != psClear;
   if (!fill && !stroke) return;
@@ -1367,6 +1407,160 @@ void TkxMetafileDrawing::FlattenCrowdedPage() {
       break;
     }
   list->swap(kept);
+}
+
+// ---- Drawing kept as recorded --------------------------------------------------------------
+
+namespace {
+
+bool PaintingRecord(uint32_t type) {
+  switch (type) {
+    case EMR_POLYBEZIER:
+    case EMR_POLYGON:
+    case EMR_POLYLINE:
+    case EMR_POLYPOLYLINE:
+    case EMR_POLYPOLYGON:
+    case EMR_POLYDRAW:
+    case EMR_POLYBEZIER16:
+    case EMR_POLYGON16:
+    case EMR_POLYLINE16:
+    case EMR_POLYPOLYLINE16:
+    case EMR_POLYPOLYGON16:
+    case EMR_POLYDRAW16:
+    case EMR_RECTANGLE:
+    case EMR_ROUNDRECT:
+    case EMR_ELLIPSE:
+    case EMR_ARC:
+    case EMR_CHORD:
+    case EMR_PIE:
+    case EMR_FILLRGN:
+    case EMR_FILLPATH:
+    case EMR_STROKEANDFILLPATH:
+    case EMR_STROKEPATH: return true;
+    default: return false;
+  }
+}
+
+// An EMR_EOF without a palette.
+constexpr uint32_t kEofSize = 20;
+
+void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+bool TkxMetafileDrawing::IsPathOrClipRecord(uint32_t type) {
+  switch (type) {
+    case EMR_BEGINPATH:
+    case EMR_ENDPATH:
+    case EMR_CLOSEFIGURE:
+    case EMR_ABORTPATH:
+    case EMR_FILLPATH:
+    case EMR_STROKEANDFILLPATH:
+    case EMR_STROKEPATH:
+    case EMR_SELECTCLIPPATH:
+    case EMR_EXTSELECTCLIPRGN: return true;
+    default: return false;
+  }
+}
+
+void TkxMetafileDrawing::ChooseCopying(const uint8_t* data, size_t size) {
+  copying_ = false;
+  copy_.clear();
+  copiedRecords_ = 0;
+  copyPlace_ = nullptr;
+  if (!Wanted() || !data) return;
+  size_t painting = 0;
+  EnumerateEmfRecords(data, size, [&painting](const TkxEmfRecord& r) {
+    if (PaintingRecord(r.Type())) ++painting;
+    return painting <= kMaxPageShapes;
+  });
+  copying_ = painting > kMaxPageShapes;
+  if (copying_) copy_.reserve(size);
+}
+
+void TkxMetafileDrawing::Copy(const TkxEmfRecord& r) {
+  switch (r.Type()) {
+    // Text is written as text, and pictures as pictures of their own.
+    case EMR_EXTTEXTOUTA:
+    case EMR_EXTTEXTOUTW:
+    case EMR_POLYTEXTOUTA:
+    case EMR_POLYTEXTOUTW:
+    case EMR_SMALLTEXTOUT:
+    case EMR_BITBLT:
+    case EMR_STRETCHBLT:
+    case EMR_MASKBLT:
+    case EMR_PLGBLT:
+    case EMR_SETDIBITSTODEVICE:
+    case EMR_STRETCHDIBITS:
+    case EMR_ALPHABLEND:
+    case EMR_TRANSPARENTBLT:
+    case EMR_GDICOMMENT: return;
+    default: break;
+  }
+  // The header comes first and once.
+  if ((r.Type() == EMR_HEADER) != copy_.empty() || r.Size() < 8 || !r.Data()) return;
+  copy_.insert(copy_.end(), r.Data(), r.Data() + r.Size());
+  ++copiedRecords_;
+}
+
+void TkxMetafileDrawing::PlaceCopy() {
+  if (copyPlace_ || !copying_ || IsEmpty(frame_)) return;
+  auto image =
+      std::make_unique<TkxImageItem>(TkxDoublePoint{frame_.Left, frame_.Top}, TkxDoublePoint{frame_.Right, frame_.Bottom});
+  if (const TkxImageSettings* settings = st_.Target().ImageSettings()) image->ImageSettings = *settings;
+  // Whatever the format asked for pictures: a drawing is no photograph.
+  image->ImageSettings.SetOutputImageFormat(ifMetafile);
+  copyPlace_ = image.get();
+  // Under everything else on the page: a page's drawing starts with its
+  // backgrounds, which would hide the pictures drawn before them.
+  if (TkxItemList* list = st_.Target().ItemList()) list->insert(list->begin(), std::move(image));
+}
+
+void TkxMetafileDrawing::FinishCopy() {
+  if (!copying_) return;
+  copying_ = false;
+  std::vector<uint8_t> bytes;
+  bytes.swap(copy_);
+  const TkxDocumentItem* place = copyPlace_;
+  copyPlace_ = nullptr;
+  TkxItemList* list = st_.Target().ItemList();
+  if (!place || !list) return;
+  auto it = std::find_if(list->begin(), list->end(), [place](const TkxDocumentItemPtr& item) { return item.get() == place; });
+  if (it == list->end()) return;
+  TkxImageTable* table = st_.Target().ImageTable();
+  // A recording cut short gets the end record it lacks.
+  const bool ended = bytes.size() >= kEofSize && bytes[bytes.size() - kEofSize] == EMR_EOF &&
+                     bytes[bytes.size() - kEofSize + 4] == kEofSize;
+  if (!ended && bytes.size() >= 88) {
+    const size_t at = bytes.size();
+    bytes.resize(at + kEofSize, 0);
+    PutU32(bytes, at, EMR_EOF);
+    PutU32(bytes, at + 4, kEofSize);
+    PutU32(bytes, at + 12, 16);  // where a palette would start
+    PutU32(bytes, at + 16, kEofSize);
+    ++copiedRecords_;
+  }
+  std::unique_ptr<TGraphic> picture;
+  if (table && bytes.size() >= 88 && bytes.size() <= UINT32_MAX) {
+    PutU32(bytes, 48, static_cast<uint32_t>(bytes.size()));
+    PutU32(bytes, 52, copiedRecords_);
+    try {
+      picture = std::make_unique<TGraphic>(TkxMetafile(std::move(bytes)));
+    } catch (const EInvalidMetafile&) {
+      picture.reset();
+    }
+  }
+  if (!picture) {
+    list->erase(it);
+    return;
+  }
+  auto* image = static_cast<TkxImageItem*>(it->get());
+  image->ImageIndex = static_cast<int>(table->size());
+  TkxImageTableEntry entry;
+  entry.Picture = std::move(picture);
+  table->push_back(std::move(entry));
 }
 
 }  // namespace pw

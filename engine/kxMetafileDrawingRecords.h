@@ -63,6 +63,14 @@ class TkxMetafileDrawing {
   // the state has taken them; at EMR_EOF fills over flowing text are left
   // out and a page with too many shapes gets them as one picture.
   void TrackStateRecord(const TkxEmfRecord& r);
+  // Before the records of a page recording: a page with more painting
+  // records than a page may have shapes keeps its drawing as recorded, in
+  // one picture (its text and pictures still go their own ways), instead of
+  // having each record made into shapes first.
+  void ChooseCopying(const uint8_t* data, size_t size);
+  // Makes the picture of a copied drawing (at EMR_EOF, or after the last
+  // record of a recording cut short).
+  void FinishCopy();
 
   // Shapes made on this page so far.
   size_t ShapeCount() const { return shapeCount_; }
@@ -118,6 +126,12 @@ class TkxMetafileDrawing {
   void UncoverFlowingText();
   // Moves the shapes of a crowded page into one picture.
   void FlattenCrowdedPage();
+  // A crowded page's drawing records, as they come, and the picture they
+  // make at EMR_EOF (placed under the page's other items at its first
+  // painting).
+  void Copy(const TkxEmfRecord& r);
+  void PlaceCopy();
+  static bool IsPathOrClipRecord(uint32_t type);
   // A line under (or through) the text drawn just before it, as long as
   // that text and in its colour, is the text's underline (or strikeout):
   // the text's font takes it, so that it stays with the text however the
@@ -134,6 +148,13 @@ class TkxMetafileDrawing {
   size_t shapeCount_ = 0;
   // Boxes of what the page's shapes cover so far.
   std::vector<TkxDoubleRect> painted_;
+  // The page's frame (engine pixels, offsets added), for the copied drawing.
+  TkxDoubleRect frame_;
+  bool copying_ = false;
+  std::vector<uint8_t> copy_;
+  uint32_t copiedRecords_ = 0;
+  // The picture of the copied drawing among the page's items, once placed.
+  const TkxDocumentItem* copyPlace_ = nullptr;
 };
 
 }  // namespace pw

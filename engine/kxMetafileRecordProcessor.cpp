@@ -8,19 +8,23 @@ namespace pw {
 void TkxMetafileRecordProcessor::ProcessMetafile(const TkxMetafile& metafile, double offsetX, double offsetY) {
   OffsetX = offsetX;
   OffsetY = offsetY;
+  drawing_.ChooseCopying(metafile.Bytes().data(), metafile.Bytes().size());
   metafile.EnumerateRecords([this](const TkxEmfRecord& record) {
     ProcessRecord(record);
     return true;
   });
+  drawing_.FinishCopy();
 }
 
 void TkxMetafileRecordProcessor::ProcessRecords(const uint8_t* data, size_t size, double offsetX, double offsetY) {
   OffsetX = offsetX;
   OffsetY = offsetY;
+  drawing_.ChooseCopying(data, size);
   EnumerateEmfRecords(data, size, [this](const TkxEmfRecord& record) {
     ProcessRecord(record);
     return true;
   });
+  drawing_.FinishCopy();
 }
 
 bool TkxMetafileRecordProcessor::IsDrawingRecord(uint32_t type) {

@@ -110,6 +110,7 @@ TkxMetafileState::TkxMetafileState(TkxMetafileTarget& target) : target_(target) 
   RenderText = RendersKind(wanted, caps, K::irText);
   RenderImages = RendersKind(wanted, caps, K::irImage);
   RenderShapes = RendersKind(wanted, caps, K::irShape);
+  ReadResolution();
   Font = DefaultFont();
 }
 
@@ -122,14 +123,10 @@ TkxMetafileFont TkxMetafileState::DefaultFont() const {
 
 // ---- Coordinates ----------------------------------------------------------------
 
-double TkxMetafileState::Rx() const {
-  const int in = target_.InputXRes();
-  return in > 0 ? static_cast<double>(target_.PPI()) / in : 1.0;
-}
-
-double TkxMetafileState::Ry() const {
-  const int in = target_.InputYRes();
-  return in > 0 ? static_cast<double>(target_.PPI()) / in : 1.0;
+void TkxMetafileState::ReadResolution() {
+  const int inX = target_.InputXRes(), inY = target_.InputYRes();
+  rx_ = inX > 0 ? static_cast<double>(target_.PPI()) / inX : 1.0;
+  ry_ = inY > 0 ? static_cast<double>(target_.PPI()) / inY : 1.0;
 }
 
 double TkxMetafileState::MapScaleX() const {
@@ -456,6 +453,7 @@ void TkxMetafileState::DeleteObject(uint32_t handle) {
 
 void TkxMetafileState::ReadHeader(const TkxEmfRecord& r) {
   covers_.clear();
+  ReadResolution();
   TkxEmrHeader h;
   if (!DecodeHeader(r, h)) return;
   if (h.Device.cx > 0 && h.HasExtension2 && h.MicrometersX > 0)

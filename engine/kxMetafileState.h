@@ -216,9 +216,10 @@ class TkxMetafileState {
   double DevicePixelsPerMMX = 0, DevicePixelsPerMMY = 0;
 
   // ---- Coordinates ----
-  // Engine pixels per input pixel.
-  double Rx() const;
-  double Ry() const;
+  // Engine pixels per input pixel (read from the target when the state is
+  // made and at every recording's header).
+  double Rx() const { return rx_; }
+  double Ry() const { return ry_; }
   // Device pixels per logical unit of the current map mode (negative where
   // the mode's y axis points up).
   double MapScaleX() const;
@@ -289,7 +290,10 @@ class TkxMetafileState {
   // Remembers what a drawn item covers, for BackdropAt.
   void NoteCover(const TkxDocumentItem& item);
 
+  void ReadResolution();
+
   TkxMetafileTarget& target_;
+  double rx_ = 1, ry_ = 1;
   struct Cover {
     TkxDoubleRect Box;
     TColor Color;

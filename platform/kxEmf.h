@@ -130,6 +130,7 @@ constexpr uint32_t EMR_SETICMMODE = 98;
 constexpr uint32_t EMR_CREATECOLORSPACE = 99;
 constexpr uint32_t EMR_SETCOLORSPACE = 100;
 constexpr uint32_t EMR_DELETECOLORSPACE = 101;
+constexpr uint32_t EMR_SMALLTEXTOUT = 108;
 constexpr uint32_t EMR_ALPHABLEND = 114;
 constexpr uint32_t EMR_SETLAYOUT = 115;
 constexpr uint32_t EMR_TRANSPARENTBLT = 116;

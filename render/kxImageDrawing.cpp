@@ -547,12 +547,20 @@ TkxPDFImageItem TkxImageLoader::Load(const TkxPDFDictObject& dict, const std::ve
       if (mi.PictureKind != 1) return false;
       aw = mi.Picture.Width(), ah = mi.Picture.Height();
       alpha.resize(size_t(aw) * size_t(ah));
-      for (int y = 0; y < ah; ++y)
+      const bool opaque = !mi.Picture.HasAlpha();
+      for (int y = 0; y < ah; ++y) {
+        const uint32_t* line = mi.Picture.Scanline(y);
+        uint8_t* out = alpha.data() + size_t(y) * size_t(aw);
         for (int x = 0; x < aw; ++x) {
-          const uint32_t p = mi.Picture.Pixel(x, y);
           // Soft: the gray level is the alpha; stencil: painted pixels show the picture.
-          alpha[size_t(y) * size_t(aw) + size_t(x)] = soft ? uint8_t(p & 0xFF) : uint8_t(p >> 24);
+          if (opaque) {
+            out[x] = soft ? uint8_t(line[x] & 0xFF) : 0xFF;
+          } else {
+            const uint32_t p = mi.Picture.Pixel(x, y);
+            out[x] = soft ? uint8_t(p & 0xFF) : uint8_t(p >> 24);
+          }
         }
+      }
       return true;
     };
     std::vector<uint8_t> alpha;

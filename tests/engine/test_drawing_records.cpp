@@ -121,8 +121,9 @@ TEST(DrawingRecords, NothingOutsideThePageOrTheClipIsKept) {
   pg.G.FillPath(TkxSolidBrush(kRed), RectPath(900, 100, 50, 50));    // right of the page
   pg.G.FillPath(TkxSolidBrush(kRed), RectPath(700, 900, 300, 300));  // partly off the page
   pg.G.SetClip(TkxRectF{100, 100, 100, 100});
-  for (int i = 0; i < 100; ++i)
-    for (int j = 0; j < 100; ++j) pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(300 + i * 4, 300 + j * 4, 3, 3));
+  // (Fewer than make a crowded page, which keeps its drawing as recorded.)
+  for (int i = 0; i < 50; ++i)
+    for (int j = 0; j < 50; ++j) pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(300 + i * 4, 300 + j * 4, 3, 3));
   pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(150, 150, 200, 10));  // cut at the clip's right
   TkxGraphicsPath line;
   line.AddLine(0, 120, 800, 120);
@@ -169,32 +170,65 @@ TEST(DrawingRecords, BlankPaperFillsAreDropped) {
   EXPECT_EQ(shapes[1]->Brush->Color(), 0xFFFFFF);
 }
 
+// A page crowded with painting records keeps them as recorded; one whose
+// few records make many shapes (a path of many strokes) gets its shapes
+// recorded. Either way the drawing is one vector picture, its text stays
+// text and its bitmaps pictures of their own.
 TEST(DrawingRecords, CrowdedPageBecomesOnePicture) {
-  Page pg;
-  const int n = static_cast<int>(kMaxPageShapes) + 100;
-  for (int i = 0; i < n; ++i)
-    pg.G.FillPath(TkxSolidBrush(kRed), RectPath(10 + (i % 70) * 11, 10 + (i / 70) * 11, 8, 8));
-  pg.Run();
-  EXPECT_TRUE(pg.T.Shapes().empty());
-  const auto images = pg.T.All<TkxImageItem>();
-  ASSERT_EQ(images.size(), 1u);
-  ASSERT_EQ(pg.T.Table.size(), 1u);
-  ASSERT_TRUE(pg.T.Table[0].Picture);
-  EXPECT_EQ(pg.T.Table[0].Picture->Width(), static_cast<int>(images[0]->Width));
-  EXPECT_NEAR(images[0]->X, 10, 2);
-  EXPECT_LT(images[0]->Width, 800);
-  // The drawing stays vector: a metafile picture, written as one whatever
-  // the format asked for pictures, that draws the squares where they were.
-  ASSERT_NE(pg.T.Table[0].Picture->Metafile(), nullptr);
-  EXPECT_EQ(images[0]->ImageSettings.OutputImageFormat(), ifMetafile);
-  const TkxBitmap drawn = RenderGraphic(*pg.T.Table[0].Picture);
-  ASSERT_FALSE(drawn.Empty());
-  const double sx = drawn.Width() / images[0]->Width, sy = drawn.Height() / images[0]->Height;
-  auto at = [&](double x, double y) {
-    return drawn.Pixel(static_cast<int>((x - images[0]->X) * sx), static_cast<int>((y - images[0]->Y) * sy));
-  };
-  EXPECT_EQ(at(10 + 11 * 5 + 4, 10 + 11 * 3 + 4) & 0xFFFFFF, 0xFF0000u);  // inside a square
-  EXPECT_EQ(at(10 + 11 * 5 + 9.5, 10 + 11 * 3 + 4) >> 24, 0u);            // between squares
+  for (const bool manyRecords : {true, false}) {
+    SCOPED_TRACE(manyRecords ? "many records" : "many strokes");
+    Page pg;
+    const int n = static_cast<int>(kMaxPageShapes) + 100;
+    TkxGraphicsPath grid;
+    for (int i = 0; i < n; ++i) {
+      const double x = 10 + (i % 70) * 11, y = 10 + (i / 70) * 11;
+      if (manyRecords) {
+        pg.G.FillPath(TkxSolidBrush(kRed), RectPath(x, y, 8, 8));
+      } else {
+        grid.StartFigure();
+        grid.AddLines({{x, y}, {x + 8, y + 8}});
+      }
+    }
+    if (!manyRecords) pg.G.DrawPath(TkxPen(kRed, 3), grid);
+    TkxBitmap photo(4, 4);
+    pg.Rec.StretchDIBits(100, 700, 300, 40, 0, 0, 4, 4, photo.ToDIBHeader(24), photo.ToDIBBits(24), SRCCOPY);
+    TkxLogFontW font;
+    font.lfFaceName = u"Liberation Sans";
+    font.lfHeight = -20;
+    pg.Rec.UseFont(font);
+    pg.Rec.ExtTextOutW({100, 800}, 0, {0, 0, -1, -1}, u"Caption", {}, {});
+    pg.Run();
+    EXPECT_TRUE(pg.T.Shapes().empty());
+    ASSERT_EQ(pg.T.Texts().size(), 1u);
+    const auto images = pg.T.All<TkxImageItem>();
+    ASSERT_EQ(images.size(), 2u);
+    ASSERT_EQ(pg.T.Table.size(), 2u);
+    const TkxImageItem* drawing = nullptr;
+    for (const TkxImageItem* image : images) {
+      ASSERT_GE(image->ImageIndex, 0);
+      ASSERT_LT(image->ImageIndex, 2);
+      if (pg.T.Table[image->ImageIndex].Picture->Metafile()) drawing = image;
+    }
+    ASSERT_NE(drawing, nullptr);
+    const TGraphic& picture = *pg.T.Table[drawing->ImageIndex].Picture;
+    EXPECT_EQ(picture.Width(), static_cast<int>(std::lround(drawing->Width)));
+    EXPECT_LT(drawing->X, 11);
+    EXPECT_LT(drawing->Width, 801);
+    // Vector, written as a metafile whatever the format asked for pictures,
+    // and drawing the squares where they were, without the text.
+    EXPECT_EQ(drawing->ImageSettings.OutputImageFormat(), ifMetafile);
+    const TkxBitmap drawn = RenderGraphic(picture);
+    ASSERT_FALSE(drawn.Empty());
+    const double sx = drawn.Width() / drawing->Width, sy = drawn.Height() / drawing->Height;
+    auto at = [&](double x, double y) {
+      return drawn.Pixel(static_cast<int>((x - drawing->X) * sx), static_cast<int>((y - drawing->Y) * sy));
+    };
+    EXPECT_EQ(at(10 + 11 * 5 + 4, 10 + 11 * 3 + 4) & 0xFFFFFF, 0xFF0000u);  // inside a square
+    EXPECT_EQ(at(10 + 11 * 5 + 9.5, 10 + 11 * 3 + 4) >> 24, 0u);            // between squares
+    if (manyRecords) {
+      EXPECT_EQ(at(110, 810) >> 24, 0u);  // the text is not drawn
+    }
+  }
 }
 
 TEST(DrawingRecords, HostileRecordsStayBounded) {
