@@ -117,8 +117,27 @@ bool CopyFileAtomically(const std::string& source, const std::string& target, st
   umask(mask);
   fchmod(out, 0666 & ~mask);
   bool ok = true;
-  std::vector<char> buf(1 << 16);
+  // The kernel copies without the bytes passing through here; where it
+  // cannot (another file system, an old kernel) before the first byte, the
+  // copy goes through a buffer.
+  bool copied = false;
   for (;;) {
+    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+    if (n > 0) {
+      copied = true;
+      continue;
+    }
+    if (n == 0) {
+      copied = true;
+      break;
+    }
+    if (errno == EINTR) continue;
+    if (copied || (errno != ENOSYS && errno != EXDEV && errno != EINVAL && errno != EOPNOTSUPP && errno != EPERM))
+      ok = false;
+    break;
+  }
+  std::vector<char> buf(copied || !ok ? 0 : 1 << 16);
+  while (ok && !copied) {
     ssize_t n = read(in, buf.data(), buf.size());
     if (n == 0) break;
     if (n < 0) {
@@ -149,6 +168,18 @@ bool CopyFileAtomically(const std::string& source, const std::string& target, st
     return fail("Cannot write " + target);
   }
   return true;
+}
+
+bool MoveFileAtomically(const std::string& source, const std::string& target, std::string* error) {
+  const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    mode_t mask = umask(0);
+    umask(mask);
+    const bool ready = fchmod(fd, 0666 & ~mask) == 0 && fsync(fd) == 0;
+    close(fd);
+    if (ready && rename(source.c_str(), target.c_str()) == 0) return true;
+  }
+  return CopyFileAtomically(source, target, error);
 }
 
 // ---- driver ----
@@ -305,7 +336,7 @@ void TpwConversionDriver::Finish() {
   saveRetryAllowed_ = true;
   saved_ = false;
   for (;;) {
-    if (CopyFileAtomically(temp_.TempFile(), name)) {
+    if (MoveFileAtomically(temp_.TempFile(), name)) {
       saved_ = true;
       break;
     }

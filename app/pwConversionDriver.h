@@ -137,6 +137,10 @@ class TpwTempArea {
 // Copies `source` to `target` through a temporary name in the target's
 // folder and a rename, so the target is written whole or not at all.
 bool CopyFileAtomically(const std::string& source, const std::string& target, std::string* error = nullptr);
+// Moves `source` to `target`: renamed where both lie on one file system
+// (the bytes are not written again), else copied as above. The target is
+// written whole or not at all; `source` stays where it could not be.
+bool MoveFileAtomically(const std::string& source, const std::string& target, std::string* error = nullptr);
 
 // Gives freed heap memory back to the system (after load, pages and status messages).
 void TrimWorkingSet();

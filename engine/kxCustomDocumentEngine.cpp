@@ -589,9 +589,14 @@ void TkxCustomDocumentEngine::ProcessPageRecording(const TkxMetafile& metafile, 
     const double unit = UnitFactor();
     const double width = ToPixelsX(item ? item->PageSettings.Width() / unit : page_.Width());
     const double height = ToPixelsY(item ? item->PageSettings.Height() / unit : page_.Height());
-    const TkxMetafile fresh =
-        StretchRecording(metafile, PagePixels(width * contentScaleX_), PagePixels(height * contentScaleY_));
-    processor.ProcessMetafile(fresh, offX, offY);
+    const int w = PagePixels(width * contentScaleX_), h = PagePixels(height * contentScaleY_);
+    // A page fitted to paper of its own size within a pixel is played as
+    // it was recorded: stretching it would only copy every record.
+    if (inputXRes_ == ppi && inputYRes_ == ppi && w == metafile.Width() && h == metafile.Height()) {
+      processor.ProcessMetafile(metafile, offX, offY);
+    } else {
+      processor.ProcessMetafile(StretchRecording(metafile, w, h), offX, offY);
+    }
   } else {
     processor.ProcessMetafile(metafile, offX, offY);
   }

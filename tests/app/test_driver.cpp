@@ -394,5 +394,21 @@ TEST(CopyFileAtomically, WritesWholeOrNothing) {
   EXPECT_FALSE(CopyFileAtomically(dir + "/src", dir + "/adir", &err));
   // No stray temporary names are left behind.
   EXPECT_EQ(std::system(("test $(ls " + dir + " | wc -l) -eq 3").c_str()), 0);
+  // A move renames: the source is gone, the target readable by others as
+  // a new file would be; onto a folder it fails and the source stays.
+  const mode_t mask = umask(022);
+  std::ofstream(dir + "/moved") << "more";
+  chmod((dir + "/moved").c_str(), 0600);
+  EXPECT_TRUE(MoveFileAtomically(dir + "/moved", dir + "/dst"));
+  EXPECT_NE(access((dir + "/moved").c_str(), F_OK), 0);
+  std::ifstream again(dir + "/dst");
+  again >> s;
+  EXPECT_EQ(s, "more");
+  struct stat st {};
+  ASSERT_EQ(stat((dir + "/dst").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_FALSE(MoveFileAtomically(dir + "/src", dir + "/adir", &err));
+  EXPECT_EQ(access((dir + "/src").c_str(), F_OK), 0);
+  umask(mask);
   std::system(("rm -rf " + dir).c_str());
 }
