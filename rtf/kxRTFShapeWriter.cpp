@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -166,37 +167,65 @@ std::string TkxRTFShapeWriter::RoundRect(const TkxShapeItem& item) const {
 }
 std::string TkxRTFShapeWriter::Ellipse(const TkxShapeItem& item) const { return BoxShape(item, "\\dpellipse", 3); }
 
-std::string TkxRTFShapeWriter::DrawingPolygon(const TkxPoints& points, size_t count, const TBrush* brush,
-                                              const TPen& pen, bool closed) const {
-  std::vector<TwipPoint> pts(count);
-  for (size_t i = 0; i < count; ++i) pts[i] = {Twips(points[i].X), Twips(points[i].Y)};
-  long long minX = pts[0].X, minY = pts[0].Y, maxX = 0, maxY = 0;
-  for (const TwipPoint& p : pts) {
-    minX = std::min(minX, p.X);
-    minY = std::min(minY, p.Y);
-    maxX = std::max(maxX, p.X);
-    maxY = std::max(maxY, p.Y);
+// A figure's points in twips and the text of every coordinate relative to
+// the figure's top left, made once for both forms the figure is written in.
+struct TkxTwipFigure {
+  std::vector<TwipPoint> Points;
+  long long MinX = 0, MinY = 0, MaxX = 0, MaxY = 0;
+  std::string Digits;          // every coordinate's digits, x and y in turn
+  std::vector<uint32_t> Ends;  // where each coordinate's digits end
+
+  std::string_view Coordinate(size_t k) const {
+    const uint32_t from = k ? Ends[k - 1] : 0;
+    return {Digits.data() + from, Ends[k] - from};
   }
+};
+
+namespace {
+
+char* Append(char* p, std::string_view v) {
+  std::memcpy(p, v.data(), v.size());
+  return p + v.size();
+}
+
+// Writes through p into s, which has room for it; s is cut to what was written.
+template <typename Fill>
+void AppendBounded(std::string& s, size_t room, Fill&& fill) {
+  const size_t at = s.size();
+  s.resize(at + room);
+  char* end = fill(s.data() + at);
+  s.resize(static_cast<size_t>(end - s.data()));
+}
+
+}  // namespace
+
+std::string TkxRTFShapeWriter::DrawingPolygon(const TkxTwipFigure& f, const TBrush* brush, const TPen& pen,
+                                              bool closed) const {
+  const size_t count = f.Points.size();
+  const long long maxX = std::max(0LL, f.MaxX), maxY = std::max(0LL, f.MaxY);
   std::string s;
-  s.reserve(256 + count * 28);
+  s.reserve(256 + f.Digits.size() + count * 12);
   s += "{\\lang1024 {\\*\\do\\dobxpage\\dobypage";
   s += closed ? "\\dppolygon" : "\\dppolyline";
   s += "\\dppolycount";
   Put(s, static_cast<long long>(count));
-  for (const TwipPoint& p : pts) {
-    s += "\\dpptx";
-    Put(s, p.X - minX);
-    s += "\\dppty";
-    Put(s, p.Y - minY);
-  }
+  AppendBounded(s, f.Digits.size() + count * 12, [&](char* p) {
+    for (size_t i = 0; i < count; ++i) {
+      p = Append(p, "\\dpptx");
+      p = Append(p, f.Coordinate(2 * i));
+      p = Append(p, "\\dppty");
+      p = Append(p, f.Coordinate(2 * i + 1));
+    }
+    return p;
+  });
   s += "\\dpx";
-  Put(s, minX);
+  Put(s, f.MinX);
   s += "\\dpy";
-  Put(s, minY);
+  Put(s, f.MinY);
   s += "\\dpxsize";
-  Put(s, maxX - minX);
+  Put(s, maxX - f.MinX);
   s += "\\dpysize";
-  Put(s, maxY - minY);
+  Put(s, maxY - f.MinY);
   s += LineStyle(pen);
   if (brush) s += RTFFillStyle(*brush);
   s += "}}";
@@ -216,26 +245,40 @@ std::string TkxRTFShapeWriter::Polygon(const TkxPoints& points, int count, const
     line.Points.assign(points.begin(), points.begin() + 2);
     return Line(line);
   }
+  TkxTwipFigure f;
+  f.Points.resize(n);
+  for (size_t i = 0; i < n; ++i) f.Points[i] = {Twips(points[i].X), Twips(points[i].Y)};
+  f.MinX = f.MaxX = f.Points[0].X;
+  f.MinY = f.MaxY = f.Points[0].Y;
+  for (const TwipPoint& p : f.Points) {
+    f.MinX = std::min(f.MinX, p.X);
+    f.MinY = std::min(f.MinY, p.Y);
+    f.MaxX = std::max(f.MaxX, p.X);
+    f.MaxY = std::max(f.MaxY, p.Y);
+  }
+  constexpr size_t kDigits = 21;  // the longest long long, with its sign
+  f.Digits.resize(n * 2 * kDigits);
+  f.Ends.reserve(n * 2);
+  char* p = f.Digits.data();
+  for (const TwipPoint& q : f.Points) {
+    p = std::to_chars(p, p + kDigits, q.X - f.MinX).ptr;
+    f.Ends.push_back(static_cast<uint32_t>(p - f.Digits.data()));
+    p = std::to_chars(p, p + kDigits, q.Y - f.MinY).ptr;
+    f.Ends.push_back(static_cast<uint32_t>(p - f.Digits.data()));
+  }
+  f.Digits.resize(static_cast<size_t>(p - f.Digits.data()));
   // Readers that take the drawing-object polygon keep only its first two
   // points, so the figure goes out as a freeform shape, with the
   // drawing-object form as its result for readers of that form only.
-  return Freeform(points, n, brush, pen, closed, join, cap, DrawingPolygon(points, n, brush, pen, closed));
+  return Freeform(f, brush, pen, closed, join, cap, DrawingPolygon(f, brush, pen, closed));
 }
 
-std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const TBrush* brush, const TPen& pen,
-                                        bool closed, uint8_t join, uint8_t cap, const std::string& result) const {
-  std::vector<TwipPoint> pts(n);
-  for (size_t i = 0; i < n; ++i) pts[i] = {Twips(points[i].X), Twips(points[i].Y)};
-  long long minX = pts[0].X, minY = pts[0].Y, maxX = pts[0].X, maxY = pts[0].Y;
-  for (const TwipPoint& p : pts) {
-    minX = std::min(minX, p.X);
-    minY = std::min(minY, p.Y);
-    maxX = std::max(maxX, p.X);
-    maxY = std::max(maxY, p.Y);
-  }
-  const long long w = std::max(1LL, maxX - minX), h = std::max(1LL, maxY - minY);
+std::string TkxRTFShapeWriter::Freeform(const TkxTwipFigure& f, const TBrush* brush, const TPen& pen, bool closed,
+                                        uint8_t join, uint8_t cap, const std::string& result) const {
+  const size_t n = f.Points.size();
+  const long long w = std::max(1LL, f.MaxX - f.MinX), h = std::max(1LL, f.MaxY - f.MinY);
   std::string s;
-  s.reserve(256 + n * 16);
+  s.reserve(256 + f.Digits.size() + n * 4);
   PutProperty(s, "shapeType", "0");
   PutProperty(s, "geoLeft", "0");
   PutProperty(s, "geoTop", "0");
@@ -244,15 +287,18 @@ std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const
   OpenProperty(s, "pVerticies");
   s += "8;";
   Put(s, static_cast<long long>(n + (closed ? 1 : 0)));
-  auto vertex = [&](const TwipPoint& p) {
-    s += ";(";
-    Put(s, p.X - minX);
-    s += ',';
-    Put(s, p.Y - minY);
-    s += ')';
-  };
-  for (const TwipPoint& p : pts) vertex(p);
-  if (closed) vertex(pts[0]);
+  AppendBounded(s, f.Digits.size() + n * 4 + 4 + 2 * 21, [&](char* p) {
+    auto vertex = [&](size_t i) {
+      p = Append(p, ";(");
+      p = Append(p, f.Coordinate(2 * i));
+      *p++ = ',';
+      p = Append(p, f.Coordinate(2 * i + 1));
+      *p++ = ')';
+    };
+    for (size_t i = 0; i < n; ++i) vertex(i);
+    if (closed) vertex(0);
+    return p;
+  });
   CloseProperty(s);
   std::vector<long long> segments{0x4000};
   for (size_t left = n - 1 + (closed ? 1 : 0); left > 0;) {
@@ -270,7 +316,7 @@ std::string TkxRTFShapeWriter::Freeform(const TkxPoints& points, size_t n, const
     Put(s, v);
   }
   CloseProperty(s);
-  return Shape(minX, minY, minX + w, minY + h, s, brush, pen, join, cap, result);
+  return Shape(f.MinX, f.MinY, f.MinX + w, f.MinY + h, s, brush, pen, join, cap, result);
 }
 
 std::string TkxRTFShapeWriter::Shape(long long left, long long top, long long right, long long bottom,

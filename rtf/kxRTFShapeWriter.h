@@ -14,6 +14,8 @@
 
 namespace pw {
 
+struct TkxTwipFigure;
+
 // Line words of a drawing object's pen: style, colour and width.
 std::string RTFLineStyle(const TPen& pen, double twipsPerPixel);
 // Fill words of a drawing object's brush: colours and pattern.
@@ -48,13 +50,12 @@ class TkxRTFShapeWriter {
   // shapes take instead.
   std::string Shape(long long left, long long top, long long right, long long bottom, const std::string& geometry,
                     const TBrush* brush, const TPen& pen, uint8_t join, uint8_t cap, const std::string& result) const;
-  // A freeform shape of the first n points; result: the group readers
+  // A freeform shape of the figure; result: the group readers
   // without freeform shapes take instead.
-  std::string Freeform(const TkxPoints& points, size_t n, const TBrush* brush, const TPen& pen, bool closed,
+  std::string Freeform(const TkxTwipFigure& figure, const TBrush* brush, const TPen& pen, bool closed,
                        uint8_t join, uint8_t cap, const std::string& result) const;
   // The older form of a polygon or polyline.
-  std::string DrawingPolygon(const TkxPoints& points, size_t count, const TBrush* brush, const TPen& pen,
-                             bool closed) const;
+  std::string DrawingPolygon(const TkxTwipFigure& figure, const TBrush* brush, const TPen& pen, bool closed) const;
 
   double twipsPerPixel_;
 };
