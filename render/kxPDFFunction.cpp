@@ -94,6 +94,16 @@ class TkxExponentialFunction : public TkxPDFFunction {
     ClipOut(out);
     return out;
   }
+  bool PiecewiseLinear(std::vector<double>& knots) const override {
+    if (Exponent != 1 || Domain.size() != 2 || C1.size() != C0.size()) return false;
+    for (size_t j = 0; j < Range.size() / 2 && j < C0.size(); ++j)
+      if (std::min(C0[j], C1[j]) < Range[2 * j] || std::max(C0[j], C1[j]) > Range[2 * j + 1]) return false;
+    // x to the power 1 is x only from 0 on.
+    if (std::min(Domain[0], Domain[1]) < 0) return false;
+    knots.push_back(Domain[0]);
+    knots.push_back(Domain[1]);
+    return true;
+  }
 };
 
 class TkxStitchingFunction : public TkxPDFFunction {
@@ -111,6 +121,27 @@ class TkxStitchingFunction : public TkxPDFFunction {
     std::vector<double> out = Functions[k]->Evaluate({v});
     ClipOut(out);
     return out;
+  }
+  bool PiecewiseLinear(std::vector<double>& knots) const override {
+    if (!Range.empty() || Domain.size() != 2 || Encode.size() < 2 * (Bounds.size() + 1) ||
+        Functions.size() < Bounds.size() + 1)
+      return false;
+    for (size_t k = 0; k <= Bounds.size(); ++k) {
+      const double lo = k == 0 ? Domain[0] : Bounds[k - 1];
+      const double hi = k == Bounds.size() ? Domain[1] : Bounds[k];
+      const double e0 = Encode[2 * k], e1 = Encode[2 * k + 1];
+      std::vector<double> inner;
+      if (!Functions[k]->PiecewiseLinear(inner)) return false;
+      knots.push_back(lo);
+      knots.push_back(hi);
+      // The piece's bends, taken back through its encoding.
+      if (e1 != e0)
+        for (double b : inner) {
+          const double x = lo + (b - e0) * (hi - lo) / (e1 - e0);
+          if (x > std::min(lo, hi) && x < std::max(lo, hi)) knots.push_back(x);
+        }
+    }
+    return true;
   }
 };
 

@@ -30,6 +30,14 @@ class TkxPDFFunction {
   int Inputs() const { return static_cast<int>(Domain.size() / 2); }
   // Number of outputs (from /Range, or what the function gives).
   virtual int Outputs() const { return static_cast<int>(Range.size() / 2); }
+  // True for a function of one input whose outputs run straight between
+  // bends (an exponential function of exponent 1 whose outputs stay within
+  // its range, and stitchings of such); the bends, its domain's ends among
+  // them, are added to knots.
+  virtual bool PiecewiseLinear(std::vector<double>& knots) const {
+    (void)knots;
+    return false;
+  }
 
   std::vector<double> Domain;
   std::vector<double> Range;

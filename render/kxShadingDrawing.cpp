@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "pdf/kxCstPDFDoc.h"
 #include "pdf/kxPDFObjects.h"
@@ -94,6 +96,19 @@ std::vector<double> TkxShadingFunction::Evaluate(double t) const {
     out.push_back(v.empty() ? 0 : v[0]);
   }
   return out;
+}
+
+bool TkxShadingFunction::Knots(std::vector<double>& knots) const {
+  knots.clear();
+  for (const auto& f : functions_)
+    if (!f || !f->PiecewiseLinear(knots)) return false;
+  knots.push_back(domain0_);
+  knots.push_back(domain1_);
+  for (double k : knots)
+    if (!std::isfinite(k)) return false;
+  std::sort(knots.begin(), knots.end());
+  knots.erase(std::unique(knots.begin(), knots.end()), knots.end());
+  return true;
 }
 
 // ---- Shadings ------------------------------------------------------------------------
@@ -218,10 +233,34 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
       pattern = type == 2 ? cairo_pattern_create_linear(coords[0], coords[1], coords[2], coords[3])
                           : cairo_pattern_create_radial(coords[0], coords[1], std::max(0.0, coords[2]), coords[3],
                                                         coords[4], std::max(0.0, coords[5]));
-      for (int i = 0; i <= kGradientStops; ++i) {
-        const double f = static_cast<double>(i) / kGradientStops;
+      // A colour that runs straight between bends, in a space where colours
+      // mix as their components do, is exact with a stop at every bend, and
+      // few stops are cheap to draw; any other is sampled evenly.
+      std::vector<double> knots;
+      std::vector<std::pair<double, double>> stops;  // (offset, shading value)
+      if ((cs.Kind == csDeviceGray || cs.Kind == csDeviceRGB) && t1 != t0 && fn.Knots(knots) &&
+          knots.size() <= static_cast<size_t>(kGradientStops)) {
+        // A bend may also be a step: a stop for each side of it.
+        const double eps = (t1 > t0 ? 1e-9 : -1e-9) * std::max(1.0, std::fabs(t1 - t0));
+        stops.push_back({0, t0});
+        for (double k : knots) {
+          const double f = (k - t0) / (t1 - t0);
+          if (!(f > 0 && f < 1)) continue;
+          stops.push_back({f, k - eps});
+          stops.push_back({f, k + eps});
+        }
+        stops.push_back({1, t1});
+        std::stable_sort(stops.begin(), stops.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+      } else {
+        for (int i = 0; i <= kGradientStops; ++i) {
+          const double f = static_cast<double>(i) / kGradientStops;
+          stops.push_back({f, t0 + f * (t1 - t0)});
+        }
+      }
+      for (const auto& [f, t] : stops) {
         uint32_t rgb = 0;
-        if (!rgbAt(t0 + f * (t1 - t0), rgb)) continue;
+        if (!rgbAt(t, rgb)) continue;
         cairo_pattern_add_color_stop_rgb(pattern, f, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
                                          (rgb & 0xFF) / 255.0);
       }

@@ -30,6 +30,9 @@ class TkxShadingFunction {
   bool Load(TkxCustomPDFDocument& doc, const TkxPDFObject* obj);
   // The outputs at t (clamped to the domain).
   std::vector<double> Evaluate(double t) const;
+  // True when the outputs run straight between bends, with the bends
+  // (the domain's ends among them) in knots, sorted.
+  bool Knots(std::vector<double>& knots) const;
   double Domain0() const { return domain0_; }
   double Domain1() const { return domain1_; }
 

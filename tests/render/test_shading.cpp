@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pdf/kxPDFDoc.h"
+#include "pdf/kxPDFStreamReader.h"
 #include "platform/kxBitmap.h"
 #include "platform/kxEmf.h"
 #include "platform/kxEmfRecorder.h"
@@ -87,6 +88,50 @@ TEST(Shading, FunctionsGiveTheColours) {
   EXPECT_LT(Red(a), Red(b));
   EXPECT_GT(Blue(a), Blue(b));
   EXPECT_GT(Green(a), 240);
+}
+
+// Where a shading's colour runs straight between bends it is drawn with a
+// stop at each bend: the bends of stitched pieces, through their encodings.
+TEST(Shading, StraightPiecesAreFoundWithTheirBends) {
+  struct Case {
+    const char* function;
+    bool straight;
+    std::vector<double> knots;
+  };
+  const Case cases[] = {
+      {"<< /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [1] /N 1 >>", true, {0, 1}},
+      {"<< /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [1] /N 2 >>", false, {}},
+      {"<< /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [2] /Range [0 1] >>", false, {}},  // clipped
+      {"<< /FunctionType 3 /Domain [0 2] /Bounds [0.5] /Encode [1 0 0 2] /Functions [<< /FunctionType 3 "
+       "/Domain [0 1] /Bounds [0.25] /Encode [0 1 0 1] /Functions [<< /FunctionType 2 /C0 [0] /C1 [1] >> "
+       "<< /FunctionType 2 /C0 [1] /C1 [0] >>] >> << /FunctionType 2 /Domain [0 2] /C0 [0] /C1 [1] >>] >>",
+       true,
+       {0, 0.375, 0.5, 2}},
+      {"<< /FunctionType 0 /Domain [0 1] /Range [0 1] /Size [2] /BitsPerSample 8 >>", false, {}},
+      {"[<< /FunctionType 2 /C0 [0] /C1 [1] >> << /FunctionType 3 /Domain [0 1] /Bounds [0.2] "
+       "/Encode [0 1 0 1] /Functions [<< /FunctionType 2 /C0 [0] /C1 [1] >> << /FunctionType 2 /C0 [1] "
+       "/C1 [1] >>] >>]",
+       true,
+       {0, 0.2, 1}},
+  };
+  TkxPDFDocument doc;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    const std::string text = c.function;
+    TkxPDFStreamReader reader(reinterpret_cast<const uint8_t*>(text.data()), text.size(), 1);
+    PDFObjectPtr obj = reader.ParseObject();
+    ASSERT_TRUE(obj);
+    TkxShadingFunction fn;
+    if (!fn.Load(doc, obj.get())) {
+      EXPECT_FALSE(c.straight);
+      continue;
+    }
+    std::vector<double> knots;
+    EXPECT_EQ(fn.Knots(knots), c.straight);
+    if (!c.straight) continue;
+    ASSERT_EQ(knots.size(), c.knots.size());
+    for (size_t i = 0; i < knots.size(); ++i) EXPECT_NEAR(knots[i], c.knots[i], 1e-12);
+  }
 }
 
 TEST(Shading, ShIsAPictureOfTheClippedArea) {
