@@ -79,6 +79,7 @@ constexpr double kRulePixels = 4;
 
 std::string RTFLineStyle(const TPen& pen, double twipsPerPixel) {
   std::string s;
+  s.reserve(96);
   switch (pen.Style()) {
     case psDash: s = "\\dplinedash"; break;
     case psDot: s = "\\dplinedot"; break;
@@ -88,8 +89,15 @@ std::string RTFLineStyle(const TPen& pen, double twipsPerPixel) {
     default: s = "\\dplinesolid"; break;
   }
   const TColor c = pen.Color();
-  s += "\\dplinecor" + Num(Red(c)) + "\\dplinecog" + Num(Green(c)) + "\\dplinecob" + Num(Blue(c));
-  s += "\\dplinew" + Num(TwipsOf(pen.Width(), twipsPerPixel)) + " ";
+  s += "\\dplinecor";
+  Put(s, Red(c));
+  s += "\\dplinecog";
+  Put(s, Green(c));
+  s += "\\dplinecob";
+  Put(s, Blue(c));
+  s += "\\dplinew";
+  Put(s, TwipsOf(pen.Width(), twipsPerPixel));
+  s += ' ';
   return s;
 }
 
@@ -106,8 +114,18 @@ std::string RTFFillStyle(const TBrush& brush) {
     default: pattern = 1; break;
   }
   const TColor c = brush.Color();
-  return "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr" + Num(Red(c)) + "\\dpfillbgcg" + Num(Green(c)) +
-         "\\dpfillbgcb" + Num(Blue(c)) + "\\dpfillpat" + Num(pattern) + " ";
+  std::string s;
+  s.reserve(128);
+  s += "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr";
+  Put(s, Red(c));
+  s += "\\dpfillbgcg";
+  Put(s, Green(c));
+  s += "\\dpfillbgcb";
+  Put(s, Blue(c));
+  s += "\\dpfillpat";
+  Put(s, pattern);
+  s += ' ';
+  return s;
 }
 
 TkxRTFShapeWriter::TkxRTFShapeWriter(double twipsPerPixel) : twipsPerPixel_(twipsPerPixel) {}
