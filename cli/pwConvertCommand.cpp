@@ -14,6 +14,7 @@
 #include <map>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "app/pwConversionDriver.h"
 #include "app/pwDocumentAdapter.h"
@@ -227,6 +228,7 @@ namespace {
 struct TpwBatchBoard {
   static constexpr int kNotDone = -1;
   std::atomic<size_t> Next{0};
+  const size_t* Order = nullptr;         // the files in the order they are taken
   std::atomic<int>* Codes = nullptr;     // one per file
   std::atomic<long>* Current = nullptr;  // one per worker: file index, or -1
 };
@@ -234,8 +236,9 @@ struct TpwBatchBoard {
 // Takes files off the board until none are left.
 void WorkOff(TpwBatchBoard& board, int worker, const std::vector<std::string>& files, const TpwCliOptions& options) {
   for (;;) {
-    const size_t i = board.Next.fetch_add(1);
-    if (i >= files.size()) break;
+    const size_t k = board.Next.fetch_add(1);
+    if (k >= files.size()) break;
+    const size_t i = board.Order ? board.Order[k] : k;
     board.Current[worker].store(static_cast<long>(i));
     const int code = ConvertOne(files[i], DefaultTarget(files[i], &*options.OutputDir), options, false);
     std::fflush(nullptr);
@@ -274,6 +277,18 @@ int ConvertInWorkers(const std::vector<std::string>& files, const TpwCliOptions&
   for (int w = 0; w < jobs; ++w) new (&current[w]) std::atomic<long>(-1);
   board->Codes = codes;
   board->Current = current;
+  // The largest files first: a large file taken last would keep one worker
+  // busy long after the others ran out of files. (Read by the workers
+  // after the fork, from their own copy.)
+  std::vector<size_t> order(files.size());
+  std::vector<off_t> sizes(files.size(), 0);
+  for (size_t i = 0; i < files.size(); ++i) {
+    order[i] = i;
+    struct stat st {};
+    if (stat(files[i].c_str(), &st) == 0) sizes[i] = st.st_size;
+  }
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return sizes[a] > sizes[b]; });
+  board->Order = order.data();
 
   std::map<pid_t, int> workers;  // pid -> worker slot
   auto start = [&](int slot) {
