@@ -231,6 +231,34 @@ TEST(DrawingRecords, CrowdedPageBecomesOnePicture) {
   }
 }
 
+// A crowded recording cut short (no end record, half a record at the end)
+// still gives a picture whole enough for a reader.
+TEST(DrawingRecords, CrowdedRecordingCutShortGivesAWholePicture) {
+  Page pg;
+  for (int i = 0; i < static_cast<int>(kMaxPageShapes) + 10; ++i)
+    pg.G.FillPath(TkxSolidBrush(kRed), RectPath(10 + (i % 70) * 11, 10 + (i / 70) * 11, 8, 8));
+  std::vector<uint8_t> bytes = pg.Rec.Close().Bytes();
+  bytes.resize(bytes.size() - 20);                                 // the end record
+  bytes.insert(bytes.end(), {EMR_POLYGON16, 0, 0, 0, 200, 0});  // and half a record
+  {
+    TkxMetafileRecordProcessor p(pg.T);
+    p.ProcessRecords(bytes.data(), bytes.size(), 0, 0);
+  }
+  ASSERT_EQ(pg.T.Table.size(), 1u);
+  const TkxMetafile* emf = pg.T.Table[0].Picture->Metafile();
+  ASSERT_NE(emf, nullptr);
+  uint32_t last = 0;
+  emf->EnumerateRecords([&](const TkxEmfRecord& r) {
+    last = r.Type();
+    return true;
+  });
+  EXPECT_EQ(last, EMR_EOF);
+  const TkxBitmap drawn = RenderGraphic(*pg.T.Table[0].Picture);
+  ASSERT_FALSE(drawn.Empty());
+  const double sx = drawn.Width() / 800.0, sy = drawn.Height() / 1000.0;
+  EXPECT_EQ(drawn.Pixel(static_cast<int>(14 * sx), static_cast<int>(14 * sy)) & 0xFFFFFF, 0xFF0000u);
+}
+
 TEST(DrawingRecords, HostileRecordsStayBounded) {
   Page pg;
   // An open path bracket that never ends, a line from nowhere, empty and

@@ -1,7 +1,8 @@
 // Fuzz target: the input is a run of page-recording records (type, size,
 // fields) placed between a valid header of an 800 x 1000 pixel page and the
-// end record. The metafile processor turns them into items with every kind
-// of content wanted, and the shapes are written as RTF drawing objects.
+// end record (repeated many times over when it starts with 0xC5). The
+// metafile processor turns them into items with every kind of content
+// wanted, and the shapes are written as RTF drawing objects.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -36,7 +37,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::vector<uint8_t> header = Header();
   std::vector<uint8_t> emf = header;
-  emf.insert(emf.end(), data, data + size);
+  // An input that starts with 0xC5 has the rest repeated, so that pages
+  // crowded enough to be kept as recorded are reached too.
+  if (size > 1 && data[0] == 0xC5) {
+    for (int i = 0; i < 4000 && emf.size() < (size_t(1) << 18); ++i) emf.insert(emf.end(), data + 1, data + size);
+  } else {
+    emf.insert(emf.end(), data, data + size);
+  }
   const uint8_t eof[20] = {14, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 20, 0, 0, 0};
   emf.insert(emf.end(), eof, eof + sizeof eof);
   // The header's byte count bounds the walk: it must take in the input.
