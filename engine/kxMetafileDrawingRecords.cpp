@@ -1471,11 +1471,18 @@ void TkxMetafileDrawing::ChooseCopying(const uint8_t* data, size_t size) {
   copiedRecords_ = 0;
   copyPlace_ = nullptr;
   if (!Wanted() || !data) return;
+  // A plain walk over the record sizes: every page is looked at.
+  auto u32 = [data](size_t at) {
+    return uint32_t(data[at]) | uint32_t(data[at + 1]) << 8 | uint32_t(data[at + 2]) << 16 |
+           uint32_t(data[at + 3]) << 24;
+  };
   size_t painting = 0;
-  EnumerateEmfRecords(data, size, [&painting](const TkxEmfRecord& r) {
-    if (PaintingRecord(r.Type())) ++painting;
-    return painting <= kMaxPageShapes;
-  });
+  for (size_t at = 0; at + 8 <= size && painting <= kMaxPageShapes;) {
+    const uint32_t length = u32(at + 4);
+    if (length < 8 || length > size - at) break;
+    if (PaintingRecord(u32(at))) ++painting;
+    at += length;
+  }
   copying_ = painting > kMaxPageShapes;
   if (copying_) copy_.reserve(size);
 }
