@@ -1514,8 +1514,8 @@ void TkxMetafileDrawing::Copy(const TkxEmfRecord& r) {
 
 void TkxMetafileDrawing::PlaceCopy() {
   if (copyPlace_ || !copying_ || IsEmpty(frame_)) return;
-  auto image =
-      std::make_unique<TkxImageItem>(TkxDoublePoint{frame_.Left, frame_.Top}, TkxDoublePoint{frame_.Right, frame_.Bottom});
+  auto image = std::make_unique<TkxImageItem>(TkxDoublePoint{frame_.Left, frame_.Top},
+                                              TkxDoublePoint{frame_.Right, frame_.Bottom});
   if (const TkxImageSettings* settings = st_.Target().ImageSettings()) image->ImageSettings = *settings;
   // Whatever the format asked for pictures: a drawing is no photograph.
   image->ImageSettings.SetOutputImageFormat(ifMetafile);
@@ -1534,7 +1534,8 @@ void TkxMetafileDrawing::FinishCopy() {
   copyPlace_ = nullptr;
   TkxItemList* list = st_.Target().ItemList();
   if (!place || !list) return;
-  auto it = std::find_if(list->begin(), list->end(), [place](const TkxDocumentItemPtr& item) { return item.get() == place; });
+  auto it =
+      std::find_if(list->begin(), list->end(), [place](const TkxDocumentItemPtr& item) { return item.get() == place; });
   if (it == list->end()) return;
   TkxImageTable* table = st_.Target().ImageTable();
   // A recording cut short gets the end record it lacks.

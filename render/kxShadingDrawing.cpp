@@ -250,8 +250,7 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
           stops.push_back({f, k + eps});
         }
         stops.push_back({1, t1});
-        std::stable_sort(stops.begin(), stops.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::stable_sort(stops.begin(), stops.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
       } else {
         for (int i = 0; i <= kGradientStops; ++i) {
           const double f = static_cast<double>(i) / kGradientStops;

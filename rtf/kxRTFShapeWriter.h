@@ -52,8 +52,8 @@ class TkxRTFShapeWriter {
                     const TBrush* brush, const TPen& pen, uint8_t join, uint8_t cap, const std::string& result) const;
   // A freeform shape of the figure; result: the group readers
   // without freeform shapes take instead.
-  std::string Freeform(const TkxTwipFigure& figure, const TBrush* brush, const TPen& pen, bool closed,
-                       uint8_t join, uint8_t cap, const std::string& result) const;
+  std::string Freeform(const TkxTwipFigure& figure, const TBrush* brush, const TPen& pen, bool closed, uint8_t join,
+                       uint8_t cap, const std::string& result) const;
   // The older form of a polygon or polyline.
   std::string DrawingPolygon(const TkxTwipFigure& figure, const TBrush* brush, const TPen& pen, bool closed) const;
 

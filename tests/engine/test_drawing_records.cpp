@@ -238,7 +238,7 @@ TEST(DrawingRecords, CrowdedRecordingCutShortGivesAWholePicture) {
   for (int i = 0; i < static_cast<int>(kMaxPageShapes) + 10; ++i)
     pg.G.FillPath(TkxSolidBrush(kRed), RectPath(10 + (i % 70) * 11, 10 + (i / 70) * 11, 8, 8));
   std::vector<uint8_t> bytes = pg.Rec.Close().Bytes();
-  bytes.resize(bytes.size() - 20);                                 // the end record
+  bytes.resize(bytes.size() - 20);                              // the end record
   bytes.insert(bytes.end(), {EMR_POLYGON16, 0, 0, 0, 200, 0});  // and half a record
   {
     TkxMetafileRecordProcessor p(pg.T);
