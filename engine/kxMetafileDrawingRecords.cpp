@@ -493,56 +493,19 @@ bool TkxMetafileDrawing::NothingVisible() const { return IsEmpty(VisibleRect());
 bool TkxMetafileDrawing::ProcessRecord(const TkxEmfRecord& r) {
   if (!st_.RenderShapes && !st_.RenderImages) {
     // Text only: nothing drawn is wanted, but text may follow the position.
-    switch (r.Type()) {
-      case EMR_POLYLINETO:
-      case EMR_POLYLINETO16:
-      case EMR_POLYBEZIERTO:
-      case EMR_POLYBEZIERTO16: {
-        TkxEmrPoly rec;
-        if (DecodePoly(r, rec) && !rec.Points.empty()) SetCurrent(rec.Points.back());
-        return true;
-      }
-      case EMR_LINETO:
-        if (r.Has(0, 16)) SetCurrent({r.I32(8), r.I32(12)});
-        return true;
-      case EMR_EXTSELECTCLIPRGN:
-      case EMR_BITBLT:
-      case EMR_STRETCHBLT:
-      case EMR_MASKBLT:
-      case EMR_STRETCHDIBITS:
-      case EMR_SETDIBITSTODEVICE: return false;
-      default: return IsDrawingOrPathRecord(r.Type());
-    }
+    if (FollowPosition(r)) return true;
+    if (r.Type() == EMR_EXTSELECTCLIPRGN || IsBlitRecord(r.Type())) return false;
+    return IsDrawingOrPathRecord(r.Type());
   }
   if (copying_) {
-    switch (r.Type()) {
-      case EMR_BITBLT:
-      case EMR_STRETCHBLT:
-      case EMR_MASKBLT:
-      case EMR_STRETCHDIBITS:
-      case EMR_SETDIBITSTODEVICE: return false;  // pictures go their own way
-      default: break;
-    }
+    if (IsBlitRecord(r.Type())) return false;  // pictures go their own way
     Copy(r);
     // Paths and clip regions are followed as on any page (pictures are cut
     // to the clip), only their painting is left to the copy; a figure
     // painted at once is not looked at beyond the position it leaves.
     if (!inPath_ && !IsPathOrClipRecord(r.Type())) {
       PlaceCopy();
-      switch (r.Type()) {
-        case EMR_POLYLINETO:
-        case EMR_POLYLINETO16:
-        case EMR_POLYBEZIERTO:
-        case EMR_POLYBEZIERTO16: {
-          TkxEmrPoly rec;
-          if (DecodePoly(r, rec) && !rec.Points.empty()) SetCurrent(rec.Points.back());
-          break;
-        }
-        case EMR_LINETO:
-          if (r.Has(0, 16)) SetCurrent({r.I32(8), r.I32(12)});
-          break;
-        default: break;
-      }
+      FollowPosition(r);
       return true;
     }
   }
@@ -1449,6 +1412,34 @@ void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 }
 
 }  // namespace
+
+bool TkxMetafileDrawing::FollowPosition(const TkxEmfRecord& r) {
+  switch (r.Type()) {
+    case EMR_POLYLINETO:
+    case EMR_POLYLINETO16:
+    case EMR_POLYBEZIERTO:
+    case EMR_POLYBEZIERTO16: {
+      TkxEmrPoly rec;
+      if (DecodePoly(r, rec) && !rec.Points.empty()) SetCurrent(rec.Points.back());
+      return true;
+    }
+    case EMR_LINETO:
+      if (r.Has(0, 16)) SetCurrent({r.I32(8), r.I32(12)});
+      return true;
+    default: return false;
+  }
+}
+
+bool TkxMetafileDrawing::IsBlitRecord(uint32_t type) {
+  switch (type) {
+    case EMR_BITBLT:
+    case EMR_STRETCHBLT:
+    case EMR_MASKBLT:
+    case EMR_STRETCHDIBITS:
+    case EMR_SETDIBITSTODEVICE: return true;
+    default: return false;
+  }
+}
 
 bool TkxMetafileDrawing::IsPathOrClipRecord(uint32_t type) {
   switch (type) {

@@ -132,6 +132,11 @@ class TkxMetafileDrawing {
   void Copy(const TkxEmfRecord& r);
   void PlaceCopy();
   static bool IsPathOrClipRecord(uint32_t type);
+  // The bitmap records the drawing leaves to the picture handlers.
+  static bool IsBlitRecord(uint32_t type);
+  // Follows the current position a line or curve drawn to leaves (for what
+  // is drawn or written after it); false for records of other kinds.
+  bool FollowPosition(const TkxEmfRecord& r);
   // A line under (or through) the text drawn just before it, as long as
   // that text and in its colour, is the text's underline (or strikeout):
   // the text's font takes it, so that it stays with the text however the
