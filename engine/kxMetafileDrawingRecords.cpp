@@ -136,41 +136,58 @@ std::vector<TkxDoublePoint> EllipsePolygon(const TkxDoubleRect& r) {
   return out;
 }
 
-bool IsDrawingOrPathRecord(uint32_t type) {
+// What a drawing record does.
+enum class TkxDrawingKind : uint8_t {
+  dkOther,      // no drawing record
+  dkFigure,     // draws a figure of its own (or adds it to the open path)
+  dkFigureTo,   // draws on from the current position
+  dkPathPaint,  // fills or strokes the path
+  dkPathBracket,
+  dkClip,
+  dkBlit,  // a bitmap, left to the picture handlers
+};
+
+TkxDrawingKind DrawingKind(uint32_t type) {
   switch (type) {
     case EMR_POLYBEZIER:
     case EMR_POLYGON:
     case EMR_POLYLINE:
-    case EMR_POLYBEZIERTO:
-    case EMR_POLYLINETO:
     case EMR_POLYBEZIER16:
     case EMR_POLYGON16:
     case EMR_POLYLINE16:
-    case EMR_POLYBEZIERTO16:
-    case EMR_POLYLINETO16:
     case EMR_POLYPOLYLINE:
     case EMR_POLYPOLYGON:
     case EMR_POLYPOLYLINE16:
     case EMR_POLYPOLYGON16:
     case EMR_POLYDRAW:
     case EMR_POLYDRAW16:
-    case EMR_LINETO:
     case EMR_RECTANGLE:
     case EMR_ROUNDRECT:
     case EMR_ELLIPSE:
     case EMR_ARC:
     case EMR_CHORD:
     case EMR_PIE:
-    case EMR_FILLRGN:
+    case EMR_FILLRGN: return TkxDrawingKind::dkFigure;
+    case EMR_POLYBEZIERTO:
+    case EMR_POLYLINETO:
+    case EMR_POLYBEZIERTO16:
+    case EMR_POLYLINETO16:
+    case EMR_LINETO: return TkxDrawingKind::dkFigureTo;
+    case EMR_FILLPATH:
+    case EMR_STROKEANDFILLPATH:
+    case EMR_STROKEPATH: return TkxDrawingKind::dkPathPaint;
     case EMR_BEGINPATH:
     case EMR_ENDPATH:
     case EMR_CLOSEFIGURE:
-    case EMR_ABORTPATH:
-    case EMR_FILLPATH:
-    case EMR_STROKEANDFILLPATH:
-    case EMR_STROKEPATH:
-    case EMR_SELECTCLIPPATH: return true;
-    default: return false;
+    case EMR_ABORTPATH: return TkxDrawingKind::dkPathBracket;
+    case EMR_SELECTCLIPPATH:
+    case EMR_EXTSELECTCLIPRGN: return TkxDrawingKind::dkClip;
+    case EMR_BITBLT:
+    case EMR_STRETCHBLT:
+    case EMR_MASKBLT:
+    case EMR_STRETCHDIBITS:
+    case EMR_SETDIBITSTODEVICE: return TkxDrawingKind::dkBlit;
+    default: return TkxDrawingKind::dkOther;
   }
 }
 
@@ -495,7 +512,8 @@ bool TkxMetafileDrawing::ProcessRecord(const TkxEmfRecord& r) {
     // Text only: nothing drawn is wanted, but text may follow the position.
     if (FollowPosition(r)) return true;
     if (r.Type() == EMR_EXTSELECTCLIPRGN || IsBlitRecord(r.Type())) return false;
-    return IsDrawingOrPathRecord(r.Type());
+    const TkxDrawingKind kind = DrawingKind(r.Type());
+    return kind != TkxDrawingKind::dkOther && kind != TkxDrawingKind::dkBlit;
   }
   if (copying_) {
     if (IsBlitRecord(r.Type())) return false;  // pictures go their own way
@@ -1376,34 +1394,6 @@ void TkxMetafileDrawing::FlattenCrowdedPage() {
 
 namespace {
 
-bool PaintingRecord(uint32_t type) {
-  switch (type) {
-    case EMR_POLYBEZIER:
-    case EMR_POLYGON:
-    case EMR_POLYLINE:
-    case EMR_POLYPOLYLINE:
-    case EMR_POLYPOLYGON:
-    case EMR_POLYDRAW:
-    case EMR_POLYBEZIER16:
-    case EMR_POLYGON16:
-    case EMR_POLYLINE16:
-    case EMR_POLYPOLYLINE16:
-    case EMR_POLYPOLYGON16:
-    case EMR_POLYDRAW16:
-    case EMR_RECTANGLE:
-    case EMR_ROUNDRECT:
-    case EMR_ELLIPSE:
-    case EMR_ARC:
-    case EMR_CHORD:
-    case EMR_PIE:
-    case EMR_FILLRGN:
-    case EMR_FILLPATH:
-    case EMR_STROKEANDFILLPATH:
-    case EMR_STROKEPATH: return true;
-    default: return false;
-  }
-}
-
 // An EMR_EOF without a palette.
 constexpr uint32_t kEofSize = 20;
 
@@ -1430,30 +1420,11 @@ bool TkxMetafileDrawing::FollowPosition(const TkxEmfRecord& r) {
   }
 }
 
-bool TkxMetafileDrawing::IsBlitRecord(uint32_t type) {
-  switch (type) {
-    case EMR_BITBLT:
-    case EMR_STRETCHBLT:
-    case EMR_MASKBLT:
-    case EMR_STRETCHDIBITS:
-    case EMR_SETDIBITSTODEVICE: return true;
-    default: return false;
-  }
-}
+bool TkxMetafileDrawing::IsBlitRecord(uint32_t type) { return DrawingKind(type) == TkxDrawingKind::dkBlit; }
 
 bool TkxMetafileDrawing::IsPathOrClipRecord(uint32_t type) {
-  switch (type) {
-    case EMR_BEGINPATH:
-    case EMR_ENDPATH:
-    case EMR_CLOSEFIGURE:
-    case EMR_ABORTPATH:
-    case EMR_FILLPATH:
-    case EMR_STROKEANDFILLPATH:
-    case EMR_STROKEPATH:
-    case EMR_SELECTCLIPPATH:
-    case EMR_EXTSELECTCLIPRGN: return true;
-    default: return false;
-  }
+  const TkxDrawingKind kind = DrawingKind(type);
+  return kind == TkxDrawingKind::dkPathPaint || kind == TkxDrawingKind::dkPathBracket || kind == TkxDrawingKind::dkClip;
 }
 
 void TkxMetafileDrawing::ChooseCopying(const uint8_t* data, size_t size) {
@@ -1471,7 +1442,8 @@ void TkxMetafileDrawing::ChooseCopying(const uint8_t* data, size_t size) {
   for (size_t at = 0; at + 8 <= size && painting <= kMaxPageShapes;) {
     const uint32_t length = u32(at + 4);
     if (length < 8 || length > size - at) break;
-    if (PaintingRecord(u32(at))) ++painting;
+    const TkxDrawingKind kind = DrawingKind(u32(at));
+    if (kind == TkxDrawingKind::dkFigure || kind == TkxDrawingKind::dkPathPaint) ++painting;
     at += length;
   }
   copying_ = painting > kMaxPageShapes;
