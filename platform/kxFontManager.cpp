@@ -7,14 +7,19 @@
 #include FT_ADVANCES_H
 #include FT_TRUETYPE_TABLES_H
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/kxFontAnswerCache.h"
 #include "platform/kxScreen.h"
 
 namespace pw {
@@ -437,6 +442,37 @@ cairo_font_face_t* TkxFontFace::CairoFace() const {
 // ---------------------------------------------------------------------------
 // TkxFontManager
 
+// What fontconfig's answers depend on: its version and environment, its
+// configuration files and the font folders, with their times and sizes.
+std::string ConfigFingerprint(FcConfig* config) {
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&h](std::string_view s) {
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    h = (h ^ 0xFF) * 1099511628211ull;
+  };
+  mix(std::to_string(FcGetVersion()));
+  for (const char* name : {"FONTCONFIG_FILE", "FONTCONFIG_PATH", "FONTCONFIG_SYSROOT", "HOME", "XDG_DATA_HOME"})
+    if (const char* v = std::getenv(name)) mix(std::string(name) + '=' + v);
+  auto files = [&](FcStrList* list) {
+    if (!list) return;
+    while (FcChar8* f = FcStrListNext(list)) {
+      const char* path = reinterpret_cast<const char*>(f);
+      struct stat st {};
+      mix(path);
+      if (stat(path, &st) == 0)
+        mix(std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec) + '.' +
+            std::to_string(st.st_size) + '.' + std::to_string(st.st_ino));
+    }
+    FcStrListDone(list);
+  };
+  files(FcConfigGetConfigFiles(config));
+  files(FcConfigGetConfigDirs(config));
+  files(FcConfigGetFontDirs(config));
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  return buf;
+}
+
 struct TkxFontManager::State {
   std::mutex mu;
   FcConfig* config = nullptr;
@@ -466,6 +502,8 @@ struct TkxFontManager::State {
   };
   std::vector<Registration> regs;  // in registration order
   int nextHandle = 1;
+  TkxFontAnswerCache answers;
+  bool answersOpened = false;
 
   void LoadFamilies() {
     if (familiesLoaded) return;
@@ -551,8 +589,15 @@ struct TkxFontManager::State {
     return best ? FromRegistration(*best, style) : nullptr;
   }
 
-  TkxFontFacePtr FromFontconfig(const std::string& family, int style) {
-    if (!config) return nullptr;
+  // Fontconfig's answer for a family and style: from the answers kept
+  // between runs, or asked (and then kept).
+  TkxFontAnswer AskFontconfig(const std::string& family, int style) {
+    if (!answersOpened) {
+      answersOpened = true;
+      answers.Open(TkxFontAnswerCache::DefaultPath(), ConfigFingerprint(config));
+    }
+    if (const TkxFontAnswer* known = answers.Find(family, style)) return *known;
+    TkxFontAnswer a;
     FcPattern* pat = FcPatternCreate();
     FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     FcPatternAddInteger(pat, FC_WEIGHT, (style & fsBold) ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
@@ -563,35 +608,43 @@ struct TkxFontManager::State {
     FcResult res = FcResultNoMatch;
     FcPattern* m = FcFontMatch(config, pat, &res);
     FcPatternDestroy(pat);
-    if (!m) return nullptr;
     FcChar8* file = nullptr;
-    FcChar8* fam = nullptr;
-    int index = 0, weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
-    FcBool embolden = FcFalse;
-    TkxFontFacePtr face;
-    if (FcPatternGetString(m, FC_FILE, 0, &file) == FcResultMatch) {
+    if (m && FcPatternGetString(m, FC_FILE, 0, &file) == FcResultMatch) {
+      FcChar8* fam = nullptr;
+      int index = 0, weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
+      FcBool embolden = FcFalse;
       FcPatternGetInteger(m, FC_INDEX, 0, &index);
       FcPatternGetInteger(m, FC_WEIGHT, 0, &weight);
       FcPatternGetInteger(m, FC_SLANT, 0, &slant);
       FcPatternGetBool(m, FC_EMBOLDEN, 0, &embolden);
-      std::string famName =
+      a.Path = reinterpret_cast<const char*>(file);
+      a.Index = index;
+      a.Family =
           FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch ? reinterpret_cast<const char*>(fam) : family;
-      const bool synthBold = (style & fsBold) && (embolden || weight < FC_WEIGHT_DEMIBOLD);
-      const bool synthItalic = (style & fsItalic) && slant == FC_SLANT_ROMAN;
-      FaceSource src;
-      src.path = reinterpret_cast<const char*>(file);
-      src.index = index;
-      std::string key =
-          src.path + '#' + std::to_string(index) + '#' + std::to_string((synthBold ? 1 : 0) | (synthItalic ? 2 : 0));
-      auto it = byFile.find(key);
-      if (it != byFile.end()) {
-        face = it->second;
-      } else {
-        face = MakeFace(src, famName, false, synthBold, synthItalic);
-        if (face) byFile.emplace(std::move(key), face);
-      }
+      a.Weight = weight;
+      a.Slant = slant;
+      a.Embolden = embolden;
     }
-    FcPatternDestroy(m);
+    if (m) FcPatternDestroy(m);
+    answers.Add(family, style, a);
+    return a;
+  }
+
+  TkxFontFacePtr FromFontconfig(const std::string& family, int style) {
+    if (!config) return nullptr;
+    const TkxFontAnswer a = AskFontconfig(family, style);
+    if (a.Path.empty()) return nullptr;
+    const bool synthBold = (style & fsBold) && (a.Embolden || a.Weight < FC_WEIGHT_DEMIBOLD);
+    const bool synthItalic = (style & fsItalic) && a.Slant == FC_SLANT_ROMAN;
+    FaceSource src;
+    src.path = a.Path;
+    src.index = a.Index;
+    std::string key =
+        src.path + '#' + std::to_string(a.Index) + '#' + std::to_string((synthBold ? 1 : 0) | (synthItalic ? 2 : 0));
+    auto it = byFile.find(key);
+    if (it != byFile.end()) return it->second;
+    TkxFontFacePtr face = MakeFace(src, a.Family, false, synthBold, synthItalic);
+    if (face) byFile.emplace(std::move(key), face);
     return face;
   }
 

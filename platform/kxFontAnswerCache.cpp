@@ -1,0 +1,181 @@
+#include "platform/kxFontAnswerCache.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace pw {
+
+namespace {
+
+constexpr const char* kHeader = "paperwright font answers 1 ";
+// A file larger than this is not read (a few hundred families make a few
+// tens of kilobytes).
+constexpr std::uintmax_t kMaxFileBytes = 4u << 20;
+constexpr size_t kMaxAnswers = 8192;
+
+uint64_t Fnv(std::string_view s) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+std::string Hex(uint64_t v) {
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+void Escape(std::string& out, std::string_view s) {
+  for (char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c; break;
+    }
+  }
+}
+
+bool Unescape(std::string_view s, std::string& out) {
+  out.clear();
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\') {
+      out += s[i];
+      continue;
+    }
+    if (++i >= s.size()) return false;
+    switch (s[i]) {
+      case '\\': out += '\\'; break;
+      case 't': out += '\t'; break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      default: return false;
+    }
+  }
+  return true;
+}
+
+bool Int(std::string_view s, int& v) {
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+}  // namespace
+
+std::string TkxFontAnswerCache::Key(const std::string& family, int style) {
+  return family + '\0' + std::to_string(style);
+}
+
+std::string TkxFontAnswerCache::Line(const std::string& family, int style, const TkxFontAnswer& a) {
+  std::string body;
+  Escape(body, family);
+  body += '\t' + std::to_string(style) + '\t';
+  Escape(body, a.Path);
+  body += '\t' + std::to_string(a.Index) + '\t';
+  Escape(body, a.Family);
+  body += '\t' + std::to_string(a.Weight) + '\t' + std::to_string(a.Slant) + '\t' + (a.Embolden ? "1" : "0");
+  return Hex(Fnv(body)) + ' ' + body + '\n';
+}
+
+std::optional<std::pair<std::string, TkxFontAnswer>> TkxFontAnswerCache::ParseLine(const std::string& text) {
+  std::string_view line = text;
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  if (line.size() < 18 || line[16] != ' ') return std::nullopt;
+  const std::string_view body = line.substr(17);
+  if (Hex(Fnv(body)) != line.substr(0, 16)) return std::nullopt;
+  std::vector<std::string_view> f;
+  for (size_t at = 0;;) {
+    const size_t tab = body.find('\t', at);
+    f.push_back(body.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at));
+    if (tab == std::string_view::npos) break;
+    at = tab + 1;
+  }
+  if (f.size() != 8) return std::nullopt;
+  std::string family;
+  TkxFontAnswer a;
+  int style = 0, embolden = 0;
+  if (!Unescape(f[0], family) || !Int(f[1], style) || !Unescape(f[2], a.Path) || !Int(f[3], a.Index) ||
+      !Unescape(f[4], a.Family) || !Int(f[5], a.Weight) || !Int(f[6], a.Slant) || !Int(f[7], embolden) ||
+      style < 0 || style > 3 || (embolden != 0 && embolden != 1))
+    return std::nullopt;
+  a.Embolden = embolden == 1;
+  return std::make_pair(Key(family, style), std::move(a));
+}
+
+void TkxFontAnswerCache::Open(const std::string& path, const std::string& fingerprint) {
+  answers_.clear();
+  path_.clear();
+  if (path.empty()) return;
+  const std::string header = kHeader + fingerprint;
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (!ec && size <= kMaxFileBytes) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (std::getline(in, line) && line == header) {
+      while (std::getline(in, line) && answers_.size() < kMaxAnswers)
+        if (auto entry = ParseLine(line)) answers_.insert_or_assign(std::move(entry->first), std::move(entry->second));
+      path_ = path;
+      return;
+    }
+  }
+  // No file, or one of another configuration: started again (written
+  // under another name and renamed, so that no reader sees half a header).
+  const std::filesystem::path target(path);
+  std::filesystem::create_directories(target.parent_path(), ec);
+  const std::string temp = path + ".new-" + std::to_string(getpid());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << header << '\n';
+    if (!out.flush()) {
+      std::filesystem::remove(temp, ec);
+      return;
+    }
+  }
+  std::filesystem::rename(temp, target, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    return;
+  }
+  path_ = path;
+}
+
+const TkxFontAnswer* TkxFontAnswerCache::Find(const std::string& family, int style) const {
+  auto it = answers_.find(Key(family, style));
+  return it == answers_.end() ? nullptr : &it->second;
+}
+
+void TkxFontAnswerCache::Add(const std::string& family, int style, const TkxFontAnswer& answer) {
+  if (answers_.size() >= kMaxAnswers) return;
+  answers_.insert_or_assign(Key(family, style), answer);
+  if (path_.empty()) return;
+  // One write with O_APPEND: lines of processes writing side by side do not
+  // interleave.
+  const int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return;
+  const std::string line = Line(family, style, answer);
+  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) path_.clear();
+  close(fd);
+}
+
+std::string TkxFontAnswerCache::DefaultPath() {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home == '/') {
+    base = std::string(home) + "/.cache";
+  } else {
+    return {};
+  }
+  return base + "/paperwright/font-answers";
+}
+
+}  // namespace pw
