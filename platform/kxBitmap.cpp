@@ -246,11 +246,28 @@ std::vector<uint8_t> TkxBitmap::ToDIBBits(int bitCount) const {
       continue;
     }
     if (bitCount == 24) {
-      for (int x = 0; x < width_; ++x) {
-        const uint32_t c = has_alpha_ ? OverWhite(src[x]) : src[x];
-        uint8_t* d = row + static_cast<size_t>(x) * 3;
-        d[0] = static_cast<uint8_t>(c), d[1] = static_cast<uint8_t>(c >> 8), d[2] = static_cast<uint8_t>(c >> 16);
-      }
+      // Four bytes stored per pixel, three kept: the fourth is the next
+      // pixel's first (the last pixel is stored byte by byte, so the row's
+      // padding stays zero). Little-endian words are B, G, R, A in memory.
+      auto put = [row, width = width_](const uint32_t* from, auto&& colour) {
+        uint8_t* d = row;
+        for (int x = 0; x + 1 < width; ++x, d += 3) {
+          const uint32_t c = colour(from[x]);
+          if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(d, &c, 4);
+          } else {
+            d[0] = static_cast<uint8_t>(c), d[1] = static_cast<uint8_t>(c >> 8), d[2] = static_cast<uint8_t>(c >> 16);
+          }
+        }
+        if (width > 0) {
+          const uint32_t c = colour(from[width - 1]);
+          d[0] = static_cast<uint8_t>(c), d[1] = static_cast<uint8_t>(c >> 8), d[2] = static_cast<uint8_t>(c >> 16);
+        }
+      };
+      if (has_alpha_)
+        put(src, [](uint32_t p) { return OverWhite(p); });
+      else
+        put(src, [](uint32_t p) { return p; });
       continue;
     }
     for (int x = 0; x < width_; ++x) {
@@ -410,6 +427,11 @@ TkxBitmap TkxBitmap::FromDIB(const uint8_t* bmi, size_t bmiSize, const uint8_t* 
     int srcRow = info.TopDown ? y : info.Height - 1 - y;
     const uint8_t* row = bits + info.RowBytes * static_cast<size_t>(srcRow);
     uint32_t* dst = bmp.Scanline(y);
+    if (info.BitCount == 24) {  // the common depth in a loop of its own
+      for (int x = 0; x < info.Width; ++x, row += 3)
+        dst[x] = kOpaque | static_cast<uint32_t>(row[2]) << 16 | static_cast<uint32_t>(row[1]) << 8 | row[0];
+      continue;
+    }
     for (int x = 0; x < info.Width; ++x) {
       uint32_t c;
       switch (info.BitCount) {

@@ -103,8 +103,8 @@ std::optional<std::pair<std::string, TkxFontAnswer>> TkxFontAnswerCache::ParseLi
   TkxFontAnswer a;
   int style = 0, embolden = 0;
   if (!Unescape(f[0], family) || !Int(f[1], style) || !Unescape(f[2], a.Path) || !Int(f[3], a.Index) ||
-      !Unescape(f[4], a.Family) || !Int(f[5], a.Weight) || !Int(f[6], a.Slant) || !Int(f[7], embolden) ||
-      style < 0 || style > 3 || (embolden != 0 && embolden != 1))
+      !Unescape(f[4], a.Family) || !Int(f[5], a.Weight) || !Int(f[6], a.Slant) || !Int(f[7], embolden) || style < 0 ||
+      style > 3 || (embolden != 0 && embolden != 1))
     return std::nullopt;
   a.Embolden = embolden == 1;
   return std::make_pair(Key(family, style), std::move(a));

@@ -216,8 +216,13 @@ void ApplyAlpha(TkxBitmap& picture, const std::vector<uint8_t>& alpha, int aw, i
     const uint8_t* maskRow = alpha.data() + size_t(my) * size_t(aw);
     for (int x = 0; x < w; ++x) {
       const uint32_t a = maskRow[column[size_t(x)]];
+      if (a == 255) continue;  // the pixel as it is
       const uint32_t p = line[x];
       const uint32_t pa = p >> 24;
+      if (a == 0) {  // nothing of it
+        if (pa != 0) line[x] = 0;
+        continue;
+      }
       const uint32_t na = pa * a / 255;
       if (na == pa) continue;
       if (pa == 0) continue;
