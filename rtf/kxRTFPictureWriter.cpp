@@ -158,7 +158,9 @@ std::string RTFPictureData(const TGraphic& picture, double width, double height,
   if (picture.Empty()) return {};
   width = std::max(width, 1.0), height = std::max(height, 1.0);
   std::string blip;
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> made;  // data made here
+  // The bytes written: made here, or a picture's own bytes as they are.
+  const std::vector<uint8_t>* data = &made;
   std::string wmfHeader;
   int pw = 0, ph = 0;  // the picture's own size in pixels
   bool pixelsAtSourceDPI = true;
@@ -168,11 +170,11 @@ std::string RTFPictureData(const TGraphic& picture, double width, double height,
       jpeg->Info().ColorSpace != TkxJPEGColorSpace::jcsYCCK && o.Quality >= 100) {
     // JPEG data is written as it came: re-encoding could only lose.
     blip = "\\jpegblip";
-    data = jpeg->Data();
+    data = &jpeg->Data();
     pw = jpeg->Width(), ph = jpeg->Height();
   } else if (o.Format == ifMetafile && picture.Metafile()) {
     blip = "\\emfblip";
-    data = picture.Metafile()->Bytes();
+    data = &picture.Metafile()->Bytes();
     pw = picture.Width(), ph = picture.Height();
     pixelsAtSourceDPI = false;
   } else {
@@ -193,32 +195,32 @@ std::string RTFPictureData(const TGraphic& picture, double width, double height,
             two.SetPixel(x, 0, bitmap.Pixel(x, 0)), two.SetPixel(x, 1, bitmap.Pixel(x, 0));
           bitmap = std::move(two);
         }
-        data = EncodeJPEG(bitmap, o.Quality);
+        made = EncodeJPEG(bitmap, o.Quality);
         // The data as it came when that is the smaller of the two.
         const bool plain = jpeg && jpeg->Valid() && jpeg->Info().ColorSpace != TkxJPEGColorSpace::jcsCMYK &&
                            jpeg->Info().ColorSpace != TkxJPEGColorSpace::jcsYCCK;
-        if (plain && jpeg->Data().size() <= data.size()) {
-          data = jpeg->Data();
+        if (plain && jpeg->Data().size() <= made.size()) {
+          data = &jpeg->Data();
           pw = jpeg->Width(), ph = jpeg->Height();
         }
         break;
       }
       case ifPNG:
         blip = "\\pngblip";
-        data = WritePNG(bitmap, clWhite);
+        made = WritePNG(bitmap, clWhite);
         break;
       case ifMetafile:
         blip = "\\emfblip";
-        data = BitmapAsEMF(bitmap);
+        made = BitmapAsEMF(bitmap);
         pixelsAtSourceDPI = false;
         break;
       default:
         blip = "\\wmetafile8";
-        wmfHeader = WrapBitmapInWMF(bitmap, data);
+        wmfHeader = WrapBitmapInWMF(bitmap, made);
         break;
     }
   }
-  if (data.empty() || pw <= 0 || ph <= 0) return {};
+  if (data->empty() || pw <= 0 || ph <= 0) return {};
 
   double w = pw, h = ph;
   if (pixelsAtSourceDPI && o.SourceDPI > 0) {
@@ -232,12 +234,12 @@ std::string RTFPictureData(const TGraphic& picture, double width, double height,
   std::string s = blip + "\\picw" + twips(w) + "\\pich" + twips(h) + "\\picwgoal" + twips(width) + "\\pichgoal" +
                   twips(height) + "\\picscalex100\\picscaley100\\picbmp\\picbpp4 ";
   if (o.Binary && o.Format != ifBMP) {
-    s += "\\bin" + Num(static_cast<long long>(data.size())) + " ";
-    s.append(reinterpret_cast<const char*>(data.data()), data.size());
+    s += "\\bin" + Num(static_cast<long long>(data->size())) + " ";
+    s.append(reinterpret_cast<const char*>(data->data()), data->size());
   } else {
-    s.reserve(s.size() + wmfHeader.size() + data.size() * 2 + 12);
+    s.reserve(s.size() + wmfHeader.size() + data->size() * 2 + 12);
     s += wmfHeader;
-    AppendHex(s, data.data(), data.size());
+    AppendHex(s, data->data(), data->size());
     s += "030000000000";
   }
   return s;
