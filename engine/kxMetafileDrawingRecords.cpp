@@ -511,9 +511,9 @@ bool TkxMetafileDrawing::ProcessRecord(const TkxEmfRecord& r) {
   if (!st_.RenderShapes && !st_.RenderImages) {
     // Text only: nothing drawn is wanted, but text may follow the position.
     if (FollowPosition(r)) return true;
-    if (r.Type() == EMR_EXTSELECTCLIPRGN || IsBlitRecord(r.Type())) return false;
+    // Region clips and bitmaps still go to the picture handlers.
     const TkxDrawingKind kind = DrawingKind(r.Type());
-    return kind != TkxDrawingKind::dkOther && kind != TkxDrawingKind::dkBlit;
+    return kind != TkxDrawingKind::dkOther && kind != TkxDrawingKind::dkBlit && r.Type() != EMR_EXTSELECTCLIPRGN;
   }
   if (copying_) {
     if (IsBlitRecord(r.Type())) return false;  // pictures go their own way
@@ -1451,19 +1451,15 @@ void TkxMetafileDrawing::ChooseCopying(const uint8_t* data, size_t size) {
 }
 
 void TkxMetafileDrawing::Copy(const TkxEmfRecord& r) {
+  // Text is written as text, and pictures as pictures of their own.
+  if (IsBlitRecord(r.Type())) return;
   switch (r.Type()) {
-    // Text is written as text, and pictures as pictures of their own.
     case EMR_EXTTEXTOUTA:
     case EMR_EXTTEXTOUTW:
     case EMR_POLYTEXTOUTA:
     case EMR_POLYTEXTOUTW:
     case EMR_SMALLTEXTOUT:
-    case EMR_BITBLT:
-    case EMR_STRETCHBLT:
-    case EMR_MASKBLT:
     case EMR_PLGBLT:
-    case EMR_SETDIBITSTODEVICE:
-    case EMR_STRETCHDIBITS:
     case EMR_ALPHABLEND:
     case EMR_TRANSPARENTBLT:
     case EMR_GDICOMMENT: return;
@@ -1505,12 +1501,10 @@ void TkxMetafileDrawing::FinishCopy() {
   const bool ended = bytes.size() >= kEofSize && bytes[bytes.size() - kEofSize] == EMR_EOF &&
                      bytes[bytes.size() - kEofSize + 4] == kEofSize;
   if (!ended && bytes.size() >= 88) {
-    const size_t at = bytes.size();
-    bytes.resize(at + kEofSize, 0);
-    PutU32(bytes, at, EMR_EOF);
-    PutU32(bytes, at + 4, kEofSize);
-    PutU32(bytes, at + 12, 16);  // where a palette would start
-    PutU32(bytes, at + 16, kEofSize);
+    TkxEmfRecordWriter eof(EMR_EOF);
+    eof.U32(0).U32(16).U32(kEofSize);  // no palette; nSizeLast = the record's size
+    const std::vector<uint8_t>& record = eof.FinishInPlace();
+    bytes.insert(bytes.end(), record.begin(), record.end());
     ++copiedRecords_;
   }
   std::unique_ptr<TGraphic> picture;

@@ -442,6 +442,8 @@ cairo_font_face_t* TkxFontFace::CairoFace() const {
 // ---------------------------------------------------------------------------
 // TkxFontManager
 
+namespace {
+
 // What fontconfig's answers depend on: its version and environment, its
 // configuration files and the font folders, with their times and sizes.
 std::string ConfigFingerprint(FcConfig* config) {
@@ -472,6 +474,8 @@ std::string ConfigFingerprint(FcConfig* config) {
   std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
   return buf;
 }
+
+}  // namespace
 
 struct TkxFontManager::State {
   std::mutex mu;

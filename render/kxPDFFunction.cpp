@@ -98,8 +98,6 @@ class TkxExponentialFunction : public TkxPDFFunction {
     if (Exponent != 1 || Domain.size() != 2 || C1.size() != C0.size()) return false;
     for (size_t j = 0; j < Range.size() / 2 && j < C0.size(); ++j)
       if (std::min(C0[j], C1[j]) < Range[2 * j] || std::max(C0[j], C1[j]) > Range[2 * j + 1]) return false;
-    // x to the power 1 is x only from 0 on.
-    if (std::min(Domain[0], Domain[1]) < 0) return false;
     knots.push_back(Domain[0]);
     knots.push_back(Domain[1]);
     return true;
