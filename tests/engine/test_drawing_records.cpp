@@ -37,6 +37,14 @@ struct Page {
     p.ProcessMetafile(m, 0, 0);
   }
   void Raw(TkxEmfRecordWriter w) { Rec.AppendRecord(w.Finish()); }
+  // Text from here on in Liberation Sans, 20 pixels to the em.
+  void UseSans() { Rec.UseFont(Sans()); }
+  static TkxLogFontW Sans() {
+    TkxLogFontW font;
+    font.lfFaceName = u"Liberation Sans";
+    font.lfHeight = -20;
+    return font;
+  }
 };
 
 TkxGraphicsPath RectPath(double x, double y, double w, double h) {
@@ -192,10 +200,7 @@ TEST(DrawingRecords, CrowdedPageBecomesOnePicture) {
     if (!manyRecords) pg.G.DrawPath(TkxPen(kRed, 3), grid);
     TkxBitmap photo(4, 4);
     pg.Rec.StretchDIBits(100, 700, 300, 40, 0, 0, 4, 4, photo.ToDIBHeader(24), photo.ToDIBBits(24), SRCCOPY);
-    TkxLogFontW font;
-    font.lfFaceName = u"Liberation Sans";
-    font.lfHeight = -20;
-    pg.Rec.UseFont(font);
+    pg.UseSans();
     pg.Rec.ExtTextOutW({100, 800}, 0, {0, 0, -1, -1}, u"Caption", {}, {});
     pg.Run();
     EXPECT_TRUE(pg.T.Shapes().empty());
@@ -331,10 +336,7 @@ TEST(DrawingRecords, FlowingTextIsNotCoveredByFills) {
   pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 300, 40));  // under the text
   pg.G.DrawPath(TkxPen(kBlue, 1), RectPath(100, 100, 300, 40));
   pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(100, 500, 300, 40));  // apart from it
-  TkxLogFontW font;
-  font.lfFaceName = u"Liberation Sans";
-  font.lfHeight = -20;
-  pg.Rec.UseFont(font);
+  pg.UseSans();
   pg.Rec.SetTextAlign(TA_TOP | TA_LEFT);
   pg.Rec.ExtTextOutW({120, 110}, 0, {0, 0, -1, -1}, u"Hello", {}, {120, 110, 180, 130});
   pg.Run();
@@ -354,10 +356,8 @@ TEST(DrawingRecords, FillsUnderAnyOfManyLinesLoseTheirFill) {
   pg.T.Line = true;
   const double tops[] = {160, 250, 405, 600};  // under tall, between, under short, below
   for (double top : tops) pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, top, 300, 10));
-  TkxLogFontW font;
-  font.lfFaceName = u"Liberation Sans";
+  TkxLogFontW font = Page::Sans();
   pg.Rec.SetTextAlign(TA_TOP | TA_LEFT);
-  font.lfHeight = -20;
   pg.Rec.UseFont(font);
   pg.Rec.ExtTextOutW({100, 400}, 0, {0, 0, -1, -1}, u"Short", {}, {});
   font.lfHeight = -80;
@@ -378,10 +378,7 @@ TEST(DrawingRecords, TextKnowsTheBoxItStandsOn) {
   pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 300, 300, 40));
   TkxBitmap photo(4, 4);
   pg.Rec.StretchDIBits(100, 300, 300, 40, 0, 0, 4, 4, photo.ToDIBHeader(24), photo.ToDIBBits(24), SRCCOPY);
-  TkxLogFontW font;
-  font.lfFaceName = u"Liberation Sans";
-  font.lfHeight = -20;
-  pg.Rec.UseFont(font);
+  pg.UseSans();
   pg.Rec.SetTextAlign(TA_TOP | TA_LEFT);
   pg.Rec.ExtTextOutW({120, 110}, 0, {0, 0, -1, -1}, u"On blue", {}, {});
   pg.Rec.ExtTextOutW({120, 310}, 0, {0, 0, -1, -1}, u"On a picture", {}, {});
@@ -401,9 +398,7 @@ TEST(DrawingRecords, TextKnowsTheBoxItStandsOn) {
 // text and in its colour, becomes the text's underline or strikeout; a rule
 // that reaches well past its text, or in another colour, stays a shape.
 TEST(DrawingRecords, LinesUnderTheirTextBecomeUnderlines) {
-  TkxLogFontW font;
-  font.lfFaceName = u"Liberation Sans";
-  font.lfHeight = -20;
+  const TkxLogFontW font = Page::Sans();
   // The text's width as the page records it.
   Page probe;
   probe.Rec.UseFont(font);
