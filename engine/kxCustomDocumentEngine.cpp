@@ -830,12 +830,16 @@ std::u16string TkxCustomDocumentEngine::CalculateVariablesIn(const std::u16strin
 }
 
 TkxTextSize TkxCustomDocumentEngine::MeasureText(std::u16string_view text, const TFont& font) const {
+  const bool empty = text.empty();
+  if (empty) text = u" ";
+  if (text.size() >= 2 && text.substr(text.size() - 2) == u"\r\n") text.remove_suffix(2);
+  // Measured as the text comes out of the ANSI code page: what it lacks is
+  // a question mark.
   std::u16string measured(text);
-  const bool empty = measured.empty();
-  if (empty) measured = u" ";
-  if (measured.size() >= 2 && measured.compare(measured.size() - 2, 2, u"\r\n") == 0)
-    measured.resize(measured.size() - 2);
-  measured = AnsiToWide(WideToAnsi(measured));
+  for (char16_t& c : measured) {
+    uint8_t b;
+    if (c >= 0x80 && !WideCharToAnsi(c, b)) c = u'?';
+  }
   int height = font.Height();
   const int ppi = TkxScreen::PPI();
   if (font.PixelsPerInch() != ppi) height = MulDiv(height, ppi, font.PixelsPerInch());

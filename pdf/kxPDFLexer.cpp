@@ -77,7 +77,11 @@ std::string DecodeNameEscapes(std::string_view name) {
   return out;
 }
 
-double ParsePDFNumber(std::string_view t, bool* ok) {
+namespace {
+// The number and whether it has a point; `end` is where its digits stop.
+// Digits are added up one by one, left to right: values in files and
+// colours derived from them depend on the exact double this gives.
+double ScanPDFNumber(std::string_view t, size_t& end, bool& digits, bool& point) {
   size_t i = 0;
   bool neg = false;
   // Producers sometimes write doubled signs ("--5"); the last one counts.
@@ -86,30 +90,45 @@ double ParsePDFNumber(std::string_view t, bool* ok) {
     ++i;
   }
   double intPart = 0, frac = 0, scale = 1;
-  bool digits = false, point = false;
+  digits = point = false;
   for (; i < t.size(); ++i) {
-    const char c = t[i];
-    if (c >= '0' && c <= '9') {
+    const unsigned d = static_cast<unsigned char>(t[i]) - unsigned{'0'};
+    if (d < 10) {
       digits = true;
-      if (point) {
-        if (scale > 1e-300) {
-          scale *= 0.1;
-          frac += (c - '0') * scale;
-        }
-      } else {
-        intPart = intPart * 10 + (c - '0');
-      }
-    } else if (c == '.' && !point) {
+      intPart = intPart * 10 + d;
+    } else if (t[i] == '.') {
       point = true;
+      ++i;
+      break;
     } else {
       break;
     }
   }
-  if (ok) *ok = digits && i == t.size();
+  if (point) {
+    for (; i < t.size(); ++i) {
+      const unsigned d = static_cast<unsigned char>(t[i]) - unsigned{'0'};
+      if (d >= 10) break;
+      digits = true;
+      if (scale > 1e-300) {
+        scale *= 0.1;
+        frac += d * scale;
+      }
+    }
+  }
+  end = i;
   if (!digits) return 0;
   double v = intPart + frac;
   if (!std::isfinite(v)) v = 0;
   return neg ? -v : v;
+}
+}  // namespace
+
+double ParsePDFNumber(std::string_view t, bool* ok) {
+  size_t end = 0;
+  bool digits = false, point = false;
+  const double v = ScanPDFNumber(t, end, digits, point);
+  if (ok) *ok = digits && end == t.size();
+  return v;
 }
 
 // ---- scanners ----
@@ -269,8 +288,11 @@ void TkxPDFLexer::Next(TkxPDFToken& tok) {
       const std::string_view word = pdfscan::Word(p_, n_, pos_);
       if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.') {
         tok.Kind = tkNumber;
-        tok.Number = ParsePDFNumber(word);
-        tok.IsInteger = word.find('.') == std::string_view::npos && std::abs(tok.Number) < 2147483648.0;
+        size_t end = 0;
+        bool digits = false, point = false;
+        tok.Number = ScanPDFNumber(word, end, digits, point);
+        if (end != word.size()) point = word.find('.') != std::string_view::npos;
+        tok.IsInteger = !point && std::abs(tok.Number) < 2147483648.0;
       } else {
         tok.Kind = tkKeyword;
       }

@@ -145,6 +145,10 @@ bool TkxRTFEngine::IsImageFormatSupported(TkxOutputImageFormat format, std::stri
 }
 
 const std::string& TkxRTFEngine::ReaderFontName(const TFont& font) {
+  constexpr size_t kRecentNames = 8;
+  const int pitch = static_cast<int>(font.Pitch()), charset = static_cast<int>(font.Charset());
+  for (const RecentReaderName& r : recentReaderNames_)
+    if (r.Pitch == pitch && r.Charset == charset && r.Name == font.Name()) return *r.Answer;
   // Asked once per text run: the key is built in one kept buffer.
   std::string& key = portableKey_;
   char num[24];
@@ -161,6 +165,8 @@ const std::string& TkxRTFEngine::ReaderFontName(const TFont& font) {
                                                  return TkxFontManager::Instance().SystemFamily(name);
                                                }))
                 .first;
+  if (recentReaderNames_.size() == kRecentNames) recentReaderNames_.erase(recentReaderNames_.begin());
+  recentReaderNames_.push_back({font.Name(), pitch, charset, &known->second});
   return known->second;
 }
 

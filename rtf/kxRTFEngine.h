@@ -170,6 +170,15 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   std::vector<std::pair<std::string, int>> fontTable_;
   std::unordered_map<std::string, std::string> portableNames_;  // by font name and pitch
   std::string portableKey_;                                     // the key being looked up (one buffer)
+  // The names asked for last: runs of a line come in a few fonts, and the
+  // answers in portableNames_ stay where they are.
+  struct RecentReaderName {
+    std::string Name;
+    int Pitch = 0;
+    int Charset = 0;
+    const std::string* Answer = nullptr;
+  };
+  std::vector<RecentReaderName> recentReaderNames_;
   std::vector<TColor> colorTable_;
   double twipsPerPixel_ = 15;
   double defaultTabWidth_ = 48;

@@ -321,6 +321,7 @@ void TkxRTFTextWriter::BeginDocument(double lineHeight) {
   lastWrittenY_ = 0;
   pageTextMemory_.clear();
   pageTextCount_ = 1;
+  recentFontControls_.clear();
 }
 
 void TkxRTFTextWriter::BeginPage() {
@@ -342,11 +343,30 @@ void TkxRTFTextWriter::EndPage() {
   pageTextCount_ = 1;
 }
 
+TkxTextSize TkxRTFTextWriter::MeasureItem(const TkxTextItem& item) {
+  auto [it, added] = measuredItems_.try_emplace(&item);
+  if (added) it->second = host_.MeasureText(item.FirstLine(), item.Font);
+  return it->second;
+}
+
 int TkxRTFTextWriter::Twips(double pixels) const { return RoundHalfEven(pixels * host_.TwipsPerPixel()); }
 
 // ---- Control words ----------------------------------------------------------
 
 std::string TkxRTFTextWriter::FontControls(const TFont& font) {
+  constexpr size_t kRecentFonts = 8;
+  auto& recent = recentFontControls_;
+  for (size_t i = recent.size(); i-- > 0;)
+    if (recent[i].first == font) {
+      if (i + 1 != recent.size()) std::swap(recent[i], recent.back());
+      return recent.back().second;
+    }
+  if (recent.size() == kRecentFonts) recent.erase(recent.begin());
+  recent.emplace_back(font, FontControlWords(font));
+  return recent.back().second;
+}
+
+std::string TkxRTFTextWriter::FontControlWords(const TFont& font) {
   std::string out = "\\f" + std::to_string(host_.FontNumber(font));
   out += "\\cf" + std::to_string(host_.ColorNumber(font.Color()));
   // A font given by its cell height reports a negative size; RTF wants the
@@ -603,7 +623,7 @@ std::vector<TkxRTFTextWriter::LineCell> TkxRTFTextWriter::LineCells(const std::v
     // A piece drawn twice at (nearly) the same place is written once.
     if (havePrev && std::abs(prevX - item.X) < kDuplicateDistance && prevY == item.Y && prevText == source) continue;
 
-    const TkxTextSize extent = host_.MeasureText(line, item.Font);
+    const TkxTextSize extent = MeasureItem(item);
     if (height && extent.Height > *height) *height = extent.Height;
 
     // A piece in another font that starts where the previous one ended (a
@@ -801,7 +821,7 @@ std::vector<std::vector<const TkxTextItem*>> TkxRTFTextWriter::SplitStackedPiece
       std::vector<Span> group;
       for (size_t k = from; k < to; ++k) {
         const TkxTextItem& item = *slot[k];
-        const double width = PieceWidth(item, host_.MeasureText(item.FirstLine(), item.Font).Width);
+        const double width = PieceWidth(item, MeasureItem(item).Width);
         group.push_back({item.X, item.X + width});
       }
       bool overlaps = false;
@@ -826,6 +846,7 @@ std::vector<std::vector<const TkxTextItem*>> TkxRTFTextWriter::SplitStackedPiece
 }
 
 std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTextItem>>& list) {
+  measuredItems_.clear();
   const TkxDoubleRect margins = host_.PageMargins();
   const double leftMargin = margins.Left;
   const double lineRight = host_.PageWidth() - margins.Right;
@@ -930,6 +951,7 @@ std::string TkxRTFTextWriter::LineOutput(const std::vector<std::unique_ptr<TkxTe
 }
 
 std::string TkxRTFTextWriter::LineFrames() {
+  measuredItems_.clear();
   // Lines: pieces whose tops lie within a small share of their height of
   // each other (a raised or lowered piece gets a frame of its own, at its
   // own place), ordered by X.
@@ -985,7 +1007,7 @@ std::string TkxRTFTextWriter::LineFrames() {
         frameEnds.push_back(0);
       }
       frames.back().push_back(item);
-      const double measured = host_.MeasureText(item->FirstLine(), item->Font).Width;
+      const double measured = MeasureItem(*item).Width;
       const double width = PieceWidth(*item, measured);
       prevEnd = std::max(frames.back().size() == 1 ? 0.0 : prevEnd, item->X + width);
       prevEm = em;

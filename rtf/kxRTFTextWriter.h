@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/kxDocumentItems.h"
@@ -220,6 +222,11 @@ class TkxRTFTextWriter {
   bool SeenOnPage(const TkxTextItem& item);
 
   int Twips(double pixels) const;
+  std::string FontControlWords(const TFont& font);
+  // An item's first line measured in the reader's face: once per item
+  // while a page's lines are laid out, which measures each piece more than
+  // once.
+  TkxTextSize MeasureItem(const TkxTextItem& item);
   std::string Hyperlinks(std::string_view rtf);
   // Variables other than page variables, then encoding, then page
   // variables (which may become RTF fields).
@@ -238,6 +245,13 @@ class TkxRTFTextWriter {
   int pageTextCount_ = 1;
   // Body text of the current page waiting for its line frames.
   std::vector<std::unique_ptr<TkxTextItem>> pageFrames_;
+  // Measured first lines of the items being laid out; emptied whenever a
+  // layout starts, as items of a page are freed and their places reused.
+  std::unordered_map<const TkxTextItem*, TkxTextSize> measuredItems_;
+  // The control words of the fonts used last, most recent at the back: a
+  // line switches between a few fonts, and the words hold numbers of the
+  // document's font and colour tables, so they are forgotten with them.
+  std::vector<std::pair<TFont, std::string>> recentFontControls_;
 };
 
 }  // namespace pw
