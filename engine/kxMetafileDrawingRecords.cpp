@@ -1503,7 +1503,7 @@ void TkxMetafileDrawing::FinishCopy() {
   if (!ended && bytes.size() >= 88) {
     TkxEmfRecordWriter eof(EMR_EOF);
     eof.U32(0).U32(16).U32(kEofSize);  // no palette; nSizeLast = the record's size
-    const std::vector<uint8_t>& record = eof.FinishInPlace();
+    const std::span<const uint8_t> record = eof.FinishInPlace();
     bytes.insert(bytes.end(), record.begin(), record.end());
     ++copiedRecords_;
   }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "platform/kxScreen.h"
 
@@ -16,9 +18,15 @@ namespace {
 // Storage of finished writers, kept for the next ones of the thread.
 constexpr size_t kKeptWriterBuffers = 8;
 constexpr size_t kKeptWriterCapacity = size_t(64) << 10;
+constexpr size_t kFirstWriterCapacity = 256;
 
-std::vector<std::vector<uint8_t>>& WriterBuffers() {
-  thread_local std::vector<std::vector<uint8_t>> kept;
+struct TkxKeptBuffer {
+  std::unique_ptr<uint8_t[]> Data;
+  size_t Capacity = 0;
+};
+
+std::vector<TkxKeptBuffer>& WriterBuffers() {
+  thread_local std::vector<TkxKeptBuffer> kept;
   return kept;
 }
 
@@ -27,20 +35,42 @@ std::vector<std::vector<uint8_t>>& WriterBuffers() {
 TkxEmfRecordWriter::TkxEmfRecordWriter(uint32_t type) {
   auto& kept = WriterBuffers();
   if (!kept.empty()) {
-    b_ = std::move(kept.back());
+    data_ = std::move(kept.back().Data);
+    capacity_ = kept.back().Capacity;
     kept.pop_back();
-    b_.clear();
   } else {
-    b_.reserve(256);
+    data_ = std::make_unique_for_overwrite<uint8_t[]>(kFirstWriterCapacity);
+    capacity_ = kFirstWriterCapacity;
   }
   U32(type);
   U32(0);
 }
 
+TkxEmfRecordWriter::TkxEmfRecordWriter(const TkxEmfRecordWriter& o)
+    : data_(std::make_unique_for_overwrite<uint8_t[]>(std::max<size_t>(o.size_, 1))),
+      size_(o.size_),
+      capacity_(std::max<size_t>(o.size_, 1)) {
+  if (size_ > 0) std::memcpy(data_.get(), o.data_.get(), size_);
+}
+
+TkxEmfRecordWriter::TkxEmfRecordWriter(TkxEmfRecordWriter&& o) noexcept
+    : data_(std::move(o.data_)), size_(o.size_), capacity_(o.capacity_) {
+  o.size_ = o.capacity_ = 0;
+}
+
 TkxEmfRecordWriter::~TkxEmfRecordWriter() {
   auto& kept = WriterBuffers();
-  if (b_.capacity() > 0 && b_.capacity() <= kKeptWriterCapacity && kept.size() < kKeptWriterBuffers)
-    kept.push_back(std::move(b_));
+  if (data_ && capacity_ <= kKeptWriterCapacity && kept.size() < kKeptWriterBuffers)
+    kept.push_back({std::move(data_), capacity_});
+}
+
+void TkxEmfRecordWriter::Grow(size_t n) {
+  if (n > SIZE_MAX / 2 - size_) throw std::bad_alloc();
+  const size_t capacity = std::max({capacity_ * 2, size_ + n, kFirstWriterCapacity});
+  auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+  if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
+  data_ = std::move(grown);
+  capacity_ = capacity;
 }
 
 TkxEmfRecordWriter& TkxEmfRecordWriter::F32(float v) {
@@ -54,18 +84,18 @@ TkxEmfRecordWriter& TkxEmfRecordWriter::XForm(const TkxEmfXForm& x) {
 }
 
 void TkxEmfRecordWriter::Patch32(size_t off, uint32_t v) {
-  for (int i = 0; i < 4 && off + i < b_.size(); ++i) b_[off + i] = static_cast<uint8_t>(v >> (8 * i));
+  for (size_t i = 0; i < 4 && off + i < size_; ++i) data_[off + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 std::vector<uint8_t> TkxEmfRecordWriter::Finish() {
-  FinishInPlace();
-  return std::move(b_);
+  const std::span<const uint8_t> bytes = FinishInPlace();
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
-const std::vector<uint8_t>& TkxEmfRecordWriter::FinishInPlace() {
+std::span<const uint8_t> TkxEmfRecordWriter::FinishInPlace() {
   Pad4();
-  Patch32(4, static_cast<uint32_t>(b_.size()));
-  return b_;
+  Patch32(4, static_cast<uint32_t>(size_));
+  return {data_.get(), size_};
 }
 
 // ---- TkxEmfRecorder -----------------------------------------------------------------
@@ -187,7 +217,7 @@ void TkxEmfRecorder::AddBounds(const TkxEmfRectL& r) {
 
 void TkxEmfRecorder::Emit(TkxEmfRecordWriter& w, const TkxEmfRectL* bounds) {
   CheckOpen();
-  const std::vector<uint8_t>& rec = w.FinishInPlace();
+  const std::span<const uint8_t> rec = w.FinishInPlace();
   buf_.insert(buf_.end(), rec.begin(), rec.end());
   ++records_;
   if (bounds) AddBounds(*bounds);

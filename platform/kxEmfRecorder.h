@@ -15,8 +15,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,25 +35,28 @@ class TkxEmfRecordWriter {
   // so that writing a record costs no allocation.
   explicit TkxEmfRecordWriter(uint32_t type);
   ~TkxEmfRecordWriter();
-  TkxEmfRecordWriter(const TkxEmfRecordWriter&) = default;
-  TkxEmfRecordWriter(TkxEmfRecordWriter&&) = default;
-  TkxEmfRecordWriter& operator=(const TkxEmfRecordWriter&) = default;
-  TkxEmfRecordWriter& operator=(TkxEmfRecordWriter&&) = default;
+  TkxEmfRecordWriter(const TkxEmfRecordWriter& o);
+  TkxEmfRecordWriter(TkxEmfRecordWriter&& o) noexcept;
+  TkxEmfRecordWriter& operator=(const TkxEmfRecordWriter&) = delete;
+  TkxEmfRecordWriter& operator=(TkxEmfRecordWriter&&) = delete;
 
+  // Fields are stored a whole field at a time into room made once: a
+  // record is written field by field, and every text record has its string
+  // and spacing array.
   TkxEmfRecordWriter& U8(uint8_t v) {
-    b_.push_back(v);
+    *Room(1) = v;
     return *this;
   }
-  // Byte by byte: push_back stays inline (the storage is kept from earlier
-  // records, so it rarely grows), where a resize is a call per field.
   TkxEmfRecordWriter& U16(uint16_t v) {
-    b_.push_back(static_cast<uint8_t>(v));
-    b_.push_back(static_cast<uint8_t>(v >> 8));
+    uint8_t* q = Room(2);
+    q[0] = static_cast<uint8_t>(v);
+    q[1] = static_cast<uint8_t>(v >> 8);
     return *this;
   }
   TkxEmfRecordWriter& I16(int16_t v) { return U16(static_cast<uint16_t>(v)); }
   TkxEmfRecordWriter& U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) b_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    uint8_t* q = Room(4);
+    for (int i = 0; i < 4; ++i) q[i] = static_cast<uint8_t>(v >> (8 * i));
     return *this;
   }
   TkxEmfRecordWriter& I32(int32_t v) { return U32(static_cast<uint32_t>(v)); }
@@ -60,22 +65,33 @@ class TkxEmfRecordWriter {
   TkxEmfRecordWriter& Rect(const TkxEmfRectL& r) { return I32(r.left).I32(r.top).I32(r.right).I32(r.bottom); }
   TkxEmfRecordWriter& XForm(const TkxEmfXForm& x);
   TkxEmfRecordWriter& Bytes(const uint8_t* p, size_t n) {
-    b_.insert(b_.end(), p, p + n);
+    if (n > 0) std::memcpy(Room(n), p, n);
     return *this;
   }
   TkxEmfRecordWriter& Pad4() {
-    while (b_.size() % 4) b_.push_back(0);
+    while (size_ % 4) *Room(1) = 0;
     return *this;
   }
-  size_t Size() const { return b_.size(); }
+  size_t Size() const { return size_; }
   // Overwrites a 32-bit field already written (offsets known only later).
   void Patch32(size_t off, uint32_t v);
   std::vector<uint8_t> Finish();
   // Pads and sets the size field like Finish, leaving the bytes here.
-  const std::vector<uint8_t>& FinishInPlace();
+  std::span<const uint8_t> FinishInPlace();
 
  private:
-  std::vector<uint8_t> b_;
+  // n more bytes at the end, to be written by the caller.
+  uint8_t* Room(size_t n) {
+    if (capacity_ - size_ < n) Grow(n);
+    uint8_t* q = data_.get() + size_;
+    size_ += n;
+    return q;
+  }
+  void Grow(size_t n);
+
+  std::unique_ptr<uint8_t[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
 // A path in device pixels with GDI+-style point types: 0 starts a figure,

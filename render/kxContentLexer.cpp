@@ -11,11 +11,26 @@ const TkxOperand* TkxOperand::DictValue(std::string_view key) const {
   return nullptr;
 }
 
+namespace {
+// An operand read into a slot that held another: nothing of that one stays,
+// its storage does.
+void Reset(TkxOperand& out) {
+  out.Kind = okNullOperand;
+  out.IsInteger = out.Hex = out.Bool = false;
+  out.Number = 0;
+  out.Text.clear();
+  out.Raw = {};
+  out.Items.clear();
+}
+}  // namespace
+
 void TkxOperandReader::FromScalar(TkxPDFToken& tok, TkxOperand& out) {
   out.Items.clear();
   out.Raw = tok.Raw;
   out.Hex = false;
   out.IsInteger = false;
+  out.Bool = false;
+  out.Number = 0;
   switch (tok.Kind) {
     case tkNumber:
       out.Kind = okNumberOperand;
@@ -48,10 +63,11 @@ void TkxOperandReader::Assemble(TkxPDFToken& tok, TkxOperand& out, int depth) {
   const bool isArray = tok.Kind == tkArrayBegin;
   const TkxPDFTokenKind closer = isArray ? tkArrayEnd : tkDictEnd;
   const size_t start = lex_.Position() - (isArray ? 1 : 2);
+  // Elements are read into the ones the operand held before, so that their
+  // storage is used again.
+  std::vector<TkxOperand> items = std::move(out.Items);
+  Reset(out);
   out.Kind = isArray ? okArrayOperand : okDictOperand;
-  out.Items.clear();
-  out.Text.clear();
-  out.Number = 0;
   if (depth >= kMaxNesting) {
     // Too deep to keep: read to the matching closer without recursion.
     size_t open = 1;
@@ -66,25 +82,31 @@ void TkxOperandReader::Assemble(TkxPDFToken& tok, TkxOperand& out, int depth) {
     out.Raw = std::string_view(reinterpret_cast<const char*>(lex_.Data() + start), lex_.Position() - start);
     return;
   }
+  size_t count = 0;
+  TkxOperand dropped;  // elements beyond kMaxItems are read into this one
   for (;;) {
     lex_.Next(tok);
     if (tok.Kind == tkEnd || tok.Kind == closer) break;
     if (tok.Kind == tkArrayEnd || tok.Kind == tkDictEnd || tok.Kind == tkOther) continue;  // mismatched closer
-    TkxOperand item;
+    if (tok.Kind == tkKeyword && tok.Raw != "true" && tok.Raw != "false" && tok.Raw != "null")
+      continue;  // an operator cannot stand inside an array or dictionary
+    TkxOperand* item = &dropped;
+    if (count < kMaxItems) {
+      if (count == items.size()) items.emplace_back();
+      item = &items[count++];
+    }
     if (tok.Kind == tkKeyword) {
-      if (tok.Raw == "true" || tok.Raw == "false") {
-        item.Kind = okBoolOperand;
-        item.Bool = tok.Raw == "true";
-      } else if (tok.Raw == "null") {
-        item.Kind = okNullOperand;
-      } else {
-        continue;  // an operator cannot stand inside an array or dictionary
+      Reset(*item);
+      if (tok.Raw != "null") {
+        item->Kind = okBoolOperand;
+        item->Bool = tok.Raw == "true";
       }
     } else {
-      Assemble(tok, item, depth + 1);
+      Assemble(tok, *item, depth + 1);
     }
-    if (out.Items.size() < kMaxItems) out.Items.push_back(std::move(item));
   }
+  items.resize(count);
+  out.Items = std::move(items);
   out.Raw = std::string_view(reinterpret_cast<const char*>(lex_.Data() + start), lex_.Position() - start);
 }
 
@@ -98,14 +120,14 @@ bool TkxOperandReader::Next(TkxOperand& operand, std::string& op, bool& isOperat
       case tkOther: continue;
       case tkKeyword:
         if (tok_.Raw == "true" || tok_.Raw == "false") {
-          operand = TkxOperand();
+          Reset(operand);
           operand.Kind = okBoolOperand;
           operand.Bool = tok_.Raw == "true";
           isOperator = false;
           return true;
         }
         if (tok_.Raw == "null") {
-          operand = TkxOperand();
+          Reset(operand);
           isOperator = false;
           return true;
         }

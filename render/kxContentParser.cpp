@@ -275,21 +275,27 @@ TkxPDFContentStreamParser::TkxPDFContentStreamParser(TkxPageRenderContext& ctx, 
 
 TkxPDFContentStreamParser::~TkxPDFContentStreamParser() = default;
 
-void TkxPDFContentStreamParser::PushOperand(TkxOperand&& operand) {
-  if (operands_.size() >= TkxPageRenderContext::kMaxOperands) {
-    // Only the operands nearest an operator matter; drop the older half.
-    operands_.erase(operands_.begin(), operands_.begin() + static_cast<long>(operands_.size() / 2));
-  }
-  operands_.push_back(std::move(operand));
+TkxOperand& TkxPDFContentStreamParser::NextOperandSlot() {
+  if (operandCount_ == operands_.size()) operands_.emplace_back();
+  return operands_[operandCount_];
+}
+
+void TkxPDFContentStreamParser::KeepOperand() {
+  if (++operandCount_ < TkxPageRenderContext::kMaxOperands) return;
+  // Only the operands nearest an operator matter; drop the older half.
+  const size_t dropped = operandCount_ / 2;
+  std::rotate(operands_.begin(), operands_.begin() + static_cast<long>(dropped),
+              operands_.begin() + static_cast<long>(operandCount_));
+  operandCount_ -= dropped;
 }
 
 const TkxOperand* TkxPDFContentStreamParser::Last(size_t back) const {
-  return back < operands_.size() ? &operands_[operands_.size() - 1 - back] : nullptr;
+  return back < operandCount_ ? &operands_[operandCount_ - 1 - back] : nullptr;
 }
 
 bool TkxPDFContentStreamParser::Numbers(size_t n, double* out) const {
-  if (operands_.size() < n) return false;
-  const size_t base = operands_.size() - n;
+  if (operandCount_ < n) return false;
+  const size_t base = operandCount_ - n;
   for (size_t i = 0; i < n; ++i) {
     const TkxOperand& o = operands_[base + i];
     if (!o.IsNumber()) return false;
@@ -302,12 +308,11 @@ void TkxPDFContentStreamParser::Interpret(const uint8_t* data, size_t size) {
   TkxOperandReader reader(data, size);
   TkxOperandReader* outer = reader_;
   reader_ = &reader;
-  TkxOperand operand;
   std::string op;
   bool isOperator = false;
-  while (reader.Next(operand, op, isOperator)) {
+  while (reader.Next(NextOperandSlot(), op, isOperator)) {
     if (!isOperator) {
-      PushOperand(std::move(operand));
+      KeepOperand();
       continue;
     }
     try {
@@ -317,9 +322,9 @@ void TkxPDFContentStreamParser::Interpret(const uint8_t* data, size_t size) {
       // only the operator that needed it.
       ReportWarning("Operator " + op + ": " + e.what(), -1, static_cast<int64_t>(reader.Lexer().Position()));
     }
-    operands_.clear();
+    operandCount_ = 0;
   }
-  operands_.clear();
+  operandCount_ = 0;
   ctx_.FlushText();
   reader_ = outer;
 }
@@ -347,7 +352,7 @@ void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
       if (Numbers(1, v)) st_.MiterLimit = std::clamp(v[0], 1.0, 1e4);
       break;
     case Op("d"):
-      if (operands_.size() >= 2 && Last(1)->IsArray() && Last(0)->IsNumber()) SetDash(*Last(1), Last(0)->Number);
+      if (operandCount_ >= 2 && Last(1)->IsArray() && Last(0)->IsNumber()) SetDash(*Last(1), Last(0)->Number);
       break;
     case Op("ri"):
     case Op("i"): break;
@@ -443,7 +448,7 @@ void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
       if (Numbers(1, v) && v[0] >= 0 && v[0] <= 7) st_.RenderMode = static_cast<int>(v[0]);
       break;
     case Op("Tf"):
-      if (operands_.size() >= 2 && Last(1)->IsName() && Last(0)->IsNumber() && std::isfinite(Last(0)->Number))
+      if (operandCount_ >= 2 && Last(1)->IsName() && Last(0)->IsNumber() && std::isfinite(Last(0)->Number))
         SetFont(Last(1)->Text, Clamp(Last(0)->Number));
       break;
     case Op("Td"):
@@ -475,7 +480,7 @@ void TkxPDFContentStreamParser::Dispatch(const std::string& op) {
       }
       break;
     case Op("\""):
-      if (operands_.size() >= 3 && Last(0)->IsString() && Last(1)->IsNumber() && Last(2)->IsNumber()) {
+      if (operandCount_ >= 3 && Last(0)->IsString() && Last(1)->IsNumber() && Last(2)->IsNumber()) {
         st_.WordSpacing = Clamp(Last(2)->Number);
         st_.CharSpacing = Clamp(Last(1)->Number);
         NextLine();
@@ -614,12 +619,12 @@ void TkxPDFContentStreamParser::SetColorSpace(bool fill, const std::string& name
 void TkxPDFContentStreamParser::SetColorInSpace(bool fill) {
   const TkxColorSpace& cs = fill ? st_.FillSpace : st_.StrokeSpace;
   if (cs.Kind == csPattern && fill) {
-    st_.FillPattern = !operands_.empty() && operands_.back().IsName() ? operands_.back().Text : std::string();
+    st_.FillPattern = Last() && Last()->IsName() ? Last()->Text : std::string();
     return;
   }
   if (cs.Kind == csPattern || cs.Kind == csUnsupported) return;
   // A pattern name after the components (uncoloured patterns) is skipped.
-  size_t end = operands_.size();
+  size_t end = operandCount_;
   if (end > 0 && operands_[end - 1].IsName()) --end;
   const size_t n = static_cast<size_t>(std::max(cs.Components, 1));
   if (end < n) return;
@@ -791,7 +796,10 @@ void TkxPDFContentStreamParser::NextLine() { MoveText(0, -st_.Leading); }
 
 void TkxPDFContentStreamParser::ShowText(const TkxOperand& operand) {
   TkxTextFont* font = st_.Font ? st_.Font : ctx_.DefaultFont();
-  TkxDecodedText text;
+  // The storage of the last text is reused; a text shown while this one is
+  // (a glyph procedure's) gets its own.
+  TkxDecodedText text = std::move(spareDecoded_);
+  text.Clear();
   if (operand.IsString()) {
     font->Decode(operand.Text, text);
   } else {
@@ -803,6 +811,7 @@ void TkxPDFContentStreamParser::ShowText(const TkxOperand& operand) {
     }
   }
   ShowDecoded(text);
+  spareDecoded_ = std::move(text);
 }
 
 namespace {

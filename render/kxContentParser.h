@@ -153,7 +153,12 @@ class TkxPDFContentStreamParser {
   };
 
   void Dispatch(const std::string& op);
-  void PushOperand(TkxOperand&& operand);
+  // The slot the next operand is read into: slots keep their storage from
+  // operator to operator, so reading allocates only when an operand is
+  // larger than any before it in its slot.
+  TkxOperand& NextOperandSlot();
+  // Takes the operand read into the next slot.
+  void KeepOperand();
 
   // Operand access: the last n operands as numbers; false when there are
   // fewer or any of them is not a number.
@@ -206,7 +211,11 @@ class TkxPDFContentStreamParser {
   std::vector<SavedState> stack_;
   size_t overflowSaves_ = 0;  // "q" beyond the depth limit, matched by "Q" first
 
+  // The operands since the last operator are the first operandCount_.
   std::vector<TkxOperand> operands_;
+  size_t operandCount_ = 0;
+  // Storage of the last shown text, lent to the next.
+  TkxDecodedText spareDecoded_;
 
   // Path under construction.
   TkxGraphicsPath path_;

@@ -61,6 +61,13 @@ struct TkxDecodedText {
   std::vector<TkxDecodedChar> Chars;
   double LeadingAdjustment = 0;  // TJ numbers before the first code
 
+  // Empty again, keeping the storage.
+  void Clear() {
+    Text.clear();
+    Chars.clear();
+    LeadingAdjustment = 0;
+    Vertical = false;
+  }
   // Adds a TJ number at the current end (to the last code, or before the first).
   void AddAdjustment(double value);
   // Sum of the code widths in thousandths of text space.
