@@ -808,16 +808,25 @@ void ForEachCodePoint(std::u16string_view text, Fn&& fn) {
 std::vector<double> TkxFontManager::CharAdvances(const std::string& family, int style, double emSizePx,
                                                  std::u16string_view text) {
   std::vector<double> r;
-  r.reserve(text.size());
+  CharAdvances(family, style, emSizePx, text, r);
+  return r;
+}
+
+void TkxFontManager::CharAdvances(const std::string& family, int style, double emSizePx, std::u16string_view text,
+                                  std::vector<double>& out) {
+  out.clear();
   std::lock_guard<std::mutex> g(st_->mu);
   TkxFontFacePtr f = st_->Face(family, style);
-  if (!f) return std::vector<double>(text.size(), 0.0);
+  if (!f) {
+    out.assign(text.size(), 0.0);
+    return;
+  }
+  out.reserve(text.size());
   const double s = emSizePx / f->Design().UnitsPerEm;
   ForEachCodePoint(text, [&](char32_t cp, int units) {
-    r.push_back(f->AdvanceUnits(cp) * s);
-    if (units == 2) r.push_back(0.0);
+    out.push_back(f->AdvanceUnits(cp) * s);
+    if (units == 2) out.push_back(0.0);
   });
-  return r;
 }
 
 double TkxFontManager::TextWidth(const std::string& family, int style, double emSizePx, std::u16string_view text) {

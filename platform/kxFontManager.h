@@ -233,6 +233,9 @@ class TkxFontManager {
   // (kerning off, as GDI measures). Advances are the unhinted design widths
   // scaled to the size; the second unit of a surrogate pair gets 0.
   std::vector<double> CharAdvances(const std::string& family, int style, double emSizePx, std::u16string_view text);
+  // The same into out (its storage used again).
+  void CharAdvances(const std::string& family, int style, double emSizePx, std::u16string_view text,
+                    std::vector<double>& out);
   double TextWidth(const std::string& family, int style, double emSizePx, std::u16string_view text);
   // Extent as the screen device reports it for a font of logical height
   // lfHeight: each glyph's advance rounded to whole pixels, summed; the

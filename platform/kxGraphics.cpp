@@ -574,7 +574,12 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
   const TkxFamilyMetrics fm = font.Family().Metrics(style);
   const double cellPx = fm.EmHeight > 0 ? emPx * (fm.CellAscent + fm.CellDescent) / fm.EmHeight : emPx * 1.15;
 
-  TkxLogFontW lf;
+  TkxLogFontW& lf = runFont_;
+  {
+    std::u16string face = std::move(lf.lfFaceName);
+    lf = TkxLogFontW{};
+    lf.lfFaceName = std::move(face);
+  }
   lf.lfHeight = -static_cast<int32_t>(std::max<long>(1, std::lrint(emPx)));
   const double angle = std::atan2(vx.Y, vx.X);  // clockwise on the device
   int32_t esc = static_cast<int32_t>(std::lrint(-angle * 1800.0 / std::numbers::pi)) % 3600;
@@ -585,14 +590,19 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
   lf.lfUnderline = (style & fsUnderline) ? 1 : 0;
   lf.lfStrikeOut = (style & fsStrikeout) ? 1 : 0;
   lf.lfCharSet = 1;  // DEFAULT_CHARSET: the face decides
-  lf.lfFaceName = Utf8ToWide(family);
-  if (lf.lfFaceName.size() > 31) lf.lfFaceName.resize(31);
+  if (family != lastFamily_) {
+    lastFamily_ = family;
+    lf.lfFaceName = Utf8ToWide(family);
+    if (lf.lfFaceName.size() > 31) lf.lfFaceName.resize(31);
+  }
 
   // Advances laid out at the exact size, stretched by a horizontal scale,
   // rounded so that the rounding error never adds up along the run.
-  const std::vector<double> adv = TkxFontManager::Instance().CharAdvances(family, style & fsBoldItalic, emPx, text);
+  std::vector<double>& adv = runAdvances_;
+  TkxFontManager::Instance().CharAdvances(family, style & fsBoldItalic, emPx, text, adv);
   const double ratio = sx / std::abs(sy);
-  std::vector<int32_t> dx(text.size(), 0);
+  std::vector<int32_t>& dx = runDx_;
+  dx.assign(text.size(), 0);
   double cum = 0;
   long prev = 0;
   for (size_t i = 0; i < text.size(); ++i) {
