@@ -8,13 +8,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <vector>
 
 namespace pw {
 
 namespace {
 
-constexpr const char* kHeader = "paperwright font answers 1 ";
+constexpr const char* kHeader = "paperwright font answers 2 ";
+// Bodies of the lines that are not answers start with a tab and a letter,
+// where an answer has its style number.
+constexpr std::string_view kWatchedTag = "\tW";
+constexpr std::string_view kFamiliesTag = "\tF";
+constexpr size_t kMaxWatched = 4096;
 // A file larger than this is not read (a few hundred families make a few
 // tens of kilobytes).
 constexpr std::uintmax_t kMaxFileBytes = 4u << 20;
@@ -68,6 +74,37 @@ bool Int(std::string_view s, int& v) {
   return r.ec == std::errc() && r.ptr == s.data() + s.size();
 }
 
+// A list of names as one checked line: tag, then each name after a tab.
+std::string ListLine(std::string_view tag, const std::vector<std::string>& names) {
+  std::string body(tag);
+  for (const std::string& n : names) {
+    body += '\t';
+    Escape(body, n);
+  }
+  return Hex(Fnv(body)) + ' ' + body + '\n';
+}
+
+// The names of a list line with this tag; nullopt for any other line.
+std::optional<std::vector<std::string>> ParseListLine(std::string_view line, std::string_view tag, size_t most) {
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  if (line.size() < 17 + tag.size() || line[16] != ' ') return std::nullopt;
+  const std::string_view body = line.substr(17);
+  if (body.substr(0, tag.size()) != tag || (body.size() > tag.size() && body[tag.size()] != '\t') ||
+      Hex(Fnv(body)) != line.substr(0, 16))
+    return std::nullopt;
+  std::vector<std::string> names;
+  for (size_t at = tag.size(); at < body.size() && names.size() < most;) {
+    const size_t next = body.find('\t', at + 1);
+    const std::string_view field =
+        body.substr(at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1);
+    std::string name;
+    if (!Unescape(field, name)) return std::nullopt;
+    names.push_back(std::move(name));
+    at = next == std::string_view::npos ? body.size() : next;
+  }
+  return names;
+}
+
 }  // namespace
 
 std::string TkxFontAnswerCache::Key(const std::string& family, int style) {
@@ -110,8 +147,44 @@ std::optional<std::pair<std::string, TkxFontAnswer>> TkxFontAnswerCache::ParseLi
   return std::make_pair(Key(family, style), std::move(a));
 }
 
-void TkxFontAnswerCache::Open(const std::string& path, const std::string& fingerprint) {
+void TkxFontAnswerCache::ReadLines(std::istream& in) {
+  std::string line;
+  while (std::getline(in, line) && answers_.size() < kMaxAnswers) {
+    if (auto entry = ParseLine(line)) {
+      answers_.insert_or_assign(std::move(entry->first), std::move(entry->second));
+    } else if (auto names = ParseListLine(line, kFamiliesTag, kMaxAnswers)) {
+      families_ = std::move(*names);
+      hasFamilies_ = true;
+    }
+  }
+}
+
+bool TkxFontAnswerCache::OpenIfCurrent(const std::string& path, const TkxFingerprintOf& fingerprintOf) {
   answers_.clear();
+  families_.clear();
+  hasFamilies_ = false;
+  path_.clear();
+  if (path.empty()) return false;
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec || size > kMaxFileBytes) return false;
+  std::ifstream in(path, std::ios::binary);
+  std::string header, watchLine;
+  if (!std::getline(in, header) || header.compare(0, std::string_view(kHeader).size(), kHeader) != 0 ||
+      !std::getline(in, watchLine))
+    return false;
+  const auto watched = ParseListLine(watchLine, kWatchedTag, kMaxWatched);
+  if (!watched || header.substr(std::string_view(kHeader).size()) != fingerprintOf(*watched)) return false;
+  ReadLines(in);
+  path_ = path;
+  return true;
+}
+
+void TkxFontAnswerCache::Open(const std::string& path, const std::string& fingerprint,
+                              const std::vector<std::string>& watched) {
+  answers_.clear();
+  families_.clear();
+  hasFamilies_ = false;
   path_.clear();
   if (path.empty()) return;
   const std::string header = kHeader + fingerprint;
@@ -121,8 +194,7 @@ void TkxFontAnswerCache::Open(const std::string& path, const std::string& finger
     std::ifstream in(path, std::ios::binary);
     std::string line;
     if (std::getline(in, line) && line == header) {
-      while (std::getline(in, line) && answers_.size() < kMaxAnswers)
-        if (auto entry = ParseLine(line)) answers_.insert_or_assign(std::move(entry->first), std::move(entry->second));
+      ReadLines(in);
       path_ = path;
       return;
     }
@@ -134,7 +206,7 @@ void TkxFontAnswerCache::Open(const std::string& path, const std::string& finger
   const std::string temp = path + ".new-" + std::to_string(getpid());
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << header << '\n';
+    out << header << '\n' << ListLine(kWatchedTag, watched);
     if (!out.flush()) {
       std::filesystem::remove(temp, ec);
       return;
@@ -156,12 +228,21 @@ const TkxFontAnswer* TkxFontAnswerCache::Find(const std::string& family, int sty
 void TkxFontAnswerCache::Add(const std::string& family, int style, const TkxFontAnswer& answer) {
   if (answers_.size() >= kMaxAnswers) return;
   answers_.insert_or_assign(Key(family, style), answer);
+  Append(Line(family, style, answer));
+}
+
+void TkxFontAnswerCache::SetFamilies(const std::vector<std::string>& families) {
+  families_ = families;
+  hasFamilies_ = true;
+  Append(ListLine(kFamiliesTag, families));
+}
+
+void TkxFontAnswerCache::Append(const std::string& line) {
   if (path_.empty()) return;
   // One write with O_APPEND: lines of processes writing side by side do not
   // interleave.
   const int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd < 0) return;
-  const std::string line = Line(family, style, answer);
   if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) path_.clear();
   close(fd);
 }

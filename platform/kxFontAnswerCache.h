@@ -12,10 +12,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <istream>
 #include <optional>
 #include <string>
 #include <utility>
 #include <unordered_map>
+#include <vector>
 
 namespace pw {
 
@@ -29,10 +32,24 @@ struct TkxFontAnswer {
 
 class TkxFontAnswerCache {
  public:
+  // What the fingerprint of a configuration is made of: the paths it
+  // depends on, hashed with what each is now (time, size; or missing).
+  using TkxFingerprintOf = std::function<std::string(const std::vector<std::string>& watched)>;
+
   // Answers in the file at path when it was written under fingerprint;
-  // otherwise the file is started again under it. An empty path keeps
-  // answers for this process only.
-  void Open(const std::string& path, const std::string& fingerprint);
+  // otherwise the file is started again under it, noting the watched paths
+  // the fingerprint was made of. An empty path keeps answers for this
+  // process only.
+  void Open(const std::string& path, const std::string& fingerprint, const std::vector<std::string>& watched = {});
+  // The answers of the file at path if fingerprintOf, given the paths the
+  // file notes, still gives the fingerprint it was written under: the
+  // configuration is then checked without being loaded. False, and nothing
+  // taken, for a missing, damaged or outdated file.
+  bool OpenIfCurrent(const std::string& path, const TkxFingerprintOf& fingerprintOf);
+
+  // The installed families, when kept; Families() is nullptr otherwise.
+  const std::vector<std::string>* Families() const { return hasFamilies_ ? &families_ : nullptr; }
+  void SetFamilies(const std::vector<std::string>& families);
 
   const TkxFontAnswer* Find(const std::string& family, int style) const;
   // Remembers an answer and appends it to the file.
@@ -50,8 +67,15 @@ class TkxFontAnswerCache {
  private:
   static std::string Key(const std::string& family, int style);
 
+  // Takes the answer and family lines of an open file.
+  void ReadLines(std::istream& in);
+  // Appends one line to the file in one write.
+  void Append(const std::string& line);
+
   std::string path_;
   std::unordered_map<std::string, TkxFontAnswer> answers_;
+  std::vector<std::string> families_;
+  bool hasFamilies_ = false;
 };
 
 }  // namespace pw

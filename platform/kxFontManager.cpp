@@ -444,32 +444,61 @@ cairo_font_face_t* TkxFontFace::CairoFace() const {
 
 namespace {
 
-// What fontconfig's answers depend on: its version and environment, its
-// configuration files and the font folders, with their times and sizes.
-std::string ConfigFingerprint(FcConfig* config) {
+// What fontconfig's answers depend on: its configuration files and folders
+// and the font folders, as the loaded configuration lists them, and the
+// places a user's configuration or fonts may newly appear in.
+std::vector<std::string> WatchedPaths(FcConfig* config) {
+  std::vector<std::string> paths;
+  auto files = [&paths](FcStrList* list) {
+    if (!list) return;
+    while (FcChar8* f = FcStrListNext(list)) paths.emplace_back(reinterpret_cast<const char*>(f));
+    FcStrListDone(list);
+  };
+  files(FcConfigGetConfigFiles(config));
+  files(FcConfigGetConfigDirs(config));
+  files(FcConfigGetFontDirs(config));
+  const char* home = std::getenv("HOME");
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string configHome = xdg && *xdg == '/'     ? std::string(xdg)
+                                 : home && *home == '/' ? std::string(home) + "/.config"
+                                                        : std::string();
+  if (!configHome.empty()) {
+    paths.push_back(configHome + "/fontconfig");
+    paths.push_back(configHome + "/fontconfig/fonts.conf");
+  }
+  if (home && *home == '/') {
+    paths.push_back(std::string(home) + "/.fonts.conf");
+    paths.push_back(std::string(home) + "/.fonts");
+  }
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const std::string dataHome = data && *data == '/'   ? std::string(data)
+                               : home && *home == '/' ? std::string(home) + "/.local/share"
+                                                      : std::string();
+  if (!dataHome.empty()) paths.push_back(dataHome + "/fonts");
+  return paths;
+}
+
+// The fingerprint of those paths as they are now, with fontconfig's
+// version and environment: computed without loading the configuration.
+std::string FingerprintOf(const std::vector<std::string>& paths) {
   uint64_t h = 1469598103934665603ull;
   auto mix = [&h](std::string_view s) {
     for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
     h = (h ^ 0xFF) * 1099511628211ull;
   };
   mix(std::to_string(FcGetVersion()));
-  for (const char* name : {"FONTCONFIG_FILE", "FONTCONFIG_PATH", "FONTCONFIG_SYSROOT", "HOME", "XDG_DATA_HOME"})
+  for (const char* name :
+       {"FONTCONFIG_FILE", "FONTCONFIG_PATH", "FONTCONFIG_SYSROOT", "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
     if (const char* v = std::getenv(name)) mix(std::string(name) + '=' + v);
-  auto files = [&](FcStrList* list) {
-    if (!list) return;
-    while (FcChar8* f = FcStrListNext(list)) {
-      const char* path = reinterpret_cast<const char*>(f);
-      struct stat st {};
-      mix(path);
-      if (stat(path, &st) == 0)
-        mix(std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec) + '.' +
-            std::to_string(st.st_size) + '.' + std::to_string(st.st_ino));
-    }
-    FcStrListDone(list);
-  };
-  files(FcConfigGetConfigFiles(config));
-  files(FcConfigGetConfigDirs(config));
-  files(FcConfigGetFontDirs(config));
+  for (const std::string& path : paths) {
+    struct stat st {};
+    mix(path);
+    if (stat(path.c_str(), &st) == 0)
+      mix(std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec) + '.' +
+          std::to_string(st.st_size) + '.' + std::to_string(st.st_ino));
+    else
+      mix("missing");
+  }
   char buf[17];
   std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
   return buf;
@@ -479,7 +508,18 @@ std::string ConfigFingerprint(FcConfig* config) {
 
 struct TkxFontManager::State {
   std::mutex mu;
+  // Loaded on first need: reading fontconfig's configuration and font
+  // lists costs more than converting a short document, and the answers it
+  // would give are usually kept from an earlier run.
   FcConfig* config = nullptr;
+  bool configLoaded = false;
+  FcConfig* Config() {
+    if (!configLoaded) {
+      configLoaded = true;
+      config = FcInitLoadConfigAndFonts();
+    }
+    return config;
+  }
   bool familiesLoaded = false;
   std::vector<std::string> installed;  // sorted
   std::unordered_set<std::string> installedLower;
@@ -509,10 +549,36 @@ struct TkxFontManager::State {
   TkxFontAnswerCache answers;
   bool answersOpened = false;
 
+  void OpenAnswers() {
+    if (answersOpened) return;
+    answersOpened = true;
+    const std::string path = TkxFontAnswerCache::DefaultPath();
+    if (answers.OpenIfCurrent(path, FingerprintOf)) return;
+    FcConfig* c = Config();
+    if (!c) return;
+    const std::vector<std::string> watched = WatchedPaths(c);
+    answers.Open(path, FingerprintOf(watched), watched);
+  }
+
   void LoadFamilies() {
     if (familiesLoaded) return;
     familiesLoaded = true;
-    if (!config) return;
+    OpenAnswers();
+    if (const std::vector<std::string>* kept = answers.Families()) {
+      installed = *kept;
+    } else {
+      ListFamilies();
+      if (configLoaded && config) answers.SetFamilies(installed);
+    }
+    std::sort(installed.begin(), installed.end(), [](const std::string& a, const std::string& b) {
+      std::string la = Lower(a), lb = Lower(b);
+      return la != lb ? la < lb : a < b;
+    });
+    for (const auto& n : installed) installedLower.insert(Lower(n));
+  }
+
+  void ListFamilies() {
+    if (!Config()) return;
     FcPattern* pat = FcPatternCreate();
     FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, nullptr);
     FcFontSet* fs = FcFontList(config, pat, os);
@@ -528,11 +594,6 @@ struct TkxFontManager::State {
     }
     FcObjectSetDestroy(os);
     FcPatternDestroy(pat);
-    std::sort(installed.begin(), installed.end(), [](const std::string& a, const std::string& b) {
-      std::string la = Lower(a), lb = Lower(b);
-      return la != lb ? la < lb : a < b;
-    });
-    for (const auto& n : installed) installedLower.insert(Lower(n));
   }
 
   static TkxFontFacePtr MakeFace(const FaceSource& src, std::string family, bool registered, bool synthBold,
@@ -596,12 +657,10 @@ struct TkxFontManager::State {
   // Fontconfig's answer for a family and style: from the answers kept
   // between runs, or asked (and then kept).
   TkxFontAnswer AskFontconfig(const std::string& family, int style) {
-    if (!answersOpened) {
-      answersOpened = true;
-      answers.Open(TkxFontAnswerCache::DefaultPath(), ConfigFingerprint(config));
-    }
+    OpenAnswers();
     if (const TkxFontAnswer* known = answers.Find(family, style)) return *known;
     TkxFontAnswer a;
+    if (!Config()) return a;
     FcPattern* pat = FcPatternCreate();
     FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     FcPatternAddInteger(pat, FC_WEIGHT, (style & fsBold) ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
@@ -635,7 +694,6 @@ struct TkxFontManager::State {
   }
 
   TkxFontFacePtr FromFontconfig(const std::string& family, int style) {
-    if (!config) return nullptr;
     const TkxFontAnswer a = AskFontconfig(family, style);
     if (a.Path.empty()) return nullptr;
     const bool synthBold = (style & fsBold) && (a.Embolden || a.Weight < FC_WEIGHT_DEMIBOLD);
@@ -698,7 +756,7 @@ TkxFontManager& TkxFontManager::Instance() {
   return instance;
 }
 
-TkxFontManager::TkxFontManager() : st_(std::make_unique<State>()) { st_->config = FcInitLoadConfigAndFonts(); }
+TkxFontManager::TkxFontManager() : st_(std::make_unique<State>()) {}
 
 TkxFontManager::~TkxFontManager() {
   st_->byName.clear();

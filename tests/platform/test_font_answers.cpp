@@ -8,10 +8,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace pw {
 namespace {
@@ -99,7 +101,9 @@ TEST(FontAnswers, KeptUnderTheirConfigurationOnly) {
     cache.Open(path, "two");
     EXPECT_EQ(cache.Find("A", 0), nullptr);
   }
-  EXPECT_EQ(Read(path), "paperwright font answers 1 two\n");
+  const std::string restarted = Read(path);
+  EXPECT_EQ(restarted.rfind("paperwright font answers 2 two\n", 0), 0u);
+  EXPECT_EQ(std::count(restarted.begin(), restarted.end(), '\n'), 2);  // the header and the watched paths
   // No place to keep them: answers last for the process.
   {
     const std::string file = dir.Path + "/a-file";
@@ -110,6 +114,53 @@ TEST(FontAnswers, KeptUnderTheirConfigurationOnly) {
     cache.Add("A", 0, a);
     EXPECT_NE(cache.Find("A", 0), nullptr);
   }
+}
+
+// The file is checked against the paths it notes without loading the
+// configuration; the installed families are kept with the answers.
+TEST(FontAnswers, CheckedByTheirWatchedPathsWithFamilies) {
+  TempDir dir;
+  const std::string path = dir.Path + "/font-answers";
+  const std::string conf = dir.Path + "/fonts.conf";
+  std::ofstream(conf) << "one";
+  // A stand-in for the real fingerprint: the paths and what they hold.
+  const TkxFontAnswerCache::TkxFingerprintOf fingerprintOf = [](const std::vector<std::string>& paths) {
+    std::string f;
+    for (const std::string& p : paths) f += p + '=' + Read(p) + ';';
+    return f;
+  };
+  const std::vector<std::string> watched{conf, dir.Path + "/not-there.conf"};
+  const TkxFontAnswer a{"/fonts/a.ttf", 0, "Family A", 0, 0, false};
+  {
+    TkxFontAnswerCache cache;
+    EXPECT_FALSE(cache.OpenIfCurrent(path, fingerprintOf));  // no file yet
+    cache.Open(path, fingerprintOf(watched), watched);
+    EXPECT_EQ(cache.Families(), nullptr);
+    cache.Add("A", 0, a);
+    cache.SetFamilies({"Zeta", "Tab\tFamily", ""});
+  }
+  {
+    TkxFontAnswerCache cache;
+    ASSERT_TRUE(cache.OpenIfCurrent(path, fingerprintOf));
+    EXPECT_NE(cache.Find("A", 0), nullptr);
+    ASSERT_NE(cache.Families(), nullptr);
+    EXPECT_EQ(*cache.Families(), (std::vector<std::string>{"Zeta", "Tab\tFamily", ""}));
+  }
+  // A watched path changes: nothing is taken.
+  std::ofstream(conf) << "two";
+  {
+    TkxFontAnswerCache cache;
+    EXPECT_FALSE(cache.OpenIfCurrent(path, fingerprintOf));
+    EXPECT_EQ(cache.Find("A", 0), nullptr);
+    EXPECT_EQ(cache.Families(), nullptr);
+  }
+  // A damaged list of watched paths: nothing is taken either.
+  std::ofstream(conf) << "one";
+  std::string text = Read(path);
+  text[text.find('\n') + 3] ^= 1;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  TkxFontAnswerCache cache;
+  EXPECT_FALSE(cache.OpenIfCurrent(path, fingerprintOf));
 }
 
 }  // namespace pw
