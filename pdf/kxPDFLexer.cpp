@@ -285,15 +285,24 @@ void TkxPDFLexer::Next(TkxPDFToken& tok) {
       tok.Kind = tkOther;
       break;
     default: {
-      const std::string_view word = pdfscan::Word(p_, n_, pos_);
       if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.') {
         tok.Kind = tkNumber;
+        // Read where it stands; only a number run into other characters
+        // ("12abc") is read again as its whole word.
         size_t end = 0;
         bool digits = false, point = false;
-        tok.Number = ScanPDFNumber(word, end, digits, point);
-        if (end != word.size()) point = word.find('.') != std::string_view::npos;
+        tok.Number =
+            ScanPDFNumber(std::string_view(reinterpret_cast<const char*>(p_ + pos_), n_ - pos_), end, digits, point);
+        if (end == 0 || (pos_ + end < n_ && !IsPDFWordEnd(p_[pos_ + end]))) {
+          const std::string_view word = pdfscan::Word(p_, n_, pos_);
+          tok.Number = ScanPDFNumber(word, end, digits, point);
+          if (end != word.size()) point = word.find('.') != std::string_view::npos;
+        } else {
+          pos_ += end;
+        }
         tok.IsInteger = !point && std::abs(tok.Number) < 2147483648.0;
       } else {
+        pdfscan::Word(p_, n_, pos_);
         tok.Kind = tkKeyword;
       }
       break;

@@ -535,6 +535,10 @@ struct TkxFontManager::State {
     uint8_t known = 0;  // bit per style
   };
   std::unordered_map<std::string, Answers> byName;
+  // The entry of the name asked last (runs come in one font after another);
+  // null whenever byName is emptied.
+  std::string lastName;
+  Answers* lastAnswers = nullptr;
 
   struct Registration {
     int handle = 0;
@@ -634,6 +638,7 @@ struct TkxFontManager::State {
         for (auto& f : answers.faces)
           if (f) dropped->push_back(std::move(f));
     byName.clear();
+    lastAnswers = nullptr;
     for (auto it = resolved.begin(); it != resolved.end();) {
       if (it->first.size() == lower.size() + 2 && it->first.compare(0, lower.size(), lower) == 0) {
         if (dropped) dropped->push_back(std::move(it->second));
@@ -713,15 +718,24 @@ struct TkxFontManager::State {
   // Caller holds mu.
   TkxFontFacePtr Face(const std::string& family, int style) {
     style &= fsBoldItalic;
-    auto known = byName.find(family);
-    if (known != byName.end() && (known->second.known & (1u << style))) return known->second.faces[style];
-    TkxFontFacePtr face = Resolve(family, style);
-    if (known == byName.end()) {
-      if (byName.size() >= kMaxResolvedNames) byName.clear();
-      known = byName.emplace(family, Answers{}).first;
+    Answers* entry = nullptr;
+    if (lastAnswers && family == lastName) {
+      entry = lastAnswers;
+    } else if (auto known = byName.find(family); known != byName.end()) {
+      entry = &known->second;
+      lastName = family;
+      lastAnswers = entry;
     }
-    known->second.faces[style] = face;
-    known->second.known |= static_cast<uint8_t>(1u << style);
+    if (entry && (entry->known & (1u << style))) return entry->faces[style];
+    TkxFontFacePtr face = Resolve(family, style);
+    if (!entry) {
+      if (byName.size() >= kMaxResolvedNames) byName.clear();
+      entry = &byName.emplace(family, Answers{}).first->second;
+      lastName = family;
+      lastAnswers = entry;
+    }
+    entry->faces[style] = face;
+    entry->known |= static_cast<uint8_t>(1u << style);
     return face;
   }
 
