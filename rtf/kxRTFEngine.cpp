@@ -314,14 +314,30 @@ void TkxRTFEngine::EndPageOutput() {
   body_ += "}\\sect";
   // Finished pages wait in a temporary file, so that a document full of
   // pictures does not keep them all in memory until the end.
-  if (body_.size() >= kBodySpillSize) {
-    if (!spill_) spill_ = std::tmpfile();
-    if (spill_ && std::fwrite(body_.data(), 1, body_.size(), spill_) == body_.size()) {
-      spilled_ += body_.size();
-      body_.clear();
-      body_.shrink_to_fit();
-    }
+  if (body_.size() >= kBodySpillSize && SpillBody()) body_.shrink_to_fit();
+}
+
+bool TkxRTFEngine::SpillBody() {
+  if (!spill_) spill_ = std::tmpfile();
+  if (!spill_) return false;
+  if (body_.empty()) return true;
+  // A short write is found at the end, where the file is not the size
+  // counted here.
+  if (std::fwrite(body_.data(), 1, body_.size(), spill_) != body_.size()) return false;
+  spilled_ += body_.size();
+  body_.clear();
+  return true;
+}
+
+void TkxRTFEngine::Write(std::string_view rtf) {
+  std::string& out = Out();
+  // The body would grow to hold a large piece only to copy it out again.
+  if (&out == &body_ && rtf.size() >= kDirectWriteSize && SpillBody()) {
+    std::fwrite(rtf.data(), 1, rtf.size(), spill_);
+    spilled_ += rtf.size();
+    return;
   }
+  out.append(rtf);
 }
 
 void TkxRTFEngine::WriteText(TkxTextItem& item) { textWriter_->WriteText(item); }
@@ -483,13 +499,15 @@ void TkxRTFEngine::WriteImage(TkxImageItem& item) {
     // does not flow around.
     const long long x = Twips(item.X), y = Twips(item.Y);
     const long long id = 1024 + ++shapeCount_;
+    // In pieces: the picture's data is not copied into a string of its own.
     Write("{\\shp{\\*\\shpinst\\shpleft" + Num(x) + "\\shptop" + Num(y) + "\\shpright" +
           Num(x + Twips(item.Bounds.Right - item.Bounds.Left)) + "\\shpbottom" +
           Num(y + Twips(item.Bounds.Bottom - item.Bounds.Top)) +
           "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt1\\shpz" +
           Num(shapeCount_) + "\\shplid" + Num(id) +
-          "{\\sp{\\sn shapeType}{\\sv 75}}{\\sp{\\sn fBehindDocument}{\\sv 1}}{\\sp{\\sn pib}{\\sv {\\pict" + data +
-          "}}}}}");
+          "{\\sp{\\sn shapeType}{\\sv 75}}{\\sp{\\sn fBehindDocument}{\\sv 1}}{\\sp{\\sn pib}{\\sv {\\pict");
+    Write(data);
+    Write("}}}}}");
     if (!Preferences().UseImagesAsResources()) table[item.ImageIndex].Picture.reset();
     return;
   }
@@ -508,8 +526,10 @@ void TkxRTFEngine::WriteImage(TkxImageItem& item) {
     if (item.Frame.DrawLeft) s += "\\brdrl";
   }
   s += textWriter_->ParagraphShading(item.Brush);
-  s += "{\\pict" + data + "}\\par}";
+  s += "{\\pict";
   Write(s);
+  Write(data);
+  Write("}\\par}");
   // A picture written is a picture no longer needed.
   if (!Preferences().UseImagesAsResources()) table[item.ImageIndex].Picture.reset();
 }

@@ -85,6 +85,9 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // (finished pages move there once the body reaches kBodySpillSize).
   const std::string& BodyStream() const { return body_; }
   static constexpr size_t kBodySpillSize = size_t(256) << 10;
+  // A piece of the body this large (a picture, a page's shapes) goes to the
+  // temporary file at once, after what the body holds.
+  static constexpr size_t kDirectWriteSize = size_t(64) << 10;
   const std::string& HeaderStream() const { return header_; }
   const std::string& FooterStream() const { return footer_; }
   // 1440 / PPI.
@@ -126,7 +129,7 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   // The stream of the band being written: header and underlay to the
   // header stream, footer to the footer stream, body and overlay to the body.
   std::string& Out();
-  void Write(std::string_view rtf) { Out().append(rtf); }
+  void Write(std::string_view rtf);
   // Text: frames, or tab-stop lines in the body in line mode; page
   // variables become page fields in the header, footer and underlay bands.
   void WriteText(TkxTextItem& item) override;
@@ -164,6 +167,9 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   std::string body_;
   std::FILE* spill_ = nullptr;  // finished pages, when the body grew large
   size_t spilled_ = 0;
+  // Moves what the body holds to the temporary file (made on first use);
+  // false when that cannot be done, the body then keeping it.
+  bool SpillBody();
   int shapeCount_ = 0;  // pictures written as shapes (their z-order and id)
   std::string header_;
   std::string footer_;
