@@ -203,7 +203,16 @@ constexpr size_t kKeptInflateBuffer = size_t(4) << 20;
 std::vector<uint8_t> Inflate(const uint8_t* p, size_t n, size_t maxOutput) {
   z_stream zs;
   std::memset(&zs, 0, sizeof zs);
-  if (inflateInit(&zs) != Z_OK) throw std::bad_alloc();
+  // Behind a plain zlib header the data is inflated raw: its check sum
+  // would only be computed to be ignored, as data that fails it is kept
+  // like any other data that breaks off.
+  const bool plainHeader = n >= 2 && (p[0] & 0x0F) == Z_DEFLATED && (p[0] >> 4) <= 7 &&
+                           ((unsigned{p[0]} << 8) | p[1]) % 31 == 0 && (p[1] & 0x20) == 0;
+  if ((plainHeader ? inflateInit2(&zs, -MAX_WBITS) : inflateInit(&zs)) != Z_OK) throw std::bad_alloc();
+  if (plainHeader) {
+    p += 2;
+    n -= 2;
+  }
   struct Guard {
     z_stream* z;
     ~Guard() { inflateEnd(z); }

@@ -101,11 +101,6 @@ std::string FindNextLink(std::string_view text, size_t& position) {
   return std::string(text.substr(start + s, e - s));
 }
 
-namespace {
-
-// Whether the text holds a mark a link is found by ("www.", "@", or the
-// colon of "http://", "ftp://" and a drive letter): most text has none and
-// is handed back without searching.
 bool MayHoldLink(std::string_view text) {
   if (text.find_first_of("@:") != std::string_view::npos) return true;
   for (size_t dot = text.find('.'); dot != std::string_view::npos; dot = text.find('.', dot + 1))
@@ -114,8 +109,6 @@ bool MayHoldLink(std::string_view text) {
       return true;
   return false;
 }
-
-}  // namespace
 
 std::string AddHyperlinks(std::string_view text, const std::function<int()>& blueColorNumber) {
   if (!MayHoldLink(text)) return std::string(text);

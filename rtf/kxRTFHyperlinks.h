@@ -21,6 +21,10 @@ std::string FindNextLink(std::string_view text, size_t& position);
 // enters the colour table only then. Every occurrence of a link (any ASCII
 // case) is replaced, never inside a field made before.
 std::string AddHyperlinks(std::string_view text, const std::function<int()>& blueColorNumber);
+// Whether the text holds a mark a link is found by ("www.", "@", or the
+// colon of "http://", "ftp://" and a drive letter): most text has none and
+// is handed back without searching.
+bool MayHoldLink(std::string_view text);
 
 // Every occurrence of name, found without regard to ASCII case, replaced by
 // value.

@@ -431,6 +431,12 @@ std::string TkxRTFTextWriter::FillStyle(const TBrush& brush) const { return RTFF
 
 // ---- Text pieces --------------------------------------------------------------
 
+std::string TkxRTFTextWriter::Hyperlinks(std::string&& rtf) {
+  // Most text holds no link and is handed back as it came.
+  if (!host_.ActiveHyperLinks() || !MayHoldLink(rtf)) return std::move(rtf);
+  return AddHyperlinks(rtf, [this] { return host_.ColorNumber(clBlue); });
+}
+
 std::string TkxRTFTextWriter::Hyperlinks(std::string_view rtf) {
   if (!host_.ActiveHyperLinks()) return std::string(rtf);
   return AddHyperlinks(rtf, [this] { return host_.ColorNumber(clBlue); });

@@ -228,6 +228,7 @@ class TkxRTFTextWriter {
   // once.
   TkxTextSize MeasureItem(const TkxTextItem& item);
   std::string Hyperlinks(std::string_view rtf);
+  std::string Hyperlinks(std::string&& rtf);
   // Variables other than page variables, then encoding, then page
   // variables (which may become RTF fields).
   std::string EncodeWithVariables(const std::u16string& text, TFontCharset charset);
