@@ -192,8 +192,11 @@ void TkxFontAnswerCache::Open(const std::string& path, const std::string& finger
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
   if (!ec && size <= kMaxFileBytes) {
     std::ifstream in(path, std::ios::binary);
-    std::string line;
-    if (std::getline(in, line) && line == header) {
+    std::string line, watchLine;
+    // The paths must be noted as well, or no later run could check the
+    // file without loading the configuration.
+    if (std::getline(in, line) && line == header && std::getline(in, watchLine) &&
+        ParseListLine(watchLine, kWatchedTag, kMaxWatched) == watched) {
       ReadLines(in);
       path_ = path;
       return;

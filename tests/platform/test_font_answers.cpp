@@ -161,6 +161,11 @@ TEST(FontAnswers, CheckedByTheirWatchedPathsWithFamilies) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
   TkxFontAnswerCache cache;
   EXPECT_FALSE(cache.OpenIfCurrent(path, fingerprintOf));
+  // Opened with the configuration loaded, the file is started again and
+  // can be checked without it once more.
+  cache.Open(path, fingerprintOf(watched), watched);
+  EXPECT_EQ(cache.Find("A", 0), nullptr);
+  EXPECT_TRUE(TkxFontAnswerCache().OpenIfCurrent(path, fingerprintOf));
 }
 
 }  // namespace pw
