@@ -223,6 +223,21 @@ void TkxEmfRecorder::Emit(TkxEmfRecordWriter& w, const TkxEmfRectL* bounds) {
   if (bounds) AddBounds(*bounds);
 }
 
+void TkxEmfRecorder::EmitWithBlock(TkxEmfRecordWriter& head, const uint8_t* block, size_t size,
+                                   const TkxEmfRectL* bounds) {
+  CheckOpen();
+  const size_t padded = (size + 3) & ~size_t{3};
+  const std::span<const uint8_t> rec = head.FinishInPlace();
+  if (rec.size() + padded > UINT32_MAX) throw std::bad_alloc();
+  const size_t at = buf_.size();
+  buf_.insert(buf_.end(), rec.begin(), rec.end());
+  if (size > 0) buf_.insert(buf_.end(), block, block + size);
+  buf_.resize(at + rec.size() + padded, 0);
+  Put32(buf_, at + 4, static_cast<uint32_t>(rec.size() + padded));
+  ++records_;
+  if (bounds) AddBounds(*bounds);
+}
+
 void TkxEmfRecorder::AppendRecord(const std::vector<uint8_t>& record, const TkxEmfRectL* bounds) {
   AppendRecord(record.data(), record.size(), bounds);
 }
@@ -691,8 +706,7 @@ void TkxEmfRecorder::StretchDIBits(int32_t xDest, int32_t yDest, int32_t cxDest,
   w.U32(offBmi).U32(cbBmi).U32(offBits).U32(static_cast<uint32_t>(bits.size()));
   w.U32(DIB_RGB_COLORS).U32(rop).I32(cxDest).I32(cyDest);
   w.Bytes(bmi.data(), bmi.size()).Pad4();
-  w.Bytes(bits.data(), bits.size());
-  Emit(w, &b);
+  EmitWithBlock(w, bits.data(), bits.size(), &b);
 }
 
 }  // namespace pw

@@ -233,6 +233,9 @@ class TkxEmfRecorder {
 
   void CheckOpen() const;
   void Emit(TkxEmfRecordWriter& w, const TkxEmfRectL* bounds);
+  // A record whose last field is a large block (the bits of a bitmap):
+  // the block is stored once, straight into the recording.
+  void EmitWithBlock(TkxEmfRecordWriter& head, const uint8_t* block, size_t size, const TkxEmfRectL* bounds);
   void EmitSimple(uint32_t type, uint32_t value);
   void Poly(uint32_t type32, const std::vector<TkxEmfPointL>& pts, bool stroked);
   void PolyPoly(uint32_t type32, const std::vector<uint32_t>& counts, const std::vector<TkxEmfPointL>& pts,
