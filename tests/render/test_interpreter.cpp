@@ -46,6 +46,16 @@ TEST(Interpreter, FilledRectangleInPageSpace) {
   Recording neg = RenderContent("10 10 100 -50 re f");
   ASSERT_EQ(neg.Polygons.size(), 1u);
   EXPECT_EQ(BoundsOf(neg.Polygons[0]), (Box{10, 782, 110, 832}));
+
+  // Past the operand stack's bound the oldest operands go: an operator
+  // still takes the newest, here the four whose last reaches the bound.
+  std::string crowded = "0 0 1 rg ";
+  for (size_t i = 0; i + 4 < pw::TkxPageRenderContext::kMaxOperands; i += 2) crowded += "7 /N ";
+  Recording many = RenderContent(crowded + "10 10 100 50 re f");
+  ASSERT_EQ(many.Polygons.size(), 1u);
+  EXPECT_EQ(BoundsOf(many.Polygons[0]), (Box{10, 732, 110, 782}));
+  ASSERT_FALSE(many.BrushColors.empty());
+  EXPECT_EQ(many.BrushColors.back(), 0xFF0000u);
 }
 
 TEST(Interpreter, PaintingOperators) {
