@@ -36,6 +36,15 @@ int Red(TColor c) { return static_cast<int>(ColorToRGB(c) & 0xFF); }
 int Green(TColor c) { return static_cast<int>((ColorToRGB(c) >> 8) & 0xFF); }
 int Blue(TColor c) { return static_cast<int>((ColorToRGB(c) >> 16) & 0xFF); }
 
+// A colour as the three words of a drawing object: prefix and "r", "g", "b".
+void PutColorWords(std::string& s, std::string_view prefix, TColor c) {
+  for (const auto& [letter, value] : {std::pair{'r', Red(c)}, {'g', Green(c)}, {'b', Blue(c)}}) {
+    s += prefix;
+    s += letter;
+    Put(s, value);
+  }
+}
+
 // Twips of a length in pixels (nearest, halves to even), finite.
 long long TwipsOf(double pixels, double twipsPerPixel) {
   const double t = std::nearbyint(pixels * twipsPerPixel);
@@ -88,13 +97,7 @@ std::string RTFLineStyle(const TPen& pen, double twipsPerPixel) {
     case psClear: s = "\\dplinehollow"; break;
     default: s = "\\dplinesolid"; break;
   }
-  const TColor c = pen.Color();
-  s += "\\dplinecor";
-  Put(s, Red(c));
-  s += "\\dplinecog";
-  Put(s, Green(c));
-  s += "\\dplinecob";
-  Put(s, Blue(c));
+  PutColorWords(s, "\\dplineco", pen.Color());
   s += "\\dplinew";
   Put(s, TwipsOf(pen.Width(), twipsPerPixel));
   s += ' ';
@@ -113,15 +116,10 @@ std::string RTFFillStyle(const TBrush& brush) {
     case bsDiagCross: pattern = 19; break;
     default: pattern = 1; break;
   }
-  const TColor c = brush.Color();
   std::string s;
   s.reserve(128);
-  s += "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255\\dpfillbgcr";
-  Put(s, Red(c));
-  s += "\\dpfillbgcg";
-  Put(s, Green(c));
-  s += "\\dpfillbgcb";
-  Put(s, Blue(c));
+  s += "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255";
+  PutColorWords(s, "\\dpfillbgc", brush.Color());
   s += "\\dpfillpat";
   Put(s, pattern);
   s += ' ';
