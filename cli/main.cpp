@@ -7,9 +7,11 @@
 #include "cli/pwCommandLine.h"
 #include "cli/pwConvertCommand.h"
 #include "cli/pwInfoCommand.h"
+#include "platform/kxMemoryManager.h"
 
 int main(int argc, char** argv) {
   using namespace pw::cli;
+  pw::TkxMemoryManager::KeepFreedMemory();
   std::vector<std::string> args(argv + 1, argv + argc);
   TpwCliOptions options;
   try {

@@ -15,10 +15,12 @@ BUILD_PKGS=(
 FONT_PKGS=(fonts-liberation fonts-urw-base35 fonts-dejavu-core)
 # Peers used by tests and benchmarks that compare against other tools (the
 # tests skip cleanly when these are missing, but make test installs them),
-# hyperfine, which times the benchmark scripts in bench/, the profilers
-# (perf, valgrind) used to find where conversion time goes, and clang-format,
-# whose layout make test checks.
-TEST_PKGS=(poppler-utils mupdf-tools libreoffice-writer-nogui hyperfine linux-perf valgrind clang-format)
+# hyperfine, which times the benchmark scripts in bench/, the tools those
+# scripts make their input files with (qpdf cuts and joins PDF files,
+# ImageMagick and img2pdf make a scan), the profilers (perf, valgrind) used to
+# find where conversion time goes, and clang-format, whose layout make test
+# checks.
+TEST_PKGS=(poppler-utils mupdf-tools libreoffice-writer-nogui hyperfine qpdf imagemagick img2pdf linux-perf valgrind clang-format)
 if [ "${PAPERWRIGHT_MINIMAL_DEPS:-}" = 1 ]; then TEST_PKGS=(); fi
 
 missing=()

@@ -3,8 +3,10 @@
 #include <QCommandLineParser>
 
 #include "app/wizard/pwMain.h"
+#include "platform/kxMemoryManager.h"
 
 int main(int argc, char** argv) {
+  pw::TkxMemoryManager::KeepFreedMemory();
   QApplication app(argc, argv);
   QApplication::setOrganizationName("Paperwright");
   QApplication::setApplicationName("paperwright-wizard");
