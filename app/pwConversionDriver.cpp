@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -70,10 +71,23 @@ void InputResolutionFor(int ppiX, int ppiY, int& inputX, int& inputY) {
 // Gives freed heap memory back to the system after a page, as the working
 // set should not grow with the page count. Trimming walks and advises every
 // free page of the heap, which costs more than converting a simple page, so
-// it is done only when there is a worthwhile amount to give back.
+// it is done only when there is a worthwhile amount to give back. Even
+// counting the free memory walks every free block, so it is counted only
+// once the heap has grown by that amount since the last count: a heap that
+// has not grown has reused what its pages freed.
 void TrimWorkingSet() {
-  constexpr size_t kWorthTrimming = 8u << 20;
+  constexpr uintptr_t kWorthTrimming = 8u << 20;
+  static std::atomic<uintptr_t> countedAt{0};  // the heap's end at the last count
+  const auto end = reinterpret_cast<uintptr_t>(sbrk(0));
+  const uintptr_t last = countedAt.load(std::memory_order_relaxed);
+  if (end >= last && end - last < kWorthTrimming) return;
+  if (end < last) {
+    countedAt.store(end, std::memory_order_relaxed);
+    return;
+  }
+  countedAt.store(end, std::memory_order_relaxed);
   if (mallinfo2().fordblks >= kWorthTrimming) malloc_trim(0);
+  countedAt.store(reinterpret_cast<uintptr_t>(sbrk(0)), std::memory_order_relaxed);
 }
 
 // ---- temporary area ----

@@ -314,7 +314,9 @@ void TkxRTFEngine::EndPageOutput() {
   body_ += "}\\sect";
   // Finished pages wait in a temporary file, so that a document full of
   // pictures does not keep them all in memory until the end.
-  if (body_.size() >= kBodySpillSize && SpillBody()) body_.shrink_to_fit();
+  // The body keeps its room for the next pages unless a large piece
+  // stretched it far beyond what they need.
+  if (body_.size() >= kBodySpillSize && SpillBody() && body_.capacity() > 4 * kBodySpillSize) body_.shrink_to_fit();
 }
 
 bool TkxRTFEngine::SpillBody() {
@@ -450,10 +452,12 @@ void TkxRTFEngine::EndDocOutput() {
   bool spillOk = true;
   if (spill_) {
     std::rewind(spill_);
-    std::vector<char> chunk(size_t(1) << 20);
+    // Not zeroed: every byte written is one fread filled.
+    constexpr size_t kChunk = size_t(64) << 10;
+    std::unique_ptr<char[]> chunk(new char[kChunk]);
     size_t copied = 0;
-    for (size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), spill_)) > 0; copied += n)
-      output_->write(chunk.data(), static_cast<std::streamsize>(n));
+    for (size_t n; (n = std::fread(chunk.get(), 1, kChunk, spill_)) > 0; copied += n)
+      output_->write(chunk.get(), static_cast<std::streamsize>(n));
     spillOk = copied == spilled_;
   }
   output_->write(body_.data(), static_cast<std::streamsize>(body_.size()));
