@@ -325,11 +325,17 @@ void TkxCustomDocumentEngine::BeginDoc() {
 }
 
 void TkxCustomDocumentEngine::StartRecording(const TkxPageSettings& pixelsPage) {
-  canvas_ = std::make_unique<TkxEmfRecorder>(PagePixels(pixelsPage.Width()), PagePixels(pixelsPage.Height()));
+  canvas_ = std::make_unique<TkxEmfRecorder>(PagePixels(pixelsPage.Width()), PagePixels(pixelsPage.Height()),
+                                             std::move(spareRecording_));
+  spareRecording_ = {};
 }
 
 bool TkxCustomDocumentEngine::ClosePageCanvas() {
   if (!canvas_) return false;
+  // A page full of pictures is not worth keeping room for.
+  constexpr size_t kWorthKeeping = size_t(4) << 20;
+  spareRecording_ = pageRecording_.TakeBytes();
+  if (spareRecording_.capacity() > kWorthKeeping) spareRecording_ = {};
   pageRecording_ = canvas_->TakeMetafile();
   canvas_.reset();
   return true;
@@ -503,6 +509,7 @@ void TkxCustomDocumentEngine::CloseDocument() {
   for (auto& band : bands_) band.reset();
   canvas_.reset();
   pageRecording_ = TkxMetafile();
+  spareRecording_ = {};
   imageTable_.clear();
   if (abortRequested_) {
     std::error_code ec;

@@ -508,6 +508,9 @@ class TkxCustomDocumentEngine : public TkxComponent, public TkxImageSettingsOwne
   int currentPage_ = 0;
   int pageCount_ = 0;
   TkxMetafile pageRecording_;
+  // The recording before pageRecording_, done with: the next page records
+  // into its room instead of growing a buffer from nothing.
+  std::vector<uint8_t> spareRecording_;
   std::unique_ptr<TkxEmfRecorder> canvas_;
   TkxItemList* itemList_ = nullptr;
   TkxTextItemList* lineTextList_ = nullptr;

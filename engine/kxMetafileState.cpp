@@ -456,6 +456,9 @@ void TkxMetafileState::ReadHeader(const TkxEmfRecord& r) {
   ReadResolution();
   TkxEmrHeader h;
   if (!DecodeHeader(r, h)) return;
+  // The table's entries are large: room for all the handles the header
+  // counts spares moving them as it grows.
+  if (h.Handles > Objects.capacity()) Objects.reserve(std::min<size_t>(h.Handles, kMaxMetafileHandle));
   if (h.Device.cx > 0 && h.HasExtension2 && h.MicrometersX > 0)
     DevicePixelsPerMMX = h.Device.cx * 1000.0 / h.MicrometersX;
   else if (h.Device.cx > 0 && h.Millimeters.cx > 0)

@@ -501,6 +501,13 @@ TkxMetafile::TkxMetafile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) 
     throw EInvalidMetafile("Not an enhanced metafile");
 }
 
+std::vector<uint8_t> TkxMetafile::TakeBytes() {
+  std::vector<uint8_t> taken = std::move(bytes_);
+  bytes_.clear();
+  header_ = TkxEmrHeader();
+  return taken;
+}
+
 TkxMetafile TkxMetafile::LoadFromFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw EInvalidMetafile("Cannot open " + fileName);

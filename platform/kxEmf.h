@@ -436,6 +436,8 @@ class TkxMetafile {
 
   bool Empty() const { return bytes_.empty(); }
   const std::vector<uint8_t>& Bytes() const { return bytes_; }
+  // Hands the bytes over, leaving this metafile empty.
+  std::vector<uint8_t> TakeBytes();
   const TkxEmrHeader& Header() const { return header_; }
 
   // Reference-device pixels per millimetre (from the header's micrometres when

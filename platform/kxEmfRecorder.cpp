@@ -144,6 +144,13 @@ TkxEmfRecorder::TkxEmfRecorder(int widthPx, int heightPx, int ppi, std::u16strin
   records_ = 1;
 }
 
+TkxEmfRecorder::TkxEmfRecorder(int widthPx, int heightPx, std::vector<uint8_t>&& room)
+    : width_(std::max(widthPx, 0)), height_(std::max(heightPx, 0)), ppi_(TkxScreen::PPI()) {
+  buf_ = std::move(room);
+  buf_.assign(kHeaderSize, 0);
+  records_ = 1;
+}
+
 void TkxEmfRecorder::CheckOpen() const {
   if (closed_) throw EInvalidMetafile("The recording is closed");
 }

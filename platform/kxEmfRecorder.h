@@ -120,6 +120,9 @@ class TkxEmfRecorder {
   // A recording of widthPx x heightPx device pixels at ppi pixels per inch,
   // the screen being the reference device. The frame covers the whole page.
   TkxEmfRecorder(int widthPx, int heightPx, int ppi = 0 /* 0: the screen's */, std::u16string description = u"");
+  // The same, recording into room: an earlier recording's bytes, whose
+  // content is dropped and whose capacity spares the growing again.
+  TkxEmfRecorder(int widthPx, int heightPx, std::vector<uint8_t>&& room);
   TkxEmfRecorder(const TkxEmfRecorder&) = delete;
   TkxEmfRecorder& operator=(const TkxEmfRecorder&) = delete;
 

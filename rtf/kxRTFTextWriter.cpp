@@ -693,36 +693,41 @@ std::vector<TkxRTFTextWriter::CellPlan> TkxRTFTextWriter::PlanLine(const std::ve
   const double twipsPerPixel = host_.TwipsPerPixel();
   const size_t n = cells.size();
   std::vector<CellPlan> plan(n);
-  // What a cell needs in the reader's face, the least it can be drawn in,
-  // and the width the PDF gives it.
-  std::vector<double> need(n, 0), least(n, 0), pdf(n, 0), start(n, 0);
-  std::vector<bool> tabbed(n, true), measured(n, true), known(n, false);
-  // Readers keep character spacing in units of their own, so a long run
-  // may come out a little wider than asked for: some room is kept spare.
-  std::vector<double> spare(n, kRoundingPixels);
+  // The figures of each cell, in one allocation per line.
+  struct Figures {
+    // What the cell needs in the reader's face, the least it can be drawn
+    // in, and the width the PDF gives it.
+    double need = 0, least = 0, pdf = 0, start = 0;
+    // Readers keep character spacing in units of their own, so a long run
+    // may come out a little wider than asked for: some room is kept spare.
+    double spare = kRoundingPixels;
+    double clear = 0;
+    bool tabbed = true, measured = true, known = false;
+  };
+  std::vector<Figures> f(n);
   for (size_t i = 0; i < n; ++i) {
     bool pdfKnown = true;
     for (const LineRun& r : cells[i].Runs) {
-      spare[i] += kRoundingPixelsPerChar * static_cast<double>(r.Chars);
-      measured[i] = measured[i] && r.Measured;
-      need[i] += r.Width;
-      least[i] += std::max(0.0, r.Width - static_cast<double>(r.Chars) * kMaxCondenseEm * r.Em);
+      f[i].spare += kRoundingPixelsPerChar * static_cast<double>(r.Chars);
+      f[i].measured = f[i].measured && r.Measured;
+      f[i].need += r.Width;
+      f[i].least += std::max(0.0, r.Width - static_cast<double>(r.Chars) * kMaxCondenseEm * r.Em);
       if (r.PdfWidth > 0)
-        pdf[i] += r.PdfWidth;
+        f[i].pdf += r.PdfWidth;
       else
         pdfKnown = false;
     }
-    if (!pdfKnown) pdf[i] = need[i];
-    known[i] = pdfKnown;
+    if (!pdfKnown) f[i].pdf = f[i].need;
+    f[i].known = pdfKnown;
+    f[i].clear = f[i].spare;
   }
   // What is kept clear after a cell: the spare room, and as much of the
   // PDF's own gap to the next cell as a word space takes, so that cells
   // drawn closer together do not run into each other.
-  std::vector<double> clear(spare);
   for (size_t i = 0; i + 1 < n; ++i) {
-    const double gap = cells[i + 1].X - (cells[i].X + pdf[i]);
+    const double gap = cells[i + 1].X - (cells[i].X + f[i].pdf);
     const double wordSpace = kCellGapEm * cells[i].Runs.back().Em;
-    if (gap > 0) clear[i] = std::max(clear[i], std::min(gap, wordSpace));
+    if (gap > 0) f[i].clear = std::max(f[i].clear, std::min(gap, wordSpace));
   }
   // Tab stops where the PDF has the cells, moved right only where the cell
   // before cannot be drawn narrow enough to end before it.
@@ -730,50 +735,53 @@ std::vector<TkxRTFTextWriter::CellPlan> TkxRTFTextWriter::PlanLine(const std::ve
   for (size_t i = 0; i < n; ++i) {
     double t = cells[i].X - left + 1;
     if (i == 0) {
-      tabbed[i] = cells[i].X > left;
+      f[i].tabbed = cells[i].X > left;
     } else {
       // The cell before is planned as narrow as it can be drawn when its
       // text is in letters whose widths the reader's face is known to
       // have; symbols and formulas may come from a fallback face, and a
       // cell of them is planned as wide as the PDF has it (a pixel more),
       // or as measured.
-      const double planned = measured[i - 1] ? least[i - 1] : std::clamp(pdf[i - 1] + 1, least[i - 1], need[i - 1]);
-      const double previousEnd = start[i - 1] + planned + clear[i - 1] + 1;
+      const Figures& b = f[i - 1];
+      const double planned = b.measured ? b.least : std::clamp(b.pdf + 1, b.least, b.need);
+      const double previousEnd = b.start + planned + b.clear + 1;
       if (t < previousEnd) t = previousEnd;
       if (t <= prevStop) t = prevStop + 1;
     }
-    start[i] = tabbed[i] ? t : 0;
-    plan[i].Tabbed = tabbed[i];
-    if (tabbed[i]) {
+    f[i].start = f[i].tabbed ? t : 0;
+    plan[i].Tabbed = f[i].tabbed;
+    if (f[i].tabbed) {
       plan[i].Stop = Twips(t);
       prevStop = t;
     }
   }
   for (size_t i = 0; i < n; ++i) {
+    const Figures& c = f[i];
     // Room up to the next stop (a pixel less, so that its tab is not
     // passed) or to the line's end.
     size_t chars = 0;
     for (const LineRun& r : cells[i].Runs) chars += r.Chars;
-    const double room = (i + 1 < n ? start[i + 1] - 1 : right - left - 1) - start[i] - clear[i];
+    const double room = (i + 1 < n ? f[i + 1].start - 1 : right - left - 1) - c.start - c.clear;
     // The cell is drawn as narrow as the PDF has it when the reader's face
     // is wider by more than a small share. A narrower face (Times for
     // Palatino) is spread towards the PDF's width, a little a letter, where
     // the PDF's widths of the cell are known and its letters are ones the
     // reader's face surely has; never past its room, so the gap to the next
     // cell keeps its word space.
-    double target = need[i];
-    if (pdf[i] < need[i] * (1 - kCondenseShare)) target = pdf[i];
-    if (known[i] && measured[i] && pdf[i] > need[i] * (1 + kSpreadShare))
-      target = std::min(need[i] + kSpreadPart * (pdf[i] - need[i]), room);
+    double target = c.need;
+    if (c.pdf < c.need * (1 - kCondenseShare)) target = c.pdf;
+    if (c.known && c.measured && c.pdf > c.need * (1 + kSpreadShare))
+      target = std::min(c.need + kSpreadPart * (c.pdf - c.need), room);
     // (A cell that starts at or past the line's end is left as it is.)
     if (room < target && room > 0) target = room;
     // Twips given to (positive) or taken from (negative) every character.
     int spacing = 0;
-    if (chars > 0 && target != need[i]) {
+    if (chars > 0 && target != c.need) {
       // (Bounded before the conversion: the widths come from the file.)
-      const double each = (target - need[i]) * twipsPerPixel / static_cast<double>(chars);
+      const double each = (target - c.need) * twipsPerPixel / static_cast<double>(chars);
       if (std::isfinite(each)) spacing = static_cast<int>(std::clamp(std::floor(each), -1e6, 1e6));
     }
+    plan[i].RunSpacing.reserve(cells[i].Runs.size());
     for (const LineRun& r : cells[i].Runs) {
       const int condenseLimit = static_cast<int>(std::floor(kMaxCondenseEm * r.Em * twipsPerPixel));
       const int spreadLimit = static_cast<int>(std::floor(kMaxSpreadEm * r.Em * twipsPerPixel));
@@ -786,15 +794,23 @@ std::vector<TkxRTFTextWriter::CellPlan> TkxRTFTextWriter::PlanLine(const std::ve
 void TkxRTFTextWriter::PrintLine(const std::vector<LineCell>& cells, const std::vector<CellPlan>& plan,
                                  std::string& tabs, std::string& content) {
   for (const CellPlan& cell : plan)
-    if (cell.Tabbed) tabs += "\\tx" + std::to_string(cell.Stop);
+    if (cell.Tabbed) {
+      tabs += "\\tx";
+      tabs += std::to_string(cell.Stop);
+    }
   for (size_t i = 0; i < cells.size() && i < plan.size(); ++i) {
     for (size_t k = 0; k < cells[i].Runs.size() && k < plan[i].RunSpacing.size(); ++k) {
       const LineRun& r = cells[i].Runs[k];
-      content += "{";
+      content += '{';
       if (k == 0 && plan[i].Tabbed) content += "\\tab";
       content += r.Head;
-      if (plan[i].RunSpacing[k] != 0) content += "\\expndtw" + std::to_string(plan[i].RunSpacing[k]);
-      content += " " + r.Text + "}";
+      if (plan[i].RunSpacing[k] != 0) {
+        content += "\\expndtw";
+        content += std::to_string(plan[i].RunSpacing[k]);
+      }
+      content += ' ';
+      content += r.Text;
+      content += '}';
     }
   }
 }

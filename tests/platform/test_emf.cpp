@@ -104,6 +104,23 @@ TEST(EmfRecorder, TakenMetafileIsTheClosedRecording) {
   EXPECT_TRUE(taken.Close().Empty());  // handed over, not kept
 }
 
+TEST(EmfRecorder, RecordingIntoAnEarlierRecordingsRoomLeavesNothingOfIt) {
+  // A larger recording first, so that its bytes lie beyond what the
+  // second one writes.
+  TkxEmfRecorder earlier(100, 50);
+  for (int i = 0; i < 20; ++i) earlier.Rectangle({i, i, 40 + i, 30 + i});
+  TkxMetafile old = earlier.TakeMetafile();
+  std::vector<uint8_t> room = old.TakeBytes();
+  EXPECT_TRUE(old.Empty());
+  const size_t capacity = room.capacity();
+  TkxEmfRecorder fresh(100, 50), reused(100, 50, std::move(room));
+  fresh.Rectangle({10, 10, 40, 30});
+  reused.Rectangle({10, 10, 40, 30});
+  const TkxMetafile a = fresh.TakeMetafile(), b = reused.TakeMetafile();
+  EXPECT_EQ(b.Bytes(), a.Bytes());
+  EXPECT_EQ(b.Bytes().capacity(), capacity);  // the room itself, not a new buffer
+}
+
 TEST(EmfRecorder, ObjectsAreCachedSelectedOnceAndDeletedWhenReplaced) {
   TkxEmfRecorder rec(100, 100, 96);
   const TkxLogBrush red{BS_SOLID, 0x0000FF, 0}, blue{BS_SOLID, 0xFF0000, 0};
