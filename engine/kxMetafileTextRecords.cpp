@@ -56,7 +56,12 @@ void DrawOpaqueBackground(TkxMetafileState& st, const TkxEmfRectL& rcl) {
 
 bool ReadTextRun(const TkxEmfRecord& r, size_t off, bool wide, int32_t fontKind, TkxMetaTextRun& out) {
   if (!r.Has(off, kEmrTextSize)) return false;
-  out = TkxMetaTextRun{};
+  // Field by field, so that a run read again keeps the room of its arrays.
+  out.Options = 0;
+  out.Text.clear();
+  out.HasWideChars = false;
+  out.Dx.clear();
+  out.CharCount = 0;
   out.Reference = r.PointL(off);
   const uint32_t nChars = r.U32(off + 8);
   const uint32_t offString = r.U32(off + 12);
@@ -102,7 +107,8 @@ bool ProcessTextRecord(TkxMetafileState& st, const TkxEmfRecord& r) {
     case EMR_EXTTEXTOUTA:
     case EMR_EXTTEXTOUTW: {
       if (!st.RenderText) return true;
-      TkxMetaTextRun run;
+      // Read into the same run each time: its advance array keeps its room.
+      thread_local TkxMetaTextRun run;
       if (ReadTextRun(r, kExtTextOutText, wide, st.FontKind, run)) DrawTextRun(st, std::move(run));
       return true;
     }

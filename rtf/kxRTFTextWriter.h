@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <memory_resource>
 #include <set>
 #include <string>
 #include <string_view>
@@ -248,7 +249,9 @@ class TkxRTFTextWriter {
   std::vector<std::unique_ptr<TkxTextItem>> pageFrames_;
   // Measured first lines of the items being laid out; emptied whenever a
   // layout starts, as items of a page are freed and their places reused.
-  std::unordered_map<const TkxTextItem*, TkxTextSize> measuredItems_;
+  // Its nodes come from a pool that keeps them from page to page.
+  std::pmr::unsynchronized_pool_resource measuredPool_;
+  std::pmr::unordered_map<const TkxTextItem*, TkxTextSize> measuredItems_{&measuredPool_};
   // The control words of the fonts used last, most recent at the back: a
   // line switches between a few fonts, and the words hold numbers of the
   // document's font and colour tables, so they are forgotten with them.
