@@ -358,7 +358,7 @@ void TkxEmfRecorder::DeleteObject(uint32_t handle) {
   if ((handle & ENHMETA_STOCK_OBJECT) || handle == 0 || handle >= handles_.size() || handles_[handle] == okFree) return;
   EmitSimple(EMR_DELETEOBJECT, handle);
   handles_[handle] = okFree;
-  std::erase_if(fonts_, [handle](const Cached<TkxLogFontW>& f) { return f.handle == handle; });
+  std::erase_if(fonts_, [handle](const KeptFont& f) { return f.font.handle == handle; });
   // A deleted object no longer counts as selected.
   if (dc_.pen == handle) dc_.pen = 0;
   if (dc_.brush == handle) dc_.brush = 0;
@@ -397,23 +397,27 @@ void TkxEmfRecorder::UseBrush(const TkxLogBrush& brush) {
 }
 
 void TkxEmfRecorder::UseFont(const TkxLogFontW& font) {
-  for (size_t i = fonts_.size(); i-- > 0;) {
-    if (fonts_[i].value == font) {
-      // The hit becomes the most recent, moved rather than copied.
-      std::rotate(fonts_.begin() + static_cast<std::ptrdiff_t>(i), fonts_.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                  fonts_.end());
-      SelectObject(fonts_.back().handle);
+  ++fontUses_;
+  for (KeptFont& kept : fonts_) {
+    if (kept.font.value == font) {
+      kept.lastUse = fontUses_;
+      SelectObject(kept.font.handle);
       return;
     }
   }
   const uint32_t h = CreateFont(font);
-  fonts_.push_back({h, font});
-  SelectObject(h);
-  if (fonts_.size() > kKeptFonts) {
-    const uint32_t oldest = fonts_.front().handle;
-    fonts_.erase(fonts_.begin());
-    Retire(oldest);
+  if (fonts_.size() < kKeptFonts) {
+    fonts_.push_back({{h, font}, fontUses_});
+    SelectObject(h);
+    return;
   }
+  // The least recently used one makes room, after the new one is selected.
+  KeptFont& oldest = *std::min_element(fonts_.begin(), fonts_.end(),
+                                       [](const KeptFont& a, const KeptFont& b) { return a.lastUse < b.lastUse; });
+  const uint32_t retired = oldest.font.handle;
+  oldest = {{h, font}, fontUses_};
+  SelectObject(h);
+  Retire(retired);
 }
 
 // ---- State ----

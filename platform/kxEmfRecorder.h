@@ -274,9 +274,14 @@ class TkxEmfRecorder {
   Cached<TkxLogBrush> brush_;
   // Fonts: text alternates between a few (roman, italic, symbols), so the
   // last ones used stay created and are selected again rather than made
-  // anew for every run. Least recently used first.
+  // anew for every run. Each knows when it was last used.
   static constexpr size_t kKeptFonts = 8;
-  std::vector<Cached<TkxLogFontW>> fonts_;
+  struct KeptFont {
+    Cached<TkxLogFontW> font;
+    uint64_t lastUse = 0;
+  };
+  std::vector<KeptFont> fonts_;
+  uint64_t fontUses_ = 0;
 
   DcState dc_;
   std::vector<DcState> saved_;

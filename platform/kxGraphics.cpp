@@ -551,6 +551,21 @@ void TkxGraphics::DrawLine(const TkxPen& pen, double x1, double y1, double x2, d
 
 // ---- Text ----
 
+const TkxGraphics::RecentFace& TkxGraphics::FaceOf(const TkxFont& font, int style) {
+  const std::string& family = font.Family().Name();
+  for (size_t i = 0; i < recentCount_; ++i)
+    if (recentFaces_[i].Style == style && recentFaces_[i].Family == family) return recentFaces_[i];
+  RecentFace& f = recentFaces_[recentNext_];
+  recentNext_ = (recentNext_ + 1) % kRecentFaces;
+  recentCount_ = std::min(recentCount_ + 1, kRecentFaces);
+  f.Family = family;
+  f.Style = style;
+  f.Metrics = font.Family().Metrics(style);
+  f.FaceName = Utf8ToWide(family);
+  if (f.FaceName.size() > 31) f.FaceName.resize(31);
+  return f;
+}
+
 void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, const TkxPointF& topLeft,
                                const TkxSolidBrush& brush, const TkxEmfRectL* clipRect) {
   if (text.empty() || !font.Family().Valid()) return;
@@ -571,14 +586,15 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
 
   const std::string& family = font.Family().Name();
   const int style = font.Style();
-  const TkxFamilyMetrics fm = font.Family().Metrics(style);
+  const RecentFace& face = FaceOf(font, style);
+  const TkxFamilyMetrics& fm = face.Metrics;
   const double cellPx = fm.EmHeight > 0 ? emPx * (fm.CellAscent + fm.CellDescent) / fm.EmHeight : emPx * 1.15;
 
   TkxLogFontW& lf = runFont_;
   {
-    std::u16string face = std::move(lf.lfFaceName);
+    std::u16string name = std::move(lf.lfFaceName);
     lf = TkxLogFontW{};
-    lf.lfFaceName = std::move(face);
+    lf.lfFaceName = std::move(name);
   }
   lf.lfHeight = -static_cast<int32_t>(std::max<long>(1, std::lrint(emPx)));
   const double angle = std::atan2(vx.Y, vx.X);  // clockwise on the device
@@ -590,11 +606,7 @@ void TkxGraphics::DrawTextLine(std::u16string_view text, const TkxFont& font, co
   lf.lfUnderline = (style & fsUnderline) ? 1 : 0;
   lf.lfStrikeOut = (style & fsStrikeout) ? 1 : 0;
   lf.lfCharSet = 1;  // DEFAULT_CHARSET: the face decides
-  if (family != lastFamily_) {
-    lastFamily_ = family;
-    lf.lfFaceName = Utf8ToWide(family);
-    if (lf.lfFaceName.size() > 31) lf.lfFaceName.resize(31);
-  }
+  lf.lfFaceName = face.FaceName;
 
   // Advances laid out at the exact size, stretched by a horizontal scale,
   // rounded so that the rounding error never adds up along the run.

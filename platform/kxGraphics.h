@@ -20,6 +20,7 @@
 //    EMR_SELECTCLIPPATH otherwise, EMR_EXTSELECTCLIPRGN to reset it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -412,9 +413,21 @@ class TkxGraphics {
   // face name of the last family drawn.
   std::vector<double> runAdvances_;
   std::vector<int32_t> runDx_;
-  // The font of the last run; its face name is that of lastFamily_.
+  // The font of the last run.
   TkxLogFontW runFont_;
-  std::string lastFamily_;
+  // What the last few families drawn in give a run: a page's text
+  // alternates between a few faces (roman, italic, symbols), and looking
+  // each up by name for every run costs more than laying the run out.
+  struct RecentFace {
+    std::string Family;
+    int Style = 0;
+    TkxFamilyMetrics Metrics;
+    std::u16string FaceName;  // at most 31 units, as recorded
+  };
+  static constexpr size_t kRecentFaces = 4;
+  std::array<RecentFace, kRecentFaces> recentFaces_;
+  size_t recentCount_ = 0, recentNext_ = 0;
+  const RecentFace& FaceOf(const TkxFont& font, int style);
 };
 
 }  // namespace pw
