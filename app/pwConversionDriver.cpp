@@ -74,7 +74,8 @@ void InputResolutionFor(int ppiX, int ppiY, int& inputX, int& inputY) {
 // it is done only when there is a worthwhile amount to give back. Even
 // counting the free memory walks every free block, so it is counted only
 // once the heap has grown by that amount since the last count: a heap that
-// has not grown has reused what its pages freed.
+// has not grown has reused what its pages freed. (Under jemalloc the heap's
+// end does not move, and jemalloc gives unused pages back by itself.)
 void TrimWorkingSet() {
   constexpr uintptr_t kWorthTrimming = 8u << 20;
   static std::atomic<uintptr_t> countedAt{0};  // the heap's end at the last count

@@ -6,7 +6,9 @@
 // later. With glibc's defaults the heap top shrinks after every page and
 // grows again on the next, and every page it grows by is faulted in and
 // zeroed by the kernel anew: about a tenth of a text document's conversion
-// time. Programs (not the library) call this once, before they convert.
+// time. Programs (not the library) call this once, before they convert. It
+// shapes glibc's allocator; a program linked with jemalloc keeps freed
+// memory for reuse on its own, and the call changes nothing there.
 #pragma once
 
 #include <cstddef>

@@ -8,7 +8,7 @@ BUILD_PKGS=(
   zlib1g-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
   libcairo2-dev libssl-dev libopenjp2-7-dev libjbig2dec0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev
+  qt6-base-dev libjemalloc-dev
 )
 # Fonts the renderer substitutes with (metric-compatible Arial/Times/Courier,
 # the URW base-35 set and DejaVu as the general fallback).
