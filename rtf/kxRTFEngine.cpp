@@ -213,6 +213,9 @@ void TkxRTFEngine::BeginDocOutput() {
     output_ = file_.get();
   }
   body_.clear();
+  // Room for what waits before a spill and a page more, taken once: grown
+  // by doubling, the body would pass through twice as much fresh memory.
+  body_.reserve(kBodySpillSize + kBodySpillSize / 4);
   fontTable_.clear();
   colorTable_.clear();
   twipsPerPixel_ = 1.0 / UnitFactorOf(muTwips);
