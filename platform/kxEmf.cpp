@@ -165,13 +165,6 @@ std::string EmfRecordName(uint32_t type) {
 
 // ---- TkxEmfRecord -------------------------------------------------------------
 
-uint16_t TkxEmfRecord::U16(size_t off) const {
-  if (!Has(off, 2)) return 0;
-  return static_cast<uint16_t>(data_[off] | (data_[off + 1] << 8));
-}
-
-uint32_t TkxEmfRecord::U32(size_t off) const { return Has(off, 4) ? Le32(data_ + off) : 0; }
-
 float TkxEmfRecord::F32(size_t off) const {
   uint32_t bits = U32(off);
   float f;

@@ -258,9 +258,17 @@ class TkxEmfRecord {
 
   bool Has(size_t off, size_t len) const { return off <= size_ && len <= size_ - off; }
   uint8_t U8(size_t off) const { return Has(off, 1) ? data_[off] : 0; }
-  uint16_t U16(size_t off) const;
+  // (Inline: the readers of every record field call these.)
+  uint16_t U16(size_t off) const {
+    if (!Has(off, 2)) return 0;
+    return static_cast<uint16_t>(data_[off] | (data_[off + 1] << 8));
+  }
   int16_t I16(size_t off) const { return static_cast<int16_t>(U16(off)); }
-  uint32_t U32(size_t off) const;
+  uint32_t U32(size_t off) const {
+    if (!Has(off, 4)) return 0;
+    return static_cast<uint32_t>(data_[off]) | (static_cast<uint32_t>(data_[off + 1]) << 8) |
+           (static_cast<uint32_t>(data_[off + 2]) << 16) | (static_cast<uint32_t>(data_[off + 3]) << 24);
+  }
   int32_t I32(size_t off) const { return static_cast<int32_t>(U32(off)); }
   float F32(size_t off) const;
   TkxEmfPointL PointL(size_t off) const { return {I32(off), I32(off + 4)}; }
