@@ -1,8 +1,9 @@
 #!/bin/sh
 # Batch conversion with -j 1 against -j N on the same files: RUNS alternating
-# runs of each, medians of wall time and of CPU time (the workers included,
-# from perf stat's task-clock), the throughput gain (wall -j 1 / wall -j N)
-# and the CPU cost of running them side by side (CPU -j N / CPU -j 1).
+# runs of each, medians of wall time and of CPU time (user + system, the
+# workers included, as the shell's time reports them: no profiler's start-up
+# in the figures), the throughput gain (wall -j 1 / wall -j N) and the CPU
+# cost of running them side by side (CPU -j N / CPU -j 1).
 #
 # usage: bench/batch_jobs.sh [PAPERWRIGHT] [N] [RUNS] FILE.pdf...
 #        (without files: the corpus' 117-page document cut into four
@@ -23,11 +24,8 @@ fi
 for i in $(seq "$runs"); do
   for j in 1 "$jobs"; do
     rm -rf "$out/rtf"
-    start=$(date +%s.%N)
-    cpu=$(perf stat -x, -e task-clock "$bin" -q -j "$j" -o "$out/rtf" "$@" 2>&1 >/dev/null |
-      awk -F, '/task-clock/ { print $1 }')
-    end=$(date +%s.%N)
-    echo "$j $(echo "$end - $start" | bc) $cpu" >>"$out/times"
+    t=$(bash -c 'TIMEFORMAT="TIMES %3R %3U %3S"; time "$@" >/dev/null 2>&1' _ "$bin" -q -j "$j" -o "$out/rtf" "$@" 2>&1)
+    echo "$t" | awk -v j="$j" '/^TIMES / { printf "%s %s %.1f\n", j, $2, ($3 + $4) * 1000 }' >>"$out/times"
   done
 done
 median() { awk -v j="$1" -v c="$2" '$1 == j { print $c }' "$out/times" | sort -g |
