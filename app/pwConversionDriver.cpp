@@ -82,12 +82,8 @@ void TrimWorkingSet() {
   const auto end = reinterpret_cast<uintptr_t>(sbrk(0));
   const uintptr_t last = countedAt.load(std::memory_order_relaxed);
   if (end >= last && end - last < kWorthTrimming) return;
-  if (end < last) {
-    countedAt.store(end, std::memory_order_relaxed);
-    return;
-  }
-  countedAt.store(end, std::memory_order_relaxed);
-  if (mallinfo2().fordblks >= kWorthTrimming) malloc_trim(0);
+  // (A heap that shrank is only measured from anew.)
+  if (end > last && mallinfo2().fordblks >= kWorthTrimming) malloc_trim(0);
   countedAt.store(reinterpret_cast<uintptr_t>(sbrk(0)), std::memory_order_relaxed);
 }
 

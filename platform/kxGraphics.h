@@ -409,8 +409,7 @@ class TkxGraphics {
   State st_;
   std::vector<std::pair<TkxGraphicsSaveToken, State>> saved_;
   TkxGraphicsSaveToken nextToken_ = 1;
-  // Storage a text run is laid out in, used again by the next run, and the
-  // face name of the last family drawn.
+  // Storage a text run is laid out in, used again by the next run.
   std::vector<double> runAdvances_;
   std::vector<int32_t> runDx_;
   // The font of the last run.

@@ -437,10 +437,7 @@ std::string TkxRTFTextWriter::Hyperlinks(std::string&& rtf) {
   return AddHyperlinks(rtf, [this] { return host_.ColorNumber(clBlue); });
 }
 
-std::string TkxRTFTextWriter::Hyperlinks(std::string_view rtf) {
-  if (!host_.ActiveHyperLinks()) return std::string(rtf);
-  return AddHyperlinks(rtf, [this] { return host_.ColorNumber(clBlue); });
-}
+std::string TkxRTFTextWriter::Hyperlinks(std::string_view rtf) { return Hyperlinks(std::string(rtf)); }
 
 std::string TkxRTFTextWriter::ApplyPageVariables(std::string rtf) {
   if (!host_.CalculateVariables() || rtf.find("<%") == std::string::npos) return rtf;
