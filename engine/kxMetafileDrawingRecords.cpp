@@ -961,6 +961,20 @@ TkxShapeItem* TkxMetafileDrawing::LastShape() const {
   return dynamic_cast<TkxShapeItem*>(list->back().get());
 }
 
+bool TkxMetafileDrawing::OutlineLastFill(uint8_t kind, const std::vector<TkxDoublePoint>& points) {
+  // A figure filled and then outlined (a path both filled and stroked) is
+  // one shape with both, as the reader draws a shape's outline over its
+  // fill: half the objects, and nothing between the two.
+  TkxShapeItem* last = LastShape();
+  if (!last || last->ShapeType != kind || !last->Brush || last->Pen.Style() != psClear || last->Points != points)
+    return false;
+  const std::unique_ptr<TkxShapeItem> pen = NewShape(kind, false, true);
+  last->Pen = pen->Pen;
+  last->LineJoin = pen->LineJoin;
+  last->EndCap = pen->EndCap;
+  return true;
+}
+
 bool TkxMetafileDrawing::FillsBlankPaper(const TkxDoubleRect& box) const {
   if (st_.Brush.Style() != bsSolid || (ColorToRGB(st_.Brush.Color()) & 0xFFFFFF) != 0xFFFFFF) return false;
   for (const TkxDoubleRect& r : painted_)
@@ -1186,19 +1200,10 @@ void TkxMetafileDrawing::PaintStroke(const std::vector<TkxMetaFigure>& figures, 
     if (inside && f.Closed) {
       TkxDoubleRect r;
       if (AsRectangle(pts, r)) {
-        // The outline of the box just filled: one shape with both.
-        if (TkxShapeItem* last = LastShape(); last && last->ShapeType == shRectangle && last->Brush &&
-                                              last->Pen.Style() == psClear && last->Points.size() >= 2 &&
-                                              last->Points[0].X == r.Left && last->Points[0].Y == r.Top &&
-                                              last->Points[1].X == r.Right && last->Points[1].Y == r.Bottom) {
-          const std::unique_ptr<TkxShapeItem> pen = NewShape(shRectangle, false, true);
-          last->Pen = pen->Pen;
-          last->LineJoin = pen->LineJoin;
-          last->EndCap = pen->EndCap;
-          continue;
-        }
+        std::vector<TkxDoublePoint> corners{{r.Left, r.Top}, {r.Right, r.Bottom}};
+        if (OutlineLastFill(shRectangle, corners)) continue;
         auto rect = NewShape(shRectangle, false, true);
-        rect->SetPoints(std::vector<TkxDoublePoint>{{r.Left, r.Top}, {r.Right, r.Bottom}});
+        rect->SetPoints(std::move(corners));
         AppendShape(std::move(rect));
         continue;
       }
@@ -1223,8 +1228,9 @@ void TkxMetafileDrawing::PaintStroke(const std::vector<TkxMetaFigure>& figures, 
         AppendShape(std::move(group));
       } else {
         const bool closed = inside && f.Closed;
-        auto shape = NewShape(closed ? shPolygon : shPolyline, false, true);
         if (closed) piece.pop_back();
+        if (closed && OutlineLastFill(shPolygon, piece)) continue;
+        auto shape = NewShape(closed ? shPolygon : shPolyline, false, true);
         shape->SetPoints(piece);
         AppendShape(std::move(shape));
       }

@@ -118,6 +118,8 @@ class TkxMetafileDrawing {
   void PaintRect(const TkxDoubleRect& r, bool withPen);
   // The page's last item when it is a shape.
   TkxShapeItem* LastShape() const;
+  // Gives the last shape, a fill of just these points, the current pen.
+  bool OutlineLastFill(uint8_t kind, const std::vector<TkxDoublePoint>& points);
   // A fill in the paper's colour over nothing drawn before it on the page
   // (a page background) changes nothing visible.
   bool FillsBlankPaper(const TkxDoubleRect& box) const;

@@ -316,16 +316,39 @@ TEST(DrawingGeometry, ClipsPolylinesAndPolygonsToRectangles) {
   EXPECT_TRUE(ClipPolygonToRect({{20, 20}, {30, 20}, {30, 30}}, r).empty());
 }
 
-TEST(DrawingRecords, AFilledBoxAndItsOutlineAreOneShape) {
-  Page pg;
-  pg.G.FillPath(TkxSolidBrush(kRed), RectPath(100, 100, 200, 50));
-  pg.G.DrawPath(TkxPen(kBlue, 1), RectPath(100, 100, 200, 50));
-  pg.Run();
-  const auto shapes = pg.T.Shapes();
-  ASSERT_EQ(shapes.size(), 1u);
-  ASSERT_TRUE(shapes[0]->Brush);
-  EXPECT_EQ(shapes[0]->Pen.Style(), psSolid);
-  EXPECT_EQ(shapes[0]->Pen.Color(), 0xFF0000);  // blue as a TColor
+TEST(DrawingRecords, AFilledFigureAndItsOutlineAreOneShape) {
+  TkxGraphicsPath tri, otherTri;
+  tri.AddLines({{400, 500}, {500, 600}, {300, 600}});
+  tri.CloseFigure();
+  otherTri.AddLines({{400, 500}, {500, 600}, {310, 600}});
+  otherTri.CloseFigure();
+  const struct {
+    const char* name;
+    TkxGraphicsPath fill, outline;
+    uint8_t kind;
+    size_t shapes;
+  } cases[] = {
+      {"box", RectPath(100, 100, 200, 50), RectPath(100, 100, 200, 50), shRectangle, 1},
+      {"triangle", tri, tri, shPolygon, 1},
+      {"another triangle's outline", tri, otherTri, shPolygon, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Page pg;
+    pg.G.FillPath(TkxSolidBrush(kRed), c.fill);
+    pg.G.DrawPath(TkxPen(kBlue, 1), c.outline);
+    pg.Run();
+    const auto shapes = pg.T.Shapes();
+    ASSERT_EQ(shapes.size(), c.shapes);
+    EXPECT_EQ(shapes[0]->ShapeType, c.kind);
+    ASSERT_TRUE(shapes[0]->Brush);
+    EXPECT_EQ(shapes.back()->Pen.Style(), psSolid);
+    EXPECT_EQ(shapes.back()->Pen.Color(), 0xFF0000);  // blue as a TColor
+    if (c.shapes == 2) {
+      EXPECT_EQ(shapes[0]->Pen.Style(), psClear);
+      EXPECT_FALSE(shapes[1]->Brush);
+    }
+  }
 }
 
 TEST(DrawingRecords, FlowingTextIsNotCoveredByFills) {
