@@ -336,11 +336,16 @@ bool TkxRTFEngine::SpillBody() {
 
 void TkxRTFEngine::Write(std::string_view rtf) {
   std::string& out = Out();
-  // The body would grow to hold a large piece only to copy it out again.
-  if (&out == &body_ && rtf.size() >= kDirectWriteSize && SpillBody()) {
-    std::fwrite(rtf.data(), 1, rtf.size(), spill_);
-    spilled_ += rtf.size();
-    return;
+  if (&out == &body_) {
+    // The body would grow to hold a large piece only to copy it out again.
+    if (rtf.size() >= kDirectWriteSize && SpillBody()) {
+      std::fwrite(rtf.data(), 1, rtf.size(), spill_);
+      spilled_ += rtf.size();
+      return;
+    }
+    // Nor does it grow for many small ones (a page of shapes): what it
+    // holds goes out first.
+    if (body_.size() + rtf.size() > body_.capacity() && body_.size() >= kBodySpillSize) SpillBody();
   }
   out.append(rtf);
 }
@@ -358,24 +363,27 @@ void TkxRTFEngine::WriteTextList(TkxTextItemList& list) {
 // ---- Shapes ----
 
 void TkxRTFEngine::WriteLine(TkxShapeItem& item) {
-  if (shapeWriter_) pendingShapes_ += shapeWriter_->Line(item);
+  if (shapeWriter_) PendShape(shapeWriter_->Line(item));
 }
 
 void TkxRTFEngine::WriteRectangle(TkxShapeItem& item) {
-  if (shapeWriter_) pendingShapes_ += shapeWriter_->Rectangle(item);
+  if (shapeWriter_) PendShape(shapeWriter_->Rectangle(item));
 }
 
 void TkxRTFEngine::WriteRoundRect(TkxShapeItem& item) {
-  if (shapeWriter_) pendingShapes_ += shapeWriter_->RoundRect(item);
+  if (shapeWriter_) PendShape(shapeWriter_->RoundRect(item));
 }
 
 void TkxRTFEngine::WriteEllipse(TkxShapeItem& item) {
-  if (shapeWriter_) pendingShapes_ += shapeWriter_->Ellipse(item);
+  if (shapeWriter_) PendShape(shapeWriter_->Ellipse(item));
 }
 
 void TkxRTFEngine::WritePolygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen, bool closed) {
-  if (shapeWriter_)
-    pendingShapes_ += shapeWriter_->Polygon(points, count, brush, pen, closed, ShapeLineJoin(), ShapeEndCap());
+  if (shapeWriter_) PendShape(shapeWriter_->Polygon(points, count, brush, pen, closed, ShapeLineJoin(), ShapeEndCap()));
+}
+
+void TkxRTFEngine::PendShape(std::string&& rtf) {
+  if (!rtf.empty()) pendingShapes_.push_back(std::move(rtf));
 }
 
 void TkxRTFEngine::FlushShapes() {
@@ -385,7 +393,7 @@ void TkxRTFEngine::FlushShapes() {
   // holds them. (A positioned frame would take no room at all, but readers
   // lose the frames that follow one holding a freeform shape.)
   Write("{\\pard \\sl-1 ");
-  Write(pendingShapes_);
+  for (const std::string& shape : pendingShapes_) Write(shape);
   Write("\\par}");
   pendingShapes_.clear();
 }

@@ -125,6 +125,7 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   void WritePolygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen, bool closed) override;
   // Writes the shapes held so far.
   void FlushShapes();
+  void PendShape(std::string&& rtf);
 
   // The stream of the band being written: header and underlay to the
   // header stream, footer to the footer stream, body and overlay to the body.
@@ -192,7 +193,9 @@ class TkxRTFEngine : public TkxCustomPlainsheetEngine {
   std::unique_ptr<TextHost> textHost_;
   std::unique_ptr<TkxRTFTextWriter> textWriter_;
   std::unique_ptr<TkxRTFShapeWriter> shapeWriter_;
-  std::string pendingShapes_;
+  // The page's shapes, each its own piece: a page of thousands is not
+  // gathered into one growing string.
+  std::vector<std::string> pendingShapes_;
 };
 
 }  // namespace pw
