@@ -86,25 +86,24 @@ constexpr double kRulePixels = 4;
 
 }  // namespace
 
-std::string RTFLineStyle(const TPen& pen, double twipsPerPixel) {
-  std::string s;
-  s.reserve(96);
+namespace {
+
+void PutLineStyle(std::string& s, const TPen& pen, double twipsPerPixel) {
   switch (pen.Style()) {
-    case psDash: s = "\\dplinedash"; break;
-    case psDot: s = "\\dplinedot"; break;
-    case psDashDot: s = "\\dplinedado"; break;
-    case psDashDotDot: s = "\\dplinedadodo"; break;
-    case psClear: s = "\\dplinehollow"; break;
-    default: s = "\\dplinesolid"; break;
+    case psDash: s += "\\dplinedash"; break;
+    case psDot: s += "\\dplinedot"; break;
+    case psDashDot: s += "\\dplinedado"; break;
+    case psDashDotDot: s += "\\dplinedadodo"; break;
+    case psClear: s += "\\dplinehollow"; break;
+    default: s += "\\dplinesolid"; break;
   }
   PutColorWords(s, "\\dplineco", pen.Color());
   s += "\\dplinew";
   Put(s, TwipsOf(pen.Width(), twipsPerPixel));
   s += ' ';
-  return s;
 }
 
-std::string RTFFillStyle(const TBrush& brush) {
+void PutFillStyle(std::string& s, const TBrush& brush) {
   int pattern = 1;
   switch (brush.Style()) {
     case bsClear: pattern = 0; break;
@@ -116,13 +115,24 @@ std::string RTFFillStyle(const TBrush& brush) {
     case bsDiagCross: pattern = 19; break;
     default: pattern = 1; break;
   }
-  std::string s;
-  s.reserve(128);
   s += "\\dpfillfgcr255\\dpfillfgcg255\\dpfillfgcb255";
   PutColorWords(s, "\\dpfillbgc", brush.Color());
   s += "\\dpfillpat";
   Put(s, pattern);
   s += ' ';
+}
+
+}  // namespace
+
+std::string RTFLineStyle(const TPen& pen, double twipsPerPixel) {
+  std::string s;
+  PutLineStyle(s, pen, twipsPerPixel);
+  return s;
+}
+
+std::string RTFFillStyle(const TBrush& brush) {
+  std::string s;
+  PutFillStyle(s, brush);
   return s;
 }
 
@@ -131,11 +141,17 @@ TkxRTFShapeWriter::TkxRTFShapeWriter(double twipsPerPixel) : twipsPerPixel_(twip
 long long TkxRTFShapeWriter::Twips(double pixels) const { return TwipsOf(pixels, twipsPerPixel_); }
 
 std::string TkxRTFShapeWriter::LineStyle(const TPen& pen) const {
-  if (pen.Width() >= 1) return RTFLineStyle(pen, twipsPerPixel_);
+  std::string s;
+  PutShapeLineStyle(s, pen);
+  return s;
+}
+
+void TkxRTFShapeWriter::PutShapeLineStyle(std::string& s, const TPen& pen) const {
+  if (pen.Width() >= 1) return PutLineStyle(s, pen, twipsPerPixel_);
   // A hairline stays visible.
   TPen visible = pen;
   visible.SetWidth(1);
-  return RTFLineStyle(visible, twipsPerPixel_);
+  PutLineStyle(s, visible, twipsPerPixel_);
 }
 
 std::string TkxRTFShapeWriter::Line(const TkxShapeItem& item) const {
@@ -188,20 +204,29 @@ std::string TkxRTFShapeWriter::Ellipse(const TkxShapeItem& item) const { return 
 struct TkxTwipFigure {
   std::vector<TwipPoint> Points;
   long long MinX = 0, MinY = 0, MaxX = 0, MaxY = 0;
-  std::string Digits;          // every coordinate's digits, x and y in turn
+  // Every coordinate's digits, x and y in turn, then kCopyWidth spare bytes.
+  std::string Digits;
   std::vector<uint32_t> Ends;  // where each coordinate's digits end
-
-  std::string_view Coordinate(size_t k) const {
-    const uint32_t from = k ? Ends[k - 1] : 0;
-    return {Digits.data() + from, Ends[k] - from};
-  }
+  // A coordinate is copied as this many bytes, whatever its length (one
+  // move, no call), and the next one's copy writes over the rest. Points
+  // are clamped to a billion twips, so a coordinate has at most 10 digits.
+  static constexpr size_t kCopyWidth = 16;
 };
 
 namespace {
 
-char* Append(char* p, std::string_view v) {
-  std::memcpy(p, v.data(), v.size());
-  return p + v.size();
+// Copies coordinate k to p, which has kCopyWidth bytes of room beyond it.
+char* PutCoordinate(char* p, const TkxTwipFigure& f, size_t k) {
+  const uint32_t from = k ? f.Ends[k - 1] : 0;
+  std::memcpy(p, f.Digits.data() + from, TkxTwipFigure::kCopyWidth);
+  return p + (f.Ends[k] - from);
+}
+
+// A control word of known length: copied as a constant number of bytes.
+template <size_t N>
+char* PutWord(char* p, const char (&word)[N]) {
+  std::memcpy(p, word, N - 1);
+  return p + N - 1;
 }
 
 // Writes through p into s, which has room for it; s is cut to what was written.
@@ -215,22 +240,20 @@ void AppendBounded(std::string& s, size_t room, Fill&& fill) {
 
 }  // namespace
 
-std::string TkxRTFShapeWriter::DrawingPolygon(const TkxTwipFigure& f, const TBrush* brush, const TPen& pen,
-                                              bool closed) const {
+void TkxRTFShapeWriter::PutDrawingPolygon(std::string& s, const TkxTwipFigure& f, const TBrush* brush, const TPen& pen,
+                                          bool closed) const {
   const size_t count = f.Points.size();
   const long long maxX = std::max(0LL, f.MaxX), maxY = std::max(0LL, f.MaxY);
-  std::string s;
-  s.reserve(256 + f.Digits.size() + count * 12);
   s += "{\\lang1024 {\\*\\do\\dobxpage\\dobypage";
   s += closed ? "\\dppolygon" : "\\dppolyline";
   s += "\\dppolycount";
   Put(s, static_cast<long long>(count));
   AppendBounded(s, f.Digits.size() + count * 12, [&](char* p) {
     for (size_t i = 0; i < count; ++i) {
-      p = Append(p, "\\dpptx");
-      p = Append(p, f.Coordinate(2 * i));
-      p = Append(p, "\\dppty");
-      p = Append(p, f.Coordinate(2 * i + 1));
+      p = PutWord(p, "\\dpptx");
+      p = PutCoordinate(p, f, 2 * i);
+      p = PutWord(p, "\\dppty");
+      p = PutCoordinate(p, f, 2 * i + 1);
     }
     return p;
   });
@@ -242,10 +265,9 @@ std::string TkxRTFShapeWriter::DrawingPolygon(const TkxTwipFigure& f, const TBru
   Put(s, maxX - f.MinX);
   s += "\\dpysize";
   Put(s, maxY - f.MinY);
-  s += LineStyle(pen);
-  if (brush) s += RTFFillStyle(*brush);
+  PutShapeLineStyle(s, pen);
+  if (brush) PutFillStyle(s, *brush);
   s += "}}";
-  return s;
 }
 
 std::string TkxRTFShapeWriter::Polygon(const TkxPoints& points, int count, const TBrush* brush, const TPen& pen,
@@ -282,19 +304,25 @@ std::string TkxRTFShapeWriter::Polygon(const TkxPoints& points, int count, const
     p = std::to_chars(p, p + kDigits, q.Y - f.MinY).ptr;
     f.Ends.push_back(static_cast<uint32_t>(p - f.Digits.data()));
   }
-  f.Digits.resize(static_cast<size_t>(p - f.Digits.data()));
+  f.Digits.resize(static_cast<size_t>(p - f.Digits.data()) + TkxTwipFigure::kCopyWidth);
   // Readers that take the drawing-object polygon keep only its first two
   // points, so the figure goes out as a freeform shape, with the
   // drawing-object form as its result for readers of that form only.
-  return Freeform(f, brush, pen, closed, join, cap, DrawingPolygon(f, brush, pen, closed));
-}
-
-std::string TkxRTFShapeWriter::Freeform(const TkxTwipFigure& f, const TBrush* brush, const TPen& pen, bool closed,
-                                        uint8_t join, uint8_t cap, const std::string& result) const {
-  const size_t n = f.Points.size();
+  // Both go into one string, sized for them at once.
   const long long w = std::max(1LL, f.MaxX - f.MinX), h = std::max(1LL, f.MaxY - f.MinY);
   std::string s;
-  s.reserve(256 + f.Digits.size() + n * 4);
+  s.reserve(1024 + 2 * f.Digits.size() + n * 16);
+  OpenShape(s, f.MinX, f.MinY, f.MinX + w, f.MinY + h);
+  PutFreeformGeometry(s, f, w, h, closed);
+  CloseShape(s, brush, pen, join, cap);
+  PutDrawingPolygon(s, f, brush, pen, closed);
+  s += "}}";
+  return s;
+}
+
+void TkxRTFShapeWriter::PutFreeformGeometry(std::string& s, const TkxTwipFigure& f, long long w, long long h,
+                                            bool closed) const {
+  const size_t n = f.Points.size();
   PutProperty(s, "shapeType", "0");
   PutProperty(s, "geoLeft", "0");
   PutProperty(s, "geoTop", "0");
@@ -305,10 +333,10 @@ std::string TkxRTFShapeWriter::Freeform(const TkxTwipFigure& f, const TBrush* br
   Put(s, static_cast<long long>(n + (closed ? 1 : 0)));
   AppendBounded(s, f.Digits.size() + n * 4 + 4 + 2 * 21, [&](char* p) {
     auto vertex = [&](size_t i) {
-      p = Append(p, ";(");
-      p = Append(p, f.Coordinate(2 * i));
+      p = PutWord(p, ";(");
+      p = PutCoordinate(p, f, 2 * i);
       *p++ = ',';
-      p = Append(p, f.Coordinate(2 * i + 1));
+      p = PutCoordinate(p, f, 2 * i + 1);
       *p++ = ')';
     };
     for (size_t i = 0; i < n; ++i) vertex(i);
@@ -316,30 +344,27 @@ std::string TkxRTFShapeWriter::Freeform(const TkxTwipFigure& f, const TBrush* br
     return p;
   });
   CloseProperty(s);
-  std::vector<long long> segments{0x4000};
-  for (size_t left = n - 1 + (closed ? 1 : 0); left > 0;) {
-    const size_t run = std::min(left, kMaxSegmentRun);
-    segments.push_back(static_cast<long long>(run));
-    left -= run;
-  }
-  if (closed) segments.push_back(0x6001);
-  segments.push_back(0x8000);
   OpenProperty(s, "pSegmentInfo");
   s += "2;";
-  Put(s, static_cast<long long>(segments.size()));
-  for (long long v : segments) {
+  // The segment words: a start, runs of line segments, a close when the
+  // figure is closed, an end.
+  const size_t lines = n - 1 + (closed ? 1 : 0);
+  const size_t runs = (lines + kMaxSegmentRun - 1) / kMaxSegmentRun;
+  Put(s, static_cast<long long>(2 + runs + (closed ? 1 : 0)));
+  s += ";16384";
+  for (size_t left = lines; left > 0;) {
+    const size_t run = std::min(left, kMaxSegmentRun);
     s += ';';
-    Put(s, v);
+    Put(s, static_cast<long long>(run));
+    left -= run;
   }
+  if (closed) s += ";24577";
+  s += ";32768";
   CloseProperty(s);
-  return Shape(f.MinX, f.MinY, f.MinX + w, f.MinY + h, s, brush, pen, join, cap, result);
 }
 
-std::string TkxRTFShapeWriter::Shape(long long left, long long top, long long right, long long bottom,
-                                     const std::string& geometry, const TBrush* brush, const TPen& pen, uint8_t join,
-                                     uint8_t cap, const std::string& result) const {
-  std::string s;
-  s.reserve(512 + geometry.size() + result.size());
+void TkxRTFShapeWriter::OpenShape(std::string& s, long long left, long long top, long long right,
+                                  long long bottom) const {
   s += "{\\shp{\\*\\shpinst\\shpleft";
   Put(s, left);
   s += "\\shptop";
@@ -349,7 +374,10 @@ std::string TkxRTFShapeWriter::Shape(long long left, long long top, long long ri
   s += "\\shpbottom";
   Put(s, bottom);
   s += "\\shpfhdr0\\shpbxpage\\shpbxignore\\shpbypage\\shpbyignore\\shpwr3\\shpwrk0\\shpfblwtxt0";
-  s += geometry;
+}
+
+void TkxRTFShapeWriter::CloseShape(std::string& s, const TBrush* brush, const TPen& pen, uint8_t join,
+                                   uint8_t cap) const {
   const bool filled = brush && brush->Style() != bsClear;
   PutProperty(s, "fFilled", filled ? "1" : "0");
   if (filled) PutProperty(s, "fillColor", ShapeColor(brush->Color()));
@@ -373,6 +401,16 @@ std::string TkxRTFShapeWriter::Shape(long long left, long long top, long long ri
     if (cap >= 1 && cap <= 3) PutProperty(s, "lineEndCapStyle", cap - 1);
   }
   s += "}{\\shprslt ";
+}
+
+std::string TkxRTFShapeWriter::Shape(long long left, long long top, long long right, long long bottom,
+                                     const std::string& geometry, const TBrush* brush, const TPen& pen, uint8_t join,
+                                     uint8_t cap, const std::string& result) const {
+  std::string s;
+  s.reserve(512 + geometry.size() + result.size());
+  OpenShape(s, left, top, right, bottom);
+  s += geometry;
+  CloseShape(s, brush, pen, join, cap);
   s += result;
   s += "}}";
   return s;

@@ -50,12 +50,17 @@ class TkxRTFShapeWriter {
   // shapes take instead.
   std::string Shape(long long left, long long top, long long right, long long bottom, const std::string& geometry,
                     const TBrush* brush, const TPen& pen, uint8_t join, uint8_t cap, const std::string& result) const;
-  // A freeform shape of the figure; result: the group readers
-  // without freeform shapes take instead.
-  std::string Freeform(const TkxTwipFigure& figure, const TBrush* brush, const TPen& pen, bool closed, uint8_t join,
-                       uint8_t cap, const std::string& result) const;
+  // A shape group in the making: the opening over the box; after the
+  // geometry, the fill and line properties and the opening of the result
+  // group, which the caller ends with "}}" after the result.
+  void OpenShape(std::string& s, long long left, long long top, long long right, long long bottom) const;
+  void CloseShape(std::string& s, const TBrush* brush, const TPen& pen, uint8_t join, uint8_t cap) const;
+  // The freeform geometry of the figure, w x h twips.
+  void PutFreeformGeometry(std::string& s, const TkxTwipFigure& figure, long long w, long long h, bool closed) const;
   // The older form of a polygon or polyline.
-  std::string DrawingPolygon(const TkxTwipFigure& figure, const TBrush* brush, const TPen& pen, bool closed) const;
+  void PutDrawingPolygon(std::string& s, const TkxTwipFigure& figure, const TBrush* brush, const TPen& pen,
+                         bool closed) const;
+  void PutShapeLineStyle(std::string& s, const TPen& pen) const;
 
   double twipsPerPixel_;
 };
