@@ -156,8 +156,14 @@ void TkxRTFShapeWriter::PutShapeLineStyle(std::string& s, const TPen& pen) const
 
 std::string TkxRTFShapeWriter::Line(const TkxShapeItem& item) const {
   if (item.Points.size() < 2) return {};
-  const long long x0 = Twips(item.Points[0].X), y0 = Twips(item.Points[0].Y);
-  const long long x1 = Twips(item.Points[1].X), y1 = Twips(item.Points[1].Y);
+  long long x0 = Twips(item.Points[0].X), y0 = Twips(item.Points[0].Y);
+  long long x1 = Twips(item.Points[1].X), y1 = Twips(item.Points[1].Y);
+  // A line drawn up and to the left is the same line drawn down and to the
+  // right; flipped both ways, LibreOffice would turn its box by a quarter.
+  if (x1 < x0 && y1 < y0) {
+    std::swap(x0, x1);
+    std::swap(y0, y1);
+  }
   const std::string line = "{\\*\\do\\dobxpage\\dobypage\\dpline\\dpx" + Num(x0) + "\\dpy" + Num(y0) + "\\dpxsize" +
                            Num(x1 - x0) + "\\dpysize" + Num(y1 - y0) + LineStyle(item.Pen) + "}";
   // A line shape runs from its box's top left to its bottom right unless

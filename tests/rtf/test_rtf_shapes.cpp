@@ -73,11 +73,16 @@ TEST(RTFShapes, ShapeGroups) {
   EXPECT_NE(l.find("{\\sn shapeType}{\\sv 20}"), std::string::npos);
   EXPECT_EQ(l.find("fFlip"), std::string::npos);
   EXPECT_NE(l.find("{\\shprslt " + lineObject + "}}"), std::string::npos) << l;
-  // A line drawn up and to the left keeps its box and is flipped both ways.
+  // A line drawn up and to the left is the same line, unflipped (a reader
+  // turns a box flipped both ways); one drawn up and to the right keeps its
+  // box and is flipped upright.
   line.Points = {{110, 60}, {10, 10}};
-  const std::string back = w.Line(line);
-  EXPECT_NE(back.find("\\shpleft150\\shptop150\\shpright1650\\shpbottom900"), std::string::npos);
-  EXPECT_NE(back.find("{\\sn fFlipH}{\\sv 1}}{\\sp{\\sn fFlipV}{\\sv 1}}"), std::string::npos) << back;
+  EXPECT_EQ(w.Line(line), l);
+  line.Points = {{10, 60}, {110, 10}};
+  const std::string up = w.Line(line);
+  EXPECT_NE(up.find("\\shpleft150\\shptop150\\shpright1650\\shpbottom900"), std::string::npos);
+  EXPECT_NE(up.find("{\\sn shapeType}{\\sv 20}}{\\sp{\\sn fFlipV}{\\sv 1}}"), std::string::npos) << up;
+  EXPECT_EQ(up.find("fFlipH"), std::string::npos);
 
   // A filled background: the drawing object alone.
   TkxShapeItem rect(shRectangle);
