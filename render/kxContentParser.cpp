@@ -618,15 +618,15 @@ void TkxPDFContentStreamParser::SetColorSpace(bool fill, const std::string& name
 
 void TkxPDFContentStreamParser::SetColorInSpace(bool fill) {
   const TkxColorSpace& cs = fill ? st_.FillSpace : st_.StrokeSpace;
-  if (cs.Kind == csPattern && fill) {
-    st_.FillPattern = Last() && Last()->IsName() ? Last()->Text : std::string();
-    return;
-  }
-  if (cs.Kind == csPattern || cs.Kind == csUnsupported) return;
+  if (cs.Kind == csPattern && fill) st_.FillPattern = Last() && Last()->IsName() ? Last()->Text : std::string();
+  // The components before an uncoloured pattern's name are a colour of the
+  // pattern space's base.
+  const TkxColorSpace& space = cs.Kind == csPattern && cs.Alternate ? *cs.Alternate : cs;
+  if (space.Kind == csPattern || space.Kind == csUnsupported) return;
   // A pattern name after the components (uncoloured patterns) is skipped.
   size_t end = operandCount_;
   if (end > 0 && operands_[end - 1].IsName()) --end;
-  const size_t n = static_cast<size_t>(std::max(cs.Components, 1));
+  const size_t n = static_cast<size_t>(std::max(space.Components, 1));
   if (end < n) return;
   std::vector<double> comps(n);
   for (size_t i = 0; i < n; ++i) {
@@ -635,7 +635,7 @@ void TkxPDFContentStreamParser::SetColorInSpace(bool fill) {
     comps[i] = o.Number;
   }
   uint32_t rgb = 0;
-  if (!cs.ToRGB(comps, rgb)) return;
+  if (!space.ToRGB(comps, rgb)) return;
   (fill ? st_.FillColor : st_.StrokeColor) = std::move(comps);
   (fill ? st_.FillRGB : st_.StrokeRGB) = rgb;
 }
@@ -758,10 +758,13 @@ bool TkxPDFContentStreamParser::FillWithPattern() {
     return true;
   }
   if (type == 1) {
-    // A tiling pattern fills with the colour its cell mostly paints.
+    // A tiling pattern fills with the colour its cell paints on average; an
+    // uncoloured one paints the colour given with it.
     uint32_t rgb = 0;
     const int64_t paintType = IntValue(doc.Resolve(dict->Lookup("/PaintType")), 1);
-    if (paintType == 1 && AsStream(pattern) && TilingPatternColor(doc, *AsStream(pattern), rgb)) {
+    const uint32_t given = st_.FillARGB() & 0xFFFFFFu;
+    if ((paintType == 1 || paintType == 2) && AsStream(pattern) &&
+        TilingPatternColor(doc, *AsStream(pattern), rgb, paintType == 2 ? &given : nullptr)) {
       g.FillPath(TkxSolidBrush(TkxGraphicalState::ArgbWith(rgb, st_.FillAlpha)), path_);
       return true;
     }

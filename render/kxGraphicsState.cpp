@@ -177,6 +177,16 @@ TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* o
   const TkxPDFArrayObject* a = AsArray(obj);
   if (!a || a->Count() < 1) return Unsupported();
   const std::string family = NameValue(doc.Resolve(a->Get(0)));
+  if (family == "Pattern") {
+    // [/Pattern base]: uncoloured patterns paint a colour of the base space.
+    TkxColorSpace cs = TkxColorSpace::Device(csPattern);
+    if (a->Count() >= 2) {
+      TkxColorSpace base = ResolveColorSpaceObject(doc, a->Get(1), depth + 1, resources);
+      if (base.Kind != csUnsupported && base.Kind != csPattern && base.Components > 0)
+        cs.Alternate = std::make_shared<const TkxColorSpace>(std::move(base));
+    }
+    return cs;
+  }
   bool ok = false;
   const TkxColorSpaceKind k = DeviceKindFromName(family, ok);
   if (ok) return TkxColorSpace::Device(k);
@@ -260,7 +270,6 @@ TkxColorSpace ResolveColorSpaceObject(TkxCustomPDFDocument& doc, TkxPDFObject* o
     cs.Palette = std::move(palette);
     return cs;
   }
-  if (family == "Pattern") return TkxColorSpace::Device(csPattern);
   return Unsupported();
 }
 

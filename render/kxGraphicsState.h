@@ -43,7 +43,8 @@ struct TkxColorSpace {
   TkxColorSpaceKind Kind = csDeviceGray;
   int Components = 1;
   // Separation and DeviceN: the tint transform into the alternate space.
-  // Without both, a tint reads as an amount of black ink.
+  // Without both, a tint reads as an amount of black ink. Pattern: the
+  // space of the colour an uncoloured pattern paints, when there is one.
   std::shared_ptr<const TkxPDFFunction> Function;
   std::shared_ptr<const TkxColorSpace> Alternate;
   // A Separation whose colourant is None: pictures in it paint nothing.

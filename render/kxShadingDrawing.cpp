@@ -288,14 +288,74 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
   return true;
 }
 
-bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pattern, uint32_t& rgb) {
-  const std::vector<uint8_t> bytes = doc.DecodeStream(pattern);
-  // Numbers before "rg", "g" and "k" (fill colours), averaged.
-  double sum[3] = {0, 0, 0};
-  int count = 0;
-  // Rectangles the cell paints: how much of the cell its colour covers.
-  double rectArea = 0;
-  int rects = 0;
+namespace {
+
+// What a tiling pattern's cell paints, read from its content: the area its
+// fills and strokes cover (in pattern space, overlaps counted twice) and the
+// fill colours it sets.
+struct TkxCellPainting {
+  double Area = 0;
+  bool Painted = false;
+  double Sum[3] = {0, 0, 0};
+  int Colors = 0;
+};
+
+TkxCellPainting ReadCellPainting(const std::vector<uint8_t>& bytes) {
+  TkxCellPainting cell;
+  using Point = std::pair<double, double>;
+  struct State {
+    double M[6] = {1, 0, 0, 1, 0, 0};
+    double LineWidth = 1;
+  };
+  State st;
+  std::vector<State> saved;
+  std::vector<std::vector<Point>> path;
+  Point current{0, 0};
+  auto place = [&](double x, double y) -> Point {
+    return {st.M[0] * x + st.M[2] * y + st.M[4], st.M[1] * x + st.M[3] * y + st.M[5]};
+  };
+  auto lineTo = [&](const Point& p) {
+    if (path.empty()) path.push_back({current});
+    path.back().push_back(p);
+    current = p;
+  };
+  auto curveTo = [&](const Point& a, const Point& b, const Point& c) {
+    const Point p0 = current;
+    constexpr int kSteps = 8;
+    for (int i = 1; i <= kSteps; ++i) {
+      const double t = double(i) / kSteps, u = 1 - t;
+      const double k0 = u * u * u, k1 = 3 * u * u * t, k2 = 3 * u * t * t, k3 = t * t * t;
+      lineTo({k0 * p0.first + k1 * a.first + k2 * b.first + k3 * c.first,
+              k0 * p0.second + k1 * a.second + k2 * b.second + k3 * c.second});
+    }
+  };
+  auto paint = [&](bool fill, bool stroke, bool close) {
+    const double scale = std::sqrt(std::fabs(st.M[0] * st.M[3] - st.M[1] * st.M[2]));
+    for (const std::vector<Point>& f : path) {
+      if (f.size() < 2) continue;
+      if (fill) {
+        double twice = 0;
+        for (size_t i = 0; i < f.size(); ++i) {
+          const Point& a = f[i];
+          const Point& b = f[(i + 1) % f.size()];
+          twice += a.first * b.second - b.first * a.second;
+        }
+        cell.Area += std::fabs(twice) / 2;
+      }
+      if (stroke) {
+        double length = 0;
+        const size_t edges = close ? f.size() : f.size() - 1;
+        for (size_t i = 0; i < edges; ++i) {
+          const Point& a = f[i];
+          const Point& b = f[(i + 1) % f.size()];
+          length += std::hypot(b.first - a.first, b.second - a.second);
+        }
+        cell.Area += length * std::max(st.LineWidth * scale, 0.0);
+      }
+      cell.Painted = true;
+    }
+    path.clear();
+  };
   std::vector<double> operands;
   TkxOperandReader reader(bytes.data(), std::min<size_t>(bytes.size(), 1 << 20));
   TkxOperand operand;
@@ -309,36 +369,96 @@ bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pat
       }
       token.clear();  // any other operand ends the run of numbers
     }
+    const size_t n = operands.size();
+    auto at = [&](size_t k) { return operands[n - k]; };  // k-th from the end
     double r = -1, gr = 0, b = 0;
-    if (token == "re" && operands.size() >= 4) {
-      rectArea += std::fabs(operands[operands.size() - 2] * operands.back());
-      ++rects;
-    } else if (token == "rg" && operands.size() >= 3) {
-      r = operands[operands.size() - 3], gr = operands[operands.size() - 2], b = operands.back();
-    } else if (token == "g" && !operands.empty()) {
-      r = gr = b = operands.back();
-    } else if (token == "k" && operands.size() >= 4) {
-      const double kk = operands.back();
-      r = (1 - operands[operands.size() - 4]) * (1 - kk);
-      gr = (1 - operands[operands.size() - 3]) * (1 - kk);
-      b = (1 - operands[operands.size() - 2]) * (1 - kk);
+    if (token == "m" && n >= 2) {
+      current = place(at(2), at(1));
+      path.push_back({current});
+    } else if (token == "l" && n >= 2) {
+      lineTo(place(at(2), at(1)));
+    } else if (token == "c" && n >= 6) {
+      curveTo(place(at(6), at(5)), place(at(4), at(3)), place(at(2), at(1)));
+    } else if (token == "v" && n >= 4) {
+      curveTo(current, place(at(4), at(3)), place(at(2), at(1)));
+    } else if (token == "y" && n >= 4) {
+      const Point end = place(at(2), at(1));
+      curveTo(place(at(4), at(3)), end, end);
+    } else if (token == "re" && n >= 4) {
+      const double x = at(4), y = at(3), w = at(2), h = at(1);
+      path.push_back({place(x, y), place(x + w, y), place(x + w, y + h), place(x, y + h)});
+      current = place(x, y);
+    } else if (token == "h") {
+      if (!path.empty() && !path.back().empty()) current = path.back().front();
+    } else if (token == "S") {
+      paint(false, true, false);
+    } else if (token == "s") {
+      paint(false, true, true);
+    } else if (token == "f" || token == "F" || token == "f*") {
+      paint(true, false, true);
+    } else if (token == "B" || token == "B*") {
+      paint(true, true, false);
+    } else if (token == "b" || token == "b*") {
+      paint(true, true, true);
+    } else if (token == "n") {
+      path.clear();
+    } else if (token == "w" && n >= 1) {
+      st.LineWidth = std::fabs(at(1));
+    } else if (token == "q") {
+      if (saved.size() < 64) saved.push_back(st);
+    } else if (token == "Q") {
+      if (!saved.empty()) st = saved.back(), saved.pop_back();
+    } else if (token == "cm" && n >= 6) {
+      const double a = at(6), bb = at(5), c = at(4), d = at(3), e = at(2), f = at(1);
+      const State o = st;
+      st.M[0] = a * o.M[0] + bb * o.M[2];
+      st.M[1] = a * o.M[1] + bb * o.M[3];
+      st.M[2] = c * o.M[0] + d * o.M[2];
+      st.M[3] = c * o.M[1] + d * o.M[3];
+      st.M[4] = e * o.M[0] + f * o.M[2] + o.M[4];
+      st.M[5] = e * o.M[1] + f * o.M[3] + o.M[5];
+    } else if (token == "rg" && n >= 3) {
+      r = at(3), gr = at(2), b = at(1);
+    } else if (token == "g" && n >= 1) {
+      r = gr = b = at(1);
+    } else if (token == "k" && n >= 4) {
+      const double kk = at(1);
+      r = (1 - at(4)) * (1 - kk);
+      gr = (1 - at(3)) * (1 - kk);
+      b = (1 - at(2)) * (1 - kk);
     }
     if (r >= 0) {
-      sum[0] += std::clamp(r, 0.0, 1.0), sum[1] += std::clamp(gr, 0.0, 1.0), sum[2] += std::clamp(b, 0.0, 1.0);
-      ++count;
+      cell.Sum[0] += std::clamp(r, 0.0, 1.0), cell.Sum[1] += std::clamp(gr, 0.0, 1.0);
+      cell.Sum[2] += std::clamp(b, 0.0, 1.0);
+      ++cell.Colors;
     }
     operands.clear();
   }
-  if (count == 0) return false;
-  // Where the cell's rectangles cover part of it, the paper shows through
-  // the rest.
+  return cell;
+}
+
+}  // namespace
+
+bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pattern, uint32_t& rgb,
+                        const uint32_t* stencilRGB) {
+  const TkxCellPainting cell = ReadCellPainting(doc.DecodeStream(pattern));
+  double color[3];
+  if (stencilRGB) {
+    for (int i = 0; i < 3; ++i) color[i] = ((*stencilRGB >> (16 - 8 * i)) & 0xFF) / 255.0;
+  } else {
+    if (cell.Colors == 0) return false;
+    for (int i = 0; i < 3; ++i) color[i] = cell.Sum[i] / cell.Colors;
+  }
+  // Where what the cell paints covers part of it, the paper shows through
+  // the rest: thin hatching or sparse dots are a light tint, not a solid.
   double cover = 1;
   const TkxPDFDictObject* dict = pattern.Dict.get();
   const double xStep = dict ? std::fabs(NumberValue(R(doc, dict->Lookup("/XStep")), 0)) : 0;
   const double yStep = dict ? std::fabs(NumberValue(R(doc, dict->Lookup("/YStep")), 0)) : 0;
-  if (rects > 0 && xStep > 0 && yStep > 0 && std::isfinite(rectArea)) cover = std::min(1.0, rectArea / (xStep * yStep));
-  auto byte = [&](double s) { return static_cast<uint32_t>(std::lround((s / count * cover + (1 - cover)) * 255)); };
-  rgb = byte(sum[0]) << 16 | byte(sum[1]) << 8 | byte(sum[2]);
+  if (cell.Painted && xStep > 0 && yStep > 0 && std::isfinite(cell.Area))
+    cover = std::clamp(cell.Area / (xStep * yStep), 0.0, 1.0);
+  auto byte = [&](double c) { return static_cast<uint32_t>(std::lround((c * cover + (1 - cover)) * 255)); };
+  rgb = byte(color[0]) << 16 | byte(color[1]) << 8 | byte(color[2]);
   return true;
 }
 

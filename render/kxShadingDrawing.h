@@ -49,9 +49,11 @@ bool PaintShading(TkxCustomPDFDocument& doc, const TkxPDFObject* shading, TkxGra
                   const TkxMatrix& shadingToWorld);
 
 // The average colour (0x00RRGGBB) of a tiling pattern's cell: the fill
-// colours its content sets, averaged, over the share of the cell its
-// rectangles cover (the paper showing through the rest). False when it sets
-// no colour.
-bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pattern, uint32_t& rgb);
+// colours its content sets, averaged (or, for a pattern that paints a colour
+// given with it, stencilRGB), over the share of the cell its fills and
+// strokes cover (the paper showing through the rest). False when a coloured
+// pattern sets no colour.
+bool TilingPatternColor(TkxCustomPDFDocument& doc, const TkxPDFStreamObject& pattern, uint32_t& rgb,
+                        const uint32_t* stencilRGB = nullptr);
 
 }  // namespace pw

@@ -176,15 +176,21 @@ TEST(Shading, ShIsAPictureOfTheClippedArea) {
 
 TEST(Shading, PatternFills) {
   TestPage page;
-  page.Resources += " /Pattern << /P1 20 0 R /P2 21 0 R >>";
+  page.Resources += " /Pattern << /P1 20 0 R /P2 21 0 R /P3 22 0 R >> /ColorSpace << /CS0 [/Pattern /DeviceRGB] >>";
   page.Objects = {{20,
                    "<< /PatternType 2 /Shading << /ShadingType 2 /ColorSpace /DeviceGray /Coords [0 0 0 100] "
                    "/Extend [true true] /Function << /FunctionType 2 /C0 [0] /C1 [1] >> >> >>"}};
   page.Streams = {{21,
                    "/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10 "
                    "/Resources << >>",
-                   "0 0.6 0 rg 0 0 5 5 re f"}};
-  page.Content = "/Pattern cs /P1 scn 50 0 100 100 re f /Pattern cs /P2 scn 300 0 100 100 re f";
+                   "0 0.6 0 rg 0 0 5 5 re f"},
+                  {22,
+                   "/PatternType 1 /PaintType 2 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10 "
+                   "/Resources << >>",
+                   "q 2 w 5 0 m 5 10 l S Q"}};
+  page.Content =
+      "/Pattern cs /P1 scn 50 0 100 100 re f /Pattern cs /P2 scn 300 0 100 100 re f "
+      "/CS0 cs 0 1 0 /P3 scn 450 0 100 100 re f";
   TkxPDFDocument doc;
   ASSERT_TRUE(doc.LoadFromMemory(pwtest::MakePdf(page)));
   const pwtest::Recording rec = pwtest::RenderPdf(pwtest::MakePdf(page), 612, 792, 1);
@@ -195,10 +201,14 @@ TEST(Shading, PatternFills) {
   // Black at the bottom of the box (y 0 on the page), white at its top.
   EXPECT_GT(Red(Rgb(pics[0].Bitmap, 0.5, 0.05)), 200);
   EXPECT_LT(Red(Rgb(pics[0].Bitmap, 0.5, 0.95)), 50);
-  bool green = false;
+  bool green = false, hatched = false;
   // A quarter of the cell in 0 0.6 0, the rest paper: (191, 230, 191).
   for (uint32_t c : rec.BrushColors) green = green || c == 0xBFE6BF;
   EXPECT_TRUE(green);
+  // An uncoloured pattern of lines 2 wide every 10 in the green given with
+  // it: a fifth of the cell green, a light tint rather than a solid.
+  for (uint32_t c : rec.BrushColors) hatched = hatched || c == 0xCCFFCC;
+  EXPECT_TRUE(hatched);
 }
 
 TEST(Shading, FunctionTreesAreBounded) {
