@@ -21,7 +21,10 @@
 namespace pw {
 
 // Shapes a page may have before its vector drawing becomes one picture.
-constexpr size_t kMaxPageShapes = 3000;
+// LibreOffice lays out a drawing object in milliseconds: a thousand is a
+// few seconds for the reader, and a page drawn with more (a mesh, a map) is
+// seldom edited shape by shape.
+constexpr size_t kMaxPageShapes = 1000;
 // Points one shape may have before it is drawn as a picture.
 constexpr size_t kMaxShapePoints = 8000;
 

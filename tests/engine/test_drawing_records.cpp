@@ -130,8 +130,9 @@ TEST(DrawingRecords, NothingOutsideThePageOrTheClipIsKept) {
   pg.G.FillPath(TkxSolidBrush(kRed), RectPath(700, 900, 300, 300));  // partly off the page
   pg.G.SetClip(TkxRectF{100, 100, 100, 100});
   // (Fewer than make a crowded page, which keeps its drawing as recorded.)
-  for (int i = 0; i < 50; ++i)
-    for (int j = 0; j < 50; ++j) pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(300 + i * 4, 300 + j * 4, 3, 3));
+  static_assert(30 * 30 + 4 <= kMaxPageShapes);
+  for (int i = 0; i < 30; ++i)
+    for (int j = 0; j < 30; ++j) pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(300 + i * 4, 300 + j * 4, 3, 3));
   pg.G.FillPath(TkxSolidBrush(kBlue), RectPath(150, 150, 200, 10));  // cut at the clip's right
   TkxGraphicsPath line;
   line.AddLine(0, 120, 800, 120);
