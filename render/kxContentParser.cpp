@@ -211,24 +211,27 @@ void TkxPageRenderContext::QueueRun(TkxTextFont& font, TkxTextRun run, const Tkx
           y <= TextBounds->Bottom() + em))
       return;
   }
-  if (pendingFont_ && JoinRuns && pendingFont_ == &font && pending_.FontSize == run.FontSize &&
-      pending_.Argb == run.Argb && SameLinear(pending_.Origin, run.Origin) &&
-      pending_.Text.size() + run.Text.size() < kMaxJoinedText) {
+  if (pendingFont_ && JoinRuns && SameLinear(pending_.Origin, run.Origin) && !pending_.Text.empty() &&
+      !run.Text.empty()) {
     // Where the new run starts, seen from the end of the held one, in text
     // space units along (u) and across (v) the baseline.
     const TkxMatrix& m = pendingEnd_;
     const double det = m.M11 * m.M22 - m.M12 * m.M21;
     const double dx = run.Origin.DX - m.DX, dy = run.Origin.DY - m.DY;
-    const double em = std::abs(run.FontSize);
+    const double em = std::abs(pending_.FontSize);
     if (std::abs(det) > 1e-12 && em > 0) {
       const double u = (dx * m.M22 - dy * m.M21) / det;
       const double v = (dy * m.M11 - dx * m.M12) / det;
       if (std::abs(v) <= 0.02 * em && u >= -0.25 * em && u <= 1.0 * em) {
-        // A gap wider than a tenth of an em is a word space.
+        // A gap wider than a tenth of an em is a word space, also where
+        // the colour or the font changes with the word.
         if (u > 0.1 * em && !IsBlankChar(pending_.Text.back()) && !IsBlankChar(run.Text.front())) pending_.Text += u' ';
-        pending_.Text += run.Text;
-        pendingEnd_ = end;
-        return;
+        if (pendingFont_ == &font && pending_.FontSize == run.FontSize && pending_.Argb == run.Argb &&
+            pending_.Text.size() + run.Text.size() < kMaxJoinedText) {
+          pending_.Text += run.Text;
+          pendingEnd_ = end;
+          return;
+        }
       }
     }
   }
@@ -859,9 +862,11 @@ void TkxPDFContentStreamParser::ShowDecoded(const TkxDecodedText& decoded) {
     ctx_.QueueRun(*font, std::move(run), TkxMatrix::Product(local, TkxMatrix::Product(end, toWorld)));
   };
   double pos = -decoded.LeadingAdjustment / 1000.0 * fs;  // this code's origin, text space before scaling
-  double partStart = 0;                                   // where the run being put together starts
-  double solidEnd = 0;                                    // where its last solid glyph ends
-  double sinceSolid = 0;                                  // like gap, but blanks do not end it
+  // The run starts where its first glyph does: TJ numbers before it (a word
+  // space after a colour change, "[()-338(Word)] TJ") move it.
+  double partStart = pos;
+  double solidEnd = 0;    // where its last solid glyph ends
+  double sinceSolid = 0;  // like gap, but blanks do not end it
   std::vector<std::u16string> glyphs;
   for (const TkxDecodedChar& c : decoded.Chars) {
     std::u16string_view piece;

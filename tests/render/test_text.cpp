@@ -131,6 +131,12 @@ TEST(Text, GapsWiderThanAnEmPartAString) {
       {"20 Tw (Hello World) Tj", "Hello|World", 100 + 22.78 + 2.78 + 20},
       {"[(Hello) -900 (World)] TJ", "Hello World", 100},                           // under an em: a word space
       {"5 Tc 20 Tw (ab cd) Tj", "a b|c d", 100 + (5.56 + 5.56 + 2.78 + 15) + 20},  // letter-spaced words
+      // A word space as the number before the first string, after a colour
+      // change: the run starts beyond it, and the word before it ends with
+      // a space.
+      {"(Hello) Tj 1 0 0 rg [-500 (World)] TJ", "Hello |World", 100 + 22.78 + 5},
+      {"(Hello) Tj 1 0 0 rg 27.78 0 Td (World) Tj", "Hello |World", 127.78},
+      {"(Hello) Tj 1 0 0 rg 27.78 -3 Td (World) Tj", "Hello|World", 127.78},  // on another baseline
   };
   for (const Case& c : cases) {
     Recording r = RenderContent(std::string("BT /F1 10 Tf 100 500 Td ") + c.content + " ET");
