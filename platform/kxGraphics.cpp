@@ -151,6 +151,16 @@ TkxEmfRectL CornerBounds(std::span<const TkxPointF> c) {
 
 // The predefined pen style closest to a dash pattern (lengths in pen widths):
 // dashes of at most 1.5 widths count as dots.
+// A translucent colour as it shows over the paper: the recording's pens and
+// brushes have no alpha, and a highlight drawn at 30 % must not come out as
+// a solid block of its colour.
+uint32_t OverPaper(uint32_t argb) {
+  const uint32_t a = argb >> 24;
+  if (a == 255) return argb;
+  auto over = [a](uint32_t c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+  return 0xFF000000u | over((argb >> 16) & 0xFF) << 16 | over((argb >> 8) & 0xFF) << 8 | over(argb & 0xFF);
+}
+
 uint32_t DashStyleFor(const std::vector<double>& pattern) {
   if (pattern.empty()) return PS_SOLID;
   size_t dashes = 0, dots = 0;
@@ -437,7 +447,7 @@ void TkxGraphics::FillDevicePath(const TkxSolidBrush& brush, const TkxGraphicsPa
   if (dp.Empty()) return;
   canvas_.SyncClip(st_.clip);
   canvas_.SelectStockObject(NULL_PEN);
-  canvas_.UseBrush({BS_SOLID, ColorRefFromARGB(brush.Color()), 0});
+  canvas_.UseBrush({BS_SOLID, ColorRefFromARGB(OverPaper(brush.Color())), 0});
   canvas_.SetPolyFillMode(path.FillMode() == fmWinding ? WINDING : ALTERNATE);
   if (hasBezier) {
     canvas_.BeginPath();
@@ -464,7 +474,7 @@ void TkxGraphics::StrokeDevicePath(const TkxPen& pen, const TkxGraphicsPath& pat
   const double wDev = std::abs(pen.Width()) * std::sqrt(std::abs(m.Determinant()));
   TkxLogPenEx lp;
   lp.Width = static_cast<uint32_t>(std::clamp<double>(std::lrint(wDev), 1, 1 << 20));
-  lp.Color = ColorRefFromARGB(pen.Color());
+  lp.Color = ColorRefFromARGB(OverPaper(pen.Color()));
   uint32_t style = PS_GEOMETRIC;
   switch (pen.EndCap()) {
     case lcRound: style |= PS_ENDCAP_ROUND; break;
@@ -528,7 +538,7 @@ void TkxGraphics::FillRectangle(const TkxSolidBrush& brush, const TkxRectF& rect
     if (r.right == r.left || r.bottom == r.top) return;
     canvas_.SyncClip(st_.clip);
     canvas_.SelectStockObject(NULL_PEN);
-    canvas_.UseBrush({BS_SOLID, ColorRefFromARGB(brush.Color()), 0});
+    canvas_.UseBrush({BS_SOLID, ColorRefFromARGB(OverPaper(brush.Color())), 0});
     canvas_.Rectangle(r);
     return;
   }

@@ -317,6 +317,22 @@ TEST(Interpreter, GraphicsStatesFromTheResourcesOfTheirContent) {
   EXPECT_EQ(widths, (std::vector<uint32_t>{5, 9}));
 }
 
+TEST(Interpreter, TranslucentPaintIsRecordedAsItShowsOnThePaper) {
+  // Pens and brushes of the recording have no alpha: red at half strength
+  // is recorded as the pink it makes on white, not as red.
+  TestPage p;
+  p.Resources = "/ExtGState << /Half << /ca 0.5 /CA 0.5 >> >>";
+  p.Content = "/Half gs 1 0 0 rg 1 0 0 RG 0 0 10 10 re f 20 20 m 30 30 l S";
+  Recording r = RenderTestPage(p);
+  ASSERT_FALSE(r.BrushColors.empty());
+  ASSERT_FALSE(r.PenColors.empty());
+  for (uint32_t c : {r.BrushColors.back(), r.PenColors.back()}) {  // COLORREF: red in the low byte
+    EXPECT_EQ(c & 0xFF, 255u);
+    EXPECT_NEAR(static_cast<double>((c >> 8) & 0xFF), 128, 1);
+    EXPECT_NEAR(static_cast<double>((c >> 16) & 0xFF), 128, 1);
+  }
+}
+
 TEST(Interpreter, FormNestingIsBounded) {
   // Forms 30..59 each show their number and draw the next one.
   TestPage p;
