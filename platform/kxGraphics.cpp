@@ -149,8 +149,6 @@ TkxEmfRectL CornerBounds(std::span<const TkxPointF> c) {
   return {Dev(std::floor(l)), Dev(std::floor(t)), Dev(std::ceil(r)), Dev(std::ceil(b))};
 }
 
-// The predefined pen style closest to a dash pattern (lengths in pen widths):
-// dashes of at most 1.5 widths count as dots.
 // A translucent colour as it shows over the paper: the recording's pens and
 // brushes have no alpha, and a highlight drawn at 30 % must not come out as
 // a solid block of its colour.
@@ -161,6 +159,8 @@ uint32_t OverPaper(uint32_t argb) {
   return 0xFF000000u | over((argb >> 16) & 0xFF) << 16 | over((argb >> 8) & 0xFF) << 8 | over(argb & 0xFF);
 }
 
+// The predefined pen style closest to a dash pattern (lengths in pen widths):
+// dashes of at most 1.5 widths count as dots.
 uint32_t DashStyleFor(const std::vector<double>& pattern) {
   if (pattern.empty()) return PS_SOLID;
   size_t dashes = 0, dots = 0;
