@@ -33,15 +33,6 @@ void Put32(std::vector<uint8_t>& v, uint32_t x) {
 
 [[noreturn]] void Invalid(const std::string& what) { throw EInvalidGraphic("Invalid bitmap: " + what); }
 
-// Colour of a pixel over white, as 0xFFRRGGBB.
-uint32_t OverWhite(uint32_t premul) {
-  // No early way out for opaque pixels (they add nothing): without the
-  // branch, loops over whole pictures vectorise.
-  uint32_t add = 255 - (premul >> 24);
-  uint32_t r = ((premul >> 16) & 0xFF) + add, g = ((premul >> 8) & 0xFF) + add, b = (premul & 0xFF) + add;
-  return kOpaque | (std::min(r, 255u) << 16) | (std::min(g, 255u) << 8) | std::min(b, 255u);
-}
-
 size_t RowBytesFor(int width, int bitCount) {
   return ((static_cast<uint64_t>(width) * static_cast<uint64_t>(bitCount) + 31) / 32) * 4;
 }
@@ -122,6 +113,15 @@ struct MaskField {
 
 }  // namespace
 
+// Colour of a pixel over white, as 0xFFRRGGBB.
+uint32_t OverWhite(uint32_t premul) {
+  // No early way out for opaque pixels (they add nothing): without the
+  // branch, loops over whole pictures vectorise.
+  uint32_t add = 255 - (premul >> 24);
+  uint32_t r = ((premul >> 16) & 0xFF) + add, g = ((premul >> 8) & 0xFF) + add, b = (premul & 0xFF) + add;
+  return kOpaque | (std::min(r, 255u) << 16) | (std::min(g, 255u) << 8) | std::min(b, 255u);
+}
+
 uint32_t PremultiplyARGB(uint32_t argb) {
   uint32_t a = argb >> 24;
   if (a == 255) return argb;
@@ -134,18 +134,7 @@ uint32_t UnpremultiplyARGB(uint32_t p) {
   uint32_t a = p >> 24;
   if (a == 255) return p;
   if (a == 0) return 0;
-  // Dividing by a as multiplying by 2^32 / a, rounded up: exact for every
-  // numerator below 2^16, and three divisions a pixel cost more than the
-  // rest of a picture's conversion.
-  static const std::array<uint64_t, 256> reciprocal = [] {
-    std::array<uint64_t, 256> r{};
-    for (uint64_t d = 1; d < 256; ++d) r[d] = (uint64_t(1) << 32) / d + 1;
-    return r;
-  }();
-  const uint64_t m = reciprocal[a];
-  auto u = [a, m](uint32_t c) {
-    return std::min<uint32_t>(255u, static_cast<uint32_t>(((c * 255 + a / 2) * m) >> 32));
-  };
+  auto u = [a](uint32_t c) { return std::min(255u, (c * 255 + a / 2) / a); };
   return a << 24 | u((p >> 16) & 0xFF) << 16 | u((p >> 8) & 0xFF) << 8 | u(p & 0xFF);
 }
 

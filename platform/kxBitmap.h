@@ -112,5 +112,7 @@ class TkxBitmap {
 // Premultiplied <-> straight conversions of one 0xAARRGGBB pixel.
 uint32_t PremultiplyARGB(uint32_t argb);
 uint32_t UnpremultiplyARGB(uint32_t premul);
+// A premultiplied pixel as it shows over white, 0xFFRRGGBB.
+uint32_t OverWhite(uint32_t premul);
 
 }  // namespace pw

@@ -152,12 +152,7 @@ TkxEmfRectL CornerBounds(std::span<const TkxPointF> c) {
 // A translucent colour as it shows over the paper: the recording's pens and
 // brushes have no alpha, and a highlight drawn at 30 % must not come out as
 // a solid block of its colour.
-uint32_t OverPaper(uint32_t argb) {
-  const uint32_t a = argb >> 24;
-  if (a == 255) return argb;
-  auto over = [a](uint32_t c) { return (c * a + 255 * (255 - a) + 127) / 255; };
-  return 0xFF000000u | over((argb >> 16) & 0xFF) << 16 | over((argb >> 8) & 0xFF) << 8 | over(argb & 0xFF);
-}
+uint32_t OverPaper(uint32_t argb) { return (argb >> 24) == 255 ? argb : OverWhite(PremultiplyARGB(argb)); }
 
 // The predefined pen style closest to a dash pattern (lengths in pen widths):
 // dashes of at most 1.5 widths count as dots.

@@ -302,18 +302,16 @@ struct TkxCellPainting {
 
 TkxCellPainting ReadCellPainting(const std::vector<uint8_t>& bytes) {
   TkxCellPainting cell;
-  using Point = std::pair<double, double>;
+  using Point = TkxPointF;
   struct State {
-    double M[6] = {1, 0, 0, 1, 0, 0};
+    TkxMatrix Ctm;
     double LineWidth = 1;
   };
   State st;
   std::vector<State> saved;
   std::vector<std::vector<Point>> path;
   Point current{0, 0};
-  auto place = [&](double x, double y) -> Point {
-    return {st.M[0] * x + st.M[2] * y + st.M[4], st.M[1] * x + st.M[3] * y + st.M[5]};
-  };
+  auto place = [&](double x, double y) { return st.Ctm.Transform({x, y}); };
   auto lineTo = [&](const Point& p) {
     if (path.empty()) path.push_back({current});
     path.back().push_back(p);
@@ -325,12 +323,11 @@ TkxCellPainting ReadCellPainting(const std::vector<uint8_t>& bytes) {
     for (int i = 1; i <= kSteps; ++i) {
       const double t = double(i) / kSteps, u = 1 - t;
       const double k0 = u * u * u, k1 = 3 * u * u * t, k2 = 3 * u * t * t, k3 = t * t * t;
-      lineTo({k0 * p0.first + k1 * a.first + k2 * b.first + k3 * c.first,
-              k0 * p0.second + k1 * a.second + k2 * b.second + k3 * c.second});
+      lineTo({k0 * p0.X + k1 * a.X + k2 * b.X + k3 * c.X, k0 * p0.Y + k1 * a.Y + k2 * b.Y + k3 * c.Y});
     }
   };
   auto paint = [&](bool fill, bool stroke, bool close) {
-    const double scale = std::sqrt(std::fabs(st.M[0] * st.M[3] - st.M[1] * st.M[2]));
+    const double scale = std::sqrt(std::fabs(st.Ctm.Determinant()));
     for (const std::vector<Point>& f : path) {
       if (f.size() < 2) continue;
       if (fill) {
@@ -338,7 +335,7 @@ TkxCellPainting ReadCellPainting(const std::vector<uint8_t>& bytes) {
         for (size_t i = 0; i < f.size(); ++i) {
           const Point& a = f[i];
           const Point& b = f[(i + 1) % f.size()];
-          twice += a.first * b.second - b.first * a.second;
+          twice += a.X * b.Y - b.X * a.Y;
         }
         cell.Area += std::fabs(twice) / 2;
       }
@@ -348,7 +345,7 @@ TkxCellPainting ReadCellPainting(const std::vector<uint8_t>& bytes) {
         for (size_t i = 0; i < edges; ++i) {
           const Point& a = f[i];
           const Point& b = f[(i + 1) % f.size()];
-          length += std::hypot(b.first - a.first, b.second - a.second);
+          length += std::hypot(b.X - a.X, b.Y - a.Y);
         }
         cell.Area += length * std::max(st.LineWidth * scale, 0.0);
       }
@@ -409,14 +406,7 @@ TkxCellPainting ReadCellPainting(const std::vector<uint8_t>& bytes) {
     } else if (token == "Q") {
       if (!saved.empty()) st = saved.back(), saved.pop_back();
     } else if (token == "cm" && n >= 6) {
-      const double a = at(6), bb = at(5), c = at(4), d = at(3), e = at(2), f = at(1);
-      const State o = st;
-      st.M[0] = a * o.M[0] + bb * o.M[2];
-      st.M[1] = a * o.M[1] + bb * o.M[3];
-      st.M[2] = c * o.M[0] + d * o.M[2];
-      st.M[3] = c * o.M[1] + d * o.M[3];
-      st.M[4] = e * o.M[0] + f * o.M[2] + o.M[4];
-      st.M[5] = e * o.M[1] + f * o.M[3] + o.M[5];
+      st.Ctm = TkxMatrix::Product(TkxMatrix(at(6), at(5), at(4), at(3), at(2), at(1)), st.Ctm);
     } else if (token == "rg" && n >= 3) {
       r = at(3), gr = at(2), b = at(1);
     } else if (token == "g" && n >= 1) {
